@@ -1,0 +1,204 @@
+// The address database: blocks, countries and registries, their lookups,
+// the loader of country.ip4, and the text forms of addresses and blocks.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/errors.h"
+
+class TStream;
+class TIPv4Country;
+class TIPv4Center;
+class TIPv4Database;
+
+// A country or block list names no country or registry; a bad header; a
+// section count out of bounds; a body that ends inside a record.
+class EDatabaseError : public EKeslError {
+ public:
+  using EKeslError::EKeslError;
+};
+
+// The largest number of records one section of a binary body, or one text
+// body, may hold. Real databases hold well under a million blocks.
+constexpr int32_t kMaxSectionCount = 1 << 24;
+
+// Notation modes of AsText; any other value writes the range form.
+enum TNotation : int { nmRange = 0, nmCIDR = 1, nmMask = 2 };
+
+// One aligned prefix: Bits leading bits of Start are fixed.
+struct TPrefix {
+  uint32_t Start;
+  int Bits;
+  bool operator==(const TPrefix&) const = default;
+};
+
+// One allocated address range: StartIP .. StartIP + Count - 1.
+class TIPv4Block {
+ public:
+  uint32_t StartIP = 0;
+  uint32_t Count = 0;
+  uint32_t Date = 0;         // yyyymmdd, 0 when unknown
+  uint16_t CountryCode = 0;  // first letter in the high byte
+  uint16_t CenterID = 0;
+  TIPv4Country* Country = nullptr;  // set by linking; not owned
+  TIPv4Center* Center = nullptr;    // set by linking; not owned
+
+  // Reads one 16-byte block record; a short read raises EDatabaseError.
+  void LoadFromStream(TStream& Stream);
+
+  // The block in a notation. nmCIDR and nmMask write a block that is one
+  // aligned prefix as that prefix, any other block as the fewest aligned
+  // prefixes that cover exactly its addresses, joined by ", ".
+  std::string AsText(int Mode) const;
+  // The same, one line per prefix for nmCIDR and nmMask (one line otherwise).
+  std::vector<std::string> AsLines(int Mode) const;
+  // The fewest aligned prefixes, ascending, that cover exactly the block's
+  // addresses up to 255.255.255.255. Empty for a block with Count 0.
+  std::vector<TPrefix> Prefixes() const;
+  // Last address held, capped at 255.255.255.255 (StartIP - 1 for Count 0).
+  uint32_t LastIP() const;
+  std::string CountryStr() const;
+};
+
+class TIPv4Country {
+ public:
+  TIPv4Country() = default;
+  TIPv4Country(const TIPv4Country&) = delete;
+  TIPv4Country& operator=(const TIPv4Country&) = delete;
+  virtual ~TIPv4Country() = default;
+
+  // Reads one country record; a short read raises EDatabaseError.
+  void LoadFromStream(TStream& Stream);
+
+  uint16_t Code = 0;
+  std::string Name;
+  std::string Domain;  // empty for countries read from a binary body
+  std::string Capital;
+  std::string Region;
+  std::string Currency;
+  double Population = 0;
+  std::vector<TIPv4Block*> Blocks;  // ascending StartIP once linked
+};
+
+class TIPv4Center {
+ public:
+  TIPv4Center() = default;
+  TIPv4Center(const TIPv4Center&) = delete;
+  TIPv4Center& operator=(const TIPv4Center&) = delete;
+  virtual ~TIPv4Center() = default;
+
+  // Reads one registry record; a short read raises EDatabaseError.
+  void LoadFromStream(TStream& Stream);
+
+  uint16_t ID = 0;
+  std::string Name;
+  std::vector<TIPv4Block*> Blocks;  // ascending StartIP once linked
+};
+
+using TProgressEvent = std::function<void(TIPv4Database& Sender, int Value)>;
+
+class TIPv4Database {
+ public:
+  // A new database holds the 250 built-in countries and 5 registries.
+  TIPv4Database();
+  TIPv4Database(const TIPv4Database&) = delete;
+  TIPv4Database& operator=(const TIPv4Database&) = delete;
+  virtual ~TIPv4Database();
+
+  int CountryCount() const { return static_cast<int>(Countries.size()); }
+  int CenterCount() const { return static_cast<int>(Centers.size()); }
+  int BlockCount() const { return static_cast<int>(Blocks.size()); }
+
+  // Entries by zero-based index; EListError "List index out of bounds (%d)"
+  // outside the list. Pointers stay valid for the database's life once it
+  // is loaded.
+  TIPv4Block* BlockAt(int Index);
+  TIPv4Center* CenterAt(int Index);
+  TIPv4Country* CountryAt(int Index);
+
+  void AddCenter(uint16_t ID, const std::string& Name);
+  // Adds nothing unless CodeText has exactly two characters (case kept).
+  void AddCountry(const std::string& CodeText, const std::string& Name, const std::string& Domain,
+                  const std::string& Capital, const std::string& Region,
+                  const std::string& Currency, double Population);
+
+  // Index of the block holding IP, or -1.
+  int FindBlock(uint32_t IP) const;
+  // Index of an entry with that key, or -1. Among equal keys the same
+  // search on the same list always gives the same entry.
+  int FindCenter(uint16_t ID) const;
+  int FindCountry(uint16_t Code) const;
+  // The block list of the country FindCountry finds, or nullptr.
+  const std::vector<TIPv4Block*>* CountryBlocks(uint16_t Code) const;
+
+  // Sorts the three lists and links every block to its country and
+  // registry. EDatabaseError "Unknown country code: %s" or
+  // "Unknown NIC code: %d" for a block that names neither.
+  void SortAndLink();
+
+  // Loads country.ip4 or another database file, then sorts and links.
+  // Every failure raises an error whose what() is the message to show.
+  void LoadFromFile(const std::string& FileName);
+  // Body readers: they only append records.
+  void LoadFromBinStream(TStream& Stream);
+  void LoadFromTextStream(TStream& Stream);
+  // Parses one delegation line; appends at most one block. Lines that are
+  // not IPv4 records are skipped; an unknown registry raises
+  // "WARNING: Unknown NIC name".
+  void ParseTextLine(const char* Line);
+  // Fires OnProgress when the per-mille position in the file changed.
+  void DoProgress();
+
+  double Created = 0;  // days since 1899-12-30; -1 for an invalid header date
+  std::vector<TIPv4Block> Blocks;
+  std::vector<std::unique_ptr<TIPv4Center>> Centers;
+  std::vector<std::unique_ptr<TIPv4Country>> Countries;
+  TProgressEvent OnProgress;
+  int FileHandle = -1;
+  int64_t FileSize = 0;
+  int32_t LastProgress = 0;
+
+ private:
+  [[noreturn]] void InvalidFile() const;
+  void BuildIndex();
+
+  std::string FFileName;          // of the load in progress, for messages
+  std::vector<uint32_t> FStarts;  // StartIP of every block, for FindBlock
+};
+
+// Three-way comparisons of the list sort orders.
+int CompareBlocks(const TIPv4Block& A, const TIPv4Block& B);
+int CompareCenters(const TIPv4Center& A, const TIPv4Center& B);
+int CompareCountries(const TIPv4Country& A, const TIPv4Country& B);
+
+// Integer text: optional leading blanks, one sign, decimal digits or hex
+// after "$" or "0x"/"0X", running to the end; false when it does not read
+// or does not fit a signed 64-bit value.
+bool ReadInteger(std::string_view Text, int64_t& Value);
+// Dotted quad to address; 4294967295 (also 255.255.255.255) on failure.
+uint32_t StrToIP(std::string_view Text);
+inline uint32_t StrToIP(const std::string& Text) { return StrToIP(std::string_view(Text)); }
+inline uint32_t StrToIP(const char* Text) { return StrToIP(std::string_view(Text)); }
+// Dotted form of an address, without leading zeros.
+std::string IPToStr(uint32_t IP);
+// Writes the dotted form at Out (room for 15 characters); returns its end.
+char* FormatIP(uint32_t IP, char* Out);
+// Text of one prefix in nmCIDR ("a.b.c.d/n") or nmMask ("a.b.c.d / m.m.m.m").
+std::string PrefixText(const TPrefix& Prefix, int Mode);
+std::string CodeToStr(uint16_t Code);
+// Packs two characters, the first in the high byte; no case change.
+constexpr uint16_t StrToCode(char First, char Second) {
+  return static_cast<uint16_t>((static_cast<uint8_t>(First) << 8) | static_cast<uint8_t>(Second));
+}
+uint32_t SwapBytes(uint32_t Value);
+// Position and size of an open file by its descriptor; -1 on failure.
+int64_t FilePos64(int Handle);
+int64_t FileSize64(int Handle);
+
+// Latin-1 text as UTF-8, for display.
+std::string Latin1ToUtf8(std::string_view Text);

@@ -1,0 +1,183 @@
+// The database file: header, body stream, binary records, progress.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "ipv4base/ipv4base.h"
+#include "streams/ZLibStream.h"
+#include "streams/bz2stream.h"
+#include "streams/stream.h"
+#include "tools/tools.h"
+
+namespace {
+
+constexpr int kHeaderSize = 16;
+constexpr int kBlockRecordSize = 16;
+// Room reserved up front for a section; a larger count grows the list as
+// its records really arrive, so a lying count costs no memory.
+constexpr int32_t kMaxReserve = 1 << 20;
+
+// Thrown by the record readers for a body that ends inside a record;
+// LoadFromFile turns it into the "not valid" message with the file name.
+class ETruncated : public EDatabaseError {
+ public:
+  ETruncated() : EDatabaseError("The database body ends inside a record") {}
+};
+
+void ReadExact(TStream& Stream, void* Buffer, int32_t Count) {
+  if (Stream.Read(Buffer, Count) != Count) throw ETruncated();
+}
+
+uint16_t Get16(const unsigned char* P) { return static_cast<uint16_t>(P[0] | (P[1] << 8)); }
+
+uint32_t Get32(const unsigned char* P) {
+  return static_cast<uint32_t>(P[0]) | (static_cast<uint32_t>(P[1]) << 8) |
+         (static_cast<uint32_t>(P[2]) << 16) | (static_cast<uint32_t>(P[3]) << 24);
+}
+
+uint16_t Read16(TStream& Stream) {
+  unsigned char b[2];
+  ReadExact(Stream, b, 2);
+  return Get16(b);
+}
+
+int32_t ReadCount(TStream& Stream) {
+  unsigned char b[4];
+  ReadExact(Stream, b, 4);
+  return static_cast<int32_t>(Get32(b));
+}
+
+std::string ReadCountedText(TStream& Stream) {
+  unsigned char n;
+  ReadExact(Stream, &n, 1);
+  std::string text(n, '\0');
+  if (n) ReadExact(Stream, text.data(), n);
+  return text;
+}
+
+void DecodeBlock(const unsigned char* P, TIPv4Block& B) {
+  B.StartIP = Get32(P);
+  B.Count = Get32(P + 4);
+  B.Date = Get32(P + 8);
+  B.CountryCode = Get16(P + 12);
+  B.CenterID = Get16(P + 14);
+}
+
+}  // namespace
+
+int64_t FilePos64(int Handle) { return ::lseek(Handle, 0, SEEK_CUR); }
+
+int64_t FileSize64(int Handle) {
+  struct stat st {};
+  return ::fstat(Handle, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+void TIPv4Center::LoadFromStream(TStream& Stream) {
+  ID = Read16(Stream);
+  Name = ReadCountedText(Stream);
+}
+
+void TIPv4Country::LoadFromStream(TStream& Stream) {
+  Code = Read16(Stream);
+  Name = ReadCountedText(Stream);
+  Capital = ReadCountedText(Stream);
+  Region = ReadCountedText(Stream);
+  Currency = ReadCountedText(Stream);
+  unsigned char b[8];
+  ReadExact(Stream, b, 8);
+  const uint64_t bits = Get32(b) | (static_cast<uint64_t>(Get32(b + 4)) << 32);
+  std::memcpy(&Population, &bits, sizeof Population);
+}
+
+void TIPv4Block::LoadFromStream(TStream& Stream) {
+  unsigned char b[kBlockRecordSize];
+  ReadExact(Stream, b, kBlockRecordSize);
+  DecodeBlock(b, *this);
+}
+
+void TIPv4Database::InvalidFile() const {
+  throw EDatabaseError("The file " + FFileName + " is not valid or unknown IPv4 database file");
+}
+
+void TIPv4Database::LoadFromBinStream(TStream& Stream) {
+  auto sectionCount = [&] {
+    const int32_t n = ReadCount(Stream);
+    if (n > kMaxSectionCount) InvalidFile();
+    return std::max(n, 0);
+  };
+  int32_t n = sectionCount();
+  Centers.reserve(Centers.size() + static_cast<size_t>(std::min(n, kMaxReserve)));
+  for (int32_t i = 0; i < n; ++i) {
+    auto center = std::make_unique<TIPv4Center>();
+    center->LoadFromStream(Stream);
+    Centers.push_back(std::move(center));
+  }
+  n = sectionCount();
+  Countries.reserve(Countries.size() + static_cast<size_t>(std::min(n, kMaxReserve)));
+  for (int32_t i = 0; i < n; ++i) {
+    auto country = std::make_unique<TIPv4Country>();
+    country->LoadFromStream(Stream);
+    Countries.push_back(std::move(country));
+  }
+  // Blocks come in runs of whole records read at once: one adapter call
+  // per run instead of five per record.
+  n = sectionCount();
+  Blocks.reserve(Blocks.size() + static_cast<size_t>(std::min(n, kMaxReserve)));
+  constexpr int32_t kRun = 4096;
+  std::unique_ptr<unsigned char[]> run(new unsigned char[kRun * kBlockRecordSize]);
+  for (int32_t done = 0; done < n;) {
+    const int32_t count = std::min(kRun, n - done);
+    ReadExact(Stream, run.get(), count * kBlockRecordSize);
+    for (int32_t i = 0; i < count; ++i) {
+      DecodeBlock(run.get() + i * kBlockRecordSize, Blocks.emplace_back());
+    }
+    done += count;
+  }
+}
+
+void TIPv4Database::DoProgress() {
+  if (!OnProgress) return;
+  int64_t value = FileSize > 0 ? FilePos64(FileHandle) * 1000 / FileSize : 0;
+  value = std::clamp<int64_t>(value, 0, 1000);  // the file may have changed size
+  if (value != LastProgress) {
+    LastProgress = static_cast<int32_t>(value);
+    OnProgress(*this, LastProgress);
+  }
+}
+
+void TIPv4Database::LoadFromFile(const std::string& FileName) {
+  FFileName = FileName;
+  TFileStream file(FileName);
+  unsigned char header[kHeaderSize];
+  // A file that ends inside the header is as invalid as a wrong magic.
+  if (file.Read(header, kHeaderSize) != kHeaderSize) InvalidFile();
+  const bool text = std::memcmp(header, "IPDB", 4) == 0;
+  if (!text && std::memcmp(header, "IPBB", 4) != 0) InvalidFile();
+  if (header[4] != '1' || header[5] != '0' || header[6] < '0' || header[6] > '2') InvalidFile();
+  int32_t d[8];
+  for (int i = 0; i < 8; ++i) d[i] = header[8 + i] - 48;
+  Created = EncodeDayNumber(d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3], d[4] * 10 + d[5],
+                            d[6] * 10 + d[7]);
+  FileHandle = file.Handle();
+  FileSize = FileSize64(FileHandle);
+  LastProgress = -1;
+
+  std::unique_ptr<TStream> adapter;
+  if (header[6] == '1') adapter = std::make_unique<TZLibStream>(file);
+  if (header[6] == '2') adapter = std::make_unique<TBZ2Stream>(file, false);
+  TStream& body = adapter ? *adapter : file;
+  try {
+    if (text) {
+      LoadFromTextStream(body);
+    } else {
+      LoadFromBinStream(body);
+    }
+  } catch (const ETruncated&) {
+    InvalidFile();
+  }
+  adapter.reset();
+  SortAndLink();
+}

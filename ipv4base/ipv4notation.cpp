@@ -1,0 +1,187 @@
+// Text forms of addresses, blocks and country codes.
+#include <cstring>
+#include <limits>
+
+#include "ipv4base/ipv4base.h"
+
+namespace {
+
+int HexDigit(char C) {
+  if (C >= '0' && C <= '9') return C - '0';
+  if (C >= 'a' && C <= 'f') return C - 'a' + 10;
+  if (C >= 'A' && C <= 'F') return C - 'A' + 10;
+  return -1;
+}
+
+// Mask of a prefix length 0..32.
+uint32_t MaskOf(int Bits) { return Bits == 0 ? 0 : ~uint32_t{0} << (32 - Bits); }
+
+// Prefix length that nmCIDR shows for a Count: the shortest prefix whose
+// range holds at least Count addresses (Count 0 counts as 2^32).
+int ShortestBits(uint32_t Count) {
+  uint32_t n = Count - 1;
+  int bits = 32;
+  while (n > 0) {
+    n >>= 1;
+    --bits;
+  }
+  return bits;
+}
+
+// One aligned prefix exactly: a power of two in size, start aligned to it.
+bool IsOnePrefix(const TIPv4Block& B) {
+  return B.Count != 0 && (B.Count & (B.Count - 1)) == 0 && (B.StartIP & (B.Count - 1)) == 0;
+}
+
+std::string PrefixOrMask(uint32_t Start, int Bits, int Mode) {
+  char buf[40];
+  char* p = FormatIP(Start, buf);
+  if (Mode == nmCIDR) {
+    *p++ = '/';
+    if (Bits >= 10) *p++ = static_cast<char>('0' + Bits / 10);
+    *p++ = static_cast<char>('0' + Bits % 10);
+  } else {
+    std::memcpy(p, " / ", 3);
+    p = FormatIP(MaskOf(Bits), p + 3);
+  }
+  return std::string(buf, p);
+}
+
+}  // namespace
+
+bool ReadInteger(std::string_view Text, int64_t& Value) {
+  size_t i = 0;
+  const size_t n = Text.size();
+  while (i < n && Text[i] == ' ') ++i;
+  bool negative = false;
+  if (i < n && (Text[i] == '+' || Text[i] == '-')) negative = Text[i++] == '-';
+  int base = 10;
+  if (i < n && Text[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (i + 1 < n && Text[i] == '0' && (Text[i + 1] == 'x' || Text[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i == n) return false;
+  // Magnitude up to 2^63, which only a negative number may reach.
+  const uint64_t limit = uint64_t{1} << 63;
+  uint64_t v = 0;
+  for (; i < n; ++i) {
+    const int d = HexDigit(Text[i]);
+    if (d < 0 || d >= base) return false;
+    if (v > (limit - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base)) return false;
+    v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
+  }
+  if (v == limit && !negative) return false;
+  Value = negative ? static_cast<int64_t>(0 - v) : static_cast<int64_t>(v);
+  return true;
+}
+
+uint32_t StrToIP(std::string_view Text) {
+  size_t pos = 0;
+  uint32_t result = 0;
+  for (int part = 0; part < 4; ++part) {
+    const size_t start = pos < Text.size() ? pos : Text.size();
+    while (pos < Text.size() && Text[pos] != '.') ++pos;
+    int64_t value;
+    if (!ReadInteger(Text.substr(start, pos - start), value) || value < 0 || value > 255) {
+      return std::numeric_limits<uint32_t>::max();
+    }
+    result = (result << 8) | static_cast<uint32_t>(value);
+    ++pos;
+  }
+  return result;
+}
+
+char* FormatIP(uint32_t IP, char* Out) {
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    const unsigned octet = (IP >> shift) & 255;
+    if (octet >= 100) *Out++ = static_cast<char>('0' + octet / 100);
+    if (octet >= 10) *Out++ = static_cast<char>('0' + octet / 10 % 10);
+    *Out++ = static_cast<char>('0' + octet % 10);
+    if (shift) *Out++ = '.';
+  }
+  return Out;
+}
+
+std::string IPToStr(uint32_t IP) {
+  char buf[16];
+  return std::string(buf, FormatIP(IP, buf));
+}
+
+std::string PrefixText(const TPrefix& Prefix, int Mode) {
+  return PrefixOrMask(Prefix.Start, Prefix.Bits, Mode == nmMask ? nmMask : nmCIDR);
+}
+
+uint32_t TIPv4Block::LastIP() const {
+  if (Count == 0) return StartIP - 1;
+  const uint64_t last = static_cast<uint64_t>(StartIP) + Count - 1;
+  return last > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(last);
+}
+
+std::vector<TPrefix> TIPv4Block::Prefixes() const {
+  std::vector<TPrefix> out;
+  if (Count == 0) return out;
+  uint64_t lo = StartIP;
+  const uint64_t hi = LastIP();
+  while (lo <= hi) {
+    // The largest aligned prefix that starts at lo and stays within hi.
+    int bits = lo == 0 ? 0 : 32 - __builtin_ctz(static_cast<uint32_t>(lo));
+    while ((lo + (uint64_t{1} << (32 - bits)) - 1) > hi) ++bits;
+    out.push_back({static_cast<uint32_t>(lo), bits});
+    lo += uint64_t{1} << (32 - bits);
+  }
+  return out;
+}
+
+std::string TIPv4Block::AsText(int Mode) const {
+  if (Mode == nmCIDR || Mode == nmMask) {
+    if (IsOnePrefix(*this) || Count == 0) return PrefixOrMask(StartIP, ShortestBits(Count), Mode);
+    std::string text;
+    for (const TPrefix& p : Prefixes()) {
+      if (!text.empty()) text += ", ";
+      text += PrefixOrMask(p.Start, p.Bits, Mode);
+    }
+    return text;
+  }
+  char buf[40];
+  char* p = FormatIP(StartIP, buf);
+  std::memcpy(p, " - ", 3);
+  p = FormatIP(StartIP + Count - 1, p + 3);
+  return std::string(buf, p);
+}
+
+std::vector<std::string> TIPv4Block::AsLines(int Mode) const {
+  std::vector<std::string> lines;
+  if ((Mode == nmCIDR || Mode == nmMask) && Count != 0) {
+    for (const TPrefix& p : Prefixes()) lines.push_back(PrefixOrMask(p.Start, p.Bits, Mode));
+  } else {
+    lines.push_back(AsText(Mode));
+  }
+  return lines;
+}
+
+std::string CodeToStr(uint16_t Code) {
+  const char text[2] = {static_cast<char>(Code >> 8), static_cast<char>(Code & 255)};
+  return std::string(text, 2);
+}
+
+std::string TIPv4Block::CountryStr() const { return CodeToStr(CountryCode); }
+
+uint32_t SwapBytes(uint32_t Value) { return __builtin_bswap32(Value); }
+
+std::string Latin1ToUtf8(std::string_view Text) {
+  std::string out;
+  out.reserve(Text.size());
+  for (const char c : Text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x80) {
+      out += c;
+    } else {
+      out += static_cast<char>(0xC0 | (u >> 6));
+      out += static_cast<char>(0x80 | (u & 0x3F));
+    }
+  }
+  return out;
+}

@@ -1,0 +1,40 @@
+// Writes database files that LoadFromFile reads: header, bodies, compression.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ipv4base/ipv4base.h"
+
+enum TCompression : char { cmNone = '0', cmZLib = '1', cmBZip2 = '2' };
+
+struct TNewCenter {
+  uint16_t ID = 0;
+  std::string Name;
+};
+
+struct TNewCountry {
+  uint16_t Code = 0;
+  std::string Name;
+  std::string Capital;
+  std::string Region;
+  std::string Currency;
+  double Population = 0;
+};
+
+// The 16-byte header. Date8 is eight characters YYYYMMDD.
+std::string EncodeHeader(bool Binary, TCompression Compression, std::string_view Date8);
+// A binary body: registry, country and block sections. Texts longer than
+// 255 bytes are cut to 255.
+std::string EncodeBinBody(const std::vector<TNewCenter>& Centers,
+                          const std::vector<TNewCountry>& Countries,
+                          const std::vector<TIPv4Block>& Blocks);
+// One delegation line: "arin|US|ipv4|3.0.0.0|16777216|19880223|allocated".
+std::string EncodeTextLine(const TIPv4Block& Block, std::string_view RegistryToken);
+// The registry token of the text format for a built-in registry, or "".
+std::string_view TextRegistryToken(uint16_t CenterID);
+// Header plus body, the body compressed as the header says.
+std::string EncodeDatabaseFile(bool Binary, TCompression Compression, std::string_view Date8,
+                               std::string_view Body);

@@ -1,0 +1,194 @@
+#include <random>
+
+#include "ipv4base/ipv4base.h"
+#include "testutil.h"
+
+namespace {
+
+constexpr uint32_t kFail = 0xFFFFFFFF;
+
+TIPv4Block Block(const char* Start, uint32_t Count) {
+  TIPv4Block b;
+  b.StartIP = StrToIP(Start);
+  b.Count = Count;
+  return b;
+}
+
+}  // namespace
+
+TEST(ReadIntegerTest, AcceptedAndRefusedForms) {
+  struct {
+    const char* text;
+    bool ok;
+    int64_t value;
+  } const cases[] = {
+      {"10", true, 10},       {"   10", true, 10},   {"+10", true, 10},
+      {"0x0A", true, 10},     {"0X0a", true, 10},   {"$0A", true, 10},
+      {"-0", true, 0},        {"-12", true, -12},   {"$FFFFFFFF", true, 4294967295},
+      {"9223372036854775807", true, INT64_MAX},     {"-9223372036854775808", true, INT64_MIN},
+      {"9223372036854775808", false, 0},            {"$8000000000000000", false, 0},
+      {"", false, 0},         {" ", false, 0},      {"10 ", false, 0},
+      {"1e1", false, 0},      {"+", false, 0},      {"$", false, 0},
+      {"0x", false, 0},       {"+-1", false, 0},    {"\t1", false, 0},
+      {"12a", false, 0},      {"- 1", false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    int64_t v = 12345;
+    EXPECT_EQ(ReadInteger(c.text, v), c.ok);
+    if (c.ok) {
+      EXPECT_EQ(v, c.value);
+    }
+  }
+}
+
+TEST(StrToIPTest, Table) {
+  struct {
+    const char* text;
+    uint32_t ip;
+  } const cases[] = {
+      {"127.0.0.1", 0x7F000001},       {"0.0.0.0", 0},
+      {"255.255.255.254", 0xFFFFFFFE}, {"255.255.255.255", kFail},
+      {"1.2.3", kFail},                {"1..2.3", kFail},
+      {"1.2.3.", kFail},               {"", kFail},
+      {"a.b.c.d", kFail},              {"1.2.3.4 ", kFail},
+      {" 1.2.3.4", 0x01020304},        {"256.1.1.1", kFail},
+      {"4294967297.1.1.1", kFail},     {"1.2.3.4.5", 0x01020304},
+      {"10.1.2.3.x", 0x0A010203},      {"0x0A.$10.+1.-0", 0x0A100100},
+      {"-1.2.3.4", kFail},             {"1.2.3.4\n", kFail},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(StrToIP(c.text), c.ip);
+  }
+}
+
+TEST(StrToIPTest, RoundTripsRandomAddressesThroughIPToStr) {
+  std::mt19937 rng(7);
+  for (int i = 0; i < 20000; ++i) {
+    const uint32_t ip = rng();
+    const std::string text = IPToStr(ip);
+    ASSERT_EQ(StrToIP(text), ip == kFail ? kFail : ip) << text;
+    // No octet carries a leading zero.
+    for (size_t dot = 0; dot != std::string::npos; dot = text.find('.', dot + 1)) {
+      const size_t at = dot == 0 ? 0 : dot + 1;
+      ASSERT_FALSE(text[at] == '0' && at + 1 < text.size() && text[at + 1] != '.') << text;
+    }
+  }
+  EXPECT_EQ(IPToStr(0x0A000001), "10.0.0.1");
+  EXPECT_EQ(IPToStr(0xFFFFFF00), "255.255.255.0");
+}
+
+TEST(AsTextTest, AlignedBlocksInEveryMode) {
+  struct {
+    const char* start;
+    uint32_t count;
+    const char* range;
+    const char* cidr;
+    const char* mask;
+  } const cases[] = {
+      {"192.168.0.0", 256, "192.168.0.0 - 192.168.0.255", "192.168.0.0/24",
+       "192.168.0.0 / 255.255.255.0"},
+      {"192.168.0.16", 16, "192.168.0.16 - 192.168.0.31", "192.168.0.16/28",
+       "192.168.0.16 / 255.255.255.240"},
+      {"192.168.0.0", 1, "192.168.0.0 - 192.168.0.0", "192.168.0.0/32",
+       "192.168.0.0 / 255.255.255.255"},
+      {"255.0.0.0", 16777216, "255.0.0.0 - 255.255.255.255", "255.0.0.0/8",
+       "255.0.0.0 / 255.0.0.0"},
+      {"0.0.0.0", 0x80000000, "0.0.0.0 - 127.255.255.255", "0.0.0.0/1", "0.0.0.0 / 128.0.0.0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.range);
+    const TIPv4Block b = Block(c.start, c.count);
+    EXPECT_EQ(b.AsText(nmRange), c.range);
+    EXPECT_EQ(b.AsText(nmCIDR), c.cidr);
+    EXPECT_EQ(b.AsText(nmMask), c.mask);
+    EXPECT_EQ(b.AsText(7), c.range);
+    EXPECT_EQ(b.AsText(-1), c.range);
+    EXPECT_EQ(b.AsLines(nmCIDR), std::vector<std::string>{c.cidr});
+  }
+}
+
+TEST(AsTextTest, UnalignedBlocksAreExactPrefixLists) {
+  const TIPv4Block b768 = Block("192.168.0.0", 768);
+  EXPECT_EQ(b768.AsText(nmRange), "192.168.0.0 - 192.168.2.255");
+  EXPECT_EQ(b768.AsText(nmCIDR), "192.168.0.0/23, 192.168.2.0/24");
+  EXPECT_EQ(b768.AsText(nmMask), "192.168.0.0 / 255.255.254.0, 192.168.2.0 / 255.255.255.0");
+  EXPECT_EQ(b768.AsLines(nmCIDR), (std::vector<std::string>{"192.168.0.0/23", "192.168.2.0/24"}));
+  EXPECT_EQ(b768.AsLines(nmRange), std::vector<std::string>{"192.168.0.0 - 192.168.2.255"});
+  EXPECT_EQ(Block("10.0.0.0", 3).AsText(nmCIDR), "10.0.0.0/31, 10.0.0.2/32");
+  EXPECT_EQ(Block("10.0.0.1", 2).AsText(nmCIDR), "10.0.0.1/32, 10.0.0.2/32");
+  // Past the top of the address space only what exists is covered.
+  EXPECT_EQ(Block("255.255.255.254", 4).AsText(nmCIDR), "255.255.255.254/31");
+  EXPECT_EQ(Block("255.255.255.254", 4).AsText(nmRange), "255.255.255.254 - 0.0.0.1");
+}
+
+TEST(AsTextTest, ZeroCountKeepsItsPlainForms) {
+  const TIPv4Block b = Block("10.0.0.0", 0);
+  EXPECT_EQ(b.AsText(nmRange), "10.0.0.0 - 9.255.255.255");
+  EXPECT_EQ(b.AsText(nmCIDR), "10.0.0.0/0");
+  EXPECT_EQ(b.AsText(nmMask), "10.0.0.0 / 0.0.0.0");
+  EXPECT_TRUE(b.Prefixes().empty());
+  EXPECT_EQ(b.AsLines(nmCIDR), std::vector<std::string>{"10.0.0.0/0"});
+}
+
+// Checks that the prefixes cover exactly [lo, hi], ascending and aligned,
+// and that no two neighbours could merge into one (which makes the list
+// the shortest possible).
+void CheckCover(const TIPv4Block& B) {
+  const std::vector<TPrefix> ps = B.Prefixes();
+  uint64_t next = B.StartIP;
+  const uint64_t hi = B.LastIP();
+  ASSERT_FALSE(ps.empty());
+  for (size_t i = 0; i < ps.size(); ++i) {
+    const TPrefix& p = ps[i];
+    const uint64_t size = uint64_t{1} << (32 - p.Bits);
+    ASSERT_EQ(p.Start, next);
+    ASSERT_EQ(p.Start % size, 0u) << IPToStr(p.Start) << "/" << p.Bits;
+    next += size;
+    if (i > 0) {
+      const TPrefix& q = ps[i - 1];
+      const bool mergeable = q.Bits == p.Bits && q.Start % (size * 2) == 0;
+      ASSERT_FALSE(mergeable) << IPToStr(q.Start) << "/" << q.Bits;
+    }
+  }
+  ASSERT_EQ(next - 1, hi);
+}
+
+TEST(PrefixesTest, ExhaustiveOverSmallBlocks) {
+  for (uint32_t start = 0; start < 260; ++start) {
+    for (uint32_t count = 1; count <= 300; ++count) {
+      TIPv4Block b;
+      b.StartIP = 0x0A000000 + start;
+      b.Count = count;
+      ASSERT_NO_FATAL_FAILURE(CheckCover(b)) << start << "+" << count;
+    }
+  }
+}
+
+TEST(PrefixesTest, RandomBlocksAnywhere) {
+  std::mt19937 rng(99);
+  for (int i = 0; i < 20000; ++i) {
+    TIPv4Block b;
+    b.StartIP = rng();
+    b.Count = rng() >> (rng() % 32);
+    if (b.Count == 0) b.Count = 1;
+    ASSERT_NO_FATAL_FAILURE(CheckCover(b)) << IPToStr(b.StartIP) << "+" << b.Count;
+    const auto lines = b.AsLines(nmMask);
+    ASSERT_EQ(lines.size(), b.Prefixes().size());
+    ASSERT_EQ(lines[0], PrefixText(b.Prefixes()[0], nmMask));
+  }
+}
+
+TEST(CodeTest, CodeToStrSwapBytes) {
+  EXPECT_EQ(CodeToStr(18242), "GB");
+  EXPECT_EQ(CodeToStr(StrToCode('-', '-')), "--");
+  EXPECT_EQ(CodeToStr(StrToCode('u', 's')), "us");
+  TIPv4Block b;
+  b.CountryCode = 0x5553;
+  EXPECT_EQ(b.CountryStr(), "US");
+  const unsigned char net[4] = {127, 0, 0, 1};
+  const uint32_t little = net[0] | (net[1] << 8) | (net[2] << 16) | (uint32_t{net[3]} << 24);
+  EXPECT_EQ(SwapBytes(little), 0x7F000001u);
+  EXPECT_EQ(SwapBytes(0x11223344), 0x44332211u);
+}

@@ -1,0 +1,64 @@
+#include "tools/tools.h"
+
+#include "tools/errors.h"
+
+EListError::EListError(int Index)
+    : EKeslError("List index out of bounds (" + std::to_string(Index) + ")") {}
+
+namespace {
+
+constexpr int kMonthDays[2][12] = {
+    {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31},
+    {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31},
+};
+
+// Day number of 0001-01-01.
+constexpr int32_t kFirstDay = -693593;
+// Day number of 9999-12-31.
+constexpr int32_t kLastDay = 2958465;
+
+}  // namespace
+
+bool YearIsLeap(uint16_t Year) {
+  return Year % 4 == 0 && (Year % 100 != 0 || Year % 400 == 0);
+}
+
+int32_t EncodeDayNumber(int32_t Year, int32_t Month, int32_t Day) {
+  const bool leap = YearIsLeap(static_cast<uint16_t>(Year));
+  if (Year < 1 || Year > 9999 || Month < 1 || Month > 12 || Day < 1 ||
+      Day > kMonthDays[leap][Month - 1]) {
+    return -1;
+  }
+  for (int m = 0; m < Month - 1; ++m) Day += kMonthDays[leap][m];
+  const int32_t y = Year - 1;
+  return y * 365 + y / 4 - y / 100 + y / 400 + Day - 693594;
+}
+
+bool DecodeDayNumber(int32_t DayNumber, int32_t& Year, int32_t& Month, int32_t& Day) {
+  if (DayNumber < kFirstDay || DayNumber > kLastDay) return false;
+  // Days since 0001-01-01, split into 400-, 100-, 4- and 1-year cycles.
+  int32_t d = DayNumber - kFirstDay;
+  int32_t y = 1 + 400 * (d / 146097);
+  d %= 146097;
+  int32_t c = d / 36524;
+  if (c == 4) c = 3;
+  y += 100 * c;
+  d -= c * 36524;
+  y += 4 * (d / 1461);
+  d %= 1461;
+  int32_t k = d / 365;
+  if (k == 4) k = 3;
+  y += k;
+  d -= k * 365;
+  const bool leap = YearIsLeap(static_cast<uint16_t>(y));
+  int32_t m = 0;
+  while (d >= kMonthDays[leap][m]) d -= kMonthDays[leap][m++];
+  Year = y;
+  Month = m + 1;
+  Day = d + 1;
+  return true;
+}
+
+int64_t JoinInt64(uint32_t Lo, int32_t Hi) {
+  return static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(Hi)) << 32) | Lo);
+}
