@@ -10,6 +10,10 @@ namespace {
 
 constexpr size_t kOutChunk = 1 << 18;
 
+std::string TooLarge(size_t MaxSize) {
+  return "decompressed data larger than " + std::to_string(MaxSize) + " bytes";
+}
+
 }  // namespace
 
 std::string ZLibCompress(std::string_view Data, int Level) {
@@ -19,6 +23,22 @@ std::string ZLibCompress(std::string_view Data, int Level) {
                    reinterpret_cast<const Bytef*>(Data.data()), static_cast<uLong>(Data.size()),
                    Level));
   out.resize(size);
+  return out;
+}
+
+std::string GZipCompress(std::string_view Data) {
+  z_stream z{};
+  // 15 + 16: a gzip wrapper around the deflate data.
+  ZCheck(deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY));
+  std::string out(deflateBound(&z, static_cast<uLong>(Data.size())) + 32, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Data.data()));
+  z.avail_in = static_cast<uInt>(Data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  const int rc = deflate(&z, Z_FINISH);
+  out.resize(out.size() - z.avail_out);
+  deflateEnd(&z);
+  if (rc != Z_STREAM_END) ZCheck(Z_BUF_ERROR);
   return out;
 }
 
@@ -32,7 +52,7 @@ std::string BZ2Compress(std::string_view Data, int BlockSize) {
   return out;
 }
 
-std::string GZipDecompress(std::string_view Data) {
+std::string GZipDecompress(std::string_view Data, size_t MaxSize) {
   z_stream z{};
   // 15 + 32: zlib or gzip, detected from the header.
   ZCheck(inflateInit2(&z, 15 + 32));
@@ -48,6 +68,7 @@ std::string GZipDecompress(std::string_view Data) {
       z.avail_out = static_cast<uInt>(kOutChunk);
       rc = inflate(&z, Z_NO_FLUSH);
       out.resize(have + kOutChunk - z.avail_out);
+      if (out.size() > MaxSize) throw EZLibError(TooLarge(MaxSize));
       if (rc == Z_STREAM_END && z.avail_in > 0) {
         // Another gzip member follows, as gzip writes for appended files.
         inflateReset(&z);
@@ -68,7 +89,7 @@ std::string GZipDecompress(std::string_view Data) {
   return out;
 }
 
-std::string BZ2Decompress(std::string_view Data) {
+std::string BZ2Decompress(std::string_view Data, size_t MaxSize) {
   std::string out;
   size_t used = 0;
   while (used < Data.size()) {
@@ -84,6 +105,10 @@ std::string BZ2Decompress(std::string_view Data) {
       z.avail_out = static_cast<unsigned>(kOutChunk);
       rc = BZ2_bzDecompress(&z);
       out.resize(have + kOutChunk - z.avail_out);
+      if (out.size() > MaxSize) {
+        BZ2_bzDecompressEnd(&z);
+        throw EBZ2Error(TooLarge(MaxSize));
+      }
       if (rc < 0) {
         BZ2_bzDecompressEnd(&z);
         BZ2Check(rc);

@@ -184,6 +184,8 @@ TEST(BZ2StreamTest, TruncatedDataEndsShortWithoutError) {
 TEST(CompressTest, GZipAndConcatenatedBZip2RoundTrip) {
   const std::string a = RandomText(100000, 7), b = RandomText(5000, 8);
   EXPECT_EQ(GZipDecompress(ZLibCompress(a)), a);
+  EXPECT_EQ(GZipDecompress(GZipCompress(a) + GZipCompress(b)), a + b);
+  EXPECT_THROW(GZipDecompress(GZipCompress(a), 1000), EZLibError);
   EXPECT_EQ(BZ2Decompress(BZ2Compress(a) + BZ2Compress(b)), a + b);
   EXPECT_THROW(BZ2Decompress(BZ2Compress(a).substr(0, 100)), EBZ2Error);
   EXPECT_THROW(GZipDecompress(ZLibCompress(a).substr(0, 100)), EZLibError);

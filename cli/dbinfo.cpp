@@ -1,0 +1,40 @@
+#include "cli/dbinfo.h"
+
+#include <cstdio>
+
+#include "ipv4base/ipv4base.h"
+#include "tools/tools.h"
+
+std::string DayNumberText(double DayNumber) {
+  int32_t y, m, d;
+  if (!DecodeDayNumber(static_cast<int32_t>(DayNumber), y, m, d) || DayNumber < 0) return "unknown";
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
+  return buf;
+}
+
+void PrintDatabaseInfo(TIPv4Database& Db, std::ostream& Out) {
+  int withBlocks = 0;
+  for (int i = 0; i < Db.CountryCount(); ++i) withBlocks += !Db.CountryAt(i)->Blocks.empty();
+  Out << "Created: " << DayNumberText(Db.Created) << "\n"
+      << "Blocks: " << Db.BlockCount() << "\n"
+      << "Countries: " << Db.CountryCount() << " (" << withBlocks << " with blocks)\n"
+      << "Registries: " << Db.CenterCount() << "\n";
+  for (int i = 0; i < Db.CenterCount(); ++i) {
+    const TIPv4Center* c = Db.CenterAt(i);
+    uint64_t addresses = 0;
+    for (const TIPv4Block* b : c->Blocks) addresses += b->Count;
+    Out << "Registry " << c->ID << " " << c->Name << ": " << c->Blocks.size() << " blocks, "
+        << addresses << " addresses\n";
+  }
+}
+
+bool LoadDatabase(TIPv4Database& Db, const std::string& FileName, std::ostream& Err) {
+  try {
+    Db.LoadFromFile(FileName);
+    return true;
+  } catch (const std::exception& e) {
+    Err << e.what() << "\n";
+    return false;
+  }
+}

@@ -1,0 +1,17 @@
+// The summary of a loaded database that kesl-lookup --info and
+// kesl-mkdb --check print.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+class TIPv4Database;
+
+// A day number as yyyy-mm-dd, "unknown" for an invalid one.
+std::string DayNumberText(double DayNumber);
+
+void PrintDatabaseInfo(TIPv4Database& Db, std::ostream& Out);
+
+// Loads FileName into Db; on failure writes the loader's message to Err and
+// returns false.
+bool LoadDatabase(TIPv4Database& Db, const std::string& FileName, std::ostream& Err);

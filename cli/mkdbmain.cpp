@@ -1,0 +1,185 @@
+// The command line of kesl-mkdb.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "cli/dbinfo.h"
+#include "cli/mkdb.h"
+#include "ipv4base/ipv4base.h"
+#include "ipv4base/ipv4writer.h"
+#include "tools/tools.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: kesl-mkdb [-o PATH] [--text|--binary] [--compress none|zlib|bzip2]\n"
+    "                 [--date YYYYMMDD] [--iso-codes PATH] INPUT...\n"
+    "       kesl-mkdb --check PATH\n"
+    "\n"
+    "Compiles address data into a Kesl database file (default country.ip4).\n"
+    "\n"
+    "Inputs, each plain or gzip- or bzip2-compressed, their kind read from their content:\n"
+    "  - registry delegation statistics files (delegated-*-latest, standard or\n"
+    "    extended) of any registry, AFRINIC included; version, summary, IPv6, ASN,\n"
+    "    available and reserved lines are skipped;\n"
+    "  - range files of lines LOW,HIGH,CC with decimal 32-bit addresses, such as\n"
+    "    /usr/share/tor/geoip; '#' starts a comment, country ?? is skipped. Ranges\n"
+    "    carry no registry: each block gets the registry that administers its /8 in\n"
+    "    IANA's IPv4 address space registry, so the registry of such data is by /8.\n"
+    "\n"
+    "  -o PATH           the file to write (default country.ip4); written whole or not at all\n"
+    "  --binary          binary records (the default); carries registries and countries\n"
+    "                    that the program's built-in tables lack\n"
+    "  --text            delegation lines; refuses data with registries or countries\n"
+    "                    that the built-in tables lack\n"
+    "  --compress C      none, zlib (the default) or bzip2\n"
+    "  --date YYYYMMDD   the creation date; default the newest date of the inputs'\n"
+    "                    version lines, else the newest input file's date\n"
+    "  --iso-codes PATH  country names for codes outside the built-in table\n"
+    "                    (default /usr/share/iso-codes/json/iso_3166-1.json)\n"
+    "  --check PATH      load a database with the program's loader and summarise it\n"
+    "  --help            this text\n"
+    "\n"
+    "Overlapping blocks are an error; the same block given twice counts once.\n"
+    "Exit status: 0 written, 1 bad input, 2 usage error, 3 --check could not load the file.\n";
+
+}  // namespace
+
+int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err,
+             std::ostream* Progress) {
+  std::string output = "country.ip4", date, check;
+  std::string isoCodes = "/usr/share/iso-codes/json/iso_3166-1.json";
+  bool binary = true;
+  TCompression compression = cmZLib;
+  std::vector<std::string> inputs;
+  auto usage = [&](const std::string& Why) {
+    Err << "kesl-mkdb: " << Why << "\nTry 'kesl-mkdb --help'.\n";
+    return 2;
+  };
+  for (size_t i = 0; i < Args.size(); ++i) {
+    const std::string& a = Args[i];
+    auto value = [&](std::string& To) {
+      if (i + 1 >= Args.size()) return false;
+      To = Args[++i];
+      return true;
+    };
+    if (a == "--help" || a == "-h") {
+      Out << kUsage;
+      return 0;
+    } else if (a == "-o" || a == "--output") {
+      if (!value(output)) return usage(a + " needs a file name");
+    } else if (a == "--text") {
+      binary = false;
+    } else if (a == "--binary") {
+      binary = true;
+    } else if (a == "--compress") {
+      std::string c;
+      if (!value(c)) return usage("--compress needs none, zlib or bzip2");
+      if (c == "none") {
+        compression = cmNone;
+      } else if (c == "zlib") {
+        compression = cmZLib;
+      } else if (c == "bzip2") {
+        compression = cmBZip2;
+      } else {
+        return usage("unknown compression '" + c + "': use none, zlib or bzip2");
+      }
+    } else if (a == "--date") {
+      if (!value(date)) return usage("--date needs YYYYMMDD");
+      const bool digits = date.size() == 8 && date.find_first_not_of("0123456789") == std::string::npos;
+      if (!digits || EncodeDayNumber(std::stoi(date.substr(0, 4)), std::stoi(date.substr(4, 2)),
+                                     std::stoi(date.substr(6, 2))) < 0) {
+        return usage("'" + date + "' is not a date YYYYMMDD");
+      }
+    } else if (a == "--iso-codes") {
+      if (!value(isoCodes)) return usage("--iso-codes needs a file name");
+    } else if (a == "--check") {
+      if (!value(check)) return usage("--check needs a file name");
+    } else if (a.size() > 1 && a[0] == '-') {
+      return usage("unknown option '" + a + "'");
+    } else {
+      inputs.push_back(a);
+    }
+  }
+
+  if (!check.empty()) {
+    if (!inputs.empty()) return usage("--check takes no inputs");
+    TIPv4Database db;
+    if (!LoadDatabase(db, check, Err)) return 3;
+    PrintDatabaseInfo(db, Out);
+    return 0;
+  }
+  if (inputs.empty()) return usage("no input files");
+
+  TDatabaseCompiler compiler;
+  compiler.SetProgress(Progress);
+  std::string body;
+  try {
+    for (const std::string& in : inputs) compiler.AddFile(in);
+    compiler.Finish();
+    if (binary) {
+      std::ifstream iso(isoCodes, std::ios::binary);
+      if (iso) {
+        compiler.LoadCountryNames(std::string(std::istreambuf_iterator<char>(iso), {}));
+      } else if (!compiler.NewCountries().empty()) {
+        Err << "kesl-mkdb: no country names from " << isoCodes << "; codes stand in for them\n";
+      }
+      body = compiler.BinaryBody();
+    } else {
+      body = compiler.TextBody();
+    }
+  } catch (const std::exception& e) {
+    Err << "kesl-mkdb: " << e.what() << "\n";
+    return 1;
+  }
+
+  const std::string header = compiler.HeaderDate(date);
+  const std::string file = EncodeDatabaseFile(binary, compression, header, body);
+  // Write beside the target and rename, so that a failed run never leaves a
+  // half-written database in its place.
+  const std::string temp = output + ".tmp";
+  {
+    std::ofstream f(temp, std::ios::binary | std::ios::trunc);
+    f.write(file.data(), static_cast<std::streamsize>(file.size()));
+    f.close();
+    if (!f) {
+      std::remove(temp.c_str());
+      Err << "kesl-mkdb: cannot write " << temp << "\n";
+      return 1;
+    }
+  }
+  TIPv4Database verify;
+  if (!LoadDatabase(verify, temp, Err)) {
+    std::remove(temp.c_str());
+    Err << "kesl-mkdb: the written file does not load; nothing was replaced\n";
+    return 1;
+  }
+  std::error_code ec;
+  std::filesystem::rename(temp, output, ec);
+  if (ec) {
+    std::remove(temp.c_str());
+    Err << "kesl-mkdb: cannot write " << output << ": " << ec.message() << "\n";
+    return 1;
+  }
+
+  uint64_t addresses = 0;
+  for (const TInputBlock& b : compiler.Blocks()) addresses += b.Count;
+  const char* comp = compression == cmNone ? "none" : compression == cmZLib ? "zlib" : "bzip2";
+  Out << "Wrote " << output << ": " << (binary ? "binary" : "text") << " body, " << comp
+      << ", created " << header << ", " << file.size() << " bytes\n"
+      << "Blocks: " << compiler.Blocks().size() << " (" << compiler.Duplicates()
+      << " duplicates dropped)\n"
+      << "Addresses: " << addresses << "\n";
+  const auto registries = compiler.NewRegistries();
+  Out << "Registries added: " << registries.size();
+  for (const auto& r : registries) Out << " " << r.second;
+  const auto countries = compiler.NewCountries();
+  Out << "\nCountries added: " << countries.size();
+  for (uint16_t c : countries) Out << " " << CodeToStr(c);
+  Out << "\nLines skipped:";
+  if (compiler.Skipped().empty()) Out << " none";
+  for (const auto& [reason, n] : compiler.Skipped()) Out << " " << reason << " " << n << ";";
+  Out << "\n";
+  return 0;
+}

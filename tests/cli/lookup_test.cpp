@@ -1,0 +1,106 @@
+#include "cli/lookup.h"
+
+#include <sstream>
+
+#include "ipv4base/ipv4writer.h"
+#include "testutil.h"
+
+namespace {
+
+TIPv4Block MakeBlock(uint32_t Start, uint32_t Count, const char* Country, uint16_t Center,
+                     uint32_t Date) {
+  TIPv4Block b;
+  b.StartIP = Start;
+  b.Count = Count;
+  b.CountryCode = StrToCode(Country[0], Country[1]);
+  b.CenterID = Center;
+  b.Date = Date;
+  return b;
+}
+
+class LookupTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string body = EncodeBinBody(
+        {}, {}, {MakeBlock(0x08080800, 768, "US", 2, 20140101), MakeBlock(0x7F000000, 16777216, "GB", 3, 0),
+                 MakeBlock(0xC0A80000, 256, "RE", 3, 0), MakeBlock(0x08080B00, 256, "US", 1, 0)});
+    FDb = FDir.Write("country.ip4", EncodeDatabaseFile(true, cmZLib, "20261201", body));
+  }
+  int Run(std::vector<std::string> Args, const std::string& Input = "") {
+    Args.insert(Args.begin(), {"--db", FDb});
+    std::istringstream in(Input);
+    FOut.str("");
+    FErr.str("");
+    return LookupMain(Args, in, FOut, FErr);
+  }
+  TTempDir FDir;
+  std::string FDb;
+  std::ostringstream FOut, FErr;
+};
+
+}  // namespace
+
+TEST_F(LookupTest, QueriesInEachNotation) {
+  EXPECT_EQ(Run({"8.8.8.8", "127.1"}), 0);
+  EXPECT_EQ(FOut.str(),
+            "8.8.8.8\t8.8.8.8\t8.8.8.0 - 8.8.10.255\tUS\tUnited States\tARIN\t20140101\n"
+            "127.1\t127.0.0.1\t127.0.0.0 - 127.255.255.255\tGB\tUnited Kingdom\tRIPE\t0\n");
+  EXPECT_EQ(Run({"--notation", "cidr", "8.8.8.8"}), 0);
+  EXPECT_EQ(FOut.str(),
+            "8.8.8.8\t8.8.8.8\t8.8.8.0/23, 8.8.10.0/24\tUS\tUnited States\tARIN\t20140101\n");
+  EXPECT_EQ(Run({"--notation", "mask", "192.168.0.1"}), 0);
+  // Names reach the terminal as UTF-8.
+  EXPECT_EQ(FOut.str(), "192.168.0.1\t192.168.0.1\t192.168.0.0 / 255.255.255.0\tRE\tR\xC3\xA9union\tRIPE\t0\n");
+}
+
+TEST_F(LookupTest, MissesAndResolverErrors) {
+  EXPECT_EQ(Run({"10.0.0.1", "8.8.8.8"}), 1);
+  EXPECT_EQ(FOut.str().substr(0, 20), "10.0.0.1\t10.0.0.1\t-\n");
+  EXPECT_EQ(Run({"localhost"}), 0);
+  EXPECT_EQ(FOut.str().substr(0, 20), "localhost\t127.0.0.1\t");
+  EXPECT_EQ(Run({"no-such-host.invalid"}), 1);
+  EXPECT_EQ(FOut.str().rfind("no-such-host.invalid\terror\t", 0), 0u) << FOut.str();
+  EXPECT_EQ(Run({"1.2.3.999"}), 1);
+  EXPECT_EQ(FOut.str(), "1.2.3.999\terror\tNot a valid IPv4 address\n");
+}
+
+TEST_F(LookupTest, StdinKeepsInputOrder) {
+  EXPECT_EQ(Run({"--stdin"}, "8.8.8.8\r\n\n  192.168.0.9 \n10.1.1.1\n"), 1);
+  std::istringstream lines(FOut.str());
+  std::string l1, l2, l3, extra;
+  std::getline(lines, l1);
+  std::getline(lines, l2);
+  std::getline(lines, l3);
+  EXPECT_EQ(l1.substr(0, 16), "8.8.8.8\t8.8.8.8\t");
+  EXPECT_EQ(l2.substr(0, 24), "192.168.0.9\t192.168.0.9\t");
+  EXPECT_EQ(l3, "10.1.1.1\t10.1.1.1\t-");
+  EXPECT_FALSE(std::getline(lines, extra));
+}
+
+TEST_F(LookupTest, CountryListing) {
+  EXPECT_EQ(Run({"--country", "us"}), 0);
+  EXPECT_EQ(FOut.str(), "8.8.8.0 - 8.8.10.255\n8.8.11.0 - 8.8.11.255\n");
+  EXPECT_EQ(Run({"--notation", "cidr", "--country", "US"}), 0);
+  EXPECT_EQ(FOut.str(), "8.8.8.0/23\n8.8.10.0/24\n8.8.11.0/24\n");
+  EXPECT_EQ(Run({"--country", "uk"}), 0);
+  EXPECT_EQ(FOut.str(), "127.0.0.0 - 127.255.255.255\n");
+  EXPECT_EQ(Run({"--country", "QQ"}), 2);
+  EXPECT_EQ(FErr.str(), "kesl-lookup: Unknown country code: QQ\n");
+}
+
+TEST_F(LookupTest, InfoUsageAndLoadFailures) {
+  EXPECT_EQ(Run({"--info"}), 0);
+  EXPECT_NE(FOut.str().find("Created: 2026-12-01\nBlocks: 4\n"), std::string::npos) << FOut.str();
+  EXPECT_NE(FOut.str().find("Registry 3 RIPE: 2 blocks, 16777472 addresses"), std::string::npos);
+  EXPECT_EQ(Run({}), 2);
+  EXPECT_EQ(Run({"--notation", "hex", "1.2.3.4"}), 2);
+  EXPECT_EQ(Run({"--bogus"}), 2);
+  EXPECT_EQ(Run({"--info", "1.2.3.4"}), 2);
+  FDb = FDir.Write("bad.ip4", EncodeDatabaseFile(false, cmNone, "20261201",
+                                                 "arin|RS|ipv4|1.0.0.0|256|20040101|allocated\n"));
+  EXPECT_EQ(Run({"1.0.0.1"}), 3);
+  EXPECT_EQ(FErr.str(), "Unknown country code: RS\n");
+  FDb = FDir.Path("missing.ip4");
+  EXPECT_EQ(Run({"1.0.0.1"}), 3);
+  EXPECT_EQ(FErr.str(), "Cannot open file \"" + FDb + "\". No such file or directory\n");
+}

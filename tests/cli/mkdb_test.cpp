@@ -1,0 +1,184 @@
+#include "cli/mkdb.h"
+
+#include <sstream>
+
+#include "ipv4base/ipv4base.h"
+#include "streams/compress.h"
+#include "testutil.h"
+
+namespace {
+
+constexpr uint16_t Code(const char* Text) { return StrToCode(Text[0], Text[1]); }
+
+const char kDelegation[] =
+    "# comment\n"
+    "2|afrinic|20261206|4|19820101|20261205|+0000\n"
+    "afrinic|*|ipv4|*|3|summary\n"
+    "afrinic|ZA|ipv4|41.0.0.0|2097152|20071126|allocated\n"
+    "afrinic|EG|ipv4|41.32.0.0|768|20080101|assigned|F36B9F4B\r\n"
+    "afrinic||ipv4|41.40.0.0|256||available\n"
+    "afrinic|ZZ|ipv4|41.41.0.0|256||reserved\n"
+    "afrinic|ZA|ipv6|2c0f:f000::|32|20040101|allocated\n"
+    "afrinic|ZA|asn|327680|1|20040101|allocated\n"
+    "afrinic|ZA|ipv4|41.50.0.0|notanumber|20040101|allocated\n"
+    "ripencc|RS|ipv4|5.1.0.0|256|20120101|allocated\n"
+    "arin|US|ipv4|3.0.0.0|16777216|19880223|allocated\n";
+
+}  // namespace
+
+TEST(MkdbTest, Slash8TableShape) {
+  ASSERT_EQ(kSlash8Registry.size(), 256u);
+  for (uint8_t r : kSlash8Registry) EXPECT_TRUE(r == 0 || (r >= 2 && r <= kAfrinicID)) << int(r);
+  // Special-purpose space and a few well-known /8s.
+  for (int special : {0, 10, 127, 224, 239, 240, 255}) EXPECT_EQ(kSlash8Registry[special], 0);
+  EXPECT_EQ(kSlash8Registry[8], 2);      // legacy, administered by ARIN
+  EXPECT_EQ(kSlash8Registry[1], 4);      // APNIC
+  EXPECT_EQ(kSlash8Registry[2], 3);      // RIPE NCC
+  EXPECT_EQ(kSlash8Registry[25], 3);     // legacy, administered by RIPE NCC
+  EXPECT_EQ(kSlash8Registry[41], 6);     // AFRINIC
+  EXPECT_EQ(kSlash8Registry[200], 5);    // LACNIC
+  EXPECT_EQ(kSlash8Registry[133], 4);    // legacy, administered by APNIC
+}
+
+TEST(MkdbTest, DelegationLinesAndSkipReasons) {
+  TDatabaseCompiler c;
+  c.AddData("d.txt", kDelegation);
+  c.Finish();
+  ASSERT_EQ(c.Blocks().size(), 4u);
+  EXPECT_EQ(c.Blocks()[0].Start, 0x03000000u);
+  EXPECT_EQ(c.Blocks()[0].Registry, 2);
+  EXPECT_EQ(c.Blocks()[0].Date, 19880223u);
+  EXPECT_EQ(c.Blocks()[1].Registry, 3);
+  EXPECT_EQ(c.Blocks()[3].Count, 768u);
+  EXPECT_EQ(c.Blocks()[3].Registry, kAfrinicID);
+  const std::map<std::string, uint64_t> want = {
+      {"comment", 1}, {"version", 1}, {"summary", 1},   {"available", 1},
+      {"reserved", 1}, {"not IPv4", 2}, {"malformed", 1}};
+  EXPECT_EQ(c.Skipped(), want);
+  EXPECT_EQ(c.HeaderDate(""), "20261205");
+  EXPECT_EQ(c.HeaderDate("20200101"), "20200101");
+}
+
+TEST(MkdbTest, RangeFilesSplitWhereTheRegistryChanges) {
+  TDatabaseCompiler c;
+  // 40.255.255.0 - 41.0.0.255 crosses from an ARIN /8 into AFRINIC's.
+  c.AddData("geoip", "# tor geoip\n16777216,16777471,AU\n687865600,687866111,ZA\n"
+                     "3758096384,3758096639,??\n");
+  c.Finish();
+  ASSERT_EQ(c.Blocks().size(), 3u);
+  EXPECT_EQ(c.Blocks()[0].Registry, 4);
+  EXPECT_EQ(c.Blocks()[1].Start, 687865600u);
+  EXPECT_EQ(c.Blocks()[1].Count, 256u);
+  EXPECT_EQ(c.Blocks()[1].Registry, 2);
+  EXPECT_EQ(c.Blocks()[2].Start, 0x29000000u);
+  EXPECT_EQ(c.Blocks()[2].Count, 256u);
+  EXPECT_EQ(c.Blocks()[2].Registry, kAfrinicID);
+  EXPECT_EQ(c.Skipped().at("no country"), 1u);
+}
+
+TEST(MkdbTest, CompressedInputsAreDetectedByMagic) {
+  for (const std::string& data : {GZipCompress(kDelegation), BZ2Compress(kDelegation)}) {
+    TDatabaseCompiler c;
+    c.AddData("packed", data);
+    c.Finish();
+    EXPECT_EQ(c.Blocks().size(), 4u);
+  }
+  TDatabaseCompiler c;
+  EXPECT_THROW_MSG(c.AddData("x", "hello world\n"), EKeslError,
+                   "x: neither a registry delegation file nor a range file");
+  EXPECT_THROW_MSG(c.AddData("y", std::string("BZh9garbage")), EKeslError,
+                   "y: bzip2 data: data error");
+}
+
+TEST(MkdbTest, OverlapsAndDuplicates) {
+  TDatabaseCompiler dup;
+  dup.AddData("a", "16777216,16777471,AU\n16777216,16777471,AU\n");
+  dup.Finish();
+  EXPECT_EQ(dup.Blocks().size(), 1u);
+  EXPECT_EQ(dup.Duplicates(), 1u);
+
+  TDatabaseCompiler touch;
+  touch.AddData("a", "16777216,16777471,AU\n16777472,16777727,CN\n");
+  EXPECT_NO_THROW(touch.Finish());
+
+  TDatabaseCompiler over;
+  over.AddData("a", "16777216,16777471,AU\n");
+  over.AddData("b", "apnic|CN|ipv4|1.0.0.128|256|20100101|allocated\n");
+  EXPECT_THROW_MSG(over.Finish(), EKeslError,
+                   "Blocks overlap: 1.0.0.0 - 1.0.0.255 AU (a line 1) and "
+                   "1.0.0.128 - 1.0.1.127 CN (b line 1)");
+}
+
+TEST(MkdbTest, BinaryBodyCarriesOnlyWhatTheTablesLack) {
+  TDatabaseCompiler c;
+  c.AddData("d", kDelegation);
+  c.Finish();
+  c.SetCountryNames({{Code("RS"), "Serbia"}});
+  EXPECT_EQ(c.NewCountries(), std::vector<uint16_t>{Code("RS")});
+  ASSERT_EQ(c.NewRegistries().size(), 1u);
+  EXPECT_EQ(c.NewRegistries()[0], (std::pair<uint16_t, std::string>{6, "AFRINIC"}));
+
+  TTempDir dir;
+  TIPv4Database db;
+  db.LoadFromFile(dir.Write("c.ip4", std::string("IPBB100 20261205") + c.BinaryBody()));
+  EXPECT_EQ(db.CountryCount(), 251);
+  EXPECT_EQ(db.CenterCount(), 6);
+  const TIPv4Block* b = db.BlockAt(db.FindBlock(0x05010010));
+  EXPECT_EQ(b->Country->Name, "Serbia");
+  EXPECT_EQ(db.BlockAt(db.FindBlock(0x29200000))->Center->Name, "AFRINIC");
+
+  EXPECT_THROW_MSG(c.TextBody(), EKeslError,
+                   "The text format cannot carry registries AFRINIC; countries RS. "
+                   "Write a binary database instead.");
+}
+
+TEST(MkdbTest, TextBodyReadsBackThroughTheLoader) {
+  TDatabaseCompiler c;
+  c.AddData("d", "arin|US|ipv4|3.0.0.0|16777216|19880223|allocated\n"
+                 "ripencc|GB|ipv4|2.0.0.0|768||allocated\n");
+  c.Finish();
+  TTempDir dir;
+  TIPv4Database db;
+  db.LoadFromFile(dir.Write("t.ip4", std::string("IPDB100 20261205") + c.TextBody()));
+  ASSERT_EQ(db.BlockCount(), 2);
+  EXPECT_EQ(db.BlockAt(0)->Count, 768u);
+  EXPECT_EQ(db.BlockAt(0)->Center->Name, "RIPE");
+  EXPECT_EQ(db.BlockAt(1)->Date, 19880223u);
+}
+
+TEST(MkdbTest, IsoCodesNamesAndLatin1) {
+  const auto names = ParseIsoCountryNames(R"({"3166-1": [
+    {"alpha_2": "RS", "alpha_3": "SRB", "name": "Serbia", "numeric": "688"},
+    {"alpha_2": "BO", "common_name": "Bolivia", "name": "Bolivia, Plurinational State of"},
+    {"alpha_2": "CW", "name": "Cura\u00e7ao"}]})");
+  EXPECT_EQ(names.at(Code("RS")), "Serbia");
+  EXPECT_EQ(names.at(Code("BO")), "Bolivia");
+  EXPECT_EQ(Utf8ToLatin1(names.at(Code("CW"))), "Cura\xE7" "ao");
+  EXPECT_EQ(Utf8ToLatin1("\xE2\x82\xAC x"), "? x");
+}
+
+TEST(MkdbMainTest, WritesChecksAndRefuses) {
+  TTempDir dir;
+  const std::string in = dir.Write("d.txt", kDelegation);
+  const std::string out = dir.Path("out.ip4");
+  std::ostringstream o, e;
+  ASSERT_EQ(MkdbMain({"-o", out, "--compress", "bzip2", "--iso-codes", "/nonexistent", in}, o, e), 0)
+      << e.str();
+  EXPECT_NE(o.str().find("Blocks: 4 (0 duplicates dropped)"), std::string::npos) << o.str();
+  EXPECT_NE(o.str().find("Countries added: 1 RS"), std::string::npos);
+  std::ostringstream co, ce;
+  EXPECT_EQ(MkdbMain({"--check", out}, co, ce), 0);
+  EXPECT_NE(co.str().find("Created: 2026-12-05"), std::string::npos) << co.str();
+  EXPECT_NE(co.str().find("Registry 6 AFRINIC: 2 blocks, 2097920 addresses"), std::string::npos);
+
+  std::ostringstream to, te;
+  EXPECT_EQ(MkdbMain({"-o", dir.Path("t.ip4"), "--text", in}, to, te), 1);
+  EXPECT_FALSE(std::filesystem::exists(dir.Path("t.ip4")));
+  std::ostringstream uo, ue;
+  EXPECT_EQ(MkdbMain({"--compress", "lzma", in}, uo, ue), 2);
+  EXPECT_EQ(MkdbMain({"--date", "20230229", in}, uo, ue), 2);
+  EXPECT_EQ(MkdbMain({}, uo, ue), 2);
+  std::ostringstream bo, be;
+  EXPECT_EQ(MkdbMain({"--check", in}, bo, be), 3);
+  EXPECT_EQ(be.str(), "The file " + in + " is not valid or unknown IPv4 database file\n");
+}
