@@ -1,0 +1,51 @@
+// The result list's model and row painter: rows refer to blocks of the
+// database; a row's text is made only when it is painted or copied.
+#pragma once
+
+#include <QAbstractListModel>
+#include <QStyledItemDelegate>
+#include <functional>
+#include <vector>
+
+class TIPv4Block;
+
+class TBlockListModel : public QAbstractListModel {
+ public:
+  using QAbstractListModel::QAbstractListModel;
+
+  int rowCount(const QModelIndex& Parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& Index, int Role) const override;
+
+  void Clear();
+  void Reserve(size_t Count) { FPending.reserve(Count); }
+  // Adds a row without telling the view; Publish shows the added rows.
+  void Append(TIPv4Block* Block) { FPending.push_back(Block); }
+  void Publish();
+  TIPv4Block* BlockAt(int Row) const;
+  int Count() const { return static_cast<int>(FRows.size()); }
+  // Notation of the rows' text (0 range, 1 CIDR, 2 mask; others range).
+  void SetNotation(int Notation) { FNotation = Notation; }
+  int Notation() const { return FNotation; }
+
+ private:
+  std::vector<TIPv4Block*> FRows;
+  std::vector<TIPv4Block*> FPending;
+  int FNotation = 0;
+};
+
+// Paints a row: its text 2 pixels right of the row's left edge, in the list's
+// or the selection's colours, with the focus rectangle on the focused row.
+class TBlockRowDelegate : public QStyledItemDelegate {
+ public:
+  using TDraw = std::function<void(int Index, const QRect& Rect, QPainter& Painter, bool Selected,
+                                   bool Focused)>;
+  TBlockRowDelegate(QObject* Parent, int RowHeight) : QStyledItemDelegate(Parent), FRowHeight(RowHeight) {}
+  void SetDraw(TDraw Draw) { FDraw = std::move(Draw); }
+  void paint(QPainter* Painter, const QStyleOptionViewItem& Option,
+             const QModelIndex& Index) const override;
+  QSize sizeHint(const QStyleOptionViewItem& Option, const QModelIndex& Index) const override;
+
+ private:
+  int FRowHeight;
+  TDraw FDraw;
+};

@@ -1,0 +1,492 @@
+#include "keslmain/keslmain.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QLocale>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
+#include <QTimer>
+#include <algorithm>
+
+#include "ipv4base/ipv4base.h"
+#include "keslmain/blocklist.h"
+#include "tools/resolve.h"
+#include "utilmain/anchors.h"
+#include "utilmain/dialogs.h"
+#include "utilmain/maker.h"
+#include "utilmain/settings.h"
+
+namespace {
+
+std::function<QDate()> gToday = [] { return QDate::currentDate(); };
+
+// The busy cursor while the window blocks, shown at once.
+void SetWaitCursor(bool Wait) {
+  if (Wait) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else {
+    QApplication::restoreOverrideCursor();
+  }
+  QCoreApplication::processEvents();
+}
+
+class TWaitCursor {
+ public:
+  TWaitCursor() { SetWaitCursor(true); }
+  ~TWaitCursor() { SetWaitCursor(false); }
+};
+
+// Fills a drop-down list sorted by text, each entry carrying a code.
+void FillSorted(QComboBox* Box, std::vector<std::pair<QString, uint16_t>> Entries) {
+  std::stable_sort(Entries.begin(), Entries.end(), [](const auto& a, const auto& b) {
+    return a.first.localeAwareCompare(b.first) < 0;
+  });
+  Box->clear();
+  for (const auto& [text, code] : Entries) Box->addItem(text, QVariant::fromValue<uint>(code));
+  Box->setCurrentIndex(-1);
+}
+
+}  // namespace
+
+TKeslMainForm::TKeslMainForm(QWidget* Parent) : TUtilMainForm(Parent) {
+  setObjectName(QStringLiteral("KeslMainForm"));
+  QWidget* client = Client();
+  auto name = [](QWidget* w, const char* n) {
+    w->setObjectName(QLatin1String(n));
+    return w;
+  };
+
+  MainPanel = new QFrame(client);
+  name(MainPanel, "MainPanel");
+  MainPanel->setFrameShape(QFrame::StyledPanel);
+  Anchors().Add(MainPanel, QRect(8, 8, 426, 180), akLeft | akTop | akRight | akBottom);
+  auto* panelAnchors = new TAnchors(MainPanel, QSize(426, 180), DesignScale());
+
+  IPLabel = new QLabel(tr("IP-address or Hostname"), MainPanel);
+  DomainLabel = new QLabel(tr("Domain"), MainPanel);
+  CountryLabel = new QLabel(tr("&Country"), MainPanel);
+  IPEdit = new QLineEdit(QStringLiteral("127.0.0.1"), MainPanel);
+  DomainBox = new QComboBox(MainPanel);
+  CountryBox = new QComboBox(MainPanel);
+  ListBox = new QListView(MainPanel);
+  name(IPLabel, "IPLabel");
+  name(DomainLabel, "DomainLabel");
+  name(CountryLabel, "CountryLabel");
+  name(IPEdit, "IPEdit");
+  name(DomainBox, "DomainBox");
+  name(CountryBox, "CountryBox");
+  name(ListBox, "ListBox");
+  IPLabel->setBuddy(IPEdit);
+  DomainLabel->setBuddy(DomainBox);
+  CountryLabel->setBuddy(CountryBox);
+  panelAnchors->Add(IPLabel, QRect(8, 8, 116, 14), akLeft | akTop);
+  panelAnchors->Add(DomainLabel, QRect(136, 8, 35, 14), akLeft | akTop);
+  panelAnchors->Add(CountryLabel, QRect(216, 8, 38, 14), akLeft | akTop);
+  panelAnchors->Add(IPEdit, QRect(8, 24, 121, 22), akLeft | akTop);
+  panelAnchors->Add(DomainBox, QRect(136, 24, 73, 22), akLeft | akTop);
+  panelAnchors->Add(CountryBox, QRect(216, 24, 201, 22), akLeft | akRight | akTop);
+  panelAnchors->Add(ListBox, QRect(8, 56, 409, 116), akLeft | akTop | akRight | akBottom);
+
+  StartButton->setText(tr("&Locate"));
+  WhoisButton = new QPushButton(tr("IP &Whois"), client);
+  name(WhoisButton, "WhoisButton");
+  WhoisButton->setEnabled(false);
+  Anchors().Add(WhoisButton, QRect(88, 220, 75, 25), akLeft | akBottom);
+  Anchors().Add(CloseButton, QRect(168, 220, 75, 25), akLeft | akBottom);
+  MaskLabel = new QLabel(tr("IP Blocks notation:"), client);
+  name(MaskLabel, "MaskLabel");
+  Anchors().Add(MaskLabel, QRect(16, 196, 87, 14), akLeft | akBottom);
+  MaskBox = new QComboBox(client);
+  name(MaskBox, "MaskBox");
+  MaskBox->addItems({tr("Start-stop range"), tr("Classless CIDR"), tr("Dotted decimal")});
+  MaskLabel->setBuddy(MaskBox);
+  Anchors().Add(MaskBox, QRect(112, 192, 321, 22), akLeft | akRight | akBottom);
+
+  setTabOrder(IPEdit, DomainBox);
+  setTabOrder(DomainBox, CountryBox);
+  setTabOrder(CountryBox, ListBox);
+  setTabOrder(ListBox, StartButton);
+  setTabOrder(StartButton, WhoisButton);
+  setTabOrder(WhoisButton, CloseButton);
+  setTabOrder(CloseButton, MaskBox);
+
+  // The list: rows refer to blocks, drawn by ListBoxDrawItem.
+  FModel = new TBlockListModel(this);
+  ListBox->setModel(FModel);
+  ListBox->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  ListBox->setUniformItemSizes(true);
+  ListBox->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  const int rowHeight = std::max(Scaled(14), ListBox->fontMetrics().height() + 1);
+  auto* delegate = new TBlockRowDelegate(ListBox, rowHeight);
+  delegate->SetDraw([this](int Index, const QRect& Rect, QPainter& Painter, bool Selected,
+                           bool Focused) { ListBoxDrawItem(Index, Rect, Painter, Selected, Focused); });
+  ListBox->setItemDelegate(delegate);
+
+  PopupMenu = new QMenu(this);
+  PopupMenu->setObjectName(QStringLiteral("PopupMenu"));
+  CopyMenuItem = PopupMenu->addAction(tr("&Copy"));
+  CopyMenuItem->setObjectName(QStringLiteral("CopyMenuItem"));
+  CopyMenuItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+  SelectMenuItem = PopupMenu->addAction(tr("Select &All"));
+  SelectMenuItem->setObjectName(QStringLiteral("SelectMenuItem"));
+  SelectMenuItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+  for (QAction* a : {CopyMenuItem, SelectMenuItem}) {
+    a->setShortcutContext(Qt::WidgetShortcut);
+    ListBox->addAction(a);
+  }
+  ListBox->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(ListBox, &QWidget::customContextMenuRequested, this, [this](const QPoint& Pos) {
+    PopupMenuPopup();
+    PopupMenu->exec(ListBox->viewport()->mapToGlobal(Pos));
+  });
+  connect(CopyMenuItem, &QAction::triggered, this, [this] {
+    try {
+      CopyMenuItemClick();
+    } catch (const std::exception& e) {
+      ReportError(e);
+    }
+  });
+  connect(SelectMenuItem, &QAction::triggered, this, [this] { SelectMenuItemClick(); });
+
+  Timer = new QTimer(this);
+  Timer->setObjectName(QStringLiteral("Timer"));
+  Timer->setInterval(1000);
+  connect(Timer, &QTimer::timeout, this, [this] { TimerTimer(); });
+  Timer->start();
+
+  // Only a choice by the user runs the change handlers.
+  connect(DomainBox, &QComboBox::activated, this, [this] { DomainBoxChange(); });
+  connect(CountryBox, &QComboBox::activated, this, [this] { CountryBoxChange(); });
+  connect(MaskBox, &QComboBox::currentIndexChanged, this, [this] { MaskBoxChange(); });
+  connect(WhoisButton, &QPushButton::clicked, this, [this] { WhoisButtonClick(); });
+
+  // Enter locates (the default button), Esc closes (the cancel button).
+  for (auto key : {Qt::Key_Return, Qt::Key_Enter}) {
+    connect(new QShortcut(QKeySequence(key), this), &QShortcut::activated, this, [this] {
+      if (StartButton->isEnabled()) StartButtonClick();
+    });
+  }
+  connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, [this] {
+    if (CloseButton->isEnabled()) CloseButtonClick();
+  });
+
+  FormCreate();
+  IPEdit->setFocus();
+}
+
+TKeslMainForm::~TKeslMainForm() {
+  Database.reset();
+  FormDestroy();
+}
+
+void TKeslMainForm::FormCreate() {
+  MaskBox->setCurrentIndex(0);
+  TUtilMainForm::FormCreate();
+  SetDesignMinimumSize(415, 250);
+}
+
+QString TKeslMainForm::GetSettingsKeyName() { return QStringLiteral("kesl"); }
+
+void TKeslMainForm::SaveSettings(TSettingsKey& Key) {
+  Key.WriteInteger(QStringLiteral("Notation"), MaskBox->currentIndex());
+}
+
+void TKeslMainForm::LoadSettings(TSettingsKey& Key) {
+  if (!Key.ValueExists(QStringLiteral("Notation"))) return;
+  const int n = Key.ReadInteger(QStringLiteral("Notation"));
+  MaskBox->setCurrentIndex(n >= 0 && n < MaskBox->count() ? n : -1);
+}
+
+void TKeslMainForm::AbortWork() { Aborted = true; }
+
+void TKeslMainForm::SetToday(std::function<QDate()> Today) {
+  gToday = Today ? std::move(Today) : [] { return QDate::currentDate(); };
+}
+
+QString TKeslMainForm::DatabaseFileName() const {
+  if (!FDatabaseFileName.isEmpty()) return FDatabaseFileName;
+  return QCoreApplication::applicationDirPath() + QStringLiteral("/country.ip4");
+}
+
+void TKeslMainForm::CheckError(int Code) {
+  if (Code != 0) throw EKeslError(ResolverErrorText(Code));
+}
+
+QString TKeslMainForm::WhoisPage(uint16_t CenterID, const QString& Address) {
+  switch (CenterID) {
+    case 1:
+    case 2:
+      return QStringLiteral("http://ws.arin.net/cgi-bin/whois.pl?queryinput=") + Address;
+    case 3:
+      return QStringLiteral("http://www.ripe.net/perl/whois?searchtext=") + Address;
+    case 4:
+      return QStringLiteral("http://wq.apnic.net/apnic-bin/whois.pl?searchtext=") + Address;
+    case 5:
+      return QStringLiteral("http://lacnic.net/cgi-bin/lacnic/whois?qr=") + Address;
+    default:
+      return QString();
+  }
+}
+
+bool TKeslMainForm::DatabaseIsOld(double Created, const QDate& Today) {
+  const QDate created = QDate(1899, 12, 30).addDays(static_cast<qint64>(Created));
+  return Today.day() > 1 && (created.year() < Today.year() ||
+                             (created.year() == Today.year() && created.month() < Today.month()));
+}
+
+void TKeslMainForm::StartWork() {
+  if (FLocating) return;
+  FLocating = true;
+  struct TReset {
+    bool& Flag;
+    ~TReset() { Flag = false; }
+  } reset{FLocating};
+
+  const std::string text = IPEdit->text().toLocal8Bit().toStdString();
+  uint32_t net = 0;
+  int code = 0;
+  if (!ParseNumericIPv4(text, net)) {
+    TWaitCursor wait;
+    code = ResolveHostIPv4(text, net);
+  }
+  CheckError(code);
+  const uint32_t ip = SwapBytes(net);
+  const QString dotted = QString::fromLatin1(IPToStr(ip));
+  IPEdit->setText(dotted);
+
+  if (!Database && !LoadDatabase()) return;
+
+  TIPv4Block* block = nullptr;
+  std::optional<uint16_t> country;
+  const int index = Database->FindBlock(ip);
+  if (index < 0) {
+    Dialogs().ShowMessage(this, tr("Unknown IP-segment"));
+  } else {
+    block = Database->BlockAt(index);
+    country = block->CountryCode;
+  }
+  ShowBlocks(country, block);
+  if (!block) return;
+  WhoisURL = WhoisPage(block->CenterID, dotted);
+  WhoisButton->setEnabled(!WhoisURL.isEmpty());
+}
+
+bool TKeslMainForm::LoadDatabase() {
+  {
+    TWaitCursor wait;
+    Database = std::make_unique<TIPv4Database>();
+    try {
+      Database->LoadFromFile(DatabaseFileName().toLocal8Bit().toStdString());
+    } catch (const std::exception&) {
+      Database.reset();
+    }
+    if (Database) FillBoxes();
+  }
+  if (!Database) {
+    Dialogs().ShowMessage(this, tr("Can't load IP-to-country database (country.ip4)."));
+    return false;
+  }
+  AgeCheck();
+  return true;
+}
+
+void TKeslMainForm::FillBoxes() {
+  std::vector<std::pair<QString, uint16_t>> domains, names;
+  for (int i = 0; i < Database->CountryCount(); ++i) {
+    const TIPv4Country* c = Database->CountryAt(i);
+    // A country read from a binary file has no domain; its code stands in.
+    const std::string& domain = c->Domain.empty() ? CodeToStr(c->Code) : c->Domain;
+    domains.emplace_back(QString::fromLatin1(domain), c->Code);
+    names.emplace_back(QString::fromLatin1(c->Name), c->Code);
+  }
+  FillSorted(DomainBox, std::move(domains));
+  FillSorted(CountryBox, std::move(names));
+}
+
+void TKeslMainForm::AgeCheck() {
+  if (!DatabaseIsOld(Database->Created, gToday())) return;
+  if (Dialogs().Confirm(nullptr, tr("Confirm"),
+                        tr("Your IP-to-country database is more than one month old.") +
+                            QLatin1Char('\r') + tr("Does you want to check the newer database?"),
+                        tr("&Yes"), tr("&No"))) {
+    Dialogs().OpenUrl(QString::fromLatin1(kMakerUpdatePage));
+  }
+}
+
+void TKeslMainForm::SelectCode(QComboBox* Box, uint16_t Code) {
+  for (int i = 0; i < Box->count(); ++i) {
+    if (Box->itemData(i).toUInt() == Code) {
+      Box->setCurrentIndex(i);
+      return;
+    }
+  }
+}
+
+void TKeslMainForm::SelectBlockRow(TIPv4Block* Block) {
+  QItemSelectionModel* sel = ListBox->selectionModel();
+  sel->clearSelection();
+  if (!Block) return;
+  for (int i = 0; i < FModel->Count(); ++i) {
+    if (FModel->BlockAt(i) == Block) {
+      const QModelIndex idx = FModel->index(i);
+      sel->select(idx, QItemSelectionModel::Select);
+      sel->setCurrentIndex(idx, QItemSelectionModel::NoUpdate);
+      ListBox->scrollTo(idx);
+    }
+  }
+}
+
+void TKeslMainForm::ShowBlocks(std::optional<uint16_t> Code, TIPv4Block* Block) {
+  if (Code && ListedCountry == Code) {
+    SelectBlockRow(Block);
+    return;
+  }
+  FModel->Clear();
+  DomainBox->setCurrentIndex(-1);
+  CountryBox->setCurrentIndex(-1);
+  WhoisButton->setEnabled(false);
+  ListedCountry = Code;
+  if (!Code) return;
+  SelectCode(CountryBox, *Code);
+  SelectCode(DomainBox, *Code);
+
+  BeginBusy();
+  Aborted = false;
+  struct TEnd {
+    TKeslMainForm* Form;
+    ~TEnd() {
+      Form->EndBusy();
+      Form->WhoisButton->setEnabled(false);
+    }
+  } end{this};
+  const std::vector<TIPv4Block*>* blocks = Database ? Database->CountryBlocks(*Code) : nullptr;
+  if (!blocks) return;
+  const size_t n = blocks->size();
+  ListBox->setUpdatesEnabled(false);
+  struct TResume {
+    TKeslMainForm* Form;
+    TIPv4Block* Block;
+    ~TResume() {
+      // Rows are shown in one go, also after an abort or an error.
+      Form->FModel->Publish();
+      Form->SelectBlockRow(Block);
+      Form->ListBox->setUpdatesEnabled(true);
+    }
+  } resume{this, Block};
+  FModel->Reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    FModel->Append((*blocks)[i]);
+    if (SetProgress(static_cast<int>(i * 1000 / n))) {
+      QCoreApplication::processEvents();
+      if (Aborted) break;
+    }
+  }
+}
+
+void TKeslMainForm::BoxChange(QComboBox* Box) {
+  if (Box->currentIndex() >= 0) {
+    ShowBlocks(static_cast<uint16_t>(Box->currentData().toUInt()), nullptr);
+  } else {
+    ShowBlocks(std::nullopt, nullptr);
+  }
+}
+
+void TKeslMainForm::DomainBoxChange() { BoxChange(DomainBox); }
+
+void TKeslMainForm::CountryBoxChange() { BoxChange(CountryBox); }
+
+void TKeslMainForm::MaskBoxChange() {
+  FModel->SetNotation(MaskBox->currentIndex());
+  ListBox->viewport()->update();
+}
+
+void TKeslMainForm::ListBoxDrawItem(int Index, const QRect& Rect, QPainter& Painter, bool Selected,
+                                    bool Focused) {
+  const TIPv4Block* block = FModel->BlockAt(Index);
+  if (!block) return;
+  const QPalette& pal = ListBox->palette();
+  Painter.save();
+  Painter.setClipRect(Rect);
+  Painter.fillRect(Rect, pal.color(Selected ? QPalette::Highlight : QPalette::Base));
+  Painter.setPen(pal.color(Selected ? QPalette::HighlightedText : QPalette::Text));
+  Painter.drawText(Rect.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignTop,
+                   QString::fromLatin1(block->AsText(MaskBox->currentIndex())));
+  if (Focused) {
+    QStyleOptionFocusRect o;
+    o.rect = Rect;
+    o.palette = pal;
+    o.state = QStyle::State_HasFocus;
+    o.backgroundColor = pal.color(Selected ? QPalette::Highlight : QPalette::Base);
+    ListBox->style()->drawPrimitive(QStyle::PE_FrameFocusRect, &o, &Painter, ListBox);
+  }
+  Painter.restore();
+}
+
+void TKeslMainForm::PopupMenuPopup() {
+  SelectMenuItem->setEnabled(FModel->Count() > 0);
+  CopyMenuItem->setEnabled(ListBox->selectionModel()->hasSelection());
+}
+
+void TKeslMainForm::SelectMenuItemClick() {
+  ListBox->setUpdatesEnabled(false);
+  ListBox->selectAll();
+  ListBox->setUpdatesEnabled(true);
+}
+
+void TKeslMainForm::CopyMenuItemClick() {
+  const bool whois = WhoisButton->isEnabled();
+  BeginBusy();
+  Aborted = false;
+  struct TEnd {
+    TKeslMainForm* Form;
+    bool Whois;
+    ~TEnd() {
+      Form->EndBusy();
+      Form->WhoisButton->setEnabled(Whois);
+    }
+  } end{this, whois};
+  const int notation = MaskBox->currentIndex();
+  const int rows = FModel->Count();
+  std::vector<char> selected(static_cast<size_t>(rows), 0);
+  size_t count = 0;
+  for (const QModelIndex& i : ListBox->selectionModel()->selectedIndexes()) {
+    selected[static_cast<size_t>(i.row())] = 1;
+    ++count;
+  }
+  std::string text;
+  text.reserve(count * (notation == nmCIDR ? 20 : 33));
+  for (int i = 0; i < rows; ++i) {
+    if (selected[static_cast<size_t>(i)]) {
+      // Each prefix on a line of its own, so the text pastes into an access list.
+      for (const std::string& line : FModel->BlockAt(i)->AsLines(notation)) {
+        text += line;
+        text += "\r\n";
+      }
+    }
+    if (SetProgress(static_cast<int>(static_cast<int64_t>(i) * 1000 / rows))) {
+      QCoreApplication::processEvents();
+      if (Aborted) break;
+    }
+  }
+  QGuiApplication::clipboard()->setText(QString::fromLatin1(text));
+}
+
+void TKeslMainForm::WhoisButtonClick() { Dialogs().OpenUrl(WhoisURL); }
+
+void TKeslMainForm::TimerTimer() {
+  ShowMemoryUsed();
+  if (Database) {
+    const QDate created = QDate(1899, 12, 30).addDays(static_cast<qint64>(Database->Created));
+    SetStatusText(StatusText() + tr(", Database created: %1")
+                                     .arg(QLocale().toString(created, QLocale::ShortFormat)));
+  }
+}

@@ -1,0 +1,102 @@
+// The locator window: an address or host name in, the block, country and
+// registry that hold it out, with the country's blocks listed.
+#pragma once
+
+#include <QDate>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "utilmain/utilmain.h"
+
+class QAction;
+class QComboBox;
+class QFrame;
+class QLineEdit;
+class QListView;
+class QMenu;
+class QTimer;
+class TBlockListModel;
+class TIPv4Block;
+class TIPv4Database;
+
+class TKeslMainForm : public TUtilMainForm {
+ public:
+  explicit TKeslMainForm(QWidget* Parent = nullptr);
+  ~TKeslMainForm() override;
+
+  QString GetSettingsKeyName() override;
+  void SaveSettings(TSettingsKey& Key) override;
+  void LoadSettings(TSettingsKey& Key) override;
+  // The locate: parse or resolve IPEdit, load the database on first use,
+  // find the block and list its country. Never runs inside itself.
+  void StartWork() override;
+  void AbortWork() override;
+
+  // Raises an error with the resolver's text for a nonzero code.
+  void CheckError(int Code);
+  // Lists the blocks of a country (none empties the list) with Block's row
+  // selected; for the country already listed only the selection moves.
+  void ShowBlocks(std::optional<uint16_t> Code, TIPv4Block* Block);
+
+  void DomainBoxChange();
+  void CountryBoxChange();
+  void MaskBoxChange();
+  void ListBoxDrawItem(int Index, const QRect& Rect, QPainter& Painter, bool Selected, bool Focused);
+  void PopupMenuPopup();
+  void SelectMenuItemClick();
+  void CopyMenuItemClick();
+  void WhoisButtonClick();
+  void TimerTimer();
+
+  // The whois page for an address of a registry; empty for an unknown one.
+  static QString WhoisPage(uint16_t CenterID, const QString& Address);
+  // Whether a database created on Created (a day number) is from a month
+  // before Today, counted from the 2nd of the month.
+  static bool DatabaseIsOld(double Created, const QDate& Today);
+
+  // Test seams: the database file (default country.ip4 beside the
+  // executable) and today's date.
+  void SetDatabaseFileName(const QString& FileName) { FDatabaseFileName = FileName; }
+  QString DatabaseFileName() const;
+  static void SetToday(std::function<QDate()> Today);
+  TBlockListModel* ListModel() const { return FModel; }
+
+  QFrame* MainPanel;
+  class QLabel* IPLabel;
+  QLabel* DomainLabel;
+  QLabel* CountryLabel;
+  QLineEdit* IPEdit;
+  QComboBox* DomainBox;
+  QComboBox* CountryBox;
+  QListView* ListBox;
+  class QPushButton* WhoisButton;
+  QLabel* MaskLabel;
+  QComboBox* MaskBox;
+  QTimer* Timer;
+  QMenu* PopupMenu;
+  QAction* CopyMenuItem;
+  QAction* SelectMenuItem;
+
+  std::unique_ptr<TIPv4Database> Database;
+  bool Aborted = false;
+  QString WhoisURL;
+  std::optional<uint16_t> ListedCountry;
+
+ protected:
+  void FormCreate() override;
+
+ private:
+  bool LoadDatabase();
+  void FillBoxes();
+  void AgeCheck();
+  void SelectBlockRow(TIPv4Block* Block);
+  void SelectCode(QComboBox* Box, uint16_t Code);
+  void BoxChange(QComboBox* Box);
+
+  TBlockListModel* FModel;
+  QString FDatabaseFileName;
+  bool FLocating = false;
+};

@@ -1,0 +1,27 @@
+// Message boxes, confirmations and opening web pages, behind one seam so
+// that tests can answer dialogs and see which page would open.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+class TDialogs {
+ public:
+  virtual ~TDialogs() = default;
+  // A plain message box with an OK button.
+  virtual void ShowMessage(QWidget* Parent, const QString& Text);
+  // An error box: the application's default error reporting.
+  virtual void ShowError(QWidget* Parent, const QString& Text);
+  // A modal question box; true when the first button was chosen. A lone
+  // carriage return in Text breaks the line.
+  virtual bool Confirm(QWidget* Parent, const QString& Title, const QString& Text,
+                       const QString& YesText, const QString& NoText);
+  // Opens an address in the user's browser; failures are not reported.
+  virtual void OpenUrl(const QString& Url);
+};
+
+// The dialogs in use; tests replace them with SetDialogs.
+TDialogs& Dialogs();
+// Installs Replacement (not owned) or, with nullptr, the real dialogs again.
+void SetDialogs(TDialogs* Replacement);

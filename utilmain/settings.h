@@ -1,0 +1,36 @@
+// One key of the per-user settings store, holding named 32-bit integers.
+#pragma once
+
+#include <QSettings>
+#include <QString>
+#include <memory>
+
+#include "tools/errors.h"
+
+class ESettingsError : public EKeslError {
+ public:
+  using EKeslError::EKeslError;
+};
+
+// The key "\Software\Velcor\<Name>": on Linux a per-user file of the
+// organisation "Velcor" and the application Name.
+class TSettingsKey {
+ public:
+  // Opens the key; with CanCreate false a key that holds nothing counts as
+  // missing and Exists() is false.
+  TSettingsKey(const QString& Name, bool CanCreate);
+
+  bool Exists() const { return FExists; }
+  bool ValueExists(const QString& Name) const;
+  // Raises ESettingsError "Invalid data type for '%s'" for a value that is
+  // not a 32-bit integer, or "Failed to get data for '%s'" when its data is
+  // longer than 4 bytes.
+  int32_t ReadInteger(const QString& Name) const;
+  // Raises ESettingsError "Failed to set data for '%s'" when the store
+  // cannot be written.
+  void WriteInteger(const QString& Name, int32_t Value);
+
+ private:
+  std::unique_ptr<QSettings> FSettings;
+  bool FExists = false;
+};

@@ -1,0 +1,358 @@
+#include "utilmain/utilmain.h"
+
+#include <malloc.h>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <cmath>
+
+#include "utilmain/anchors.h"
+#include "utilmain/dialogs.h"
+#include "utilmain/maker.h"
+#include "utilmain/settings.h"
+#include "utilmain/version.h"
+
+namespace {
+
+QString gApplicationTitle;
+
+constexpr int kDesignClientWidth = 442;
+constexpr int kDesignClientHeight = 273;
+constexpr int kDesignStatusHeight = 19;
+
+// The design was laid out for an 8 point dialog font, in which this caption
+// is 113 pixels wide and a line 14 pixels high. Larger fonts widen the
+// whole design alike, so that no caption is cut.
+double FontScale(const QFont& Font) {
+  const QFontMetrics fm(Font);
+  const double wide = fm.horizontalAdvance(QStringLiteral("IP-address or Hostname")) / 113.0;
+  const double high = fm.height() / 14.0;
+  return std::max({1.0, wide, high});
+}
+
+QString PercentText(int Progress) {
+  return QLocale().toString(Progress / 10.0, 'f', 1) + QLatin1Char('%');
+}
+
+}  // namespace
+
+// Status panel 0: empty text when idle, the progress bar while busy.
+class TProgressPanel : public QWidget {
+ public:
+  explicit TProgressPanel(TUtilMainForm* Form) : QWidget(Form), FForm(Form) {}
+  void SetOwnerDrawn(bool OwnerDrawn) {
+    FOwnerDrawn = OwnerDrawn;
+    update();
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    if (!FOwnerDrawn) return;
+    QPainter p(this);
+    FForm->StatusBarDrawPanel(p, rect());
+  }
+
+ private:
+  TUtilMainForm* FForm;
+  bool FOwnerDrawn = false;
+};
+
+TUtilMainForm::TUtilMainForm(QWidget* Parent) : QMainWindow(Parent) {
+  setObjectName(QStringLiteral("UtilMainForm"));
+  FClient = new QWidget(this);
+  setCentralWidget(FClient);
+  FDesignScale = FontScale(font());
+  FAnchors = new TAnchors(FClient, QSize(kDesignClientWidth, kDesignClientHeight - kDesignStatusHeight),
+                          FDesignScale);
+
+  StartButton = new QPushButton(tr("&Start"), FClient);
+  StartButton->setObjectName(QStringLiteral("StartButton"));
+  FAnchors->Add(StartButton, QRect(8, 220, 75, 25), akLeft | akBottom);
+  CloseButton = new QPushButton(tr("Close"), FClient);
+  CloseButton->setObjectName(QStringLiteral("CloseButton"));
+  FAnchors->Add(CloseButton, QRect(96, 220, 75, 25), akLeft | akBottom);
+  AboutLabel = new QLabel(QString::fromLatin1(kMakerNotice) + QLatin1Char('\n') +
+                              QString::fromLatin1(kMakerAddress),
+                          FClient);
+  AboutLabel->setObjectName(QStringLiteral("AboutLabel"));
+  AboutLabel->setAlignment(Qt::AlignRight | Qt::AlignTop);
+  AboutLabel->setCursor(Qt::PointingHandCursor);
+  AboutLabel->setMouseTracking(true);
+  AboutLabel->installEventFilter(this);
+  FAnchors->Add(AboutLabel, QRect(287, 220, 145, 28), akRight | akBottom);
+  setTabOrder(StartButton, CloseButton);
+
+  StatusBar = statusBar();
+  StatusBar->setObjectName(QStringLiteral("StatusBar"));
+  FProgressPanel = new TProgressPanel(this);
+  FProgressPanel->setFixedWidth(Scaled(100));
+  FMemoryPanel = new QLabel(StatusBar);
+  StatusBar->addWidget(FProgressPanel);
+  StatusBar->addWidget(FMemoryPanel, 1);
+
+  connect(StartButton, &QPushButton::clicked, this, [this] { StartButtonClick(); });
+  connect(CloseButton, &QPushButton::clicked, this, [this] { CloseButtonClick(); });
+  ApplyDesignSize(kDesignClientWidth, kDesignClientHeight);
+}
+
+TUtilMainForm::~TUtilMainForm() = default;
+
+void TUtilMainForm::ApplyDesignSize(int ClientWidth, int ClientHeight) {
+  resize(Scaled(ClientWidth),
+         Scaled(ClientHeight - kDesignStatusHeight) + StatusBar->sizeHint().height());
+}
+
+int TUtilMainForm::Scaled(int DesignPixels) const {
+  return static_cast<int>(std::lround(DesignPixels * FDesignScale));
+}
+
+void TUtilMainForm::SetDesignMinimumSize(int Width, int Height) {
+  const double dpi = screen() ? screen()->logicalDotsPerInch() : 96.0;
+  setMinimumSize(ScaleToDpi(Scaled(Width), dpi), ScaleToDpi(Scaled(Height), dpi));
+}
+
+int TUtilMainForm::ScaleToDpi(int Value, double Dpi) {
+  return static_cast<int>(std::lround(Value * Dpi / 96.0));
+}
+
+QString TUtilMainForm::ApplicationTitle() { return gApplicationTitle; }
+
+void TUtilMainForm::SetInitialApplicationTitle(const QString& Title) { gApplicationTitle = Title; }
+
+void TUtilMainForm::SetApplicationTitle(const QString& Title) {
+  gApplicationTitle = Title;
+  // The task bar shows the window's title on Linux desktops.
+  setWindowTitle(Title);
+}
+
+QString TUtilMainForm::GetVersionText(bool Short) {
+  if (Short) return QStringLiteral("%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRelease);
+  return QStringLiteral("v%1.%2.%3 (build %4 )")
+      .arg(kVersionMajor)
+      .arg(kVersionMinor)
+      .arg(kVersionRelease)
+      .arg(kVersionBuild);
+}
+
+QString TUtilMainForm::GetSettingsKeyName() {
+  QString t = ApplicationTitle();
+  while (!t.isEmpty() && t.front().unicode() <= ' ') t.remove(0, 1);
+  while (!t.isEmpty() && t.back().unicode() <= ' ') t.chop(1);
+  return QLocale().toLower(t);
+}
+
+void TUtilMainForm::FormCreate() {
+  SetApplicationTitle(ApplicationTitle() + QLatin1Char(' ') + GetVersionText(false));
+  SetDesignMinimumSize(350, 250);
+  try {
+    TSettingsKey key(GetSettingsKeyName(), false);
+    if (key.Exists()) LoadSettings(key);
+  } catch (const std::exception& e) {
+    ReportError(e);
+  }
+  if (!FPlacementLoaded && windowState() == Qt::WindowNoState && screen()) {
+    move(screen()->availableGeometry().center() - rect().center());
+  }
+}
+
+void TUtilMainForm::FormDestroy() {
+  if (FSettingsSaved) return;
+  FSettingsSaved = true;
+  try {
+    TSettingsKey key(GetSettingsKeyName(), true);
+    SaveSettings(key);
+  } catch (const std::exception& e) {
+    ReportError(e);
+  }
+}
+
+void TUtilMainForm::closeEvent(QCloseEvent* Event) {
+  FormDestroy();
+  QMainWindow::closeEvent(Event);
+}
+
+void TUtilMainForm::SaveSettings(TSettingsKey& Key) {
+  const Qt::WindowStates s = windowState();
+  if (!(s & (Qt::WindowMinimized | Qt::WindowMaximized))) {
+    Key.WriteInteger(QStringLiteral("Top"), y());
+    Key.WriteInteger(QStringLiteral("Left"), x());
+    Key.WriteInteger(QStringLiteral("Width"), width());
+    Key.WriteInteger(QStringLiteral("Height"), height());
+  }
+  Key.WriteInteger(QStringLiteral("State"),
+                   s & Qt::WindowMinimized ? 1 : (s & Qt::WindowMaximized ? 2 : 0));
+}
+
+void TUtilMainForm::LoadSettings(TSettingsKey& Key) {
+  if (Key.ValueExists(QStringLiteral("State"))) {
+    const int state = Key.ReadInteger(QStringLiteral("State"));
+    setWindowState(state == 1 ? Qt::WindowMinimized
+                              : state == 2 ? Qt::WindowMaximized : Qt::WindowNoState);
+  }
+  if (windowState() != Qt::WindowNoState) return;
+  QRect g(pos(), size());
+  bool moved = false;
+  if (Key.ValueExists(QStringLiteral("Top"))) {
+    g.moveTop(Key.ReadInteger(QStringLiteral("Top")));
+    moved = true;
+  }
+  if (Key.ValueExists(QStringLiteral("Left"))) {
+    g.moveLeft(Key.ReadInteger(QStringLiteral("Left")));
+    moved = true;
+  }
+  if (Key.ValueExists(QStringLiteral("Width"))) g.setWidth(Key.ReadInteger(QStringLiteral("Width")));
+  if (Key.ValueExists(QStringLiteral("Height"))) g.setHeight(Key.ReadInteger(QStringLiteral("Height")));
+  resize(g.size());
+  if (moved) {
+    move(g.topLeft());
+    FPlacementLoaded = true;
+  }
+}
+
+void TUtilMainForm::BeginBusy() {
+  FProgressPanel->SetOwnerDrawn(true);
+  SavedStartCaption = StartButton->text();
+  SavedTitle = ApplicationTitle();
+  StartButton->setText(tr("Abort"));
+  EnableControls(false);
+  FBusy = true;
+  FProgress = -1;
+}
+
+void TUtilMainForm::EndBusy() {
+  FProgressPanel->SetOwnerDrawn(false);
+  StartButton->setText(SavedStartCaption);
+  SetApplicationTitle(SavedTitle);
+  EnableControls(true);
+  FBusy = false;
+}
+
+void TUtilMainForm::EnableControls(bool Enabled) {
+  for (QWidget* w : FClient->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (w != StartButton) w->setEnabled(Enabled);
+  }
+}
+
+bool TUtilMainForm::SetProgress(int Value) {
+  if (Value == FProgress) return false;
+  FProgress = Value;
+  FProgressPanel->update();
+  SetApplicationTitle(PercentText(Value));
+  return true;
+}
+
+void TUtilMainForm::StatusBarDrawPanel(QPainter& Painter, const QRect& Rect) {
+  const int w = Rect.right() + 1 - Rect.left();
+  if (w <= 0) return;
+  const QString text = PercentText(FProgress);
+  const int filled = w * FProgress / 1000;
+  const int offset = (w - Painter.fontMetrics().horizontalAdvance(text)) / 2;
+  const QPalette pal = palette();
+  const QColor highlight = pal.color(QPalette::Highlight);
+  const QColor highlightText = pal.color(QPalette::HighlightedText);
+  const QRect bar(Rect.left(), Rect.top(), filled, Rect.height());
+  const QRect rest(Rect.left() + filled, Rect.top(), w - filled, Rect.height());
+  const QRect textRect(Rect.left() + offset, Rect.top(), w, Rect.height());
+  Painter.fillRect(bar, highlight);
+  Painter.save();
+  Painter.setClipRect(bar);
+  Painter.setPen(highlightText);
+  Painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, text);
+  Painter.restore();
+  Painter.fillRect(rest, highlightText);
+  Painter.save();
+  Painter.setClipRect(rest);
+  Painter.setPen(highlight);
+  Painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, text);
+  Painter.restore();
+}
+
+void TUtilMainForm::ShowMemoryUsed() {
+  const struct mallinfo2 mi = mallinfo2();
+  SetStatusText(QStringLiteral(" Memory used: ") +
+                QLocale().toString(static_cast<qulonglong>(mi.uordblks)));
+}
+
+void TUtilMainForm::SetStatusText(const QString& Text) { FMemoryPanel->setText(Text); }
+
+QString TUtilMainForm::StatusText() const { return FMemoryPanel->text(); }
+
+void TUtilMainForm::StartButtonClick() {
+  try {
+    if (!FBusy) {
+      StartWork();
+    } else if (Dialogs().Confirm(this, tr("Confirm"), tr("You really want to abort?"), tr("&Yes"),
+                                 tr("Cancel"))) {
+      AbortWork();
+    }
+  } catch (const std::exception& e) {
+    ReportError(e);
+  }
+}
+
+void TUtilMainForm::CloseButtonClick() { close(); }
+
+void TUtilMainForm::ReportError(const std::exception& E) {
+  Dialogs().ShowError(this, QString::fromLocal8Bit(E.what()));
+}
+
+void TUtilMainForm::AboutLabelMouseMove(int X, int Y) {
+  const bool inside = X > 0 && X < AboutLabel->width() && Y > 0 && Y < AboutLabel->height();
+  QFont f = AboutLabel->font();
+  if (inside && !FAboutCaptured) {
+    f.setUnderline(true);
+    AboutLabel->setFont(f);
+    FAboutCaptured = true;
+  } else if (!inside && FAboutCaptured) {
+    f.setUnderline(false);
+    AboutLabel->setFont(f);
+    FAboutCaptured = false;
+  }
+}
+
+void TUtilMainForm::AboutLabelClick() {
+  FAboutCaptured = false;
+  QFont f = AboutLabel->font();
+  f.setUnderline(false);
+  AboutLabel->setFont(f);
+  Dialogs().OpenUrl(QString::fromLatin1(kMakerProductPage) + QStringLiteral("?prod=") +
+                    GetSettingsKeyName() + QStringLiteral("&ver=") + GetVersionText(true));
+}
+
+bool TUtilMainForm::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Watched == AboutLabel) {
+    switch (Event->type()) {
+      case QEvent::MouseMove: {
+        const QPoint p = static_cast<QMouseEvent*>(Event)->position().toPoint();
+        AboutLabelMouseMove(p.x(), p.y());
+        break;
+      }
+      case QEvent::Leave:
+        AboutLabelMouseMove(-1, -1);
+        break;
+      case QEvent::MouseButtonRelease:
+        if (static_cast<QMouseEvent*>(Event)->button() == Qt::LeftButton) AboutLabelClick();
+        break;
+      default:
+        break;
+    }
+  }
+  return QMainWindow::eventFilter(Watched, Event);
+}
+
+int RunApplication(int& Argc, char** Argv, const std::function<TUtilMainForm*()>& Create) {
+  QApplication app(Argc, Argv);
+  TUtilMainForm::SetInitialApplicationTitle(QStringLiteral("Kesl"));
+  TUtilMainForm* form = Create();
+  form->show();
+  const int rc = app.exec();
+  delete form;
+  return rc;
+}
