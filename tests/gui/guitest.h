@@ -1,0 +1,50 @@
+// Shared parts of the window tests: a recording stand-in for the dialogs and
+// a settings store in a temporary folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+#include <deque>
+
+#include "testutil.h"
+#include "utilmain/dialogs.h"
+
+class TFakeDialogs : public TDialogs {
+ public:
+  TFakeDialogs() { SetDialogs(this); }
+  ~TFakeDialogs() override { SetDialogs(nullptr); }
+
+  void ShowMessage(QWidget*, const QString& Text) override { Messages << Text; }
+  void ShowError(QWidget*, const QString& Text) override { Errors << Text; }
+  bool Confirm(QWidget*, const QString& Title, const QString& Text, const QString& Yes,
+               const QString& No) override {
+    Questions << Title + "|" + Text + "|" + Yes + "|" + No;
+    if (OnConfirm) OnConfirm();
+    if (Answers.empty()) return false;
+    const bool a = Answers.front();
+    Answers.pop_front();
+    return a;
+  }
+  void OpenUrl(const QString& Url) override { Opened << Url; }
+
+  QStringList Messages, Errors, Questions, Opened;
+  std::deque<bool> Answers;
+  std::function<void()> OnConfirm;
+};
+
+// Points the per-user settings store at a fresh folder for one test.
+class TTempSettings {
+ public:
+  TTempSettings() {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(FDir.Dir()));
+  }
+  QSettings Open(const QString& Key) const {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velcor"), Key);
+  }
+
+ private:
+  TTempDir FDir;
+};

@@ -1,0 +1,193 @@
+#include "utilmain/utilmain.h"
+
+#include <QCheckBox>
+#include <QImage>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+
+#include "guitest.h"
+#include "utilmain/settings.h"
+
+namespace {
+
+// A frame window with the frame's own settings handling.
+class TTestForm : public TUtilMainForm {
+ public:
+  TTestForm() {
+    // One window per run in real use: each test window starts from the
+    // bare application title.
+    SetInitialApplicationTitle(QStringLiteral("Kesl"));
+    Other = new QCheckBox(QStringLiteral("other"), Client());
+    FormCreate();
+  }
+  static QString KeyName() { return "kesl " + GetVersionText(false).toLower(); }
+  ~TTestForm() override { FormDestroy(); }
+  void StartWork() override { ++Started; }
+  void AbortWork() override { ++Aborted; }
+  using TUtilMainForm::FormDestroy;
+  QString Status() const { return StatusText(); }
+
+  QCheckBox* Other;
+  int Started = 0;
+  int Aborted = 0;
+};
+
+class UtilMainTest : public testing::Test {
+ protected:
+  void SetUp() override { TUtilMainForm::SetInitialApplicationTitle(QStringLiteral("Kesl")); }
+  TTempSettings FSettings;
+  TFakeDialogs FDialogs;
+};
+
+}  // namespace
+
+TEST_F(UtilMainTest, TitleCarriesTheVersion) {
+  TTestForm f;
+  const QString version = TUtilMainForm::GetVersionText(false);
+  EXPECT_TRUE(version.startsWith("v1.0.0 (build ")) << version.toStdString();
+  EXPECT_TRUE(version.endsWith(" )"));
+  EXPECT_EQ(TUtilMainForm::GetVersionText(true), "1.0.0");
+  EXPECT_EQ(f.windowTitle(), "Kesl " + version);
+  EXPECT_EQ(TUtilMainForm::ApplicationTitle(), f.windowTitle());
+  // The frame's own key name: the title, trimmed and lower-cased.
+  EXPECT_EQ(f.GetSettingsKeyName(), TTestForm::KeyName());
+}
+
+TEST_F(UtilMainTest, MinimumSizeFollowsTheScreen) {
+  EXPECT_EQ(TUtilMainForm::ScaleToDpi(350, 144), 525);
+  EXPECT_EQ(TUtilMainForm::ScaleToDpi(250, 144), 375);
+  EXPECT_EQ(TUtilMainForm::ScaleToDpi(250, 96), 250);
+}
+
+TEST_F(UtilMainTest, PlacementIsSavedOnlyForANormalWindow) {
+  {
+    TTestForm f;
+    f.move(40, 50);
+    f.resize(600, 400);
+    f.FormDestroy();
+  }
+  const QString key = TTestForm::KeyName();
+  auto s = FSettings.Open(key);
+  EXPECT_EQ(s.value("Left").toInt(), 40);
+  EXPECT_EQ(s.value("Top").toInt(), 50);
+  EXPECT_EQ(s.value("Width").toInt(), 600);
+  EXPECT_EQ(s.value("State").toInt(), 0);
+  {
+    TTestForm f;
+    EXPECT_EQ(f.pos(), QPoint(40, 50));
+    EXPECT_EQ(f.size(), QSize(600, 400));
+    f.setWindowState(Qt::WindowMaximized);
+    f.FormDestroy();
+  }
+  auto s2 = FSettings.Open(key);
+  EXPECT_EQ(s2.value("State").toInt(), 2);
+  EXPECT_EQ(s2.value("Left").toInt(), 40);  // the earlier placement stays
+  EXPECT_EQ(s2.value("Top").toInt(), 50);
+  TTestForm again;
+  EXPECT_TRUE(again.windowState() & Qt::WindowMaximized);
+}
+
+TEST_F(UtilMainTest, BadSettingsValuesAreReportedAndTheWindowOpens) {
+  {
+    auto s = FSettings.Open(TTestForm::KeyName());
+    s.setValue("State", "abc");
+    s.setValue("Top", 7);
+  }
+  TTestForm f;
+  ASSERT_EQ(FDialogs.Errors.size(), 1);
+  EXPECT_EQ(FDialogs.Errors[0], "Invalid data type for 'State'");
+  EXPECT_NE(f.y(), 7);  // nothing after the bad value is read
+  {
+    auto s = FSettings.Open(f.GetSettingsKeyName());
+    s.setValue("State", "a long string value");
+  }
+  TTestForm g;
+  EXPECT_EQ(FDialogs.Errors.last(), "Failed to get data for 'State'");
+}
+
+TEST_F(UtilMainTest, BusyStateAndProgress) {
+  TTestForm f;
+  const QString title = f.windowTitle();
+  f.BeginBusy();
+  EXPECT_TRUE(f.Busy());
+  EXPECT_EQ(f.StartButton->text(), "Abort");
+  EXPECT_TRUE(f.StartButton->isEnabled());
+  EXPECT_FALSE(f.CloseButton->isEnabled());
+  EXPECT_FALSE(f.Other->isEnabled());
+  EXPECT_EQ(f.Progress(), -1);
+  EXPECT_TRUE(f.SetProgress(0));  // the first report always counts
+  EXPECT_EQ(f.windowTitle(), "0.0%");
+  EXPECT_FALSE(f.SetProgress(0));
+  EXPECT_TRUE(f.SetProgress(1234));
+  EXPECT_EQ(f.windowTitle(), "123.4%");
+  EXPECT_FALSE(f.SetProgress(1234));
+  f.EndBusy();
+  EXPECT_FALSE(f.Busy());
+  EXPECT_EQ(f.StartButton->text(), "&Start");
+  EXPECT_TRUE(f.CloseButton->isEnabled());
+  EXPECT_TRUE(f.Other->isEnabled());
+  EXPECT_EQ(f.windowTitle(), title);
+}
+
+TEST_F(UtilMainTest, StartButtonStartsOrAsksToAbort) {
+  TTestForm f;
+  f.StartButton->click();
+  EXPECT_EQ(f.Started, 1);
+  f.BeginBusy();
+  FDialogs.Answers = {false};
+  f.StartButton->click();
+  EXPECT_EQ(f.Aborted, 0);
+  EXPECT_TRUE(f.Busy());
+  FDialogs.Answers = {true};
+  f.StartButton->click();
+  EXPECT_EQ(f.Aborted, 1);
+  EXPECT_TRUE(f.Busy());  // the work itself leaves the busy state
+  EXPECT_EQ(FDialogs.Questions[0], "Confirm|You really want to abort?|&Yes|Cancel");
+  EXPECT_EQ(f.Started, 1);
+}
+
+TEST_F(UtilMainTest, ProgressBarPaintsInvertedText) {
+  TTestForm f;
+  f.BeginBusy();
+  f.SetProgress(1000);
+  QImage img(100, 20, QImage::Format_RGB32);
+  img.fill(Qt::black);
+  {
+    QPainter p(&img);
+    f.StatusBarDrawPanel(p, img.rect());
+  }
+  const QRgb hi = f.palette().color(QPalette::Highlight).rgb();
+  EXPECT_EQ(img.pixel(0, 0), hi);
+  EXPECT_EQ(img.pixel(99, 19), hi);
+  f.SetProgress(500);
+  {
+    QPainter p(&img);
+    f.StatusBarDrawPanel(p, img.rect());
+  }
+  EXPECT_EQ(img.pixel(1, 1), hi);
+  EXPECT_EQ(img.pixel(98, 1), f.palette().color(QPalette::HighlightedText).rgb());
+  f.EndBusy();
+}
+
+TEST_F(UtilMainTest, AboutLinkUnderlinesAndOpensTheProductPage) {
+  TTestForm f;
+  f.AboutLabel->resize(145, 28);
+  f.AboutLabelMouseMove(10, 10);
+  EXPECT_TRUE(f.AboutLabel->font().underline());
+  f.AboutLabelMouseMove(200, 10);
+  EXPECT_FALSE(f.AboutLabel->font().underline());
+  f.AboutLabelMouseMove(10, 10);
+  f.AboutLabelClick();
+  EXPECT_FALSE(f.AboutLabel->font().underline());
+  ASSERT_EQ(FDialogs.Opened.size(), 1);
+  EXPECT_TRUE(FDialogs.Opened[0].endsWith("?prod=" + f.GetSettingsKeyName() + "&ver=1.0.0"))
+      << FDialogs.Opened[0].toStdString();
+}
+
+TEST_F(UtilMainTest, MemoryLine) {
+  TTestForm f;
+  f.ShowMemoryUsed();
+  EXPECT_TRUE(f.Status().startsWith(" Memory used: ")) << f.Status().toStdString();
+  EXPECT_TRUE(f.Status().contains(','));  // grouped thousands
+}
