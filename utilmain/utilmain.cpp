@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QIcon>
 #include <QLabel>
 #include <QLocale>
 #include <QMouseEvent>
@@ -349,6 +350,8 @@ bool TUtilMainForm::eventFilter(QObject* Watched, QEvent* Event) {
 
 int RunApplication(int& Argc, char** Argv, const std::function<TUtilMainForm*()>& Create) {
   QApplication app(Argc, Argv);
+  // The icon that the desktop menu entry installs.
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kesl")));
   TUtilMainForm::SetInitialApplicationTitle(QStringLiteral("Kesl"));
   TUtilMainForm* form = Create();
   form->show();
