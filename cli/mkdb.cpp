@@ -477,12 +477,12 @@ std::string TDatabaseCompiler::TextBody() const {
     std::string what;
     if (!registries.empty()) {
       what += "registries";
-      for (const auto& r : registries) what += " " + r.second;
+      for (const auto& r : registries) (what += ' ') += r.second;
     }
     if (!countries.empty()) {
       if (!what.empty()) what += "; ";
       what += "countries";
-      for (uint16_t c : countries) what += " " + CodeToStr(c);
+      for (uint16_t c : countries) (what += ' ') += CodeToStr(c);
     }
     throw EKeslError("The text format cannot carry " + what + ". Write a binary database instead.");
   }

@@ -101,27 +101,30 @@ void TIPv4Database::AddCountry(const std::string& CodeText, const std::string& N
 int TIPv4Database::FindBlock(uint32_t IP) const {
   const size_t count = Blocks.size();
   if (count == 0) return -1;
-  int index;
-  if (FStarts.size() == count) {
-    // Branch-free search for the last start at or below IP.
-    const uint32_t* base = FStarts.data();
-    size_t n = count;
-    while (n > 1) {
-      const size_t half = n / 2;
-      base = base[half] <= IP ? base + half : base;
-      n -= half;
-    }
-    if (*base > IP) return -1;
-    index = static_cast<int>(base - FStarts.data());
-  } else {
+  if (FSpans.size() != count) {
     // Not linked yet: search the blocks themselves, which must be sorted.
     auto it = std::upper_bound(Blocks.begin(), Blocks.end(), IP,
                                [](uint32_t ip, const TIPv4Block& b) { return ip < b.StartIP; });
     if (it == Blocks.begin()) return -1;
-    index = static_cast<int>(it - Blocks.begin()) - 1;
+    const TIPv4Block& b = *(it - 1);
+    return IP - b.StartIP < b.Count ? static_cast<int>(it - Blocks.begin()) - 1 : -1;
   }
-  const TIPv4Block& b = Blocks[index];
-  return static_cast<uint64_t>(b.StartIP) + b.Count > IP ? index : -1;
+  // Branch-free search for the last start at or below IP.
+  const TSpan* base = FSpans.data();
+  size_t n = count;
+  while (n > 1) {
+    const size_t half = n / 2;
+    // Both places the next probe can fall on are fetched while this one is
+    // compared, which hides most of the memory latency of a large list.
+    const size_t next = (n - half) / 2;
+    __builtin_prefetch(base + next);
+    __builtin_prefetch(base + half + next);
+    base = base[half].Start <= IP ? base + half : base;
+    n -= half;
+  }
+  // Unsigned distance: false below the start, past the end, and for Count 0;
+  // a block that runs past 255.255.255.255 holds everything up to there.
+  return IP - base->Start < base->Count ? static_cast<int>(base - FSpans.data()) : -1;
 }
 
 int TIPv4Database::FindCenter(uint16_t ID) const {
@@ -152,33 +155,36 @@ void TIPv4Database::SortAndLink() {
   std::sort(Countries.begin(), Countries.end(),
             [](const auto& a, const auto& b) { return CompareCountries(*a, *b) < 0; });
 
-  // Blocks of one country tend to come in runs; remember the last lookups.
-  int lastCode = -1;
-  int lastCenter = -1;
-  TIPv4Country* country = nullptr;
-  TIPv4Center* center = nullptr;
+  // Each code is searched once: a table from code to country index, filled
+  // as codes appear. Then each country's and registry's list is reserved to
+  // its exact size before the blocks are appended in order.
+  std::vector<int32_t> countryOf(65536, -2);
+  std::vector<int32_t> centerOf(65536, -2);
+  std::vector<uint32_t> countryBlocks(Countries.size()), centerBlocks(Centers.size());
+  for (const TIPv4Block& block : Blocks) {
+    int32_t& c = countryOf[block.CountryCode];
+    if (c == -2) c = FindCountry(block.CountryCode);
+    if (c < 0) throw EDatabaseError("Unknown country code: " + block.CountryStr());
+    int32_t& r = centerOf[block.CenterID];
+    if (r == -2) r = FindCenter(block.CenterID);
+    if (r < 0) throw EDatabaseError("Unknown NIC code: " + std::to_string(block.CenterID));
+    ++countryBlocks[static_cast<size_t>(c)];
+    ++centerBlocks[static_cast<size_t>(r)];
+  }
+  for (size_t i = 0; i < Countries.size(); ++i) Countries[i]->Blocks.reserve(countryBlocks[i]);
+  for (size_t i = 0; i < Centers.size(); ++i) Centers[i]->Blocks.reserve(centerBlocks[i]);
   for (TIPv4Block& block : Blocks) {
-    if (block.CountryCode != lastCode) {
-      const int i = FindCountry(block.CountryCode);
-      if (i < 0) throw EDatabaseError("Unknown country code: " + block.CountryStr());
-      country = Countries[i].get();
-      lastCode = block.CountryCode;
-    }
+    TIPv4Country* country = Countries[static_cast<size_t>(countryOf[block.CountryCode])].get();
+    TIPv4Center* center = Centers[static_cast<size_t>(centerOf[block.CenterID])].get();
     block.Country = country;
-    country->Blocks.push_back(&block);
-    if (block.CenterID != lastCenter) {
-      const int i = FindCenter(block.CenterID);
-      if (i < 0) throw EDatabaseError("Unknown NIC code: " + std::to_string(block.CenterID));
-      center = Centers[i].get();
-      lastCenter = block.CenterID;
-    }
     block.Center = center;
+    country->Blocks.push_back(&block);
     center->Blocks.push_back(&block);
   }
   BuildIndex();
 }
 
 void TIPv4Database::BuildIndex() {
-  FStarts.resize(Blocks.size());
-  for (size_t i = 0; i < Blocks.size(); ++i) FStarts[i] = Blocks[i].StartIP;
+  FSpans.resize(Blocks.size());
+  for (size_t i = 0; i < Blocks.size(); ++i) FSpans[i] = {Blocks[i].StartIP, Blocks[i].Count};
 }

@@ -165,10 +165,18 @@ class TIPv4Database {
 
  private:
   [[noreturn]] void InvalidFile() const;
+  // ParseTextLine for a line of known length; a zero byte inside ends it.
+  void ParseLine(const char* Line, size_t Length);
   void BuildIndex();
 
-  std::string FFileName;          // of the load in progress, for messages
-  std::vector<uint32_t> FStarts;  // StartIP of every block, for FindBlock
+  // StartIP and Count of every block side by side: the search reads only
+  // this array, and its last probe brings the count into the cache with it.
+  struct TSpan {
+    uint32_t Start;
+    uint32_t Count;
+  };
+  std::string FFileName;       // of the load in progress, for messages
+  std::vector<TSpan> FSpans;   // one per block, for FindBlock
 };
 
 // Three-way comparisons of the list sort orders.

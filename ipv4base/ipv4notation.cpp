@@ -50,6 +50,18 @@ std::string PrefixOrMask(uint32_t Start, int Bits, int Mode) {
 }  // namespace
 
 bool ReadInteger(std::string_view Text, int64_t& Value) {
+  // Plain decimal digits that cannot overflow: the common case, in one pass.
+  if (!Text.empty() && Text.size() <= 18) {
+    int64_t v = 0;
+    size_t i = 0;
+    for (; i < Text.size() && static_cast<unsigned>(Text[i] - '0') < 10; ++i) {
+      v = v * 10 + (Text[i] - '0');
+    }
+    if (i == Text.size()) {
+      Value = v;
+      return true;
+    }
+  }
   size_t i = 0;
   const size_t n = Text.size();
   while (i < n && Text[i] == ' ') ++i;
@@ -70,7 +82,11 @@ bool ReadInteger(std::string_view Text, int64_t& Value) {
   for (; i < n; ++i) {
     const int d = HexDigit(Text[i]);
     if (d < 0 || d >= base) return false;
-    if (v > (limit - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base)) return false;
+    // Only a value this large can overflow with one more digit.
+    if (v >= (uint64_t{1} << 59) &&
+        v > (limit - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base)) {
+      return false;
+    }
     v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
   }
   if (v == limit && !negative) return false;
@@ -78,7 +94,39 @@ bool ReadInteger(std::string_view Text, int64_t& Value) {
   return true;
 }
 
+namespace {
+
+// The common form, four parts of one to three decimal digits: read in one
+// pass. False for anything else, which the general reader then decides.
+bool PlainDottedQuad(std::string_view Text, uint32_t& Result) {
+  const char* p = Text.data();
+  const char* const end = p + Text.size();
+  uint32_t result = 0;
+  for (int part = 0; part < 4; ++part) {
+    uint32_t v = 0;
+    int digits = 0;
+    while (p < end && static_cast<unsigned>(*p - '0') < 10 && digits < 4) {
+      v = v * 10 + static_cast<uint32_t>(*p++ - '0');
+      ++digits;
+    }
+    if (digits == 0 || digits > 3 || v > 255) return false;
+    if (part < 3) {
+      if (p == end || *p != '.') return false;
+      ++p;
+    } else if (p != end && *p != '.') {
+      return false;
+    }
+    result = (result << 8) | v;
+  }
+  Result = result;
+  return true;
+}
+
+}  // namespace
+
 uint32_t StrToIP(std::string_view Text) {
+  uint32_t quick;
+  if (PlainDottedQuad(Text, quick)) return quick;
   size_t pos = 0;
   uint32_t result = 0;
   for (int part = 0; part < 4; ++part) {

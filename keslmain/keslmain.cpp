@@ -454,30 +454,36 @@ void TKeslMainForm::CopyMenuItemClick() {
       Form->WhoisButton->setEnabled(Whois);
     }
   } end{this, whois};
-  const int notation = MaskBox->currentIndex();
   const int rows = FModel->Count();
   std::vector<char> selected(static_cast<size_t>(rows), 0);
-  size_t count = 0;
   for (const QModelIndex& i : ListBox->selectionModel()->selectedIndexes()) {
     selected[static_cast<size_t>(i.row())] = 1;
-    ++count;
   }
+  const std::string text =
+      CopyText(*FModel, selected, MaskBox->currentIndex(), [this, rows](int Row) {
+        if (!SetProgress(static_cast<int>(static_cast<int64_t>(Row) * 1000 / rows))) return false;
+        QCoreApplication::processEvents();
+        return Aborted;
+      });
+  QGuiApplication::clipboard()->setText(QString::fromLatin1(text));
+}
+
+std::string TKeslMainForm::CopyText(const TBlockListModel& Rows, const std::vector<char>& Selected,
+                                    int Notation, const std::function<bool(int)>& Progress) {
+  const size_t count = static_cast<size_t>(std::count(Selected.begin(), Selected.end(), 1));
   std::string text;
-  text.reserve(count * (notation == nmCIDR ? 20 : 33));
-  for (int i = 0; i < rows; ++i) {
-    if (selected[static_cast<size_t>(i)]) {
+  text.reserve(count * (Notation == nmCIDR ? 20 : 33));
+  for (int i = 0; i < Rows.Count(); ++i) {
+    if (Selected[static_cast<size_t>(i)]) {
       // Each prefix on a line of its own, so the text pastes into an access list.
-      for (const std::string& line : FModel->BlockAt(i)->AsLines(notation)) {
+      for (const std::string& line : Rows.BlockAt(i)->AsLines(Notation)) {
         text += line;
         text += "\r\n";
       }
     }
-    if (SetProgress(static_cast<int>(static_cast<int64_t>(i) * 1000 / rows))) {
-      QCoreApplication::processEvents();
-      if (Aborted) break;
-    }
+    if (Progress(i)) break;
   }
-  QGuiApplication::clipboard()->setText(QString::fromLatin1(text));
+  return text;
 }
 
 void TKeslMainForm::WhoisButtonClick() { Dialogs().OpenUrl(WhoisURL); }

@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "utilmain/utilmain.h"
 
@@ -51,6 +53,11 @@ class TKeslMainForm : public TUtilMainForm {
   void WhoisButtonClick();
   void TimerTimer();
 
+  // The clipboard text of the selected rows (Selected[i] for row i), each
+  // line ended by CR LF, one line per prefix in the CIDR and mask
+  // notations. Progress gets each row index and returns true to stop.
+  static std::string CopyText(const TBlockListModel& Rows, const std::vector<char>& Selected,
+                              int Notation, const std::function<bool(int)>& Progress);
   // The whois page for an address of a registry; empty for an unknown one.
   static QString WhoisPage(uint16_t CenterID, const QString& Address);
   // Whether a database created on Created (a day number) is from a month

@@ -275,10 +275,13 @@ void TUtilMainForm::StatusBarDrawPanel(QPainter& Painter, const QRect& Rect) {
   Painter.restore();
 }
 
+QString TUtilMainForm::MemoryText(uint64_t Bytes) {
+  return QStringLiteral(" Memory used: ") + QLocale().toString(static_cast<qulonglong>(Bytes));
+}
+
 void TUtilMainForm::ShowMemoryUsed() {
-  const struct mallinfo2 mi = mallinfo2();
-  SetStatusText(QStringLiteral(" Memory used: ") +
-                QLocale().toString(static_cast<qulonglong>(mi.uordblks)));
+  // The heap's own count of allocated bytes, as the program sees its memory.
+  SetStatusText(MemoryText(mallinfo2().uordblks));
 }
 
 void TUtilMainForm::SetStatusText(const QString& Text) { FMemoryPanel->setText(Text); }

@@ -32,6 +32,8 @@ class TUtilMainForm : public QMainWindow {
   void EndBusy();
   bool SetProgress(int Value);
   void ShowMemoryUsed();
+  // " Memory used: 1,234,567" in the user's number format.
+  static QString MemoryText(uint64_t Bytes);
   // Enables or disables every direct child control but the Start button.
   void EnableControls(bool Enabled);
   // "v1.0.0 (build 37 )" long, "1.0.0" short.

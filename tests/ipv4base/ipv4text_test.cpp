@@ -95,6 +95,21 @@ TEST(ParseTextLineTest, CountsDatesAndSeparators) {
   EXPECT_TRUE(Parse("arin|US|ipv4|1.0.0.0|1|20040101").empty());
 }
 
+TEST(ParseTextLineTest, SeparatorsBeyondTheFirst64Bytes) {
+  // Fields that straddle the 64-byte steps of the separator search.
+  for (size_t pad = 0; pad < 140; pad += 7) {
+    const std::string line = "arin|US|ipv4|1.0.0.0|256|2004" + std::string(pad, '-') + "0101|x";
+    const auto b = Parse(line);
+    ASSERT_EQ(b.size(), 1u) << pad;
+    EXPECT_EQ(b[0].Date, 20040101u);
+    const std::string longRegistry = std::string(pad, 'x') + "|US|ipv4|1.0.0.0|256|1|";
+    EXPECT_THROW(Parse(longRegistry), EDatabaseError) << pad;
+  }
+  // A zero byte before the sixth separator leaves too few fields.
+  EXPECT_TRUE(ReadBody(std::string("arin|US|ipv4|1.0.0.0|256\0|1|x\n", 30)).empty());
+  EXPECT_EQ(ReadBody(std::string("arin|US|ipv4|1.0.0.0|256|1|\0x\n", 30)).size(), 1u);
+}
+
 TEST(LoadFromTextStreamTest, LineEndsAndIndentation) {
   const std::string lines[] = {Line(1), Line(2), Line(3)};
   const std::vector<uint32_t> want = {0x0A000100, 0x0A000200, 0x0A000300};

@@ -1,0 +1,376 @@
+// Benchmarks with targets: lookups, loads, memory, the window's list and
+// copy, and the command-line program as a whole process. Each ratio is
+// measured in this run against its reference; the last lines read
+//   goal NAME MEASURED TARGET pass|fail
+#include <benchmark/benchmark.h>
+#include <bzlib.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "cli/mkdb.h"
+#include "ipv4base/ipv4base.h"
+#include "ipv4base/ipv4writer.h"
+#include "keslmain/blocklist.h"
+#include "keslmain/keslmain.h"
+#include "utilmain/dialogs.h"
+
+namespace {
+
+struct TData {
+  std::string Dir;
+  std::map<std::string, std::string> Files;  // name -> path
+  std::map<std::string, std::string> Bodies;  // name -> compressed body
+  std::vector<uint32_t> Uniform, Inside;
+  std::unique_ptr<TIPv4Database> Db;
+  uint16_t LargestCountry = 0;
+  std::string Lines;  // path of one million numeric query lines
+};
+TData gData;
+
+std::string ReadFile(const std::string& Path) {
+  std::ifstream f(Path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+void Prepare(const std::string& Source) {
+  char tmpl[] = "/tmp/kesl-bench-XXXXXX";
+  gData.Dir = mkdtemp(tmpl);
+  TDatabaseCompiler c;
+  c.AddFile(Source);
+  c.Finish();
+  c.LoadCountryNames(ReadFile("/usr/share/iso-codes/json/iso_3166-1.json"));
+  const std::string bin = c.BinaryBody();
+  // The text form cannot carry AFRINIC or the countries the built-in table
+  // lacks; for timing they are written as IANA and EU, line for line.
+  const TIPv4Database builtIn;
+  std::string text;
+  for (const TInputBlock& s : c.Blocks()) {
+    TIPv4Block b;
+    b.StartIP = s.Start;
+    b.Count = s.Count;
+    b.Date = s.Date;
+    b.CountryCode = builtIn.FindCountry(s.Country) < 0 ? StrToCode('E', 'U') : s.Country;
+    (text += EncodeTextLine(b, TextRegistryToken(s.Registry > 5 ? 1 : s.Registry))) += '\n';
+  }
+  const struct {
+    const char* name;
+    bool binary;
+    TCompression comp;
+  } kinds[] = {{"bin_zlib", true, cmZLib},
+               {"text_zlib", false, cmZLib},
+               {"text_bzip2", false, cmBZip2},
+               {"bin_bzip2", true, cmBZip2}};
+  for (const auto& k : kinds) {
+    const std::string file = EncodeDatabaseFile(k.binary, k.comp, "20261201", k.binary ? bin : text);
+    const std::string path = gData.Dir + "/" + k.name + ".ip4";
+    std::ofstream(path, std::ios::binary) << file;
+    gData.Files[k.name] = path;
+    gData.Bodies[k.name] = file.substr(16);
+  }
+  gData.Db = std::make_unique<TIPv4Database>();
+  gData.Db->LoadFromFile(gData.Files["bin_zlib"]);
+  std::mt19937 rng(1);
+  gData.Uniform.resize(1000000);
+  for (uint32_t& a : gData.Uniform) a = rng();
+  std::mt19937 rng2(2);
+  gData.Inside.resize(1000000);
+  for (uint32_t& a : gData.Inside) {
+    const TIPv4Block* b = gData.Db->BlockAt(static_cast<int>(rng2() % gData.Db->BlockCount()));
+    a = b->StartIP + static_cast<uint32_t>(rng2() % b->Count);
+  }
+  size_t most = 0;
+  for (int i = 0; i < gData.Db->CountryCount(); ++i) {
+    if (gData.Db->CountryAt(i)->Blocks.size() > most) {
+      most = gData.Db->CountryAt(i)->Blocks.size();
+      gData.LargestCountry = gData.Db->CountryAt(i)->Code;
+    }
+  }
+  std::string lines;
+  std::mt19937 rng3(3);
+  for (int i = 0; i < 1000000; ++i) (lines += IPToStr(rng3())) += '\n';
+  gData.Lines = gData.Dir + "/lines.txt";
+  std::ofstream(gData.Lines) << lines;
+}
+
+// The reference search: branch-free over a flat array of start addresses.
+int FlatSearch(const std::vector<uint32_t>& Starts, uint32_t IP) {
+  const uint32_t* base = Starts.data();
+  size_t n = Starts.size();
+  while (n > 1) {
+    const size_t half = n / 2;
+    base = base[half] <= IP ? base + half : base;
+    n -= half;
+  }
+  return *base <= IP ? static_cast<int>(base - Starts.data()) : -1;
+}
+
+void BM_FindBlock(benchmark::State& State, const std::vector<uint32_t>* Addresses) {
+  for (auto _ : State) {
+    int64_t sum = 0;
+    for (uint32_t a : *Addresses) sum += gData.Db->FindBlock(a);
+    benchmark::DoNotOptimize(sum);
+  }
+  State.SetItemsProcessed(State.iterations() * static_cast<int64_t>(Addresses->size()));
+}
+
+void BM_FlatReference(benchmark::State& State, const std::vector<uint32_t>* Addresses) {
+  std::vector<uint32_t> starts;
+  for (const TIPv4Block& b : gData.Db->Blocks) starts.push_back(b.StartIP);
+  for (auto _ : State) {
+    int64_t sum = 0;
+    for (uint32_t a : *Addresses) sum += FlatSearch(starts, a);
+    benchmark::DoNotOptimize(sum);
+  }
+  State.SetItemsProcessed(State.iterations() * static_cast<int64_t>(Addresses->size()));
+}
+
+void BM_Load(benchmark::State& State, const char* Kind) {
+  for (auto _ : State) {
+    TIPv4Database db;
+    db.LoadFromFile(gData.Files[Kind]);
+    benchmark::DoNotOptimize(db.BlockCount());
+  }
+}
+
+void BM_Inflate(benchmark::State& State, const char* Kind) {
+  std::vector<unsigned char> out(65536);
+  for (auto _ : State) {
+    const std::string file = ReadFile(gData.Files[Kind]);
+    z_stream z{};
+    inflateInit(&z);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(file.data() + 16));
+    z.avail_in = static_cast<uInt>(file.size() - 16);
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+      z.next_out = out.data();
+      z.avail_out = static_cast<uInt>(out.size());
+      rc = inflate(&z, Z_NO_FLUSH);
+    }
+    inflateEnd(&z);
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+
+void BM_Bunzip2(benchmark::State& State, const char* Kind) {
+  std::vector<char> out(65536);
+  for (auto _ : State) {
+    std::string file = ReadFile(gData.Files[Kind]);
+    bz_stream z{};
+    BZ2_bzDecompressInit(&z, 0, 0);
+    z.next_in = file.data() + 16;
+    z.avail_in = static_cast<unsigned>(file.size() - 16);
+    int rc = BZ_OK;
+    while (rc == BZ_OK) {
+      z.next_out = out.data();
+      z.avail_out = static_cast<unsigned>(out.size());
+      rc = BZ2_bzDecompress(&z);
+    }
+    BZ2_bzDecompressEnd(&z);
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+
+void BM_CountryList(benchmark::State& State) {
+  TBlockListModel model;
+  for (auto _ : State) {
+    const auto* blocks = gData.Db->CountryBlocks(gData.LargestCountry);
+    model.Clear();
+    model.Reserve(blocks->size());
+    for (TIPv4Block* b : *blocks) model.Append(b);
+    model.Publish();
+    benchmark::DoNotOptimize(model.Count());
+  }
+}
+
+void BM_CopyCIDR(benchmark::State& State) {
+  TBlockListModel model;
+  const auto* blocks = gData.Db->CountryBlocks(gData.LargestCountry);
+  for (TIPv4Block* b : *blocks) model.Append(b);
+  model.Publish();
+  const std::vector<char> all(blocks->size(), 1);
+  for (auto _ : State) {
+    const std::string text = TKeslMainForm::CopyText(model, all, nmCIDR, [](int) { return false; });
+    benchmark::DoNotOptimize(text.data());
+  }
+}
+
+// Runs a program to its end with its input and output redirected.
+void RunProcess(const std::vector<std::string>& Args, const std::string& In) {
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 0, In.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+  std::vector<char*> argv;
+  for (const std::string& a : Args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid;
+  if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) std::abort();
+  int status;
+  waitpid(pid, &status, 0);
+  posix_spawn_file_actions_destroy(&fa);
+}
+
+void BM_LookupStdin(benchmark::State& State) {
+  for (auto _ : State) RunProcess({KESL_LOOKUP, "--db", gData.Files["bin_zlib"], "--stdin"}, gData.Lines);
+}
+
+void BM_LookupSingle(benchmark::State& State) {
+  for (auto _ : State) RunProcess({KESL_LOOKUP, "--db", gData.Files["bin_zlib"], "8.8.8.8"}, "/dev/null");
+}
+
+// Answers every question with No and shows nothing.
+class TQuietDialogs : public TDialogs {
+ public:
+  void ShowMessage(QWidget*, const QString&) override {}
+  void ShowError(QWidget*, const QString&) override {}
+  bool Confirm(QWidget*, const QString&, const QString&, const QString&, const QString&) override {
+    return false;
+  }
+  void OpenUrl(const QString&) override {}
+};
+
+void BM_FirstLocate(benchmark::State& State) {
+  TQuietDialogs dialogs;
+  SetDialogs(&dialogs);
+  for (auto _ : State) {
+    State.PauseTiming();
+    auto form = std::make_unique<TKeslMainForm>();
+    form->SetDatabaseFileName(QString::fromStdString(gData.Files["bin_zlib"]));
+    form->IPEdit->setText(QStringLiteral("8.8.8.8"));
+    State.ResumeTiming();
+    form->StartWork();
+    State.PauseTiming();
+    form.reset();
+    State.ResumeTiming();
+  }
+  SetDialogs(nullptr);
+}
+
+// Resident memory of this process, in bytes.
+double ResidentBytes() {
+  long pages = 0, resident = 0;
+  std::ifstream("/proc/self/statm") >> pages >> resident;
+  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
+}
+
+// Resident memory added by loading a database, measured in a fresh process
+// of this program (run with --memory FILE) so that nothing else counts.
+double DatabaseMemoryMB(const std::string& File) {
+  const std::string command = "/proc/self/exe --memory '" + File + "'";
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return -1;
+  double mb = -1;
+  if (std::fscanf(p, "%lf", &mb) != 1) mb = -1;
+  pclose(p);
+  return mb;
+}
+
+int MeasureMemory(const char* File) {
+  const double before = ResidentBytes();
+  TIPv4Database db;
+  db.LoadFromFile(File);
+  std::printf("%.3f\n", (ResidentBytes() - before) / (1024.0 * 1024.0));
+  return 0;
+}
+
+// Keeps the median of every benchmark's repetitions, in seconds.
+class TCollector : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& Runs) override {
+    for (const Run& r : Runs) {
+      if (r.aggregate_name == "median") {
+        Medians[r.run_name.function_name] =
+            r.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(r.time_unit);
+      }
+    }
+    ConsoleReporter::ReportRuns(Runs);
+  }
+  std::map<std::string, double> Medians;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--memory") return MeasureMemory(argv[2]);
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  const std::string source = argc > 1 && argv[argc - 1][0] != '-' ? argv[--argc] : "/usr/share/tor/geoip";
+  Prepare(source);
+  const double memory = DatabaseMemoryMB(gData.Files["bin_zlib"]);
+  QApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+
+  auto reg = [](const char* name, auto fn, auto... args) {
+    return benchmark::RegisterBenchmark(name, fn, args...)
+        ->Repetitions(5)
+        ->ReportAggregatesOnly(true)
+        ->UseRealTime();
+  };
+  reg("findblock_uniform", BM_FindBlock, &gData.Uniform)->Unit(benchmark::kMillisecond);
+  reg("reference_uniform", BM_FlatReference, &gData.Uniform)->Unit(benchmark::kMillisecond);
+  reg("findblock_inside", BM_FindBlock, &gData.Inside)->Unit(benchmark::kMillisecond);
+  reg("reference_inside", BM_FlatReference, &gData.Inside)->Unit(benchmark::kMillisecond);
+  for (const char* kind : {"bin_zlib", "text_zlib"}) {
+    reg((std::string("load_") + kind).c_str(), BM_Load, kind)->Unit(benchmark::kMillisecond);
+    reg((std::string("inflate_") + kind).c_str(), BM_Inflate, kind)->Unit(benchmark::kMillisecond);
+  }
+  for (const char* kind : {"text_bzip2", "bin_bzip2"}) {
+    reg((std::string("load_") + kind).c_str(), BM_Load, kind)->Unit(benchmark::kMillisecond)->Iterations(3);
+    reg((std::string("bunzip2_") + kind).c_str(), BM_Bunzip2, kind)->Unit(benchmark::kMillisecond)->Iterations(3);
+  }
+  reg("country_list", BM_CountryList)->Unit(benchmark::kMillisecond);
+  reg("copy_cidr", BM_CopyCIDR)->Unit(benchmark::kMillisecond);
+  reg("lookup_stdin", BM_LookupStdin)->Unit(benchmark::kMillisecond)->Iterations(2);
+  reg("lookup_single", BM_LookupSingle)->Unit(benchmark::kMillisecond)->Iterations(10);
+  reg("first_locate", BM_FirstLocate)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+  TCollector collector;
+  benchmark::RunSpecifiedBenchmarks(&collector);
+  benchmark::Shutdown();
+
+  auto& m = collector.Medians;
+  auto has = [&](const char* a) { return m.count(a) != 0; };
+  struct TGoal {
+    std::string name;
+    double measured;
+    double target;
+    bool atMost;
+  };
+  std::vector<TGoal> goals;
+  auto ratio = [&](const char* name, const char* a, const char* b, double target) {
+    if (has(a) && has(b)) goals.push_back({name, m[a] / m[b], target, true});
+  };
+  ratio("findblock_uniform_ratio", "findblock_uniform", "reference_uniform", 1.5);
+  ratio("findblock_inside_ratio", "findblock_inside", "reference_inside", 1.5);
+  ratio("load_bin_zlib_ratio", "load_bin_zlib", "inflate_bin_zlib", 1.6);
+  ratio("load_text_zlib_ratio", "load_text_zlib", "inflate_text_zlib", 2.0);
+  ratio("load_text_bzip2_ratio", "load_text_bzip2", "bunzip2_text_bzip2", 1.2);
+  ratio("load_bin_bzip2_ratio", "load_bin_bzip2", "bunzip2_bin_bzip2", 1.15);
+  goals.push_back({"db_memory_mb", memory, 40, true});
+  if (has("country_list")) goals.push_back({"country_list_ms", m["country_list"] * 1e3, 5, true});
+  if (has("copy_cidr")) goals.push_back({"copy_cidr_ms", m["copy_cidr"] * 1e3, 50, true});
+  if (has("lookup_stdin")) goals.push_back({"lookup_stdin_mqps", 1.0 / m["lookup_stdin"], 2, false});
+  if (has("lookup_single")) goals.push_back({"lookup_single_ms", m["lookup_single"] * 1e3, 50, true});
+  if (has("first_locate")) goals.push_back({"first_locate_ms", m["first_locate"] * 1e3, 150, true});
+  std::cout << "\n";
+  for (const TGoal& g : goals) {
+    const bool pass = g.atMost ? g.measured <= g.target : g.measured >= g.target;
+    std::printf("goal %s %.3f %g %s\n", g.name.c_str(), g.measured, g.target, pass ? "pass" : "fail");
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(gData.Dir, ec);
+  return 0;
+}

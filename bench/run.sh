@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds in Release, runs the benchmarks on the default database's source,
+# and ends with one line per goal: goal NAME MEASURED TARGET pass|fail
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+bash scripts/build.sh build-bench -DCMAKE_BUILD_TYPE=Release -DKESL_BENCH=ON -DKESL_BUILD_TESTS=OFF
+build-bench/bin/kesl_bench "$@" /usr/share/tor/geoip
