@@ -270,7 +270,9 @@ double ResidentBytes() {
 // Resident memory added by loading a database, measured in a fresh process
 // of this program (run with --memory FILE) so that nothing else counts.
 double DatabaseMemoryMB(const std::string& File) {
-  const std::string command = "/proc/self/exe --memory '" + File + "'";
+  // The program's own path: under popen, /proc/self/exe would be the shell.
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  const std::string command = "'" + self + "' --memory '" + File + "'";
   FILE* p = popen(command.c_str(), "r");
   if (!p) return -1;
   double mb = -1;

@@ -140,15 +140,30 @@ const std::vector<TIPv4Block*>* TIPv4Database::CountryBlocks(uint16_t Code) cons
   return i < 0 ? nullptr : &Countries[i]->Blocks;
 }
 
-void TIPv4Database::SortAndLink() {
-  // Equal starts are ordered by size, so the search, which takes the last
-  // start at or below an address, meets the largest of them; data from the
-  // usual sources arrives sorted, which the check below finds in one pass.
-  auto blockLess = [](const TIPv4Block& a, const TIPv4Block& b) {
-    return a.StartIP != b.StartIP ? a.StartIP < b.StartIP : a.Count < b.Count;
-  };
-  if (!std::is_sorted(Blocks.begin(), Blocks.end(), blockLess)) {
-    std::sort(Blocks.begin(), Blocks.end(), blockLess);
+namespace {
+
+// Equal starts are ordered by size, so the search, which takes the last
+// start at or below an address, meets the largest of them.
+bool BlockLess(const TIPv4Block& A, const TIPv4Block& B) {
+  return A.StartIP != B.StartIP ? A.StartIP < B.StartIP : A.Count < B.Count;
+}
+
+}  // namespace
+
+void TIPv4Database::AppendBlock(const TIPv4Block& Block) {
+  if (FInOrder == Blocks.size() && (Blocks.empty() || !BlockLess(Block, Blocks.back()))) {
+    ++FInOrder;
+  }
+  Blocks.push_back(Block);
+}
+
+void TIPv4Database::SortAndLink() { SortAndLink(false); }
+
+void TIPv4Database::SortAndLink(bool KnownSorted) {
+  // Data from the usual sources arrives sorted; a load that saw every block
+  // arrive in order says so and saves a pass over the list.
+  if (!KnownSorted && !std::is_sorted(Blocks.begin(), Blocks.end(), BlockLess)) {
+    std::sort(Blocks.begin(), Blocks.end(), BlockLess);
   }
   std::sort(Centers.begin(), Centers.end(),
             [](const auto& a, const auto& b) { return CompareCenters(*a, *b) < 0; });
@@ -173,7 +188,10 @@ void TIPv4Database::SortAndLink() {
   }
   for (size_t i = 0; i < Countries.size(); ++i) Countries[i]->Blocks.reserve(countryBlocks[i]);
   for (size_t i = 0; i < Centers.size(); ++i) Centers[i]->Blocks.reserve(centerBlocks[i]);
+  FSpans.resize(Blocks.size());
+  TSpan* span = FSpans.data();
   for (TIPv4Block& block : Blocks) {
+    *span++ = {block.StartIP, block.Count};
     TIPv4Country* country = Countries[static_cast<size_t>(countryOf[block.CountryCode])].get();
     TIPv4Center* center = Centers[static_cast<size_t>(centerOf[block.CenterID])].get();
     block.Country = country;
@@ -181,10 +199,4 @@ void TIPv4Database::SortAndLink() {
     country->Blocks.push_back(&block);
     center->Blocks.push_back(&block);
   }
-  BuildIndex();
-}
-
-void TIPv4Database::BuildIndex() {
-  FSpans.resize(Blocks.size());
-  for (size_t i = 0; i < Blocks.size(); ++i) FSpans[i] = {Blocks[i].StartIP, Blocks[i].Count};
 }

@@ -165,9 +165,13 @@ class TIPv4Database {
 
  private:
   [[noreturn]] void InvalidFile() const;
+  // Appends a block read from a body, noting whether the blocks still
+  // arrive in order, so that sorting need not check them again.
+  void AppendBlock(const TIPv4Block& Block);
+  void SortAndLink(bool KnownSorted);
   // ParseTextLine for a line of known length; a zero byte inside ends it.
-  void ParseLine(const char* Line, size_t Length);
-  void BuildIndex();
+  // Padded: 64 bytes past the line's end may be read.
+  void ParseLine(const char* Line, size_t Length, bool Padded);
 
   // StartIP and Count of every block side by side: the search reads only
   // this array, and its last probe brings the count into the cache with it.
@@ -177,6 +181,8 @@ class TIPv4Database {
   };
   std::string FFileName;       // of the load in progress, for messages
   std::vector<TSpan> FSpans;   // one per block, for FindBlock
+  // During a load: Blocks[0 .. FInOrder) arrived in order (SIZE_MAX: unknown).
+  size_t FInOrder = SIZE_MAX;
 };
 
 // Three-way comparisons of the list sort orders.

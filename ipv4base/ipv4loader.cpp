@@ -132,7 +132,9 @@ void TIPv4Database::LoadFromBinStream(TStream& Stream) {
     const int32_t count = std::min(kRun, n - done);
     ReadExact(Stream, run.get(), count * kBlockRecordSize);
     for (int32_t i = 0; i < count; ++i) {
-      DecodeBlock(run.get() + i * kBlockRecordSize, Blocks.emplace_back());
+      TIPv4Block block;
+      DecodeBlock(run.get() + i * kBlockRecordSize, block);
+      AppendBlock(block);
     }
     done += count;
   }
@@ -164,6 +166,7 @@ void TIPv4Database::LoadFromFile(const std::string& FileName) {
   FileHandle = file.Handle();
   FileSize = FileSize64(FileHandle);
   LastProgress = -1;
+  FInOrder = Blocks.empty() ? 0 : SIZE_MAX;
 
   std::unique_ptr<TStream> adapter;
   if (header[6] == '1') adapter = std::make_unique<TZLibStream>(file);
@@ -183,5 +186,7 @@ void TIPv4Database::LoadFromFile(const std::string& FileName) {
     InvalidFile();
   }
   adapter.reset();
-  SortAndLink();
+  const bool inOrder = FInOrder == Blocks.size();
+  FInOrder = SIZE_MAX;
+  SortAndLink(inOrder);
 }

@@ -34,13 +34,13 @@ constexpr TNicToken kNicTokens[] = {
 };
 
 // Bit j of Bars is set where P[j] is '|', of Zeros where it is 0, for the
-// first N (at most 64) bytes of P.
-void SeparatorMasks(const char* P, size_t N, uint64_t& Bars, uint64_t& Zeros) {
+// first N (at most 64) bytes of P. With Readable, 64 bytes from P may be
+// read whatever N is.
+void SeparatorMasks(const char* P, size_t N, bool Readable, uint64_t& Bars, uint64_t& Zeros) {
 #ifdef __SSE2__
-  alignas(16) char tail[64];
-  if (N < 64) {
+  alignas(16) char tail[64] = {};
+  if (N < 64 && !Readable) {
     std::memcpy(tail, P, N);
-    std::memset(tail + N, 1, 64 - N);
     P = tail;
   }
   const __m128i bar = _mm_set1_epi8('|');
@@ -54,7 +54,13 @@ void SeparatorMasks(const char* P, size_t N, uint64_t& Bars, uint64_t& Zeros) {
     Zeros |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))))
              << (16 * k);
   }
+  if (N < 64) {
+    const uint64_t keep = (uint64_t{1} << N) - 1;
+    Bars &= keep;
+    Zeros &= keep;
+  }
 #else
+  (void)Readable;
   Bars = 0;
   Zeros = 0;
   for (size_t j = 0; j < N; ++j) {
@@ -66,9 +72,9 @@ void SeparatorMasks(const char* P, size_t N, uint64_t& Bars, uint64_t& Zeros) {
 
 }  // namespace
 
-void TIPv4Database::ParseTextLine(const char* Line) { ParseLine(Line, std::strlen(Line)); }
+void TIPv4Database::ParseTextLine(const char* Line) { ParseLine(Line, std::strlen(Line), false); }
 
-void TIPv4Database::ParseLine(const char* Line, size_t Length) {
+void TIPv4Database::ParseLine(const char* Line, size_t Length, bool Padded) {
   // Fields 0 to 5, each closed by a '|'; the rest of the line is not read.
   // The separators are found 64 bytes at a time, without a branch per
   // byte: field lengths vary too much for branches to be predicted. A zero
@@ -78,7 +84,7 @@ void TIPv4Database::ParseLine(const char* Line, size_t Length) {
   for (size_t base = 0; base < Length && found < 6; base += 64) {
     const size_t n = std::min<size_t>(64, Length - base);
     uint64_t mask, zeros;
-    SeparatorMasks(Line + base, n, mask, zeros);
+    SeparatorMasks(Line + base, n, Padded, mask, zeros);
     if (zeros) mask &= (zeros & (0 - zeros)) - 1;  // only before the first zero
     for (; mask && found < 6; mask &= mask - 1) {
       bars[found++] = base + static_cast<size_t>(__builtin_ctzll(mask));
@@ -131,11 +137,13 @@ void TIPv4Database::ParseLine(const char* Line, size_t Length) {
   block.Date = digits && !overflow ? static_cast<uint32_t>(date) : 0;
 
   if (static_cast<int64_t>(Blocks.size()) >= kMaxSectionCount) InvalidFile();
-  Blocks.push_back(block);
+  AppendBlock(block);
 }
 
 void TIPv4Database::LoadFromTextStream(TStream& Stream) {
-  std::unique_ptr<char[]> buffer(new char[kChunk + 1]);
+  // One spare byte for the zero that ends the last line, and 64 more so that
+  // the separator search may read a whole word past any line.
+  std::unique_ptr<char[]> buffer(new char[kChunk + 1 + 64]());
   char* buf = buffer.get();
   int32_t carry = 0;
   int32_t lineStart = 0;
@@ -152,7 +160,7 @@ void TIPv4Database::LoadFromTextStream(TStream& Stream) {
     // line: that line is complete now and must not be lost.
     if (got == 0 && carry > 0) {
       buf[carry] = 0;
-      ParseTextLine(buf);
+      ParseLine(buf, static_cast<size_t>(carry), true);
       DoProgress();
       return;
     }
@@ -169,7 +177,7 @@ void TIPv4Database::LoadFromTextStream(TStream& Stream) {
       carry = i - lineStart;
       if (i < end || got < request) {
         buf[i] = 0;
-        ParseLine(buf + lineStart, static_cast<size_t>(i - lineStart));
+        ParseLine(buf + lineStart, static_cast<size_t>(i - lineStart), true);
         lineStart = i;
       }
       if (OnProgress) DoProgress();
