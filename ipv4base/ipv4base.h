@@ -24,8 +24,9 @@ class EDatabaseError : public EKeslError {
 };
 
 // The largest number of records one section of a binary body, or one text
-// body, may hold. Real databases hold well under a million blocks.
-constexpr int32_t kMaxSectionCount = 1 << 24;
+// body, may hold: 4,194,304. Real databases hold well under half a million
+// blocks; a larger count marks a broken or hostile file.
+constexpr int32_t kMaxSectionCount = 1 << 22;
 
 // Notation modes of AsText; any other value writes the range form.
 enum TNotation : int { nmRange = 0, nmCIDR = 1, nmMask = 2 };

@@ -1,8 +1,24 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test.
+# Installs what is missing, builds, and runs every test: the suite, the
+# suite again built with AddressSanitizer (leak detection on) and
+# UndefinedBehaviorSanitizer, and each fuzzer for a short, bounded time
+# (KESL_FUZZ_SECONDS, default 60; 0 skips the fuzzers).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh clang libfuzzer-14-dev libclang-rt-14-dev
+
+echo "== tests"
 bash scripts/build.sh build
-cd build
-ctest --output-on-failure -j2 --timeout 300
+(cd build && ctest --output-on-failure -j2 --timeout 600)
+
+echo "== tests with AddressSanitizer and UndefinedBehaviorSanitizer"
+bash scripts/build.sh build-asan -DKESL_SANITIZE=ON
+(cd build-asan &&
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ctest --output-on-failure -j2 --timeout 900)
+
+seconds=${KESL_FUZZ_SECONDS:-60}
+if [ "$seconds" != 0 ]; then
+  echo "== fuzzing, ${seconds}s each"
+  bash scripts/fuzz.sh "$seconds"
+fi

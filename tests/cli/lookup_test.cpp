@@ -64,6 +64,24 @@ TEST_F(LookupTest, MissesAndResolverErrors) {
   EXPECT_EQ(FOut.str(), "1.2.3.999\terror\tNot a valid IPv4 address\n");
 }
 
+TEST_F(LookupTest, HostileQueries) {
+  const std::string longText(100000, 'a');
+  EXPECT_EQ(Run({longText, "exa\x01mple", std::string(300, 'h')}), 1);
+  std::istringstream lines(FOut.str());
+  std::string line;
+  int n = 0;
+  while (std::getline(lines, line)) {
+    EXPECT_NE(line.find("\terror\t"), std::string::npos) << line.substr(0, 40);
+    ++n;
+  }
+  EXPECT_EQ(n, 3);
+  // Binary junk on standard input: one answer per line, nothing else.
+  std::string junk;
+  for (int i = 0; i < 2000; ++i) junk += static_cast<char>(i * 7 % 256);
+  EXPECT_EQ(Run({"--stdin"}, junk + "\n8.8.8.8\n"), 1);
+  EXPECT_NE(FOut.str().find("8.8.8.8\t8.8.8.8\t8.8.8.0 - 8.8.10.255"), std::string::npos);
+}
+
 TEST_F(LookupTest, StdinKeepsInputOrder) {
   EXPECT_EQ(Run({"--stdin"}, "8.8.8.8\r\n\n  192.168.0.9 \n10.1.1.1\n"), 1);
   std::istringstream lines(FOut.str());

@@ -152,6 +152,41 @@ TEST_F(KeslMainTest, UnresolvedNameChangesNothing) {
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
+TEST_F(KeslMainTest, HostileAddressTexts) {
+  const QString longText(100000, QLatin1Char('a'));
+  const QString longName = QString(60, 'b') + "." + QString(60, 'c') + "." + QString(60, 'd') + "." +
+                           QString(60, 'e') + "." + QString(60, 'f') + ".example";
+  const QString control = QStringLiteral("exa\u0001mple\tcom\r\n");
+  int errors = 0;
+  for (const QString& text : {longText, longName, control}) {
+    FForm->IPEdit->setText(text);
+    const QString typed = FForm->IPEdit->text();  // the field holds at most 32,767 characters
+    FForm->StartButtonClick();
+    ASSERT_EQ(FDialogs.Errors.size(), ++errors) << text.size();
+    EXPECT_FALSE(FDialogs.Errors.last().isEmpty());
+    EXPECT_EQ(FForm->IPEdit->text(), typed);
+  }
+  EXPECT_FALSE(FForm->Database);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(KeslMainTest, LoadedDatabaseStaysWhenTheFileVanishes) {
+  Locate("8.8.8.8");
+  ASSERT_TRUE(FForm->Database);
+  ASSERT_EQ(std::remove(FDbPath.toStdString().c_str()), 0);
+  Locate("1.0.0.1");
+  EXPECT_EQ(FForm->CountryBox->currentText(), "Australia");
+  EXPECT_TRUE(FDialogs.Messages.isEmpty());
+}
+
+TEST_F(KeslMainTest, GarbageNotationSettingIsReported) {
+  FForm.reset();
+  FSettings.Open("kesl").setValue("Notation", "x\x01y");
+  FForm = std::make_unique<TKeslMainForm>();
+  EXPECT_EQ(FDialogs.Errors, QStringList{"Invalid data type for 'Notation'"});
+  EXPECT_EQ(FForm->MaskBox->currentIndex(), 0);
+}
+
 TEST_F(KeslMainTest, MissingOrInvalidDatabase) {
   FForm->SetDatabaseFileName(FDir.Path("missing.ip4").c_str());
   Locate("127.1");

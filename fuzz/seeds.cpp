@@ -1,0 +1,67 @@
+// Writes the seed inputs of every fuzz target, one folder per target, from
+// the project's own writer: kesl_fuzz_seeds OUTDIR.
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "ipv4base/ipv4writer.h"
+#include "streams/compress.h"
+
+namespace {
+
+void Write(const std::filesystem::path& Dir, const std::string& Name, const std::string& Data) {
+  std::filesystem::create_directories(Dir);
+  std::ofstream(Dir / Name, std::ios::binary) << Data;
+}
+
+TIPv4Block Block(uint32_t Start, uint32_t Count, const char* Cc, uint16_t Center) {
+  TIPv4Block b;
+  b.StartIP = Start;
+  b.Count = Count;
+  b.CountryCode = StrToCode(Cc[0], Cc[1]);
+  b.CenterID = Center;
+  b.Date = 20040101;
+  return b;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::filesystem::path out = argc > 1 ? argv[1] : "seeds";
+  const std::vector<TIPv4Block> blocks = {Block(0x01000000, 256, "AU", 4),
+                                          Block(0x08080800, 768, "US", 2),
+                                          Block(0x29000000, 1 << 20, "ZA", 6),
+                                          Block(0xC0A80000, 256, "GB", 3)};
+  TNewCountry rs;
+  rs.Code = StrToCode('R', 'S');
+  rs.Name = "Serbia";
+  const std::string bin = EncodeBinBody({{6, "AFRINIC"}}, {rs}, blocks);
+  std::string text = "2|arin|20261201|3|19830101|20261130|-0500\narin|*|ipv4|*|3|summary\n";
+  for (const TIPv4Block& b : blocks) {
+    if (b.CenterID <= 5) text += EncodeTextLine(b, TextRegistryToken(b.CenterID)) + "\r\n";
+  }
+  text += "apnic|JP|ipv6|2001:200::|35|19990813|allocated\n";
+
+  for (TCompression c : {cmNone, cmZLib, cmBZip2}) {
+    const std::string tag(1, static_cast<char>(c));
+    Write(out / "loadfile", "bin" + tag, EncodeDatabaseFile(true, c, "20261201", bin));
+    Write(out / "loadfile", "text" + tag, EncodeDatabaseFile(false, c, "20261201", text));
+  }
+  Write(out / "loadfile", "short", "IPBB10");
+  Write(out / "textbody", "lines", text);
+  Write(out / "textbody", "line", "ripencc|UK|IPv4|2.0.0.0|$100|2004-01-01|");
+  Write(out / "binbody", "body", bin);
+  Write(out / "binbody", "empty", std::string(12, '\0'));
+  for (const char* t : {"127.0.0.1", "0x7f.1.$1.+1", "255.255.255.254", "1.2.3.4.5", " 10.0.0.1",
+                        "99999999999999999999.1.1.1"}) {
+    Write(out / "strtoip", std::to_string(std::hash<std::string>()(t)), t);
+  }
+  Write(out / "streams", "zlib", std::string(1, '\x08') + ZLibCompress(text));
+  Write(out / "streams", "bzip2", std::string(1, '\x09') + BZ2Compress(text));
+  Write(out / "mkdb", "delegation", text + "afrinic|ZA|ipv4|41.0.0.0|256|20040101|allocated\n");
+  Write(out / "mkdb", "ranges", "# geoip\n16777216,16777471,AU\n134744064,134744831,US\n");
+  Write(out / "mkdb", "gzip", GZipCompress("16777216,16777471,AU\n"));
+  Write(out / "mkdb", "iso", R"({"3166-1": [{"alpha_2": "RS", "name": "Serbia"}]})");
+  return 0;
+}

@@ -1,0 +1,237 @@
+// Hostile database files: each ends in a clear message or a correct load,
+// in bounded time and with memory that follows the real content.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <bzlib.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "ipv4base/ipv4base.h"
+#include "ipv4base/ipv4writer.h"
+#include "streams/compress.h"
+#include "testutil.h"
+
+namespace {
+
+struct TOutcome {
+  std::string Message;  // empty after a successful load
+  int Blocks = 0;
+  double PeakMB = 0;    // resident memory the load added at its peak
+};
+
+double ResidentMB() {
+  long pages = 0, resident = 0;
+  std::ifstream("/proc/self/statm") >> pages >> resident;
+  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
+}
+
+// Loads Path in a child process, so that its peak memory is its own.
+TOutcome LoadInChild(const std::string& Path) {
+  int fds[2];
+  EXPECT_EQ(pipe(fds), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const double before = ResidentMB();
+    std::string msg;
+    int blocks = 0;
+    try {
+      TIPv4Database db;
+      db.LoadFromFile(Path);
+      blocks = db.BlockCount();
+    } catch (const EKeslError& e) {
+      msg = std::string(e.what());
+      if (msg.empty()) msg = "(empty message)";
+    }
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    const double peak = static_cast<double>(ru.ru_maxrss) / 1024.0 - before;
+    const std::string out = std::to_string(blocks) + "\n" + std::to_string(peak) + "\n" + msg;
+    if (write(fds[1], out.data(), out.size()) < 0) _exit(2);
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string out;
+  char buf[4096];
+  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the load crashed";
+  TOutcome o;
+  const size_t a = out.find('\n'), b = out.find('\n', a + 1);
+  if (a == std::string::npos || b == std::string::npos) return o;
+  o.Blocks = std::stoi(out.substr(0, a));
+  o.PeakMB = std::stod(out.substr(a + 1, b - a - 1));
+  o.Message = out.substr(b + 1);
+  std::printf("  load: %d blocks, peak %.1f MB added, %s\n", o.Blocks, o.PeakMB,
+              o.Message.empty() ? "loaded" : o.Message.c_str());
+  return o;
+}
+
+// Prefix followed by Repeat copies of Piece, compressed with zlib or bzip2
+// without ever holding the whole in memory.
+std::string CompressRepeated(bool BZip2, const std::string& Prefix, const std::string& Piece,
+                             size_t Repeat) {
+  std::string out;
+  std::string buf(1 << 16, '\0');
+  z_stream z{};
+  bz_stream b{};
+  if (BZip2) {
+    BZ2_bzCompressInit(&b, 9, 0, 0);
+  } else {
+    deflateInit(&z, 1);
+  }
+  for (size_t i = 0; i <= Repeat + 1; ++i) {
+    const std::string& in = i == 0 ? Prefix : Piece;
+    const bool last = i == Repeat + 1;
+    if (BZip2) {
+      b.next_in = const_cast<char*>(in.data());
+      b.avail_in = last ? 0 : static_cast<unsigned>(in.size());
+      int rc;
+      do {
+        b.next_out = buf.data();
+        b.avail_out = static_cast<unsigned>(buf.size());
+        rc = BZ2_bzCompress(&b, last ? BZ_FINISH : BZ_RUN);
+        out.append(buf.data(), buf.size() - b.avail_out);
+      } while (last ? rc != BZ_STREAM_END : b.avail_in > 0);
+    } else {
+      z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+      z.avail_in = last ? 0 : static_cast<uInt>(in.size());
+      do {
+        z.next_out = reinterpret_cast<Bytef*>(buf.data());
+        z.avail_out = static_cast<uInt>(buf.size());
+        deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
+        out.append(buf.data(), buf.size() - z.avail_out);
+      } while (z.avail_out == 0);
+    }
+  }
+  if (BZip2) {
+    BZ2_bzCompressEnd(&b);
+  } else {
+    deflateEnd(&z);
+  }
+  return out;
+}
+
+std::string Le32(int32_t V) {
+  std::string s(4, '\0');
+  std::memcpy(s.data(), &V, 4);
+  return s;
+}
+
+class HostileTest : public testing::Test {
+ protected:
+  std::string Write(const std::string& Data) { return FDir.Write("country.ip4", Data); }
+  std::string Invalid() const {
+    return "The file " + FDir.Path("country.ip4") + " is not valid or unknown IPv4 database file";
+  }
+  TTempDir FDir;
+};
+
+}  // namespace
+
+TEST_F(HostileTest, HeaderOnlyAndEveryShortLength) {
+  const std::string header = EncodeHeader(true, cmNone, "20261201");
+  for (size_t n = 0; n <= 15; ++n) {
+    TIPv4Database db;
+    EXPECT_THROW_MSG(db.LoadFromFile(Write(header.substr(0, n))), EDatabaseError, Invalid()) << n;
+  }
+  TIPv4Database bin;
+  EXPECT_THROW_MSG(bin.LoadFromFile(Write(header)), EDatabaseError, Invalid());
+  TIPv4Database text;  // an empty text body is a database without blocks
+  text.LoadFromFile(Write(EncodeHeader(false, cmZLib, "20261201")));
+  EXPECT_EQ(text.BlockCount(), 0);
+}
+
+TEST_F(HostileTest, ZeroBytesBody) {
+  const std::string zeros(16384, '\0');
+  TIPv4Database text;
+  text.LoadFromFile(Write(EncodeHeader(false, cmNone, "20261201") + zeros));
+  EXPECT_EQ(text.BlockCount(), 0);
+  TIPv4Database bin;  // three zero counts, then bytes nobody reads
+  bin.LoadFromFile(Write(EncodeHeader(true, cmNone, "20261201") + zeros));
+  EXPECT_EQ(bin.BlockCount(), 0);
+}
+
+TEST_F(HostileTest, RecordBombsStopAtTheBound) {
+  // Counts at the bound, then far more all-zero records than that, in a
+  // body of a few hundred kilobytes: the counted records are read, the rest
+  // never, and the zero country code ends the load.
+  const std::string counts = Le32(0) + Le32(0) + Le32(kMaxSectionCount);
+  const std::string records(16 * 4096, '\0');
+  for (bool bz2 : {false, true}) {
+    SCOPED_TRACE(bz2 ? "bzip2" : "zlib");
+    const std::string body = CompressRepeated(bz2, counts, records, kMaxSectionCount / 4096 * 2);
+    EXPECT_LT(body.size(), 1u << 20);
+    const TOutcome o = LoadInChild(Write(EncodeHeader(true, bz2 ? cmBZip2 : cmZLib, "20261201") + body));
+    EXPECT_EQ(o.Message.rfind("Unknown country code: ", 0), 0u) << o.Message;
+    // 4 million records of 32 bytes, with room to grow the list.
+    EXPECT_LT(o.PeakMB, 600);
+  }
+  // One record more than the bound is refused before anything is read.
+  const TOutcome over = LoadInChild(Write(EncodeHeader(true, cmZLib, "20261201") +
+                                          CompressRepeated(false, Le32(0) + Le32(0) + Le32(kMaxSectionCount + 1),
+                                                           records, 16)));
+  EXPECT_EQ(over.Message, Invalid());
+  EXPECT_LT(over.PeakMB, 32);
+}
+
+TEST_F(HostileTest, GigabyteOfTextLines) {
+  // One gigabyte of lines that are no records, from about a megabyte.
+  const std::string line = std::string(4095, 'x') + "\n";
+  const std::string body = CompressRepeated(false, "", line, (1u << 30) / line.size());
+  EXPECT_LT(body.size(), 8u << 20);
+  const TOutcome o = LoadInChild(Write(EncodeHeader(false, cmZLib, "20261201") + body));
+  EXPECT_EQ(o.Message, "");
+  EXPECT_EQ(o.Blocks, 0);
+  EXPECT_LT(o.PeakMB, 64);
+}
+
+TEST_F(HostileTest, OneHundredMegabyteLine) {
+  {
+    std::ofstream f(FDir.Path("country.ip4"), std::ios::binary);
+    f << EncodeHeader(false, cmNone, "20261201");
+    const std::string chunk(1 << 20, 'a');
+    for (int i = 0; i < 100; ++i) f << chunk;
+    f << "\narin|US|ipv4|1.0.0.0|256|20040101|allocated\n";
+  }
+  const TOutcome o = LoadInChild(FDir.Path("country.ip4"));
+  EXPECT_EQ(o.Message, "");
+  EXPECT_EQ(o.Blocks, 1);  // the line after it still counts
+  EXPECT_LT(o.PeakMB, 32);
+}
+
+TEST_F(HostileTest, FileThatShrinksOrGrowsWhileRead) {
+  std::string body;
+  for (int i = 0; i < 20000; ++i) {
+    body += "arin|US|ipv4|10." + std::to_string(i / 256) + "." + std::to_string(i % 256) +
+            ".0|256|20040101|allocated\n";
+  }
+  const std::string path = Write(EncodeHeader(false, cmNone, "20261201") + body);
+  {
+    TIPv4Database db;
+    bool cut = false;
+    db.OnProgress = [&](TIPv4Database&, int Value) {
+      if (Value > 100 && !cut) {
+        cut = true;
+        ASSERT_EQ(truncate(path.c_str(), 16 + static_cast<off_t>(body.size() / 2)), 0);
+      }
+    };
+    db.LoadFromFile(path);
+    EXPECT_TRUE(cut);
+    EXPECT_GT(db.BlockCount(), 0);
+    EXPECT_LT(db.BlockCount(), 20000);
+  }
+  Write(EncodeHeader(false, cmNone, "20261201") + body);
+  {
+    TIPv4Database db;
+    db.OnProgress = [&](TIPv4Database&, int) {
+      std::ofstream(path, std::ios::app) << "arin|US|ipv4|11.0.0.0|256|20040101|allocated\n";
+    };
+    db.LoadFromFile(path);
+    EXPECT_EQ(db.BlockCount(), 20000);  // what was appended is not read
+  }
+}
