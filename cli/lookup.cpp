@@ -5,6 +5,7 @@
 #include <ostream>
 #include <unordered_map>
 
+#include "cli/args.h"
 #include "cli/dbinfo.h"
 #include "ipv4base/ipv4base.h"
 #include "tools/resolve.h"
@@ -148,17 +149,11 @@ int LookupMain(const std::vector<std::string>& Args, std::istream& In, std::ostr
   bool fromStdin = false, info = false;
   std::string country;
   std::vector<std::string> queries;
-  auto usage = [&](const std::string& Why) {
-    Err << "kesl-lookup: " << Why << "\nTry 'kesl-lookup --help'.\n";
-    return 2;
-  };
-  for (size_t i = 0; i < Args.size(); ++i) {
-    const std::string& a = Args[i];
-    auto value = [&](std::string& To) {
-      if (i + 1 >= Args.size()) return false;
-      To = Args[++i];
-      return true;
-    };
+  TArgReader args(Args, "kesl-lookup", Err);
+  auto usage = [&](const std::string& Why) { return args.Usage(Why); };
+  while (args.Next()) {
+    const std::string& a = args.Arg();
+    auto value = [&](std::string& To) { return args.Value(To); };
     if (a == "--help" || a == "-h") {
       Out << kUsage;
       return 0;

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "cli/args.h"
 #include "cli/dbinfo.h"
 #include "cli/mkdb.h"
 #include "ipv4base/ipv4base.h"
@@ -53,17 +54,11 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
   bool binary = true;
   TCompression compression = cmZLib;
   std::vector<std::string> inputs;
-  auto usage = [&](const std::string& Why) {
-    Err << "kesl-mkdb: " << Why << "\nTry 'kesl-mkdb --help'.\n";
-    return 2;
-  };
-  for (size_t i = 0; i < Args.size(); ++i) {
-    const std::string& a = Args[i];
-    auto value = [&](std::string& To) {
-      if (i + 1 >= Args.size()) return false;
-      To = Args[++i];
-      return true;
-    };
+  TArgReader args(Args, "kesl-mkdb", Err);
+  auto usage = [&](const std::string& Why) { return args.Usage(Why); };
+  while (args.Next()) {
+    const std::string& a = args.Arg();
+    auto value = [&](std::string& To) { return args.Value(To); };
     if (a == "--help" || a == "-h") {
       Out << kUsage;
       return 0;
