@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QTimer>
+#include <QtTest/QTest>
 
 #include "guitest.h"
 #include "ipv4base/ipv4base.h"
@@ -386,6 +387,24 @@ TEST_F(KeslMainTest, MenuItemsFollowTheList) {
   Select({});
   FForm->PopupMenuPopup();
   EXPECT_FALSE(FForm->CopyMenuItem->isEnabled());
+}
+
+TEST_F(KeslMainTest, KeyboardSelectAllAndCopyInTheList) {
+  Locate("8.8.8.8");
+  FForm->show();
+  FForm->activateWindow();
+  FForm->ListBox->setFocus();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(FForm.get()));
+  QTest::keyClick(FForm->ListBox, Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(SelectedRows(), (std::vector<int>{0, 1, 2}));
+  QTest::keyClick(FForm->ListBox, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(),
+            "3.0.0.0 - 3.255.255.255\r\n8.8.8.0 - 8.8.10.255\r\n8.8.11.0 - 8.8.11.255\r\n");
+  // Enter locates from anywhere in the window.
+  FForm->IPEdit->setText("1.0.0.1");
+  FForm->IPEdit->setFocus();
+  QTest::keyClick(FForm->IPEdit, Qt::Key_Return);
+  EXPECT_EQ(FForm->CountryBox->currentText(), "Australia");
 }
 
 TEST_F(KeslMainTest, AbortDuringAFillKeepsTheRowsSoFar) {
