@@ -32,5 +32,6 @@ sleep 1.5
 old=$(xdotool search --name '^Confirm$' 2>/dev/null | head -1 || true)
 if [ -n "$old" ]; then xdotool windowfocus --sync "$old"; xdotool key Escape; sleep 1; fi
 sleep 1.2  # the status bar's timer shows the database date
-import -window root -crop 640x400+0+0 "$out"
+# The whole screen, then the black around the window trimmed away.
+import -window root -trim +repage "$out"
 echo "wrote $out"
