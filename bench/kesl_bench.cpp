@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QSettings>
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
@@ -313,6 +314,9 @@ int main(int argc, char** argv) {
   Prepare(source);
   const double memory = DatabaseMemoryMB(gData.Files["bin_zlib"]);
   QApplication app(argc, argv);
+  // The windows made here keep their settings away from the user's own.
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                     QString::fromStdString(gData.Dir + "/settings"));
   benchmark::Initialize(&argc, argv);
 
   auto reg = [](const char* name, auto fn, auto... args) {
