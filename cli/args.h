@@ -1,7 +1,10 @@
 // Walks the words of a command line for the command-line programs.
 #pragma once
 
+#include <initializer_list>
 #include <ostream>
+#include <string_view>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -18,6 +21,24 @@ class TArgReader {
     if (FIndex + 1 >= FArgs.size()) return false;
     To = FArgs[++FIndex];
     return true;
+  }
+  // Takes the following word as one of the named Options and stores its
+  // value in To. Returns 0, or the usage exit status after saying what is
+  // wrong ("--notation needs range, cidr or mask").
+  int Choose(std::initializer_list<std::pair<std::string_view, int>> Options, int& To) {
+    const std::string option = Arg();
+    std::string names, word;
+    for (const auto& o : Options) names += (names.empty() ? "" : ", ") + std::string(o.first);
+    const size_t last = names.rfind(", ");
+    if (last != std::string::npos) names.replace(last, 2, " or ");
+    if (!Value(word)) return Usage(option + " needs " + names);
+    for (const auto& o : Options) {
+      if (o.first == word) {
+        To = o.second;
+        return 0;
+      }
+    }
+    return Usage("unknown " + option + " value '" + word + "': use " + names);
   }
   // Says what is wrong and returns the usage exit status, 2.
   int Usage(const std::string& Why) const {

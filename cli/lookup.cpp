@@ -160,17 +160,8 @@ int LookupMain(const std::vector<std::string>& Args, std::istream& In, std::ostr
     } else if (a == "--db") {
       if (!value(dbPath)) return usage("--db needs a file name");
     } else if (a == "--notation") {
-      std::string n;
-      if (!value(n)) return usage("--notation needs range, cidr or mask");
-      if (n == "range") {
-        notation = nmRange;
-      } else if (n == "cidr") {
-        notation = nmCIDR;
-      } else if (n == "mask") {
-        notation = nmMask;
-      } else {
-        return usage("unknown notation '" + n + "': use range, cidr or mask");
-      }
+      const int rc = args.Choose({{"range", nmRange}, {"cidr", nmCIDR}, {"mask", nmMask}}, notation);
+      if (rc) return rc;
     } else if (a == "--stdin") {
       fromStdin = true;
     } else if (a == "--info") {

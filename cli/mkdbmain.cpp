@@ -69,17 +69,10 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
     } else if (a == "--binary") {
       binary = true;
     } else if (a == "--compress") {
-      std::string c;
-      if (!value(c)) return usage("--compress needs none, zlib or bzip2");
-      if (c == "none") {
-        compression = cmNone;
-      } else if (c == "zlib") {
-        compression = cmZLib;
-      } else if (c == "bzip2") {
-        compression = cmBZip2;
-      } else {
-        return usage("unknown compression '" + c + "': use none, zlib or bzip2");
-      }
+      int c = cmZLib;
+      const int rc = args.Choose({{"none", cmNone}, {"zlib", cmZLib}, {"bzip2", cmBZip2}}, c);
+      if (rc) return rc;
+      compression = static_cast<TCompression>(c);
     } else if (a == "--date") {
       if (!value(date)) return usage("--date needs YYYYMMDD");
       const bool digits = date.size() == 8 && date.find_first_not_of("0123456789") == std::string::npos;

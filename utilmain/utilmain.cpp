@@ -261,18 +261,17 @@ void TUtilMainForm::StatusBarDrawPanel(QPainter& Painter, const QRect& Rect) {
   const QRect bar(Rect.left(), Rect.top(), filled, Rect.height());
   const QRect rest(Rect.left() + filled, Rect.top(), w - filled, Rect.height());
   const QRect textRect(Rect.left() + offset, Rect.top(), w, Rect.height());
-  Painter.fillRect(bar, highlight);
-  Painter.save();
-  Painter.setClipRect(bar);
-  Painter.setPen(highlightText);
-  Painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, text);
-  Painter.restore();
-  Painter.fillRect(rest, highlightText);
-  Painter.save();
-  Painter.setClipRect(rest);
-  Painter.setPen(highlight);
-  Painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, text);
-  Painter.restore();
+  // Each part: its fill, and the text in the other colour, clipped to it.
+  auto part = [&](const QRect& Area, const QColor& Fill, const QColor& Ink) {
+    Painter.fillRect(Area, Fill);
+    Painter.save();
+    Painter.setClipRect(Area);
+    Painter.setPen(Ink);
+    Painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, text);
+    Painter.restore();
+  };
+  part(bar, highlight, highlightText);
+  part(rest, highlightText, highlight);
 }
 
 QString TUtilMainForm::MemoryText(uint64_t Bytes) {

@@ -112,6 +112,10 @@ TEST_F(LookupTest, InfoUsageAndLoadFailures) {
   EXPECT_NE(FOut.str().find("Registry 3 RIPE: 2 blocks, 16777472 addresses"), std::string::npos);
   EXPECT_EQ(Run({}), 2);
   EXPECT_EQ(Run({"--notation", "hex", "1.2.3.4"}), 2);
+  EXPECT_EQ(FErr.str(), "kesl-lookup: unknown --notation value 'hex': use range, cidr or mask\n"
+                        "Try 'kesl-lookup --help'.\n");
+  EXPECT_EQ(Run({"1.2.3.4", "--notation"}), 2);
+  EXPECT_EQ(FErr.str().substr(0, 50), "kesl-lookup: --notation needs range, cidr or mask\n");
   EXPECT_EQ(Run({"--bogus"}), 2);
   EXPECT_EQ(Run({"--info", "1.2.3.4"}), 2);
   FDb = FDir.Write("bad.ip4", EncodeDatabaseFile(false, cmNone, "20261201",
