@@ -150,15 +150,13 @@ int LookupMain(const std::vector<std::string>& Args, std::istream& In, std::ostr
   std::string country;
   std::vector<std::string> queries;
   TArgReader args(Args, "kesl-lookup", Err);
-  auto usage = [&](const std::string& Why) { return args.Usage(Why); };
   while (args.Next()) {
     const std::string& a = args.Arg();
-    auto value = [&](std::string& To) { return args.Value(To); };
     if (a == "--help" || a == "-h") {
       Out << kUsage;
       return 0;
     } else if (a == "--db") {
-      if (!value(dbPath)) return usage("--db needs a file name");
+      if (!args.Value(dbPath)) return args.Usage("--db needs a file name");
     } else if (a == "--notation") {
       const int rc = args.Choose({{"range", nmRange}, {"cidr", nmCIDR}, {"mask", nmMask}}, notation);
       if (rc) return rc;
@@ -167,18 +165,18 @@ int LookupMain(const std::vector<std::string>& Args, std::istream& In, std::ostr
     } else if (a == "--info") {
       info = true;
     } else if (a == "--country") {
-      if (!value(country)) return usage("--country needs a two-letter code");
+      if (!args.Value(country)) return args.Usage("--country needs a two-letter code");
     } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-      return usage("unknown option '" + a + "'");
+      return args.Usage("unknown option '" + a + "'");
     } else {
       queries.push_back(a);
     }
   }
   const int modes = fromStdin + info + !country.empty() + !queries.empty();
-  if (modes == 0) return usage("nothing to look up");
-  if (modes > 1) return usage("give queries, --stdin, --country or --info, one of them");
+  if (modes == 0) return args.Usage("nothing to look up");
+  if (modes > 1) return args.Usage("give queries, --stdin, --country or --info, one of them");
   if (!country.empty() && country.size() != 2) {
-    return usage("'" + country + "' is not a two-letter country code");
+    return args.Usage("'" + country + "' is not a two-letter country code");
   }
 
   TIPv4Database db;

@@ -55,15 +55,13 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
   TCompression compression = cmZLib;
   std::vector<std::string> inputs;
   TArgReader args(Args, "kesl-mkdb", Err);
-  auto usage = [&](const std::string& Why) { return args.Usage(Why); };
   while (args.Next()) {
     const std::string& a = args.Arg();
-    auto value = [&](std::string& To) { return args.Value(To); };
     if (a == "--help" || a == "-h") {
       Out << kUsage;
       return 0;
     } else if (a == "-o" || a == "--output") {
-      if (!value(output)) return usage(a + " needs a file name");
+      if (!args.Value(output)) return args.Usage(a + " needs a file name");
     } else if (a == "--text") {
       binary = false;
     } else if (a == "--binary") {
@@ -74,31 +72,31 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
       if (rc) return rc;
       compression = static_cast<TCompression>(c);
     } else if (a == "--date") {
-      if (!value(date)) return usage("--date needs YYYYMMDD");
+      if (!args.Value(date)) return args.Usage("--date needs YYYYMMDD");
       const bool digits = date.size() == 8 && date.find_first_not_of("0123456789") == std::string::npos;
       if (!digits || EncodeDayNumber(std::stoi(date.substr(0, 4)), std::stoi(date.substr(4, 2)),
                                      std::stoi(date.substr(6, 2))) < 0) {
-        return usage("'" + date + "' is not a date YYYYMMDD");
+        return args.Usage("'" + date + "' is not a date YYYYMMDD");
       }
     } else if (a == "--iso-codes") {
-      if (!value(isoCodes)) return usage("--iso-codes needs a file name");
+      if (!args.Value(isoCodes)) return args.Usage("--iso-codes needs a file name");
     } else if (a == "--check") {
-      if (!value(check)) return usage("--check needs a file name");
+      if (!args.Value(check)) return args.Usage("--check needs a file name");
     } else if (a.size() > 1 && a[0] == '-') {
-      return usage("unknown option '" + a + "'");
+      return args.Usage("unknown option '" + a + "'");
     } else {
       inputs.push_back(a);
     }
   }
 
   if (!check.empty()) {
-    if (!inputs.empty()) return usage("--check takes no inputs");
+    if (!inputs.empty()) return args.Usage("--check takes no inputs");
     TIPv4Database db;
     if (!LoadDatabase(db, check, Err)) return 3;
     PrintDatabaseInfo(db, Out);
     return 0;
   }
-  if (inputs.empty()) return usage("no input files");
+  if (inputs.empty()) return args.Usage("no input files");
 
   TDatabaseCompiler compiler;
   compiler.SetProgress(Progress);
