@@ -2,16 +2,6 @@
 // copy, and the command-line program as a whole process. Each ratio is
 // measured in this run against its reference; the last lines read
 //   goal NAME MEASURED TARGET pass|fail
-#include <benchmark/benchmark.h>
-#include <bzlib.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <zlib.h>
-
-#include <QApplication>
-#include <QLineEdit>
-#include <QSettings>
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
@@ -20,11 +10,22 @@
 #include <iostream>
 #include <map>
 #include <random>
+#include <spawn.h>
 #include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include "cli/mkdb.h"
+#include <QApplication>
+#include <QLineEdit>
+#include <QSettings>
+#include <benchmark/benchmark.h>
+#include <bzlib.h>
+#include <zlib.h>
+
+#include "cli/compiler.h"
 #include "ipv4base/ipv4base.h"
 #include "ipv4base/ipv4writer.h"
+#include "ipv4base/registries.h"
 #include "keslmain/blocklist.h"
 #include "keslmain/keslmain.h"
 #include "utilmain/dialogs.h"
@@ -33,7 +34,7 @@ namespace {
 
 struct TData {
   std::string Dir;
-  std::map<std::string, std::string> Files;  // name -> path
+  std::map<std::string, std::string> Files;   // name -> path
   std::map<std::string, std::string> Bodies;  // name -> compressed body
   std::vector<uint32_t> Uniform, Inside;
   std::unique_ptr<TIPv4Database> Db;
@@ -65,7 +66,9 @@ void Prepare(const std::string& Source) {
     b.Count = s.Count;
     b.Date = s.Date;
     b.CountryCode = builtIn.FindCountry(s.Country) < 0 ? StrToCode('E', 'U') : s.Country;
-    (text += EncodeTextLine(b, TextRegistryToken(s.Registry > 5 ? 1 : s.Registry))) += '\n';
+    std::string_view token = TextRegistryToken(s.Registry);
+    if (token.empty()) token = TextRegistryToken(kIanaID);
+    (text += EncodeTextLine(b, token)) += '\n';
   }
   const struct {
     const char* name;
@@ -76,7 +79,8 @@ void Prepare(const std::string& Source) {
                {"text_bzip2", false, cmBZip2},
                {"bin_bzip2", true, cmBZip2}};
   for (const auto& k : kinds) {
-    const std::string file = EncodeDatabaseFile(k.binary, k.comp, "20261201", k.binary ? bin : text);
+    const std::string file =
+        EncodeDatabaseFile(k.binary, k.comp, "20261201", k.binary ? bin : text);
     const std::string path = gData.Dir + "/" + k.name + ".ip4";
     std::ofstream(path, std::ios::binary) << file;
     gData.Files[k.name] = path;
@@ -198,13 +202,10 @@ void BM_CountryList(benchmark::State& State) {
 }
 
 void BM_CopyCIDR(benchmark::State& State) {
-  TBlockListModel model;
   const auto* blocks = gData.Db->CountryBlocks(gData.LargestCountry);
-  for (TIPv4Block* b : *blocks) model.Append(b);
-  model.Publish();
-  const std::vector<char> all(blocks->size(), 1);
+  const std::vector<const TIPv4Block*> all(blocks->begin(), blocks->end());
   for (auto _ : State) {
-    const std::string text = TKeslMainForm::CopyText(model, all, nmCIDR, [](int) { return false; });
+    const std::string text = BlocksText(all, nmCIDR, "\r\n", [](size_t) { return false; });
     benchmark::DoNotOptimize(text.data());
   }
 }
@@ -226,11 +227,13 @@ void RunProcess(const std::vector<std::string>& Args, const std::string& In) {
 }
 
 void BM_LookupStdin(benchmark::State& State) {
-  for (auto _ : State) RunProcess({KESL_LOOKUP, "--db", gData.Files["bin_zlib"], "--stdin"}, gData.Lines);
+  for (auto _ : State)
+    RunProcess({KESL_LOOKUP, "--db", gData.Files["bin_zlib"], "--stdin"}, gData.Lines);
 }
 
 void BM_LookupSingle(benchmark::State& State) {
-  for (auto _ : State) RunProcess({KESL_LOOKUP, "--db", gData.Files["bin_zlib"], "8.8.8.8"}, "/dev/null");
+  for (auto _ : State)
+    RunProcess({KESL_LOOKUP, "--db", gData.Files["bin_zlib"], "8.8.8.8"}, "/dev/null");
 }
 
 // Answers every question with No and shows nothing.
@@ -310,7 +313,8 @@ class TCollector : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "--memory") return MeasureMemory(argv[2]);
   qputenv("QT_QPA_PLATFORM", "offscreen");
-  const std::string source = argc > 1 && argv[argc - 1][0] != '-' ? argv[--argc] : "/usr/share/tor/geoip";
+  const std::string source =
+      argc > 1 && argv[argc - 1][0] != '-' ? argv[--argc] : "/usr/share/tor/geoip";
   Prepare(source);
   const double memory = DatabaseMemoryMB(gData.Files["bin_zlib"]);
   QApplication app(argc, argv);
@@ -334,8 +338,12 @@ int main(int argc, char** argv) {
     reg((std::string("inflate_") + kind).c_str(), BM_Inflate, kind)->Unit(benchmark::kMillisecond);
   }
   for (const char* kind : {"text_bzip2", "bin_bzip2"}) {
-    reg((std::string("load_") + kind).c_str(), BM_Load, kind)->Unit(benchmark::kMillisecond)->Iterations(3);
-    reg((std::string("bunzip2_") + kind).c_str(), BM_Bunzip2, kind)->Unit(benchmark::kMillisecond)->Iterations(3);
+    reg((std::string("load_") + kind).c_str(), BM_Load, kind)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(3);
+    reg((std::string("bunzip2_") + kind).c_str(), BM_Bunzip2, kind)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(3);
   }
   reg("country_list", BM_CountryList)->Unit(benchmark::kMillisecond);
   reg("copy_cidr", BM_CopyCIDR)->Unit(benchmark::kMillisecond);
@@ -368,13 +376,16 @@ int main(int argc, char** argv) {
   goals.push_back({"db_memory_mb", memory, 40, true});
   if (has("country_list")) goals.push_back({"country_list_ms", m["country_list"] * 1e3, 5, true});
   if (has("copy_cidr")) goals.push_back({"copy_cidr_ms", m["copy_cidr"] * 1e3, 50, true});
-  if (has("lookup_stdin")) goals.push_back({"lookup_stdin_mqps", 1.0 / m["lookup_stdin"], 2, false});
-  if (has("lookup_single")) goals.push_back({"lookup_single_ms", m["lookup_single"] * 1e3, 50, true});
+  if (has("lookup_stdin"))
+    goals.push_back({"lookup_stdin_mqps", 1.0 / m["lookup_stdin"], 2, false});
+  if (has("lookup_single"))
+    goals.push_back({"lookup_single_ms", m["lookup_single"] * 1e3, 50, true});
   if (has("first_locate")) goals.push_back({"first_locate_ms", m["first_locate"] * 1e3, 150, true});
   std::cout << "\n";
   for (const TGoal& g : goals) {
     const bool pass = g.atMost ? g.measured <= g.target : g.measured >= g.target;
-    std::printf("goal %s %.3f %g %s\n", g.name.c_str(), g.measured, g.target, pass ? "pass" : "fail");
+    std::printf("goal %s %.3f %g %s\n", g.name.c_str(), g.measured, g.target,
+                pass ? "pass" : "fail");
   }
   std::error_code ec;
   std::filesystem::remove_all(gData.Dir, ec);

@@ -3,9 +3,9 @@
 
 #include <initializer_list>
 #include <ostream>
+#include <string>
 #include <string_view>
 #include <utility>
-#include <string>
 #include <vector>
 
 class TArgReader {

@@ -1,17 +1,7 @@
 #include "cli/dbinfo.h"
 
-#include <cstdio>
-
 #include "ipv4base/ipv4base.h"
 #include "tools/tools.h"
-
-std::string DayNumberText(double DayNumber) {
-  int32_t y, m, d;
-  if (!DecodeDayNumber(static_cast<int32_t>(DayNumber), y, m, d) || DayNumber < 0) return "unknown";
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
-  return buf;
-}
 
 void PrintDatabaseInfo(TIPv4Database& Db, std::ostream& Out) {
   int withBlocks = 0;

@@ -7,9 +7,6 @@
 
 class TIPv4Database;
 
-// A day number as yyyy-mm-dd, "unknown" for an invalid one.
-std::string DayNumberText(double DayNumber);
-
 void PrintDatabaseInfo(TIPv4Database& Db, std::ostream& Out);
 
 // Loads FileName into Db; on failure writes the loader's message to Err and

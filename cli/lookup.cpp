@@ -8,6 +8,7 @@
 #include "cli/args.h"
 #include "cli/dbinfo.h"
 #include "ipv4base/ipv4base.h"
+#include "tools/files.h"
 #include "tools/resolve.h"
 
 namespace {
@@ -51,7 +52,7 @@ bool AllDigitsAndDots(const std::string& Text) {
 // Writes answers into one growing buffer, flushed in large pieces.
 class TAnswerWriter {
  public:
-  TAnswerWriter(TIPv4Database& Db, int Notation, std::ostream& Out)
+  TAnswerWriter(TIPv4Database& Db, TNotation Notation, std::ostream& Out)
       : FDb(Db), FNotation(Notation), FOut(Out) {
     FBuf.reserve(kFlushAt + 4096);
   }
@@ -59,21 +60,18 @@ class TAnswerWriter {
 
   // Answers one query; returns false when it was not located.
   bool Answer(const std::string& Query) {
-    uint32_t net = 0;
-    if (!ParseNumericIPv4(Query, net)) {
-      // Digits and dots that do not form an address are no host name either:
-      // answering them needs no resolver.
-      if (AllDigitsAndDots(Query)) {
-        Error(Query, "Not a valid IPv4 address");
-        return false;
-      }
-      const int rc = ResolveHostIPv4(Query, net);
-      if (rc != 0) {
-        Error(Query, ResolverErrorText(rc));
-        return false;
-      }
+    uint32_t net = 0, ip = 0;
+    // Digits and dots that do not form an address are no host name either:
+    // answering them needs no resolver.
+    if (!ParseNumericIPv4(Query, net) && AllDigitsAndDots(Query)) {
+      Error(Query, "Not a valid IPv4 address");
+      return false;
     }
-    const uint32_t ip = SwapBytes(net);
+    const TResolveResult r = ResolveQuery(Query, ip);
+    if (r.Code != 0) {
+      Error(Query, r.Error);
+      return false;
+    }
     char ipText[16];
     const char* ipEnd = FormatIP(ip, ipText);
     FBuf += Query;
@@ -126,7 +124,7 @@ class TAnswerWriter {
   }
 
   TIPv4Database& FDb;
-  int FNotation;
+  TNotation FNotation;
   std::ostream& FOut;
   std::string FBuf;
   std::unordered_map<const TIPv4Country*, std::string> FNames;
@@ -145,7 +143,7 @@ bool TrimLine(std::string& Line) {
 int LookupMain(const std::vector<std::string>& Args, std::istream& In, std::ostream& Out,
                std::ostream& Err) {
   std::string dbPath = ExecutableDir() + "country.ip4";
-  int notation = nmRange;
+  int notation = nmRange;  // TArgReader::Choose stores an int
   bool fromStdin = false, info = false;
   std::string country;
   std::vector<std::string> queries;
@@ -158,7 +156,8 @@ int LookupMain(const std::vector<std::string>& Args, std::istream& In, std::ostr
     } else if (a == "--db") {
       if (!args.Value(dbPath)) return args.Usage("--db needs a file name");
     } else if (a == "--notation") {
-      const int rc = args.Choose({{"range", nmRange}, {"cidr", nmCIDR}, {"mask", nmMask}}, notation);
+      const int rc =
+          args.Choose({{"range", nmRange}, {"cidr", nmCIDR}, {"mask", nmMask}}, notation);
       if (rc) return rc;
     } else if (a == "--stdin") {
       fromStdin = true;
@@ -187,23 +186,19 @@ int LookupMain(const std::vector<std::string>& Args, std::istream& In, std::ostr
     return 0;
   }
   if (!country.empty()) {
-    for (char& c : country) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (country == "UK") country = "GB";
-    const auto* blocks = db.CountryBlocks(StrToCode(country[0], country[1]));
+    uint16_t code = 0;
+    ParseCountryCode(country, code);
+    const auto* blocks = db.CountryBlocks(code);
     if (!blocks) {
-      Err << "kesl-lookup: Unknown country code: " << country << "\n";
+      Err << "kesl-lookup: Unknown country code: " << CodeToStr(code) << "\n";
       return 2;
     }
-    std::string text;
-    for (const TIPv4Block* b : *blocks) {
-      for (const std::string& line : b->AsLines(notation)) (text += line) += '\n';
-    }
-    Out << text;
+    Out << BlocksText({blocks->begin(), blocks->end()}, static_cast<TNotation>(notation), "\n");
     return 0;
   }
 
   bool all = true;
-  TAnswerWriter writer(db, notation, Out);
+  TAnswerWriter writer(db, static_cast<TNotation>(notation), Out);
   if (fromStdin) {
     std::string line;
     while (std::getline(In, line)) {

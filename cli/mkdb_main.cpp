@@ -1,6 +1,5 @@
-#include <unistd.h>
-
 #include <iostream>
+#include <unistd.h>
 
 #include "cli/mkdb.h"
 

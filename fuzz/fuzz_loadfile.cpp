@@ -1,8 +1,7 @@
 // Whole database files through LoadFromFile: header, compression, either body.
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
+#include <unistd.h>
 
 #include "fuzzcheck.h"
 

@@ -2,7 +2,8 @@
 // and the iso-codes country names.
 #include <string>
 
-#include "cli/mkdb.h"
+#include "cli/compiler.h"
+#include "cli/isocodes.h"
 #include "fuzzcheck.h"
 #include "streams/stream.h"
 

@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   uint32_t want;
   if (Reference(text, valid, want)) FUZZ_CHECK(ip == (valid ? want : 0xFFFFFFFFu));
   if (ip != 0xFFFFFFFFu) FUZZ_CHECK(StrToIP(IPToStr(ip)) == ip);
-  if (!text.empty() && text.size() <= 18 && text.find_first_not_of("0123456789") == std::string::npos) {
+  if (!text.empty() && text.size() <= 18 &&
+      text.find_first_not_of("0123456789") == std::string::npos) {
     int64_t v = -1;
     FUZZ_CHECK(ReadInteger(text, v) && v == std::stoll(text));
   }

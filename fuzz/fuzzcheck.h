@@ -15,8 +15,8 @@
   std::abort();
 }
 
-#define FUZZ_CHECK(Condition) \
-  do {                        \
+#define FUZZ_CHECK(Condition)               \
+  do {                                      \
     if (!(Condition)) FuzzFail(#Condition); \
   } while (0)
 

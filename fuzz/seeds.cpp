@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ipv4base/ipv4writer.h"
+#include "ipv4base/registries.h"
 #include "streams/compress.h"
 
 namespace {
@@ -29,17 +30,18 @@ TIPv4Block Block(uint32_t Start, uint32_t Count, const char* Cc, uint16_t Center
 
 int main(int argc, char** argv) {
   const std::filesystem::path out = argc > 1 ? argv[1] : "seeds";
-  const std::vector<TIPv4Block> blocks = {Block(0x01000000, 256, "AU", 4),
-                                          Block(0x08080800, 768, "US", 2),
-                                          Block(0x29000000, 1 << 20, "ZA", 6),
-                                          Block(0xC0A80000, 256, "GB", 3)};
+  const std::vector<TIPv4Block> blocks = {
+      Block(0x01000000, 256, "AU", kApnicID), Block(0x08080800, 768, "US", kArinID),
+      Block(0x29000000, 1 << 20, "ZA", kAfrinicID), Block(0xC0A80000, 256, "GB", kRipeID)};
   TNewCountry rs;
   rs.Code = StrToCode('R', 'S');
   rs.Name = "Serbia";
-  const std::string bin = EncodeBinBody({{6, "AFRINIC"}}, {rs}, blocks);
+  const std::string bin = EncodeBinBody({{kAfrinicID, "AFRINIC"}}, {rs}, blocks);
   std::string text = "2|arin|20261201|3|19830101|20261130|-0500\narin|*|ipv4|*|3|summary\n";
   for (const TIPv4Block& b : blocks) {
-    if (b.CenterID <= 5) text += EncodeTextLine(b, TextRegistryToken(b.CenterID)) + "\r\n";
+    if (!TextRegistryToken(b.CenterID).empty()) {
+      text += EncodeTextLine(b, TextRegistryToken(b.CenterID)) + "\r\n";
+    }
   }
   text += "apnic|JP|ipv6|2001:200::|35|19990813|allocated\n";
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ipv4base/countries.h"
+#include "ipv4base/registries.h"
 
 namespace {
 
@@ -38,9 +39,13 @@ auto* At(List& Items, int Index) {
 
 }  // namespace
 
-int CompareBlocks(const TIPv4Block& A, const TIPv4Block& B) { return Compare3(A.StartIP, B.StartIP); }
+int CompareBlocks(const TIPv4Block& A, const TIPv4Block& B) {
+  return Compare3(A.StartIP, B.StartIP);
+}
 int CompareCenters(const TIPv4Center& A, const TIPv4Center& B) { return Compare3(A.ID, B.ID); }
-int CompareCountries(const TIPv4Country& A, const TIPv4Country& B) { return Compare3(A.Code, B.Code); }
+int CompareCountries(const TIPv4Country& A, const TIPv4Country& B) {
+  return Compare3(A.Code, B.Code);
+}
 
 TIPv4Database::TIPv4Database() {
   Countries.reserve(kCountryTableSize);
@@ -50,11 +55,9 @@ TIPv4Database::TIPv4Database() {
   }
   std::sort(Countries.begin(), Countries.end(),
             [](const auto& a, const auto& b) { return CompareCountries(*a, *b) < 0; });
-  AddCenter(1, "IANA");
-  AddCenter(2, "ARIN");
-  AddCenter(3, "RIPE");
-  AddCenter(4, "APNIC");
-  AddCenter(5, "LACNIC");
+  for (const TRegistryInfo& r : kRegistries) {
+    if (r.BuiltIn) AddCenter(r.ID, std::string(r.Name));
+  }
   std::sort(Centers.begin(), Centers.end(),
             [](const auto& a, const auto& b) { return CompareCenters(*a, *b) < 0; });
 }

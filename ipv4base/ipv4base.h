@@ -1,5 +1,6 @@
 // The address database: blocks, countries and registries, their lookups,
-// the loader of country.ip4, and the text forms of addresses and blocks.
+// and the loader of country.ip4. The text forms of addresses and blocks are
+// in ipv4notation.h.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ipv4base/ipv4notation.h"
 #include "tools/errors.h"
 
 class TStream;
@@ -21,21 +23,6 @@ class TIPv4Database;
 class EDatabaseError : public EKeslError {
  public:
   using EKeslError::EKeslError;
-};
-
-// The largest number of records one section of a binary body, or one text
-// body, may hold: 4,194,304. Real databases hold well under half a million
-// blocks; a larger count marks a broken or hostile file.
-constexpr int32_t kMaxSectionCount = 1 << 22;
-
-// Notation modes of AsText; any other value writes the range form.
-enum TNotation : int { nmRange = 0, nmCIDR = 1, nmMask = 2 };
-
-// One aligned prefix: Bits leading bits of Start are fixed.
-struct TPrefix {
-  uint32_t Start;
-  int Bits;
-  bool operator==(const TPrefix&) const = default;
 };
 
 // One allocated address range: StartIP .. StartIP + Count - 1.
@@ -55,9 +42,9 @@ class TIPv4Block {
   // The block in a notation. nmCIDR and nmMask write a block that is one
   // aligned prefix as that prefix, any other block as the fewest aligned
   // prefixes that cover exactly its addresses, joined by ", ".
-  std::string AsText(int Mode) const;
+  std::string AsText(TNotation Mode) const;
   // The same, one line per prefix for nmCIDR and nmMask (one line otherwise).
-  std::vector<std::string> AsLines(int Mode) const;
+  std::vector<std::string> AsLines(TNotation Mode) const;
   // The fewest aligned prefixes, ascending, that cover exactly the block's
   // addresses up to 255.255.255.255. Empty for a block with Count 0.
   std::vector<TPrefix> Prefixes() const;
@@ -122,6 +109,8 @@ class TIPv4Database {
   TIPv4Center* CenterAt(int Index);
   TIPv4Country* CountryAt(int Index);
 
+  // Appends a registry or a country; neither throws. The lists are sorted
+  // again by SortAndLink.
   void AddCenter(uint16_t ID, const std::string& Name);
   // Adds nothing unless CodeText has exactly two characters (case kept).
   void AddCountry(const std::string& CodeText, const std::string& Name, const std::string& Domain,
@@ -145,7 +134,9 @@ class TIPv4Database {
   // Loads country.ip4 or another database file, then sorts and links.
   // Every failure raises an error whose what() is the message to show.
   void LoadFromFile(const std::string& FileName);
-  // Body readers: they only append records.
+  // Body readers: they only append records. A count out of bounds or a body
+  // that ends inside a record raises EDatabaseError; a stream that fails
+  // raises its own error (EReadError, EZLibError, EBZ2Error).
   void LoadFromBinStream(TStream& Stream);
   void LoadFromTextStream(TStream& Stream);
   // Parses one delegation line; appends at most one block. Lines that are
@@ -160,7 +151,7 @@ class TIPv4Database {
   std::vector<std::unique_ptr<TIPv4Center>> Centers;
   std::vector<std::unique_ptr<TIPv4Country>> Countries;
   TProgressEvent OnProgress;
-  int FileHandle = -1;
+  int FileHandle = -1;  // of the file being loaded; -1 outside a load
   int64_t FileSize = 0;
   int32_t LastProgress = 0;
 
@@ -180,8 +171,8 @@ class TIPv4Database {
     uint32_t Start;
     uint32_t Count;
   };
-  std::string FFileName;       // of the load in progress, for messages
-  std::vector<TSpan> FSpans;   // one per block, for FindBlock
+  std::string FFileName;      // of the load in progress, for messages
+  std::vector<TSpan> FSpans;  // one per block, for FindBlock
   // During a load: Blocks[0 .. FInOrder) arrived in order (SIZE_MAX: unknown).
   size_t FInOrder = SIZE_MAX;
 };
@@ -191,29 +182,6 @@ int CompareBlocks(const TIPv4Block& A, const TIPv4Block& B);
 int CompareCenters(const TIPv4Center& A, const TIPv4Center& B);
 int CompareCountries(const TIPv4Country& A, const TIPv4Country& B);
 
-// Integer text: optional leading blanks, one sign, decimal digits or hex
-// after "$" or "0x"/"0X", running to the end; false when it does not read
-// or does not fit a signed 64-bit value.
-bool ReadInteger(std::string_view Text, int64_t& Value);
-// Dotted quad to address; 4294967295 (also 255.255.255.255) on failure.
-uint32_t StrToIP(std::string_view Text);
-inline uint32_t StrToIP(const std::string& Text) { return StrToIP(std::string_view(Text)); }
-inline uint32_t StrToIP(const char* Text) { return StrToIP(std::string_view(Text)); }
-// Dotted form of an address, without leading zeros.
-std::string IPToStr(uint32_t IP);
-// Writes the dotted form at Out (room for 15 characters); returns its end.
-char* FormatIP(uint32_t IP, char* Out);
-// Text of one prefix in nmCIDR ("a.b.c.d/n") or nmMask ("a.b.c.d / m.m.m.m").
-std::string PrefixText(const TPrefix& Prefix, int Mode);
-std::string CodeToStr(uint16_t Code);
-// Packs two characters, the first in the high byte; no case change.
-constexpr uint16_t StrToCode(char First, char Second) {
-  return static_cast<uint16_t>((static_cast<uint8_t>(First) << 8) | static_cast<uint8_t>(Second));
-}
-uint32_t SwapBytes(uint32_t Value);
 // Position and size of an open file by its descriptor; -1 on failure.
 int64_t FilePos64(int Handle);
 int64_t FileSize64(int Handle);
-
-// Latin-1 text as UTF-8, for display.
-std::string Latin1ToUtf8(std::string_view Text);

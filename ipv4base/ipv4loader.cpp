@@ -1,12 +1,12 @@
 // The database file: header, body stream, binary records, progress.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "ipv4base/ipv4base.h"
+#include "ipv4base/ipv4format.h"
 #include "streams/ZLibStream.h"
 #include "streams/bz2stream.h"
 #include "streams/stream.h"
@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr int kHeaderSize = 16;
-constexpr int kBlockRecordSize = 16;
 // Room reserved up front for a section; a larger count grows the list as
 // its records really arrive, so a lying count costs no memory.
 constexpr int32_t kMaxReserve = 1 << 20;
@@ -108,23 +106,22 @@ void TIPv4Database::LoadFromBinStream(TStream& Stream) {
     if (n > kMaxSectionCount) InvalidFile();
     return std::max(n, 0);
   };
-  int32_t n = sectionCount();
-  Centers.reserve(Centers.size() + static_cast<size_t>(std::min(n, kMaxReserve)));
-  for (int32_t i = 0; i < n; ++i) {
-    auto center = std::make_unique<TIPv4Center>();
-    center->LoadFromStream(Stream);
-    Centers.push_back(std::move(center));
-  }
-  n = sectionCount();
-  Countries.reserve(Countries.size() + static_cast<size_t>(std::min(n, kMaxReserve)));
-  for (int32_t i = 0; i < n; ++i) {
-    auto country = std::make_unique<TIPv4Country>();
-    country->LoadFromStream(Stream);
-    Countries.push_back(std::move(country));
-  }
+  // Registries and countries: one record at a time, each its own object.
+  auto readRecords = [&](auto& List) {
+    using TItem = typename std::decay_t<decltype(List)>::value_type::element_type;
+    const int32_t count = sectionCount();
+    List.reserve(List.size() + static_cast<size_t>(std::min(count, kMaxReserve)));
+    for (int32_t i = 0; i < count; ++i) {
+      auto item = std::make_unique<TItem>();
+      item->LoadFromStream(Stream);
+      List.push_back(std::move(item));
+    }
+  };
+  readRecords(Centers);
+  readRecords(Countries);
   // Blocks come in runs of whole records read at once: one adapter call
   // per run instead of five per record.
-  n = sectionCount();
+  const int32_t n = sectionCount();
   Blocks.reserve(Blocks.size() + static_cast<size_t>(std::min(n, kMaxReserve)));
   constexpr int32_t kRun = 4096;
   std::unique_ptr<unsigned char[]> run(new unsigned char[kRun * kBlockRecordSize]);
@@ -156,21 +153,27 @@ void TIPv4Database::LoadFromFile(const std::string& FileName) {
   unsigned char header[kHeaderSize];
   // A file that ends inside the header is as invalid as a wrong magic.
   if (file.Read(header, kHeaderSize) != kHeaderSize) InvalidFile();
-  const bool text = std::memcmp(header, "IPDB", 4) == 0;
-  if (!text && std::memcmp(header, "IPBB", 4) != 0) InvalidFile();
-  if (header[4] != '1' || header[5] != '0' || header[6] < '0' || header[6] > '2') InvalidFile();
-  int32_t d[8];
-  for (int i = 0; i < 8; ++i) d[i] = header[8 + i] - 48;
+  const bool text = std::memcmp(header, kTextMagic, kMagicSize) == 0;
+  if (!text && std::memcmp(header, kBinaryMagic, kMagicSize) != 0) InvalidFile();
+  const char compression = static_cast<char>(header[kCompressionOffset]);
+  if (header[kVersionOffset] != kVersionMajor || header[kVersionOffset + 1] != kVersionMinor ||
+      (compression != cmNone && compression != cmZLib && compression != cmBZip2)) {
+    InvalidFile();
+  }
+  int32_t d[kDateSize];
+  for (int i = 0; i < kDateSize; ++i) d[i] = header[kDateOffset + i] - 48;
   Created = EncodeDayNumber(d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3], d[4] * 10 + d[5],
                             d[6] * 10 + d[7]);
   FileHandle = file.Handle();
+  // The descriptor is closed with the file; its number must not outlive it.
+  const TFinally forget([this] { FileHandle = -1; });
   FileSize = FileSize64(FileHandle);
   LastProgress = -1;
   FInOrder = Blocks.empty() ? 0 : SIZE_MAX;
 
   std::unique_ptr<TStream> adapter;
-  if (header[6] == '1') adapter = std::make_unique<TZLibStream>(file);
-  if (header[6] == '2') adapter = std::make_unique<TBZ2Stream>(file, false);
+  if (compression == cmZLib) adapter = std::make_unique<TZLibStream>(file);
+  if (compression == cmBZip2) adapter = std::make_unique<TBZ2Stream>(file, false);
   TStream& body = adapter ? *adapter : file;
   try {
     if (text) {

@@ -1,8 +1,11 @@
 // Text forms of addresses, blocks and country codes.
+#include "ipv4base/ipv4notation.h"
+
 #include <cstring>
 #include <limits>
 
 #include "ipv4base/ipv4base.h"
+#include "tools/tools.h"
 
 namespace {
 
@@ -33,7 +36,7 @@ bool IsOnePrefix(const TIPv4Block& B) {
   return B.Count != 0 && (B.Count & (B.Count - 1)) == 0 && (B.StartIP & (B.Count - 1)) == 0;
 }
 
-std::string PrefixOrMask(uint32_t Start, int Bits, int Mode) {
+std::string PrefixOrMask(uint32_t Start, int Bits, TNotation Mode) {
   char buf[40];
   char* p = FormatIP(Start, buf);
   if (Mode == nmCIDR) {
@@ -158,7 +161,7 @@ std::string IPToStr(uint32_t IP) {
   return std::string(buf, FormatIP(IP, buf));
 }
 
-std::string PrefixText(const TPrefix& Prefix, int Mode) {
+std::string PrefixText(const TPrefix& Prefix, TNotation Mode) {
   return PrefixOrMask(Prefix.Start, Prefix.Bits, Mode == nmMask ? nmMask : nmCIDR);
 }
 
@@ -183,7 +186,7 @@ std::vector<TPrefix> TIPv4Block::Prefixes() const {
   return out;
 }
 
-std::string TIPv4Block::AsText(int Mode) const {
+std::string TIPv4Block::AsText(TNotation Mode) const {
   if (Mode == nmCIDR || Mode == nmMask) {
     if (IsOnePrefix(*this) || Count == 0) return PrefixOrMask(StartIP, ShortestBits(Count), Mode);
     std::string text;
@@ -200,7 +203,7 @@ std::string TIPv4Block::AsText(int Mode) const {
   return std::string(buf, p);
 }
 
-std::vector<std::string> TIPv4Block::AsLines(int Mode) const {
+std::vector<std::string> TIPv4Block::AsLines(TNotation Mode) const {
   std::vector<std::string> lines;
   if ((Mode == nmCIDR || Mode == nmMask) && Count != 0) {
     for (const TPrefix& p : Prefixes()) lines.push_back(PrefixOrMask(p.Start, p.Bits, Mode));
@@ -216,6 +219,27 @@ std::string CodeToStr(uint16_t Code) {
 }
 
 std::string TIPv4Block::CountryStr() const { return CodeToStr(CountryCode); }
+
+bool ParseCountryCode(std::string_view Text, uint16_t& Code) {
+  if (Text.size() != 2) return false;
+  Code = StrToCode(AsciiUpper(Text[0]), AsciiUpper(Text[1]));
+  if (Code == StrToCode('U', 'K')) Code = StrToCode('G', 'B');
+  return true;
+}
+
+std::string BlocksText(const std::vector<const TIPv4Block*>& Blocks, TNotation Mode,
+                       std::string_view LineEnd, const std::function<bool(size_t)>& Progress) {
+  std::string text;
+  text.reserve(Blocks.size() * (Mode == nmCIDR ? 20 : 33));
+  for (size_t i = 0; i < Blocks.size(); ++i) {
+    if (Progress && Progress(i)) break;
+    for (const std::string& line : Blocks[i]->AsLines(Mode)) {
+      text += line;
+      text += LineEnd;
+    }
+  }
+  return text;
+}
 
 uint32_t SwapBytes(uint32_t Value) { return __builtin_bswap32(Value); }
 

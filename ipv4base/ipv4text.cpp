@@ -8,30 +8,19 @@
 #include <memory>
 
 #include "ipv4base/ipv4base.h"
+#include "ipv4base/ipv4format.h"
+#include "ipv4base/registries.h"
 #include "streams/stream.h"
+#include "tools/tools.h"
 
 namespace {
 
 constexpr int32_t kChunk = 16384;
 
-char Upper(char C) { return C >= 'a' && C <= 'z' ? static_cast<char>(C - 32) : C; }
-
-bool EqualsUpper(std::string_view Field, std::string_view Upper_) {
-  if (Field.size() != Upper_.size()) return false;
-  for (size_t i = 0; i < Field.size(); ++i) {
-    if (Upper(Field[i]) != Upper_[i]) return false;
-  }
-  return true;
+bool IsIPv4Type(std::string_view Field) {
+  return Field.size() == 4 && AsciiUpper(Field[0]) == 'I' && AsciiUpper(Field[1]) == 'P' &&
+         AsciiUpper(Field[2]) == 'V' && Field[3] == '4';
 }
-
-// Registry tokens of the text format and the identifiers they stand for.
-struct TNicToken {
-  std::string_view Name;
-  uint16_t ID;
-};
-constexpr TNicToken kNicTokens[] = {
-    {"IANA", 1}, {"ARIN", 2}, {"RIPENCC", 3}, {"APNIC", 4}, {"LACNIC", 5},
-};
 
 // Bit j of Bars is set where P[j] is '|', of Zeros where it is 0, for the
 // first N (at most 64) bytes of P. With Readable, 64 bytes from P may be
@@ -51,8 +40,9 @@ void SeparatorMasks(const char* P, size_t N, bool Readable, uint64_t& Bars, uint
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P + 16 * k));
     Bars |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, bar))))
             << (16 * k);
-    Zeros |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))))
-             << (16 * k);
+    Zeros |=
+        static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))))
+        << (16 * k);
   }
   if (N < 64) {
     const uint64_t keep = (uint64_t{1} << N) - 1;
@@ -97,7 +87,7 @@ void TIPv4Database::ParseLine(const char* Line, size_t Length, bool Padded) {
     field[f] = std::string_view(Line + start, bars[f] - start);
   }
   if (field[1].size() != 2) return;
-  if (!EqualsUpper(field[2], "IPV4")) return;
+  if (!IsIPv4Type(field[2])) return;
 
   TIPv4Block block;
   block.StartIP = StrToIP(field[3]);
@@ -107,18 +97,10 @@ void TIPv4Database::ParseLine(const char* Line, size_t Length, bool Padded) {
   block.Count = static_cast<uint32_t>(count);
   if (block.Count == 0) return;
 
-  const TNicToken* nic = nullptr;
-  for (const TNicToken& t : kNicTokens) {
-    if (EqualsUpper(field[0], t.Name)) {
-      nic = &t;
-      break;
-    }
-  }
+  const TRegistryInfo* nic = RegistryByToken(field[0], true);
   if (!nic) throw EDatabaseError("WARNING: Unknown NIC name");
   block.CenterID = nic->ID;
-
-  block.CountryCode = StrToCode(Upper(field[1][0]), Upper(field[1][1]));
-  if (block.CountryCode == StrToCode('U', 'K')) block.CountryCode = StrToCode('G', 'B');
+  ParseCountryCode(field[1], block.CountryCode);
 
   // The date's digits alone, as one number; 0 when none or too many.
   uint64_t date = 0;
@@ -170,9 +152,11 @@ void TIPv4Database::LoadFromTextStream(TStream& Stream) {
         lineStart = i;
       }
       // The line ends at the first CR or LF: find the LF, then a CR before it.
-      const char* lf = static_cast<const char*>(std::memchr(buf + i, 10, static_cast<size_t>(end - i)));
+      const char* lf =
+          static_cast<const char*>(std::memchr(buf + i, 10, static_cast<size_t>(end - i)));
       const int32_t limit = lf ? static_cast<int32_t>(lf - buf) : end;
-      const char* cr = static_cast<const char*>(std::memchr(buf + i, 13, static_cast<size_t>(limit - i)));
+      const char* cr =
+          static_cast<const char*>(std::memchr(buf + i, 13, static_cast<size_t>(limit - i)));
       i = cr ? static_cast<int32_t>(cr - buf) : limit;
       carry = i - lineStart;
       if (i < end || got < request) {

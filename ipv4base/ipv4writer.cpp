@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "ipv4base/registries.h"
 #include "streams/compress.h"
 
 namespace {
@@ -21,16 +22,24 @@ void PutText(std::string& Out, const std::string& Text) {
   Out.append(Text, 0, n);
 }
 
+// A section: its count, then each record as Put writes it.
+template <typename T, typename PutRecord>
+void PutSection(std::string& Out, const std::vector<T>& Items, PutRecord Put) {
+  Put32(Out, static_cast<uint32_t>(Items.size()));
+  for (const T& item : Items) Put(Out, item);
+}
+
 }  // namespace
 
 std::string EncodeHeader(bool Binary, TCompression Compression, std::string_view Date8) {
-  std::string h = Binary ? "IPBB" : "IPDB";
-  h += '1';
-  h += '0';
-  h += static_cast<char>(Compression);
-  h += ' ';
-  h += std::string(Date8.substr(0, 8));
-  h.resize(16, '0');
+  std::string h(kHeaderSize, ' ');
+  h.replace(0, kMagicSize, Binary ? kBinaryMagic : kTextMagic);
+  h[kVersionOffset] = kVersionMajor;
+  h[kVersionOffset + 1] = kVersionMinor;
+  h[kCompressionOffset] = static_cast<char>(Compression);
+  std::string date(Date8.substr(0, kDateSize));
+  date.resize(kDateSize, '0');
+  h.replace(kDateOffset, kDateSize, date);
   return h;
 }
 
@@ -39,37 +48,30 @@ std::string EncodeBinBody(const std::vector<TNewCenter>& Centers,
                           const std::vector<TIPv4Block>& Blocks) {
   std::string out;
   out.reserve(12 + Blocks.size() * 16);
-  Put32(out, static_cast<uint32_t>(Centers.size()));
-  for (const TNewCenter& c : Centers) {
-    Put16(out, c.ID);
-    PutText(out, c.Name);
-  }
-  Put32(out, static_cast<uint32_t>(Countries.size()));
-  for (const TNewCountry& c : Countries) {
-    Put16(out, c.Code);
-    PutText(out, c.Name);
-    PutText(out, c.Capital);
-    PutText(out, c.Region);
-    PutText(out, c.Currency);
+  PutSection(out, Centers, [](std::string& Out, const TNewCenter& C) {
+    Put16(Out, C.ID);
+    PutText(Out, C.Name);
+  });
+  PutSection(out, Countries, [](std::string& Out, const TNewCountry& C) {
+    Put16(Out, C.Code);
+    for (const std::string* text : {&C.Name, &C.Capital, &C.Region, &C.Currency})
+      PutText(Out, *text);
     uint64_t bits;
-    std::memcpy(&bits, &c.Population, sizeof bits);
-    Put32(out, static_cast<uint32_t>(bits));
-    Put32(out, static_cast<uint32_t>(bits >> 32));
-  }
-  Put32(out, static_cast<uint32_t>(Blocks.size()));
-  for (const TIPv4Block& b : Blocks) {
-    Put32(out, b.StartIP);
-    Put32(out, b.Count);
-    Put32(out, b.Date);
-    Put16(out, b.CountryCode);
-    Put16(out, b.CenterID);
-  }
+    std::memcpy(&bits, &C.Population, sizeof bits);
+    Put32(Out, static_cast<uint32_t>(bits));
+    Put32(Out, static_cast<uint32_t>(bits >> 32));
+  });
+  PutSection(out, Blocks, [](std::string& Out, const TIPv4Block& B) {
+    for (const uint32_t v : {B.StartIP, B.Count, B.Date}) Put32(Out, v);
+    Put16(Out, B.CountryCode);
+    Put16(Out, B.CenterID);
+  });
   return out;
 }
 
 std::string_view TextRegistryToken(uint16_t CenterID) {
-  static constexpr std::string_view kTokens[] = {"", "iana", "arin", "ripencc", "apnic", "lacnic"};
-  return CenterID < 6 ? kTokens[CenterID] : std::string_view();
+  const TRegistryInfo* r = RegistryByID(CenterID);
+  return r && r->BuiltIn ? r->Token : std::string_view();
 }
 
 std::string EncodeTextLine(const TIPv4Block& Block, std::string_view RegistryToken) {

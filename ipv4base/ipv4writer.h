@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "ipv4base/ipv4base.h"
-
-enum TCompression : char { cmNone = '0', cmZLib = '1', cmBZip2 = '2' };
+#include "ipv4base/ipv4format.h"
 
 struct TNewCenter {
   uint16_t ID = 0;

@@ -2,13 +2,18 @@
 // database; a row's text is made only when it is painted or copied.
 #pragma once
 
-#include <QAbstractListModel>
-#include <QStyledItemDelegate>
 #include <functional>
 #include <vector>
 
+#include <QAbstractListModel>
+#include <QStyledItemDelegate>
+
+#include "ipv4base/ipv4notation.h"
+
 class TIPv4Block;
 
+// The database the rows refer to must outlive the model, or be cleared from
+// it (Clear) before it goes.
 class TBlockListModel : public QAbstractListModel {
  public:
   using QAbstractListModel::QAbstractListModel;
@@ -23,14 +28,14 @@ class TBlockListModel : public QAbstractListModel {
   void Publish();
   TIPv4Block* BlockAt(int Row) const;
   int Count() const { return static_cast<int>(FRows.size()); }
-  // Notation of the rows' text (0 range, 1 CIDR, 2 mask; others range).
-  void SetNotation(int Notation) { FNotation = Notation; }
-  int Notation() const { return FNotation; }
+  // Notation of the rows' text; values outside the three write ranges.
+  void SetNotation(TNotation Notation) { FNotation = Notation; }
+  TNotation Notation() const { return FNotation; }
 
  private:
   std::vector<TIPv4Block*> FRows;
   std::vector<TIPv4Block*> FPending;
-  int FNotation = 0;
+  TNotation FNotation = nmRange;
 };
 
 // Paints a row: its text 2 pixels right of the row's left edge, in the list's
@@ -39,7 +44,8 @@ class TBlockRowDelegate : public QStyledItemDelegate {
  public:
   using TDraw = std::function<void(int Index, const QRect& Rect, QPainter& Painter, bool Selected,
                                    bool Focused)>;
-  TBlockRowDelegate(QObject* Parent, int RowHeight) : QStyledItemDelegate(Parent), FRowHeight(RowHeight) {}
+  TBlockRowDelegate(QObject* Parent, int RowHeight)
+      : QStyledItemDelegate(Parent), FRowHeight(RowHeight) {}
   void SetDraw(TDraw Draw) { FDraw = std::move(Draw); }
   void paint(QPainter* Painter, const QStyleOptionViewItem& Option,
              const QModelIndex& Index) const override;

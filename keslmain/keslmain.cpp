@@ -1,5 +1,7 @@
 #include "keslmain/keslmain.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -15,11 +17,12 @@
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 #include <QTimer>
-#include <algorithm>
 
 #include "ipv4base/ipv4base.h"
+#include "ipv4base/registries.h"
 #include "keslmain/blocklist.h"
 #include "tools/resolve.h"
+#include "tools/tools.h"
 #include "utilmain/anchors.h"
 #include "utilmain/dialogs.h"
 #include "utilmain/maker.h"
@@ -39,11 +42,15 @@ void SetWaitCursor(bool Wait) {
   QCoreApplication::processEvents();
 }
 
-class TWaitCursor {
- public:
-  TWaitCursor() { SetWaitCursor(true); }
-  ~TWaitCursor() { SetWaitCursor(false); }
-};
+QDate DayNumberDate(double DayNumber) {
+  int32_t y, m, d;
+  if (!DecodeDayNumber(static_cast<int32_t>(DayNumber), y, m, d)) return {};
+  return QDate(y, m, d);
+}
+
+// The caption the design's sizes were measured against, and its width in
+// design pixels.
+constexpr int kMeasureCaptionWidth = 113;
 
 // Fills a drop-down list sorted by text, each entry carrying a code.
 void FillSorted(QComboBox* Box, std::vector<std::pair<QString, uint16_t>> Entries) {
@@ -57,7 +64,8 @@ void FillSorted(QComboBox* Box, std::vector<std::pair<QString, uint16_t>> Entrie
 
 }  // namespace
 
-TKeslMainForm::TKeslMainForm(QWidget* Parent) : TUtilMainForm(Parent) {
+TKeslMainForm::TKeslMainForm(QWidget* Parent)
+    : TUtilMainForm(Parent, {tr("IP-address or Hostname"), kMeasureCaptionWidth}) {
   setObjectName(QStringLiteral("KeslMainForm"));
   QWidget* client = Client();
   auto name = [](QWidget* w, const char* n) {
@@ -127,8 +135,10 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent) : TUtilMainForm(Parent) {
   ListBox->setEditTriggers(QAbstractItemView::NoEditTriggers);
   const int rowHeight = std::max(Scaled(14), ListBox->fontMetrics().height() + 1);
   auto* delegate = new TBlockRowDelegate(ListBox, rowHeight);
-  delegate->SetDraw([this](int Index, const QRect& Rect, QPainter& Painter, bool Selected,
-                           bool Focused) { ListBoxDrawItem(Index, Rect, Painter, Selected, Focused); });
+  delegate->SetDraw(
+      [this](int Index, const QRect& Rect, QPainter& Painter, bool Selected, bool Focused) {
+        ListBoxDrawItem(Index, Rect, Painter, Selected, Focused);
+      });
   ListBox->setItemDelegate(delegate);
 
   PopupMenu = new QMenu(this);
@@ -217,50 +227,21 @@ QString TKeslMainForm::DatabaseFileName() const {
   return QCoreApplication::applicationDirPath() + QStringLiteral("/country.ip4");
 }
 
-void TKeslMainForm::CheckError(int Code) {
-  if (Code != 0) throw EKeslError(ResolverErrorText(Code));
-}
-
-QString TKeslMainForm::WhoisPage(uint16_t CenterID, const QString& Address) {
-  switch (CenterID) {
-    case 1:
-    case 2:
-      return QStringLiteral("http://ws.arin.net/cgi-bin/whois.pl?queryinput=") + Address;
-    case 3:
-      return QStringLiteral("http://www.ripe.net/perl/whois?searchtext=") + Address;
-    case 4:
-      return QStringLiteral("http://wq.apnic.net/apnic-bin/whois.pl?searchtext=") + Address;
-    case 5:
-      return QStringLiteral("http://lacnic.net/cgi-bin/lacnic/whois?qr=") + Address;
-    default:
-      return QString();
-  }
-}
-
-bool TKeslMainForm::DatabaseIsOld(double Created, const QDate& Today) {
-  const QDate created = QDate(1899, 12, 30).addDays(static_cast<qint64>(Created));
-  return Today.day() > 1 && (created.year() < Today.year() ||
-                             (created.year() == Today.year() && created.month() < Today.month()));
+void TKeslMainForm::CheckError(int Code, const std::string& Message) {
+  if (Code != 0) throw EKeslError(Message);
 }
 
 void TKeslMainForm::StartWork() {
   if (FLocating) return;
   FLocating = true;
-  struct TReset {
-    bool& Flag;
-    ~TReset() { Flag = false; }
-  } reset{FLocating};
+  const TFinally reset([this] { FLocating = false; });
 
   const std::string text = IPEdit->text().toLocal8Bit().toStdString();
-  uint32_t net = 0;
-  int code = 0;
-  if (!ParseNumericIPv4(text, net)) {
-    TWaitCursor wait;
-    code = ResolveHostIPv4(text, net);
-  }
-  CheckError(code);
-  const uint32_t ip = SwapBytes(net);
-  const QString dotted = QString::fromLatin1(IPToStr(ip));
+  uint32_t ip = 0;
+  const TResolveResult resolved = ResolveQuery(text, ip, SetWaitCursor);
+  CheckError(resolved.Code, resolved.Error);
+  const std::string dottedText = IPToStr(ip);
+  const QString dotted = QString::fromLatin1(dottedText);
   IPEdit->setText(dotted);
 
   if (!Database && !LoadDatabase()) return;
@@ -276,13 +257,14 @@ void TKeslMainForm::StartWork() {
   }
   ShowBlocks(country, block);
   if (!block) return;
-  WhoisURL = WhoisPage(block->CenterID, dotted);
+  WhoisURL = QString::fromStdString(WhoisPage(block->CenterID, dottedText));
   WhoisButton->setEnabled(!WhoisURL.isEmpty());
 }
 
 bool TKeslMainForm::LoadDatabase() {
   {
-    TWaitCursor wait;
+    SetWaitCursor(true);
+    const TFinally done([] { SetWaitCursor(false); });
     Database = std::make_unique<TIPv4Database>();
     try {
       Database->LoadFromFile(DatabaseFileName().toLocal8Bit().toStdString());
@@ -313,7 +295,8 @@ void TKeslMainForm::FillBoxes() {
 }
 
 void TKeslMainForm::AgeCheck() {
-  if (!DatabaseIsOld(Database->Created, gToday())) return;
+  const QDate today = gToday();
+  if (!DatabaseIsOld(Database->Created, today.year(), today.month(), today.day())) return;
   if (Dialogs().Confirm(nullptr, tr("Confirm"),
                         tr("Your IP-to-country database is more than one month old.") +
                             QLatin1Char('\r') + tr("Does you want to check the newer database?"),
@@ -361,27 +344,20 @@ void TKeslMainForm::ShowBlocks(std::optional<uint16_t> Code, TIPv4Block* Block) 
 
   BeginBusy();
   Aborted = false;
-  struct TEnd {
-    TKeslMainForm* Form;
-    ~TEnd() {
-      Form->EndBusy();
-      Form->WhoisButton->setEnabled(false);
-    }
-  } end{this};
+  const TFinally end([this] {
+    EndBusy();
+    WhoisButton->setEnabled(false);
+  });
   const std::vector<TIPv4Block*>* blocks = Database ? Database->CountryBlocks(*Code) : nullptr;
   if (!blocks) return;
   const size_t n = blocks->size();
   ListBox->setUpdatesEnabled(false);
-  struct TResume {
-    TKeslMainForm* Form;
-    TIPv4Block* Block;
-    ~TResume() {
-      // Rows are shown in one go, also after an abort or an error.
-      Form->FModel->Publish();
-      Form->SelectBlockRow(Block);
-      Form->ListBox->setUpdatesEnabled(true);
-    }
-  } resume{this, Block};
+  const TFinally resume([this, Block] {
+    // Rows are shown in one go, also after an abort or an error.
+    FModel->Publish();
+    SelectBlockRow(Block);
+    ListBox->setUpdatesEnabled(true);
+  });
   FModel->Reserve(n);
   for (size_t i = 0; i < n; ++i) {
     FModel->Append((*blocks)[i]);
@@ -405,7 +381,7 @@ void TKeslMainForm::DomainBoxChange() { BoxChange(DomainBox); }
 void TKeslMainForm::CountryBoxChange() { BoxChange(CountryBox); }
 
 void TKeslMainForm::MaskBoxChange() {
-  FModel->SetNotation(MaskBox->currentIndex());
+  FModel->SetNotation(static_cast<TNotation>(MaskBox->currentIndex()));
   ListBox->viewport()->update();
 }
 
@@ -418,8 +394,9 @@ void TKeslMainForm::ListBoxDrawItem(int Index, const QRect& Rect, QPainter& Pain
   Painter.setClipRect(Rect);
   Painter.fillRect(Rect, pal.color(Selected ? QPalette::Highlight : QPalette::Base));
   Painter.setPen(pal.color(Selected ? QPalette::HighlightedText : QPalette::Text));
-  Painter.drawText(Rect.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignTop,
-                   QString::fromLatin1(block->AsText(MaskBox->currentIndex())));
+  Painter.drawText(
+      Rect.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignTop,
+      QString::fromLatin1(block->AsText(static_cast<TNotation>(MaskBox->currentIndex()))));
   if (Focused) {
     QStyleOptionFocusRect o;
     o.rect = Rect;
@@ -446,44 +423,25 @@ void TKeslMainForm::CopyMenuItemClick() {
   const bool whois = WhoisButton->isEnabled();
   BeginBusy();
   Aborted = false;
-  struct TEnd {
-    TKeslMainForm* Form;
-    bool Whois;
-    ~TEnd() {
-      Form->EndBusy();
-      Form->WhoisButton->setEnabled(Whois);
-    }
-  } end{this, whois};
-  const int rows = FModel->Count();
-  std::vector<char> selected(static_cast<size_t>(rows), 0);
-  for (const QModelIndex& i : ListBox->selectionModel()->selectedIndexes()) {
-    selected[static_cast<size_t>(i.row())] = 1;
-  }
-  const std::string text =
-      CopyText(*FModel, selected, MaskBox->currentIndex(), [this, rows](int Row) {
-        if (!SetProgress(static_cast<int>(static_cast<int64_t>(Row) * 1000 / rows))) return false;
-        QCoreApplication::processEvents();
-        return Aborted;
-      });
+  const TFinally end([this, whois] {
+    EndBusy();
+    WhoisButton->setEnabled(whois);
+  });
+  QModelIndexList rows = ListBox->selectionModel()->selectedRows();
+  std::sort(rows.begin(), rows.end(),
+            [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  std::vector<const TIPv4Block*> blocks;
+  blocks.reserve(static_cast<size_t>(rows.size()));
+  for (const QModelIndex& i : rows) blocks.push_back(FModel->BlockAt(i.row()));
+  const size_t count = blocks.size();
+  const std::string text = BlocksText(blocks, static_cast<TNotation>(MaskBox->currentIndex()),
+                                      "\r\n", [this, count](size_t Row) {
+                                        if (!SetProgress(static_cast<int>(Row * 1000 / count)))
+                                          return false;
+                                        QCoreApplication::processEvents();
+                                        return Aborted;
+                                      });
   QGuiApplication::clipboard()->setText(QString::fromLatin1(text));
-}
-
-std::string TKeslMainForm::CopyText(const TBlockListModel& Rows, const std::vector<char>& Selected,
-                                    int Notation, const std::function<bool(int)>& Progress) {
-  const size_t count = static_cast<size_t>(std::count(Selected.begin(), Selected.end(), 1));
-  std::string text;
-  text.reserve(count * (Notation == nmCIDR ? 20 : 33));
-  for (int i = 0; i < Rows.Count(); ++i) {
-    if (Selected[static_cast<size_t>(i)]) {
-      // Each prefix on a line of its own, so the text pastes into an access list.
-      for (const std::string& line : Rows.BlockAt(i)->AsLines(Notation)) {
-        text += line;
-        text += "\r\n";
-      }
-    }
-    if (Progress(i)) break;
-  }
-  return text;
 }
 
 void TKeslMainForm::WhoisButtonClick() { Dialogs().OpenUrl(WhoisURL); }
@@ -491,8 +449,8 @@ void TKeslMainForm::WhoisButtonClick() { Dialogs().OpenUrl(WhoisURL); }
 void TKeslMainForm::TimerTimer() {
   ShowMemoryUsed();
   if (Database) {
-    const QDate created = QDate(1899, 12, 30).addDays(static_cast<qint64>(Database->Created));
     SetStatusText(StatusText() + tr(", Database created: %1")
-                                     .arg(QLocale().toString(created, QLocale::ShortFormat)));
+                                     .arg(QLocale().toString(DayNumberDate(Database->Created),
+                                                             QLocale::ShortFormat)));
   }
 }

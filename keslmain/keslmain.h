@@ -2,14 +2,14 @@
 // registry that hold it out, with the country's blocks listed.
 #pragma once
 
-#include <QDate>
-#include <QString>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
+
+#include <QDate>
+#include <QString>
 
 #include "utilmain/utilmain.h"
 
@@ -37,8 +37,8 @@ class TKeslMainForm : public TUtilMainForm {
   void StartWork() override;
   void AbortWork() override;
 
-  // Raises an error with the resolver's text for a nonzero code.
-  void CheckError(int Code);
+  // Raises an error with Message, the resolver's text, for a nonzero code.
+  void CheckError(int Code, const std::string& Message);
   // Lists the blocks of a country (none empties the list) with Block's row
   // selected; for the country already listed only the selection moves.
   void ShowBlocks(std::optional<uint16_t> Code, TIPv4Block* Block);
@@ -46,23 +46,13 @@ class TKeslMainForm : public TUtilMainForm {
   void DomainBoxChange();
   void CountryBoxChange();
   void MaskBoxChange();
-  void ListBoxDrawItem(int Index, const QRect& Rect, QPainter& Painter, bool Selected, bool Focused);
+  void ListBoxDrawItem(int Index, const QRect& Rect, QPainter& Painter, bool Selected,
+                       bool Focused);
   void PopupMenuPopup();
   void SelectMenuItemClick();
   void CopyMenuItemClick();
   void WhoisButtonClick();
   void TimerTimer();
-
-  // The clipboard text of the selected rows (Selected[i] for row i), each
-  // line ended by CR LF, one line per prefix in the CIDR and mask
-  // notations. Progress gets each row index and returns true to stop.
-  static std::string CopyText(const TBlockListModel& Rows, const std::vector<char>& Selected,
-                              int Notation, const std::function<bool(int)>& Progress);
-  // The whois page for an address of a registry; empty for an unknown one.
-  static QString WhoisPage(uint16_t CenterID, const QString& Address);
-  // Whether a database created on Created (a day number) is from a month
-  // before Today, counted from the 2nd of the month.
-  static bool DatabaseIsOld(double Created, const QDate& Today);
 
   // Test seams: the database file (default country.ip4 beside the
   // executable) and today's date.

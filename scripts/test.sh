@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the suite, the
-# suite again built with AddressSanitizer (leak detection on) and
-# UndefinedBehaviorSanitizer, and each fuzzer for a short, bounded time
-# (KESL_FUZZ_SECONDS, default 60; 0 skips the fuzzers).
+# Installs what is missing, checks the formatting, builds, and runs every
+# test: the suite, the suite again built with AddressSanitizer (leak
+# detection on) and UndefinedBehaviorSanitizer, and each fuzzer for a short,
+# bounded time (KESL_FUZZ_SECONDS, default 60; 0 skips the fuzzers).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh clang libfuzzer-14-dev libclang-rt-14-dev
+bash scripts/setup.sh clang libfuzzer-14-dev libclang-rt-14-dev clang-format
+
+echo "== formatting"
+bash scripts/format.sh --check
 
 echo "== tests"
 bash scripts/build.sh build

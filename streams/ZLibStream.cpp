@@ -6,8 +6,9 @@ namespace {
 
 // zlib's texts, indexed by 2 - code.
 const char* const kZLibMessages[] = {
-    "need dictionary", "stream end",          "",       "file error", "stream error",
-    "data error",      "insufficient memory", "buffer error", "incompatible version",
+    "need dictionary",     "stream end",   "",
+    "file error",          "stream error", "data error",
+    "insufficient memory", "buffer error", "incompatible version",
 };
 
 constexpr int32_t kInBufferSize = 65536;
@@ -19,14 +20,7 @@ struct TZLibStream::TState {
   unsigned char InBuffer[kInBufferSize];
 };
 
-int32_t ZCheck(int32_t Code) {
-  if (Code < 0) {
-    const int32_t index = 2 - Code;
-    const int32_t count = static_cast<int32_t>(sizeof(kZLibMessages) / sizeof(kZLibMessages[0]));
-    throw EZLibError(index < count ? kZLibMessages[index] : "unknown error");
-  }
-  return Code;
-}
+int32_t ZCheck(int32_t Code) { return CheckCodecCode<EZLibError>(Code, 2, kZLibMessages); }
 
 TZLibStream::TZLibStream(TStream& Source)
     : Source(Source), SourcePos(Source.Position()), FState(std::make_unique<TState>()) {

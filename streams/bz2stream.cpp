@@ -6,10 +6,19 @@ namespace {
 
 // The texts for libbz2's codes, indexed by 4 - code.
 const char* const kBZ2Messages[] = {
-    "end of stream",       "finish",           "flush",     "run",
-    "",                    "invlaid sequence", "invalid parameters",
-    "insufficient memory", "data error",       "data error magic",
-    "I/O error",           "unexpected EOF",   "out buffer full",
+    "end of stream",
+    "finish",
+    "flush",
+    "run",
+    "",
+    "invlaid sequence",
+    "invalid parameters",
+    "insufficient memory",
+    "data error",
+    "data error magic",
+    "I/O error",
+    "unexpected EOF",
+    "out buffer full",
     "invalid config",
 };
 
@@ -23,14 +32,7 @@ struct TBZ2Stream::TState {
   bool Ended = false;
 };
 
-int32_t BZ2Check(int32_t Code) {
-  if (Code < 0) {
-    const int32_t index = 4 - Code;
-    const int32_t count = static_cast<int32_t>(sizeof(kBZ2Messages) / sizeof(kBZ2Messages[0]));
-    throw EBZ2Error(index < count ? kBZ2Messages[index] : "unknown error");
-  }
-  return Code;
-}
+int32_t BZ2Check(int32_t Code) { return CheckCodecCode<EBZ2Error>(Code, 4, kBZ2Messages); }
 
 TBZ2Stream::TBZ2Stream(TStream& Source, bool Small)
     : Source(Source), FState(std::make_unique<TState>()) {

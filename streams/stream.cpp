@@ -1,14 +1,13 @@
 #include "streams/stream.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <limits>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "tools/errors.h"
 
@@ -68,9 +67,7 @@ int32_t TFileStream::Read(void* Buffer, int32_t Count) {
   return static_cast<int32_t>(got);
 }
 
-int32_t TFileStream::Write(const void*, int32_t) {
-  throw EReadError("Stream write error");
-}
+int32_t TFileStream::Write(const void*, int32_t) { throw EReadError("Stream write error"); }
 
 int32_t TFileStream::Seek(int32_t Offset, TSeekOrigin Origin) {
   const int whence = Origin == soBeginning ? SEEK_SET : Origin == soCurrent ? SEEK_CUR : SEEK_END;
@@ -81,7 +78,8 @@ int32_t TFileStream::Seek(int32_t Offset, TSeekOrigin Origin) {
 
 int32_t TMemoryStream::Read(void* Buffer, int32_t Count) {
   if (Count <= 0 || FPos >= static_cast<int64_t>(FData.size())) return 0;
-  const size_t n = std::min<size_t>(static_cast<size_t>(Count), FData.size() - static_cast<size_t>(FPos));
+  const size_t n =
+      std::min<size_t>(static_cast<size_t>(Count), FData.size() - static_cast<size_t>(FPos));
   std::memcpy(Buffer, FData.data() + FPos, n);
   FPos += static_cast<int64_t>(n);
   return static_cast<int32_t>(n);
@@ -97,7 +95,9 @@ int32_t TMemoryStream::Write(const void* Buffer, int32_t Count) {
 }
 
 int32_t TMemoryStream::Seek(int32_t Offset, TSeekOrigin Origin) {
-  const int64_t base = Origin == soBeginning ? 0 : Origin == soCurrent ? FPos : static_cast<int64_t>(FData.size());
+  const int64_t base = Origin == soBeginning ? 0
+                       : Origin == soCurrent ? FPos
+                                             : static_cast<int64_t>(FData.size());
   const int64_t pos = base + Offset;
   FPos = CheckedPosition(pos);
   return static_cast<int32_t>(FPos);

@@ -2,9 +2,20 @@
 // with a file stream over a POSIX descriptor and an in-memory stream.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+// A codec's return code checked against its table of texts: zero and
+// positive codes pass, a negative one raises TError with Texts[Top - Code]
+// ("unknown error" past the table's end).
+template <typename TError, size_t N>
+int32_t CheckCodecCode(int32_t Code, int32_t Top, const char* const (&Texts)[N]) {
+  if (Code >= 0) return Code;
+  const int64_t index = int64_t{Top} - Code;
+  throw TError(index < static_cast<int64_t>(N) ? Texts[index] : "unknown error");
+}
 
 enum TSeekOrigin : uint16_t { soBeginning = 0, soCurrent = 1, soEnd = 2 };
 

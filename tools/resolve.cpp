@@ -1,13 +1,22 @@
 #include "tools/resolve.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
-#include <climits>
-#include <cstring>
+#include "tools/tools.h"
+
+namespace {
+
+THostResolver& Resolver() {
+  static THostResolver resolver = SystemResolveHost;
+  return resolver;
+}
+
+}  // namespace
 
 bool ParseNumericIPv4(const std::string& Text, uint32_t& NetworkOrder) {
   // inet_addr reads up to a zero byte; text with one inside is not numeric.
@@ -18,24 +27,47 @@ bool ParseNumericIPv4(const std::string& Text, uint32_t& NetworkOrder) {
   return true;
 }
 
-int ResolveHostIPv4(const std::string& Text, uint32_t& NetworkOrder) {
-  if (Text.find('\0') != std::string::npos) return EAI_NONAME;
+TResolveResult SystemResolveHost(const std::string& Host, uint32_t& NetworkOrder) {
+  if (Host.find('\0') != std::string::npos) return {EAI_NONAME, ResolverErrorText(EAI_NONAME, 0)};
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* list = nullptr;
-  const int rc = getaddrinfo(Text.c_str(), nullptr, &hints, &list);
-  if (rc != 0) return rc;
-  int result = EAI_NODATA;
+  const int rc = getaddrinfo(Host.c_str(), nullptr, &hints, &list);
+  // errno belongs to this call only until the next one that may set it.
+  const int systemError = errno;
+  if (rc != 0) return {rc, ResolverErrorText(rc, systemError)};
+  TResolveResult result{EAI_NODATA, ResolverErrorText(EAI_NODATA, 0)};
   for (const addrinfo* p = list; p; p = p->ai_next) {
     if (p->ai_family == AF_INET && p->ai_addr) {
       NetworkOrder = reinterpret_cast<const sockaddr_in*>(p->ai_addr)->sin_addr.s_addr;
-      result = 0;
+      result = {};
       break;
     }
   }
   freeaddrinfo(list);
   return result;
+}
+
+THostResolver SetHostResolver(THostResolver NewResolver) {
+  THostResolver old = std::move(Resolver());
+  Resolver() = NewResolver ? std::move(NewResolver) : SystemResolveHost;
+  return old;
+}
+
+TResolveResult ResolveQuery(const std::string& Text, uint32_t& IP,
+                            const std::function<void(bool)>& Waiting) {
+  uint32_t net = 0;
+  if (!ParseNumericIPv4(Text, net)) {
+    if (Waiting) Waiting(true);
+    const TFinally done([&] {
+      if (Waiting) Waiting(false);
+    });
+    const TResolveResult r = Resolver()(Text, net);
+    if (r.Code != 0) return r;
+  }
+  IP = __builtin_bswap32(net);
+  return {};
 }
 
 std::string TrimErrorText(std::string Text) {
@@ -47,14 +79,6 @@ std::string TrimErrorText(std::string Text) {
   return Text;
 }
 
-std::string ResolverErrorText(int Code) {
-  return TrimErrorText(Code == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(Code));
-}
-
-std::string ExecutableDir() {
-  char path[PATH_MAX];
-  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return "./";
-  std::string p(path, static_cast<size_t>(n));
-  return p.substr(0, p.rfind('/') + 1);
+std::string ResolverErrorText(int Code, int SystemError) {
+  return TrimErrorText(Code == EAI_SYSTEM ? std::strerror(SystemError) : gai_strerror(Code));
 }

@@ -1,8 +1,9 @@
 // Turning typed text into an IPv4 address: numeric forms first, then the
-// system's resolver.
+// host resolver, which tests can replace.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // The numeric forms inet_addr accepts (10.1.2.3, 127.1, 0x7f.1, 2130706433).
@@ -10,15 +11,33 @@
 // inet_addr gives it the value of its failure.
 bool ParseNumericIPv4(const std::string& Text, uint32_t& NetworkOrder);
 
-// Resolves Text as a host name to its first IPv4 address, in network byte
-// order. Returns 0, or a getaddrinfo error code for ResolverErrorText.
-int ResolveHostIPv4(const std::string& Text, uint32_t& NetworkOrder);
+// The outcome of a resolution: Code 0, or the resolver's error code with
+// its text, read at once from the call that failed.
+struct TResolveResult {
+  int Code = 0;
+  std::string Error;
+};
+
+// Resolves a host name to its first IPv4 address, in network byte order.
+using THostResolver =
+    std::function<TResolveResult(const std::string& Host, uint32_t& NetworkOrder)>;
+
+// The system's resolver (getaddrinfo), the one in use until another is set.
+TResolveResult SystemResolveHost(const std::string& Host, uint32_t& NetworkOrder);
+// Replaces the resolver that ResolveQuery uses; an empty one restores the
+// system's. Returns the one it replaces.
+THostResolver SetHostResolver(THostResolver Resolver);
+
+// Text to address in host byte order: a numeric form, else the resolver's
+// first IPv4 address. Waiting, when given, is called with true before the
+// resolver runs (it may take a while) and with false after it, also when it
+// throws.
+TResolveResult ResolveQuery(const std::string& Text, uint32_t& IP,
+                            const std::function<void(bool)>& Waiting = {});
 
 // The resolver's text for an error code, cleaned as for a message box.
-std::string ResolverErrorText(int Code);
+// EAI_SYSTEM takes the system error SystemError.
+std::string ResolverErrorText(int Code, int SystemError);
 
 // Removes trailing blanks, control characters and full stops.
 std::string TrimErrorText(std::string Text);
-
-// The folder of the running executable, ending in '/'.
-std::string ExecutableDir();

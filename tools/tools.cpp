@@ -1,5 +1,7 @@
 #include "tools/tools.h"
 
+#include <cstdio>
+
 #include "tools/errors.h"
 
 EListError::EListError(int Index)
@@ -19,9 +21,7 @@ constexpr int32_t kLastDay = 2958465;
 
 }  // namespace
 
-bool YearIsLeap(uint16_t Year) {
-  return Year % 4 == 0 && (Year % 100 != 0 || Year % 400 == 0);
-}
+bool YearIsLeap(uint16_t Year) { return Year % 4 == 0 && (Year % 100 != 0 || Year % 400 == 0); }
 
 int32_t EncodeDayNumber(int32_t Year, int32_t Month, int32_t Day) {
   const bool leap = YearIsLeap(static_cast<uint16_t>(Year));
@@ -61,4 +61,19 @@ bool DecodeDayNumber(int32_t DayNumber, int32_t& Year, int32_t& Month, int32_t& 
 
 int64_t JoinInt64(uint32_t Lo, int32_t Hi) {
   return static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(Hi)) << 32) | Lo);
+}
+
+std::string DayNumberText(double DayNumber) {
+  int32_t y, m, d;
+  if (DayNumber < 0 || !DecodeDayNumber(static_cast<int32_t>(DayNumber), y, m, d)) return "unknown";
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
+  return buf;
+}
+
+bool DatabaseIsOld(double Created, int32_t TodayYear, int32_t TodayMonth, int32_t TodayDay) {
+  int32_t y, m, d;
+  // Day numbers before year 1 or after 9999 cannot come from a header.
+  if (!DecodeDayNumber(static_cast<int32_t>(Created), y, m, d)) return TodayDay > 1;
+  return TodayDay > 1 && (y < TodayYear || (y == TodayYear && m < TodayMonth));
 }

@@ -1,7 +1,9 @@
-// Date and 64-bit helpers.
+// Date, text and 64-bit helpers.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
 
 // True for years divisible by 4 and either not by 100 or by 400.
 bool YearIsLeap(uint16_t Year);
@@ -16,3 +18,28 @@ bool DecodeDayNumber(int32_t DayNumber, int32_t& Year, int32_t& Month, int32_t& 
 
 // Hi in the upper 32 bits, Lo taken as unsigned in the lower 32 bits.
 int64_t JoinInt64(uint32_t Lo, int32_t Hi);
+
+// A day number as yyyy-mm-dd; "unknown" for a negative one or one outside
+// the years 1..9999.
+std::string DayNumberText(double DayNumber);
+
+// Whether a database created on the day Created is from a month before
+// Today, counted from the 2nd of the month: on the 1st nothing is old.
+bool DatabaseIsOld(double Created, int32_t TodayYear, int32_t TodayMonth, int32_t TodayDay);
+
+// The ASCII letter in upper case; every other byte as it is.
+constexpr char AsciiUpper(char C) { return C >= 'a' && C <= 'z' ? static_cast<char>(C - 32) : C; }
+
+// Runs a function on every way out of a scope, exceptions included.
+class TFinally {
+ public:
+  explicit TFinally(std::function<void()> Action) : FAction(std::move(Action)) {}
+  TFinally(const TFinally&) = delete;
+  TFinally& operator=(const TFinally&) = delete;
+  ~TFinally() {
+    if (FAction) FAction();
+  }
+
+ private:
+  std::function<void()> FAction;
+};

@@ -1,9 +1,10 @@
 #include "utilmain/anchors.h"
 
+#include <cmath>
+
 #include <QEvent>
 #include <QLabel>
 #include <QWidget>
-#include <cmath>
 
 TAnchors::TAnchors(QWidget* Parent, QSize DesignSize, double Scale)
     : QObject(Parent), FParent(Parent), FScale(Scale) {
@@ -16,7 +17,8 @@ void TAnchors::Add(QWidget* Control, QRect Design, int Anchors) {
   std::erase_if(FItems, [&](const TItem& i) { return i.Control == Control; });
   QRect r = Scaled(Design);
   // A caption is never cut: a label is at least as wide as its text.
-  if (auto* label = qobject_cast<QLabel*>(Control)) r.setWidth(std::max(r.width(), label->sizeHint().width()));
+  if (auto* label = qobject_cast<QLabel*>(Control))
+    r.setWidth(std::max(r.width(), label->sizeHint().width()));
   FItems.push_back({Control, r, Anchors});
   Apply();
 }

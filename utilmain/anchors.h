@@ -2,10 +2,11 @@
 // anchored side keeps its distance to the same side of the parent.
 #pragma once
 
+#include <vector>
+
 #include <QObject>
 #include <QRect>
 #include <QSize>
-#include <vector>
 
 class QWidget;
 

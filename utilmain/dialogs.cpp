@@ -25,8 +25,8 @@ TDialogs& Dialogs() { return *gDialogs; }
 void SetDialogs(TDialogs* Replacement) { gDialogs = Replacement ? Replacement : &gRealDialogs; }
 
 void TDialogs::ShowMessage(QWidget* Parent, const QString& Text) {
-  QMessageBox box(QMessageBox::NoIcon, Parent ? Parent->window()->windowTitle() : QString(), ShownText(Text),
-                  QMessageBox::Ok, Parent);
+  QMessageBox box(QMessageBox::NoIcon, Parent ? Parent->window()->windowTitle() : QString(),
+                  ShownText(Text), QMessageBox::Ok, Parent);
   box.exec();
 }
 

@@ -1,9 +1,10 @@
 // One key of the per-user settings store, holding named 32-bit integers.
 #pragma once
 
+#include <memory>
+
 #include <QSettings>
 #include <QString>
-#include <memory>
 
 #include "tools/errors.h"
 

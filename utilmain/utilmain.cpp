@@ -1,5 +1,6 @@
 #include "utilmain/utilmain.h"
 
+#include <cmath>
 #include <malloc.h>
 
 #include <QApplication>
@@ -12,7 +13,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
-#include <cmath>
 
 #include "utilmain/anchors.h"
 #include "utilmain/dialogs.h"
@@ -28,12 +28,13 @@ constexpr int kDesignClientWidth = 442;
 constexpr int kDesignClientHeight = 273;
 constexpr int kDesignStatusHeight = 19;
 
-// The design was laid out for an 8 point dialog font, in which this caption
-// is 113 pixels wide and a line 14 pixels high. Larger fonts widen the
-// whole design alike, so that no caption is cut.
-double FontScale(const QFont& Font) {
+// Larger fonts than the design's widen the whole design alike, so that no
+// caption is cut.
+double FontScale(const QFont& Font, const TDesignMeasure& Measure) {
   const QFontMetrics fm(Font);
-  const double wide = fm.horizontalAdvance(QStringLiteral("IP-address or Hostname")) / 113.0;
+  const double wide = Measure.CaptionWidth > 0 ? fm.horizontalAdvance(Measure.Caption) /
+                                                     static_cast<double>(Measure.CaptionWidth)
+                                               : 1.0;
   const double high = fm.height() / 14.0;
   return std::max({1.0, wide, high});
 }
@@ -65,13 +66,13 @@ class TProgressPanel : public QWidget {
   bool FOwnerDrawn = false;
 };
 
-TUtilMainForm::TUtilMainForm(QWidget* Parent) : QMainWindow(Parent) {
+TUtilMainForm::TUtilMainForm(QWidget* Parent, const TDesignMeasure& Measure) : QMainWindow(Parent) {
   setObjectName(QStringLiteral("UtilMainForm"));
   FClient = new QWidget(this);
   setCentralWidget(FClient);
-  FDesignScale = FontScale(font());
-  FAnchors = new TAnchors(FClient, QSize(kDesignClientWidth, kDesignClientHeight - kDesignStatusHeight),
-                          FDesignScale);
+  FDesignScale = FontScale(font(), Measure);
+  FAnchors = new TAnchors(
+      FClient, QSize(kDesignClientWidth, kDesignClientHeight - kDesignStatusHeight), FDesignScale);
 
   StartButton = new QPushButton(tr("&Start"), FClient);
   StartButton->setObjectName(QStringLiteral("StartButton"));
@@ -79,9 +80,9 @@ TUtilMainForm::TUtilMainForm(QWidget* Parent) : QMainWindow(Parent) {
   CloseButton = new QPushButton(tr("Close"), FClient);
   CloseButton->setObjectName(QStringLiteral("CloseButton"));
   FAnchors->Add(CloseButton, QRect(96, 220, 75, 25), akLeft | akBottom);
-  AboutLabel = new QLabel(QString::fromLatin1(kMakerNotice) + QLatin1Char('\n') +
-                              QString::fromLatin1(kMakerAddress),
-                          FClient);
+  AboutLabel = new QLabel(
+      QString::fromLatin1(kMakerNotice) + QLatin1Char('\n') + QString::fromLatin1(kMakerAddress),
+      FClient);
   AboutLabel->setObjectName(QStringLiteral("AboutLabel"));
   AboutLabel->setAlignment(Qt::AlignRight | Qt::AlignTop);
   AboutLabel->setCursor(Qt::PointingHandCursor);
@@ -134,7 +135,8 @@ void TUtilMainForm::SetApplicationTitle(const QString& Title) {
 }
 
 QString TUtilMainForm::GetVersionText(bool Short) {
-  if (Short) return QStringLiteral("%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRelease);
+  if (Short)
+    return QStringLiteral("%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRelease);
   return QStringLiteral("v%1.%2.%3 (build %4 )")
       .arg(kVersionMajor)
       .arg(kVersionMinor)
@@ -194,8 +196,9 @@ void TUtilMainForm::SaveSettings(TSettingsKey& Key) {
 void TUtilMainForm::LoadSettings(TSettingsKey& Key) {
   if (Key.ValueExists(QStringLiteral("State"))) {
     const int state = Key.ReadInteger(QStringLiteral("State"));
-    setWindowState(state == 1 ? Qt::WindowMinimized
-                              : state == 2 ? Qt::WindowMaximized : Qt::WindowNoState);
+    setWindowState(state == 1   ? Qt::WindowMinimized
+                   : state == 2 ? Qt::WindowMaximized
+                                : Qt::WindowNoState);
   }
   if (windowState() != Qt::WindowNoState) return;
   QRect g(pos(), size());
@@ -208,8 +211,10 @@ void TUtilMainForm::LoadSettings(TSettingsKey& Key) {
     g.moveLeft(Key.ReadInteger(QStringLiteral("Left")));
     moved = true;
   }
-  if (Key.ValueExists(QStringLiteral("Width"))) g.setWidth(Key.ReadInteger(QStringLiteral("Width")));
-  if (Key.ValueExists(QStringLiteral("Height"))) g.setHeight(Key.ReadInteger(QStringLiteral("Height")));
+  if (Key.ValueExists(QStringLiteral("Width")))
+    g.setWidth(Key.ReadInteger(QStringLiteral("Width")));
+  if (Key.ValueExists(QStringLiteral("Height")))
+    g.setHeight(Key.ReadInteger(QStringLiteral("Height")));
   resize(g.size());
   if (moved) {
     move(g.topLeft());

@@ -3,9 +3,10 @@
 // in the title, and the window's settings.
 #pragma once
 
+#include <functional>
+
 #include <QMainWindow>
 #include <QString>
-#include <functional>
 
 class QLabel;
 class QPushButton;
@@ -14,9 +15,18 @@ class TAnchors;
 class TSettingsKey;
 class TProgressPanel;
 
+// What a window's design sizes were measured against: a caption of the
+// window and its width in design pixels, laid out for an 8 point dialog
+// font whose lines are 14 pixels high. Without a caption only the line
+// height counts.
+struct TDesignMeasure {
+  QString Caption;
+  int CaptionWidth = 0;
+};
+
 class TUtilMainForm : public QMainWindow {
  public:
-  explicit TUtilMainForm(QWidget* Parent = nullptr);
+  explicit TUtilMainForm(QWidget* Parent = nullptr, const TDesignMeasure& Measure = {});
   ~TUtilMainForm() override;
 
   // The frame's five operations, overridden by a concrete window.

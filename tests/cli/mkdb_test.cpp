@@ -2,13 +2,13 @@
 
 #include <sstream>
 
+#include "cli/compiler.h"
+#include "cli/isocodes.h"
 #include "ipv4base/ipv4base.h"
 #include "streams/compress.h"
 #include "testutil.h"
 
 namespace {
-
-constexpr uint16_t Code(const char* Text) { return StrToCode(Text[0], Text[1]); }
 
 const char kDelegation[] =
     "# comment\n"
@@ -26,18 +26,28 @@ const char kDelegation[] =
 
 }  // namespace
 
-TEST(MkdbTest, Slash8TableShape) {
-  ASSERT_EQ(kSlash8Registry.size(), 256u);
-  for (uint8_t r : kSlash8Registry) EXPECT_TRUE(r == 0 || (r >= 2 && r <= kAfrinicID)) << int(r);
-  // Special-purpose space and a few well-known /8s.
-  for (int special : {0, 10, 127, 224, 239, 240, 255}) EXPECT_EQ(kSlash8Registry[special], 0);
-  EXPECT_EQ(kSlash8Registry[8], 2);      // legacy, administered by ARIN
-  EXPECT_EQ(kSlash8Registry[1], 4);      // APNIC
-  EXPECT_EQ(kSlash8Registry[2], 3);      // RIPE NCC
-  EXPECT_EQ(kSlash8Registry[25], 3);     // legacy, administered by RIPE NCC
-  EXPECT_EQ(kSlash8Registry[41], 6);     // AFRINIC
-  EXPECT_EQ(kSlash8Registry[200], 5);    // LACNIC
-  EXPECT_EQ(kSlash8Registry[133], 4);    // legacy, administered by APNIC
+TEST(MkdbTest, RangesTakeTheRegistryOfTheirSlash8) {
+  // A /24 in special-purpose space and in well-known /8s, legacy ones among them.
+  const struct {
+    int slash8;
+    uint16_t registry;
+  } cases[] = {{0, kIanaID},   {10, kIanaID},    {127, kIanaID},   {224, kIanaID},
+               {255, kIanaID}, {8, kArinID},     {1, kApnicID},    {2, kRipeID},
+               {25, kRipeID},  {41, kAfrinicID}, {200, kLacnicID}, {133, kApnicID}};
+  std::string ranges;
+  for (const auto& c : cases) {
+    const uint64_t start = uint64_t{static_cast<uint32_t>(c.slash8)} << 24;
+    ranges += std::to_string(start) + "," + std::to_string(start + 255) + ",US\n";
+  }
+  TDatabaseCompiler c;
+  c.AddData("ranges", ranges);
+  c.Finish();
+  ASSERT_EQ(c.Blocks().size(), std::size(cases));
+  for (const TInputBlock& b : c.Blocks()) {
+    const auto want = std::find_if(std::begin(cases), std::end(cases),
+                                   [&](const auto& x) { return x.slash8 == int(b.Start >> 24); });
+    EXPECT_EQ(b.Registry, want->registry) << (b.Start >> 24);
+  }
 }
 
 TEST(MkdbTest, DelegationLinesAndSkipReasons) {
@@ -46,14 +56,14 @@ TEST(MkdbTest, DelegationLinesAndSkipReasons) {
   c.Finish();
   ASSERT_EQ(c.Blocks().size(), 4u);
   EXPECT_EQ(c.Blocks()[0].Start, 0x03000000u);
-  EXPECT_EQ(c.Blocks()[0].Registry, 2);
+  EXPECT_EQ(c.Blocks()[0].Registry, kArinID);
   EXPECT_EQ(c.Blocks()[0].Date, 19880223u);
-  EXPECT_EQ(c.Blocks()[1].Registry, 3);
+  EXPECT_EQ(c.Blocks()[1].Registry, kRipeID);
   EXPECT_EQ(c.Blocks()[3].Count, 768u);
   EXPECT_EQ(c.Blocks()[3].Registry, kAfrinicID);
-  const std::map<std::string, uint64_t> want = {
-      {"comment", 1}, {"version", 1}, {"summary", 1},   {"available", 1},
-      {"reserved", 1}, {"not IPv4", 2}, {"malformed", 1}};
+  const std::map<std::string, uint64_t> want = {{"comment", 1},   {"version", 1},  {"summary", 1},
+                                                {"available", 1}, {"reserved", 1}, {"not IPv4", 2},
+                                                {"malformed", 1}};
   EXPECT_EQ(c.Skipped(), want);
   EXPECT_EQ(c.HeaderDate(""), "20261205");
   EXPECT_EQ(c.HeaderDate("20200101"), "20200101");
@@ -62,8 +72,9 @@ TEST(MkdbTest, DelegationLinesAndSkipReasons) {
 TEST(MkdbTest, RangeFilesSplitWhereTheRegistryChanges) {
   TDatabaseCompiler c;
   // 40.255.255.0 - 41.0.0.255 crosses from an ARIN /8 into AFRINIC's.
-  c.AddData("geoip", "# tor geoip\n16777216,16777471,AU\n687865600,687866111,ZA\n"
-                     "3758096384,3758096639,??\n");
+  c.AddData("geoip",
+            "# tor geoip\n16777216,16777471,AU\n687865600,687866111,ZA\n"
+            "3758096384,3758096639,??\n");
   c.Finish();
   ASSERT_EQ(c.Blocks().size(), 3u);
   EXPECT_EQ(c.Blocks()[0].Registry, 4);
@@ -134,8 +145,9 @@ TEST(MkdbTest, BinaryBodyCarriesOnlyWhatTheTablesLack) {
 
 TEST(MkdbTest, TextBodyReadsBackThroughTheLoader) {
   TDatabaseCompiler c;
-  c.AddData("d", "arin|US|ipv4|3.0.0.0|16777216|19880223|allocated\n"
-                 "ripencc|GB|ipv4|2.0.0.0|768||allocated\n");
+  c.AddData("d",
+            "arin|US|ipv4|3.0.0.0|16777216|19880223|allocated\n"
+            "ripencc|GB|ipv4|2.0.0.0|768||allocated\n");
   c.Finish();
   TTempDir dir;
   TIPv4Database db;
@@ -153,7 +165,9 @@ TEST(MkdbTest, IsoCodesNamesAndLatin1) {
     {"alpha_2": "CW", "name": "Cura\u00e7ao"}]})");
   EXPECT_EQ(names.at(Code("RS")), "Serbia");
   EXPECT_EQ(names.at(Code("BO")), "Bolivia");
-  EXPECT_EQ(Utf8ToLatin1(names.at(Code("CW"))), "Cura\xE7" "ao");
+  EXPECT_EQ(Utf8ToLatin1(names.at(Code("CW"))),
+            "Cura\xE7"
+            "ao");
   EXPECT_EQ(Utf8ToLatin1("\xE2\x82\xAC x"), "? x");
 }
 
@@ -162,7 +176,8 @@ TEST(MkdbMainTest, WritesChecksAndRefuses) {
   const std::string in = dir.Write("d.txt", kDelegation);
   const std::string out = dir.Path("out.ip4");
   std::ostringstream o, e;
-  ASSERT_EQ(MkdbMain({"-o", out, "--compress", "bzip2", "--iso-codes", "/nonexistent", in}, o, e), 0)
+  ASSERT_EQ(MkdbMain({"-o", out, "--compress", "bzip2", "--iso-codes", "/nonexistent", in}, o, e),
+            0)
       << e.str();
   EXPECT_NE(o.str().find("Blocks: 4 (0 duplicates dropped)"), std::string::npos) << o.str();
   EXPECT_NE(o.str().find("Countries added: 1 RS"), std::string::npos);

@@ -1,8 +1,7 @@
 // Runs the window tests headless on Qt's offscreen platform.
-#include <gtest/gtest.h>
-
 #include <QApplication>
 #include <QLocale>
+#include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -2,12 +2,12 @@
 // a settings store in a temporary folder.
 #pragma once
 
-#include <gtest/gtest.h>
+#include <deque>
 
 #include <QSettings>
 #include <QString>
 #include <QStringList>
-#include <deque>
+#include <gtest/gtest.h>
 
 #include "testutil.h"
 #include "utilmain/dialogs.h"
@@ -39,7 +39,8 @@ class TFakeDialogs : public TDialogs {
 class TTempSettings {
  public:
   TTempSettings() {
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(FDir.Dir()));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString(FDir.Dir()));
   }
   QSettings Open(const QString& Key) const {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velcor"), Key);

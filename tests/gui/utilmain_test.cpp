@@ -54,12 +54,6 @@ TEST_F(UtilMainTest, TitleCarriesTheVersion) {
   EXPECT_EQ(f.GetSettingsKeyName(), TTestForm::KeyName());
 }
 
-TEST_F(UtilMainTest, MinimumSizeFollowsTheScreen) {
-  EXPECT_EQ(TUtilMainForm::ScaleToDpi(350, 144), 525);
-  EXPECT_EQ(TUtilMainForm::ScaleToDpi(250, 144), 375);
-  EXPECT_EQ(TUtilMainForm::ScaleToDpi(250, 96), 250);
-}
-
 TEST_F(UtilMainTest, PlacementIsSavedOnlyForANormalWindow) {
   {
     TTestForm f;

@@ -1,25 +1,23 @@
 // Hostile database files: each ends in a clear message or a correct load,
 // in bounded time and with memory that follows the real content.
+#include <cstring>
+#include <fstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
 #include <bzlib.h>
 #include <zlib.h>
 
-#include <cstring>
-#include <fstream>
-
-#include "ipv4base/ipv4base.h"
-#include "ipv4base/ipv4writer.h"
+#include "corrupt.h"
 #include "streams/compress.h"
-#include "testutil.h"
 
 namespace {
 
 struct TOutcome {
   std::string Message;  // empty after a successful load
   int Blocks = 0;
-  double PeakMB = 0;    // resident memory the load added at its peak
+  double PeakMB = 0;  // resident memory the load added at its peak
 };
 
 double ResidentMB() {
@@ -116,19 +114,9 @@ std::string CompressRepeated(bool BZip2, const std::string& Prefix, const std::s
   return out;
 }
 
-std::string Le32(int32_t V) {
-  std::string s(4, '\0');
-  std::memcpy(s.data(), &V, 4);
-  return s;
-}
-
-class HostileTest : public testing::Test {
+class HostileTest : public CorruptFileTest {
  protected:
   std::string Write(const std::string& Data) { return FDir.Write("country.ip4", Data); }
-  std::string Invalid() const {
-    return "The file " + FDir.Path("country.ip4") + " is not valid or unknown IPv4 database file";
-  }
-  TTempDir FDir;
 };
 
 }  // namespace
@@ -166,15 +154,16 @@ TEST_F(HostileTest, RecordBombsStopAtTheBound) {
     SCOPED_TRACE(bz2 ? "bzip2" : "zlib");
     const std::string body = CompressRepeated(bz2, counts, records, kMaxSectionCount / 4096 * 2);
     EXPECT_LT(body.size(), 1u << 20);
-    const TOutcome o = LoadInChild(Write(EncodeHeader(true, bz2 ? cmBZip2 : cmZLib, "20261201") + body));
+    const TOutcome o =
+        LoadInChild(Write(EncodeHeader(true, bz2 ? cmBZip2 : cmZLib, "20261201") + body));
     EXPECT_EQ(o.Message.rfind("Unknown country code: ", 0), 0u) << o.Message;
     // 4 million records of 32 bytes, with room to grow the list.
     EXPECT_LT(o.PeakMB, 600);
   }
   // One record more than the bound is refused before anything is read.
-  const TOutcome over = LoadInChild(Write(EncodeHeader(true, cmZLib, "20261201") +
-                                          CompressRepeated(false, Le32(0) + Le32(0) + Le32(kMaxSectionCount + 1),
-                                                           records, 16)));
+  const TOutcome over = LoadInChild(
+      Write(EncodeHeader(true, cmZLib, "20261201") +
+            CompressRepeated(false, Le32(0) + Le32(0) + Le32(kMaxSectionCount + 1), records, 16)));
   EXPECT_EQ(over.Message, Invalid());
   EXPECT_LT(over.PeakMB, 32);
 }

@@ -6,21 +6,6 @@
 
 #include "testutil.h"
 
-namespace {
-
-constexpr uint16_t Code(const char* Text) { return StrToCode(Text[0], Text[1]); }
-
-TIPv4Block MakeBlock(uint32_t Start, uint32_t Count, const char* Country = "US", uint16_t Center = 2) {
-  TIPv4Block b;
-  b.StartIP = Start;
-  b.Count = Count;
-  b.CountryCode = Code(Country);
-  b.CenterID = Center;
-  return b;
-}
-
-}  // namespace
-
 TEST(TIPv4DatabaseTest, NewDatabaseHoldsBuiltInTables) {
   TIPv4Database db;
   EXPECT_EQ(db.CountryCount(), 250);
@@ -167,7 +152,8 @@ TEST(TIPv4DatabaseTest, RandomBlocksFoundByEveryAddressAndGapsGiveMinusOne) {
   while (db.Blocks.size() < 5000) {
     const uint32_t count = 1 + rng() % 70000;
     if (at + count > 0x100000000ULL) break;
-    db.Blocks.push_back(MakeBlock(static_cast<uint32_t>(at), count, db.Blocks.size() % 2 ? "DE" : "US"));
+    db.Blocks.push_back(
+        MakeBlock(static_cast<uint32_t>(at), count, db.Blocks.size() % 2 ? "DE" : "US"));
     at += count;
     const uint32_t gap = rng() % 3 ? rng() % 50000 : 0;
     if (gap) gaps.emplace_back(static_cast<uint32_t>(at), gap);
@@ -189,17 +175,57 @@ TEST(TIPv4DatabaseTest, RandomBlocksFoundByEveryAddressAndGapsGiveMinusOne) {
   EXPECT_EQ(db.FindBlock(0), db.BlockAt(0)->StartIP == 0 ? 0 : -1);
 }
 
-TEST(TIPv4DatabaseTest, Comparisons) {
-  TIPv4Block a = MakeBlock(0x0A000000, 1), b = MakeBlock(0xC8000000, 1);
-  EXPECT_EQ(CompareBlocks(a, b), -1);
-  EXPECT_EQ(CompareBlocks(b, a), 1);
-  EXPECT_EQ(CompareBlocks(a, a), 0);
-  TIPv4Country x, y;
-  x.Code = Code("--");
-  y.Code = Code("A1");
-  EXPECT_EQ(CompareCountries(x, y), -1);
-  TIPv4Center c, d;
-  c.ID = 5;
-  d.ID = 5;
-  EXPECT_EQ(CompareCenters(c, d), 0);
+TEST(TIPv4DatabaseTest, SortAndLinkOrdersEveryListByUnsignedKey) {
+  // Keys with the high bit set come last, not first.
+  TIPv4Database db;
+  db.AddCenter(0x8001, "HIGH");
+  db.AddCenter(7, "SEVEN");
+  db.AddCountry("\xC4X", "High", "", "", "", "", 0);
+  db.Blocks = {MakeBlock(0xC8000000, 1), MakeBlock(0x0A000000, 1, "\xC4X", 0x8001),
+               MakeBlock(0x7F000000, 1, "--", 7)};
+  db.SortAndLink();
+  EXPECT_EQ(db.BlockAt(0)->StartIP, 0x0A000000u);
+  EXPECT_EQ(db.BlockAt(2)->StartIP, 0xC8000000u);
+  EXPECT_EQ(db.CenterAt(db.CenterCount() - 1)->Name, "HIGH");
+  EXPECT_EQ(db.CenterAt(db.CenterCount() - 2)->Name, "SEVEN");
+  EXPECT_EQ(db.CountryAt(db.CountryCount() - 1)->Name, "High");
+  EXPECT_EQ(db.CountryAt(0)->Code, Code("--"));
+  for (int i = 1; i < db.CountryCount(); ++i) {
+    ASSERT_LE(db.CountryAt(i - 1)->Code, db.CountryAt(i)->Code);  // "--" is shared
+  }
+  EXPECT_EQ(db.BlockAt(0)->Center->Name, "HIGH");
+  EXPECT_EQ(db.BlockAt(1)->Center->Name, "SEVEN");
+}
+
+TEST(RegistriesTest, TokensNamesAndWhoisPages) {
+  EXPECT_EQ(RegistryByToken("RIPENCC")->ID, kRipeID);
+  EXPECT_EQ(RegistryByToken("ripencc")->Name, "RIPE");
+  EXPECT_EQ(RegistryByToken("ripe"), nullptr);  // a name, not a token
+  EXPECT_EQ(RegistryByName("ripe")->ID, kRipeID);
+  EXPECT_EQ(RegistryByToken("AfriNIC")->ID, kAfrinicID);
+  EXPECT_EQ(RegistryByToken("afrinic", true), nullptr);  // not built in
+  EXPECT_EQ(RegistryByToken(""), nullptr);
+  EXPECT_EQ(RegistryByID(0), nullptr);
+  // IANA's blocks go to ARIN's page; AFRINIC has none.
+  const std::string arin = "http://ws.arin.net/cgi-bin/whois.pl?queryinput=1.2.3.4";
+  EXPECT_EQ(WhoisPage(kIanaID, "1.2.3.4"), arin);
+  EXPECT_EQ(WhoisPage(kArinID, "1.2.3.4"), arin);
+  EXPECT_EQ(WhoisPage(kRipeID, "1.2.3.4"), "http://www.ripe.net/perl/whois?searchtext=1.2.3.4");
+  EXPECT_EQ(WhoisPage(kApnicID, "1.2.3.4"),
+            "http://wq.apnic.net/apnic-bin/whois.pl?searchtext=1.2.3.4");
+  EXPECT_EQ(WhoisPage(kLacnicID, "1.2.3.4"), "http://lacnic.net/cgi-bin/lacnic/whois?qr=1.2.3.4");
+  EXPECT_EQ(WhoisPage(kAfrinicID, "1.2.3.4"), "");
+  EXPECT_EQ(WhoisPage(99, "1.2.3.4"), "");
+}
+
+TEST(CountryCodeTest, ParseCountryCode) {
+  uint16_t code = 0;
+  EXPECT_TRUE(ParseCountryCode("de", code));
+  EXPECT_EQ(code, Code("DE"));
+  EXPECT_TRUE(ParseCountryCode("uK", code));
+  EXPECT_EQ(code, Code("GB"));
+  EXPECT_TRUE(ParseCountryCode("--", code));  // kept as it is
+  EXPECT_EQ(code, Code("--"));
+  EXPECT_FALSE(ParseCountryCode("D", code));
+  EXPECT_FALSE(ParseCountryCode("DEU", code));
 }

@@ -1,49 +1,19 @@
 #include <random>
 
-#include "ipv4base/ipv4base.h"
-#include "ipv4base/ipv4writer.h"
-#include "streams/ZLibStream.h"
-#include "streams/bz2stream.h"
-#include "streams/stream.h"
-#include "testutil.h"
+#include "corrupt.h"
 #include "tools/tools.h"
 
 namespace {
 
-constexpr uint16_t Code(const char* Text) { return StrToCode(Text[0], Text[1]); }
-
-TIPv4Block MakeBlock(uint32_t Start, uint32_t Count, const char* Country, uint16_t Center,
-                     uint32_t Date = 0) {
-  TIPv4Block b;
-  b.StartIP = Start;
-  b.Count = Count;
-  b.CountryCode = Code(Country);
-  b.CenterID = Center;
-  b.Date = Date;
-  return b;
-}
-
-std::string Le32(int32_t V) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>((static_cast<uint32_t>(V) >> (8 * i)) & 255);
-  return s;
-}
-
-// Builds database files in a temporary folder and loads them.
-class LoaderTest : public testing::Test {
+class LoaderTest : public CorruptFileTest {
  protected:
+  using CorruptFileTest::Load;
   std::string Write(const std::string& Data) { return FDir.Write("country.ip4", Data); }
   void Load(const std::string& Data) { FDb.LoadFromFile(Write(Data)); }
-  std::string Invalid() const {
-    return "The file " + FDir.Path("country.ip4") + " is not valid or unknown IPv4 database file";
-  }
   std::string BinFile(const std::string& Body, TCompression C = cmNone,
                       const char* Date = "20030501") {
     return EncodeDatabaseFile(true, C, Date, Body);
   }
-
-  TTempDir FDir;
-  TIPv4Database FDb;
 };
 
 const std::vector<TIPv4Block> kBlocks = {
@@ -88,9 +58,9 @@ TEST_F(LoaderTest, TextBodyInEveryCompression) {
 
 TEST_F(LoaderTest, ExtraRegistriesAndCountriesStandBesideBuiltInOnes) {
   TNewCountry rs{Code("RS"), "Serbia", "Belgrade", "Europe", "Serbian Dinar", 6.6e6};
-  const std::string body = EncodeBinBody({{6, "AFRINIC"}}, {rs},
-                                         {MakeBlock(0x29000000, 256, "RS", 6),
-                                          MakeBlock(0x29000100, 256, "ZA", 6)});
+  const std::string body = EncodeBinBody(
+      {{kAfrinicID, "AFRINIC"}}, {rs},
+      {MakeBlock(0x29000000, 256, "RS", kAfrinicID), MakeBlock(0x29000100, 256, "ZA", kAfrinicID)});
   Load(BinFile(body, cmZLib));
   EXPECT_EQ(FDb.CenterCount(), 6);
   EXPECT_EQ(FDb.CountryCount(), 251);
@@ -112,23 +82,26 @@ TEST_F(LoaderTest, ZeroCountsLoadNothing) {
 }
 
 TEST_F(LoaderTest, HeaderChecks) {
-  const std::string good = BinFile(Le32(0) + Le32(0) + Le32(0));
-  EXPECT_THROW_MSG(Load(good.substr(0, 3)), EDatabaseError, Invalid());
-  // A file that ends inside the version or date fields is refused as well.
-  for (size_t n : {4, 8, 15}) EXPECT_THROW_MSG(Load(good.substr(0, n)), EDatabaseError, Invalid());
-  std::string bad = good;
-  bad.replace(0, 4, "ipdb");
-  EXPECT_THROW_MSG(Load(bad), EDatabaseError, Invalid());
-  bad = good;
-  bad[6] = '3';
-  EXPECT_THROW_MSG(Load(bad), EDatabaseError, Invalid());
-  bad = good;
-  bad[4] = '2';
-  EXPECT_THROW_MSG(Load(bad), EDatabaseError, Invalid());
-  bad = good;
-  bad[7] = '\xFF';  // reserved byte: anything goes
-  TIPv4Database db;
-  EXPECT_NO_THROW(db.LoadFromFile(Write(bad)));
+  const std::string empty = Le32(0) + Le32(0) + Le32(0);
+  // A file that ends inside the magic, the version or the date is refused.
+  for (size_t n : {3, 4, 8, 15}) {
+    MakeBin(empty);
+    Truncate(n);
+    EXPECT_EQ(Load(), Invalid()) << n;
+  }
+  const struct {
+    size_t offset;
+    char value;
+  } bad[] = {{0, 'i'}, {3, 'b'}, {4, '2'}, {5, '1'}, {6, '3'}, {6, '/'}};
+  for (const auto& b : bad) {
+    MakeBin(empty);
+    SetByte(b.offset, b.value);
+    TIPv4Database db;
+    EXPECT_EQ(Load(db), Invalid()) << b.offset << " " << b.value;
+  }
+  MakeBin(empty);
+  SetByte(7, '\xFF');  // reserved byte: anything goes
+  EXPECT_EQ(Load(), "");
 }
 
 TEST_F(LoaderTest, HeaderDates) {
@@ -136,7 +109,10 @@ TEST_F(LoaderTest, HeaderDates) {
   const struct {
     const char* date;
     double created;
-  } cases[] = {{"20030501", 37742}, {"20030229", -1}, {"00000101", -1}, {"20000229", 36585},
+  } cases[] = {{"20030501", 37742},
+               {"20030229", -1},
+               {"00000101", -1},
+               {"20000229", 36585},
                {"2003x501", -1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.date);
@@ -147,30 +123,55 @@ TEST_F(LoaderTest, HeaderDates) {
 }
 
 TEST_F(LoaderTest, LinkErrorsReachTheCaller) {
-  EXPECT_THROW_MSG(Load(BinFile(EncodeBinBody({}, {}, {MakeBlock(1, 1, "ZZ", 2)}))),
-                   EDatabaseError, "Unknown country code: ZZ");
+  EXPECT_THROW_MSG(Load(BinFile(EncodeBinBody({}, {}, {MakeBlock(1, 1, "ZZ", 2)}))), EDatabaseError,
+                   "Unknown country code: ZZ");
   TIPv4Database db;
-  EXPECT_THROW_MSG(db.LoadFromFile(Write(BinFile(EncodeBinBody({}, {}, {MakeBlock(1, 1, "US", 9)})))),
-                   EDatabaseError, "Unknown NIC code: 9");
+  EXPECT_THROW_MSG(
+      db.LoadFromFile(Write(BinFile(EncodeBinBody({}, {}, {MakeBlock(1, 1, "US", 9)})))),
+      EDatabaseError, "Unknown NIC code: 9");
 }
 
 TEST_F(LoaderTest, OpenErrorIsPassedOn) {
-  EXPECT_THROW_MSG(FDb.LoadFromFile(FDir.Path("missing.ip4")), EFOpenError,
-                   "Cannot open file \"" + FDir.Path("missing.ip4") + "\". No such file or directory");
+  EXPECT_THROW_MSG(
+      FDb.LoadFromFile(FDir.Path("missing.ip4")), EFOpenError,
+      "Cannot open file \"" + FDir.Path("missing.ip4") + "\". No such file or directory");
 }
 
 TEST_F(LoaderTest, TruncatedBinaryBodiesAreInvalid) {
   TNewCountry rs{Code("RS"), "Serbia", "", "", "", 0};
-  const std::string body = EncodeBinBody({{6, "AFRINIC"}}, {rs}, kBlocks);
+  const std::string body = EncodeBinBody({{kAfrinicID, "AFRINIC"}}, {rs}, kBlocks);
   // Every cut inside the body ends in a count or a record.
   for (size_t cut = 0; cut < body.size(); ++cut) {
     SCOPED_TRACE(cut);
     TIPv4Database db;
-    EXPECT_THROW_MSG(db.LoadFromFile(Write(BinFile(body.substr(0, cut), cmZLib))), EDatabaseError,
-                     Invalid());
+    MakeBin(body.substr(0, cut), cmZLib);
+    EXPECT_EQ(Load(db), Invalid());
     // No block is made from missing bytes: what was read is the real data.
     ASSERT_LT(db.BlockCount(), 5);
     for (int i = 0; i < db.BlockCount(); ++i) ASSERT_EQ(db.Blocks[i].StartIP, kBlocks[i].StartIP);
+  }
+}
+
+TEST_F(LoaderTest, ReadErrorsAtAnyPointReachTheCaller) {
+  // The disk fails somewhere in the body: the stream's own error comes out,
+  // whatever reads it, and no block is made from the bytes that never came.
+  TNewCountry rs{Code("RS"), "Serbia", "", "", "", 0};
+  const std::string bin = EncodeBinBody({{kAfrinicID, "AFRINIC"}}, {rs}, kBlocks);
+  std::string text;
+  for (const auto& b : kBlocks) text += EncodeTextLine(b, TextRegistryToken(b.CenterID)) + "\n";
+  for (TCompression c : {cmNone, cmZLib, cmBZip2}) {
+    for (bool binary : {true, false}) {
+      Make(binary, binary ? bin : text, c);
+      const int32_t stored = static_cast<int32_t>(Bytes().size()) - kHeaderSize;
+      for (int32_t n = 0; n < stored; n += 7) {
+        SCOPED_TRACE(std::string(1, static_cast<char>(c)) + (binary ? " bin " : " text ") +
+                     std::to_string(n));
+        FailReadAfter(n);
+        TIPv4Database db;
+        EXPECT_EQ(Load(db), kDiskError);
+        ASSERT_LT(db.BlockCount(), 5);
+      }
+    }
   }
 }
 
@@ -203,8 +204,13 @@ TEST_F(LoaderTest, CompressionErrorsArePassedOn) {
 }
 
 TEST_F(LoaderTest, BodyWithTrailingBytesStillLoads) {
-  Load(BinFile(EncodeBinBody({}, {}, kBlocks), cmZLib) + "trailing junk");
-  EXPECT_EQ(FDb.BlockCount(), 5);
+  for (TCompression c : {cmNone, cmZLib, cmBZip2}) {
+    TIPv4Database db;
+    MakeBin(EncodeBinBody({}, {}, kBlocks), c);
+    AppendJunk("trailing junk");
+    EXPECT_EQ(Load(db), "");
+    EXPECT_EQ(db.BlockCount(), 5);
+  }
 }
 
 TEST_F(LoaderTest, ProgressFiresOnChangeOnly) {
@@ -240,7 +246,7 @@ TEST_F(LoaderTest, FirstProgressAlwaysFires) {
 }
 
 TEST_F(LoaderTest, RecordReadersReadTheLayout) {
-  TMemoryStream s(EncodeBinBody({{7, "XNIC"}}, {}, {}).substr(4));
+  TMemoryStream s(EncodeBinBody({{7, "XNIC"}}, {}, {}).substr(4));  // a registry of its own
   TIPv4Center c;
   c.LoadFromStream(s);
   EXPECT_EQ(c.ID, 7);

@@ -22,15 +22,30 @@ TEST(ReadIntegerTest, AcceptedAndRefusedForms) {
     bool ok;
     int64_t value;
   } const cases[] = {
-      {"10", true, 10},       {"   10", true, 10},   {"+10", true, 10},
-      {"0x0A", true, 10},     {"0X0a", true, 10},   {"$0A", true, 10},
-      {"-0", true, 0},        {"-12", true, -12},   {"$FFFFFFFF", true, 4294967295},
-      {"9223372036854775807", true, INT64_MAX},     {"-9223372036854775808", true, INT64_MIN},
-      {"9223372036854775808", false, 0},            {"$8000000000000000", false, 0},
-      {"", false, 0},         {" ", false, 0},      {"10 ", false, 0},
-      {"1e1", false, 0},      {"+", false, 0},      {"$", false, 0},
-      {"0x", false, 0},       {"+-1", false, 0},    {"\t1", false, 0},
-      {"12a", false, 0},      {"- 1", false, 0},
+      {"10", true, 10},
+      {"   10", true, 10},
+      {"+10", true, 10},
+      {"0x0A", true, 10},
+      {"0X0a", true, 10},
+      {"$0A", true, 10},
+      {"-0", true, 0},
+      {"-12", true, -12},
+      {"$FFFFFFFF", true, 4294967295},
+      {"9223372036854775807", true, INT64_MAX},
+      {"-9223372036854775808", true, INT64_MIN},
+      {"9223372036854775808", false, 0},
+      {"$8000000000000000", false, 0},
+      {"", false, 0},
+      {" ", false, 0},
+      {"10 ", false, 0},
+      {"1e1", false, 0},
+      {"+", false, 0},
+      {"$", false, 0},
+      {"0x", false, 0},
+      {"+-1", false, 0},
+      {"\t1", false, 0},
+      {"12a", false, 0},
+      {"- 1", false, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -47,15 +62,24 @@ TEST(StrToIPTest, Table) {
     const char* text;
     uint32_t ip;
   } const cases[] = {
-      {"127.0.0.1", 0x7F000001},       {"0.0.0.0", 0},
-      {"255.255.255.254", 0xFFFFFFFE}, {"255.255.255.255", kFail},
-      {"1.2.3", kFail},                {"1..2.3", kFail},
-      {"1.2.3.", kFail},               {"", kFail},
-      {"a.b.c.d", kFail},              {"1.2.3.4 ", kFail},
-      {" 1.2.3.4", 0x01020304},        {"256.1.1.1", kFail},
-      {"4294967297.1.1.1", kFail},     {"1.2.3.4.5", 0x01020304},
-      {"10.1.2.3.x", 0x0A010203},      {"0x0A.$10.+1.-0", 0x0A100100},
-      {"-1.2.3.4", kFail},             {"1.2.3.4\n", kFail},
+      {"127.0.0.1", 0x7F000001},
+      {"0.0.0.0", 0},
+      {"255.255.255.254", 0xFFFFFFFE},
+      {"255.255.255.255", kFail},
+      {"1.2.3", kFail},
+      {"1..2.3", kFail},
+      {"1.2.3.", kFail},
+      {"", kFail},
+      {"a.b.c.d", kFail},
+      {"1.2.3.4 ", kFail},
+      {" 1.2.3.4", 0x01020304},
+      {"256.1.1.1", kFail},
+      {"4294967297.1.1.1", kFail},
+      {"1.2.3.4.5", 0x01020304},
+      {"10.1.2.3.x", 0x0A010203},
+      {"0x0A.$10.+1.-0", 0x0A100100},
+      {"-1.2.3.4", kFail},
+      {"1.2.3.4\n", kFail},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -103,8 +127,8 @@ TEST(AsTextTest, AlignedBlocksInEveryMode) {
     EXPECT_EQ(b.AsText(nmRange), c.range);
     EXPECT_EQ(b.AsText(nmCIDR), c.cidr);
     EXPECT_EQ(b.AsText(nmMask), c.mask);
-    EXPECT_EQ(b.AsText(7), c.range);
-    EXPECT_EQ(b.AsText(-1), c.range);
+    EXPECT_EQ(b.AsText(static_cast<TNotation>(7)), c.range);
+    EXPECT_EQ(b.AsText(static_cast<TNotation>(-1)), c.range);
     EXPECT_EQ(b.AsLines(nmCIDR), std::vector<std::string>{c.cidr});
   }
 }
@@ -191,4 +215,16 @@ TEST(CodeTest, CodeToStrSwapBytes) {
   const uint32_t little = net[0] | (net[1] << 8) | (net[2] << 16) | (uint32_t{net[3]} << 24);
   EXPECT_EQ(SwapBytes(little), 0x7F000001u);
   EXPECT_EQ(SwapBytes(0x11223344), 0x44332211u);
+}
+
+TEST(BlocksTextTest, OneLinePerPrefixAndAStopWhenAsked) {
+  const TIPv4Block a = Block("192.168.0.0", 768), b = Block("10.0.0.0", 256);
+  const std::vector<const TIPv4Block*> blocks = {&a, &b};
+  EXPECT_EQ(BlocksText(blocks, nmCIDR, "\r\n"),
+            "192.168.0.0/23\r\n192.168.2.0/24\r\n10.0.0.0/24\r\n");
+  EXPECT_EQ(BlocksText(blocks, nmRange, "\n"),
+            "192.168.0.0 - 192.168.2.255\n10.0.0.0 - 10.0.0.255\n");
+  EXPECT_EQ(BlocksText(blocks, nmMask, "\n", [](size_t I) { return I == 1; }),
+            "192.168.0.0 / 255.255.254.0\n192.168.2.0 / 255.255.255.0\n");
+  EXPECT_EQ(BlocksText({}, nmCIDR, "\n"), "");
 }

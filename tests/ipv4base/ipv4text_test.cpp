@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr uint16_t Code(const char* Text) { return StrToCode(Text[0], Text[1]); }
-
 // Parses Line into a fresh database; returns its blocks.
 std::vector<TIPv4Block> Parse(const std::string& Line) {
   TIPv4Database db;

@@ -1,7 +1,7 @@
-#include <zlib.h>
-
 #include <random>
 #include <string>
+
+#include <zlib.h>
 
 #include "streams/ZLibStream.h"
 #include "streams/bz2stream.h"
@@ -194,8 +194,7 @@ TEST(CompressTest, GZipAndConcatenatedBZip2RoundTrip) {
 TEST(FileStreamTest, OpenErrorsNameTheFile) {
   EXPECT_THROW_MSG(TFileStream("/nonexistent/x.ip4"), EFOpenError,
                    "Cannot open file \"/nonexistent/x.ip4\". No such file or directory");
-  EXPECT_THROW_MSG(TFileStream("/tmp"), EFOpenError,
-                   "Cannot open file \"/tmp\". Is a directory");
+  EXPECT_THROW_MSG(TFileStream("/tmp"), EFOpenError, "Cannot open file \"/tmp\". Is a directory");
 }
 
 TEST(FileStreamTest, ReadsStopAtTheSizeSeenAtOpening) {

@@ -1,6 +1,10 @@
 #include "tools/tools.h"
 
-#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "testutil.h"
+#include "tools/files.h"
+#include "tools/resolve.h"
 
 TEST(ToolsTest, YearIsLeap) {
   EXPECT_TRUE(YearIsLeap(2000));
@@ -42,8 +46,90 @@ TEST(ToolsTest, DecodeDayNumberInvertsEncodeOverWholeRange) {
   EXPECT_FALSE(DecodeDayNumber(-693594, y, m, d));
 }
 
-TEST(ToolsTest, JoinInt64) {
-  EXPECT_EQ(JoinInt64(0xFFFFFFFFu, 0), 0xFFFFFFFFLL);
-  EXPECT_EQ(JoinInt64(5, 1), 0x100000005LL);
-  EXPECT_EQ(JoinInt64(0, -1), static_cast<int64_t>(0xFFFFFFFF00000000ULL));
+TEST(ToolsTest, DayNumberTextAndAge) {
+  EXPECT_EQ(DayNumberText(EncodeDayNumber(2026, 6, 26)), "2026-06-26");
+  EXPECT_EQ(DayNumberText(0), "1899-12-30");
+  EXPECT_EQ(DayNumberText(-1), "unknown");  // an invalid header date
+  EXPECT_EQ(DayNumberText(3e9), "unknown");
+  auto day = [](int y, int m, int d) { return static_cast<double>(EncodeDayNumber(y, m, d)); };
+  EXPECT_FALSE(DatabaseIsOld(day(2026, 12, 1), 2026, 12, 7));
+  EXPECT_FALSE(DatabaseIsOld(day(2026, 11, 30), 2026, 12, 1));
+  EXPECT_TRUE(DatabaseIsOld(day(2026, 11, 30), 2026, 12, 2));
+  EXPECT_TRUE(DatabaseIsOld(day(2025, 12, 31), 2026, 1, 2));
+  EXPECT_FALSE(DatabaseIsOld(day(2025, 12, 31), 2026, 1, 1));
+  EXPECT_FALSE(DatabaseIsOld(day(2027, 1, 5), 2026, 12, 7));  // from the future
+  EXPECT_TRUE(DatabaseIsOld(-1, 2026, 5, 2));                 // invalid header date: 1899-12-29
+}
+
+TEST(ToolsTest, FinallyRunsOnEveryWayOut) {
+  int runs = 0;
+  {
+    const TFinally f([&] { ++runs; });
+  }
+  EXPECT_EQ(runs, 1);
+  try {
+    const TFinally f([&] { ++runs; });
+    throw EKeslError("x");
+  } catch (const EKeslError&) {
+  }
+  EXPECT_EQ(runs, 2);
+}
+
+TEST(FilesTest, ReplaceFileIsAllOrNothing) {
+  TTempDir dir;
+  const std::string path = dir.Write("db", "old");
+  EXPECT_EQ(ReplaceFile(path, "new"), "");
+  EXPECT_EQ(ReadWholeFile(path, 100), "new");
+  // Refused by the check: the old file stays and no temporary is left.
+  EXPECT_EQ(ReplaceFile(path, "bad",
+                        [](const std::string& Temp) { return ReadWholeFile(Temp, 100) != "bad"; }),
+            "the written file " + path + ".tmp was refused");
+  EXPECT_EQ(ReadWholeFile(path, 100), "new");
+  EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+  // A folder that cannot be written.
+  EXPECT_EQ(ReplaceFile(dir.Path("none/db"), "x"),
+            "cannot write " + dir.Path("none/db.tmp") + ": No such file or directory");
+}
+
+TEST(FilesTest, ReadWholeFileErrors) {
+  TTempDir dir;
+  EXPECT_THROW_MSG(ReadWholeFile(dir.Path("missing"), 10), EFOpenError,
+                   "Cannot read " + dir.Path("missing") + ": No such file or directory");
+  EXPECT_THROW_MSG(ReadWholeFile(dir.Dir(), 10), EFOpenError,
+                   "Cannot read " + dir.Dir() + ": Is a directory");
+  const std::string big = dir.Write("big", std::string(11, 'x'));
+  EXPECT_THROW_MSG(ReadWholeFile(big, 10), EReadError,
+                   "Cannot read " + big + ": larger than 10 bytes");
+  EXPECT_EQ(ReadWholeFile(big, 11), std::string(11, 'x'));
+}
+
+TEST(ResolveTest, NumbersFirstThenTheInstalledResolver) {
+  TFakeResolver fake;
+  fake.Addresses["host.example"] = 0x0A000001;
+  fake.Failures["sys.example"] = {EAI_SYSTEM, ResolverErrorText(EAI_SYSTEM, ENOENT)};
+  uint32_t ip = 0;
+  EXPECT_EQ(ResolveQuery("127.1", ip).Code, 0);
+  EXPECT_EQ(ip, 0x7F000001u);  // host byte order
+  EXPECT_EQ(ResolveQuery("0x7f.1", ip).Code, 0);
+  EXPECT_EQ(ip, 0x7F000001u);
+  EXPECT_TRUE(fake.Asked.empty());
+  std::vector<bool> waits;
+  EXPECT_EQ(ResolveQuery("host.example", ip, [&](bool W) { waits.push_back(W); }).Code, 0);
+  EXPECT_EQ(ip, 0x0A000001u);
+  EXPECT_EQ(waits, (std::vector<bool>{true, false}));
+  const TResolveResult unknown = ResolveQuery("nope.example", ip);
+  EXPECT_EQ(unknown.Code, EAI_NONAME);
+  EXPECT_EQ(unknown.Error, "Name or service not known");
+  EXPECT_EQ(ResolveQuery("sys.example", ip).Error, "No such file or directory");
+  EXPECT_EQ(ResolveQuery("255.255.255.255", ip).Code, EAI_NONAME);  // all ones is no number
+  EXPECT_EQ(fake.Asked, (std::vector<std::string>{"host.example", "nope.example", "sys.example",
+                                                  "255.255.255.255"}));
+}
+
+TEST(ResolveTest, SystemResolverRefusesZeroBytesWithoutAsking) {
+  uint32_t net = 0;
+  const TResolveResult r = SystemResolveHost(std::string("a\0b", 3), net);
+  EXPECT_EQ(r.Code, EAI_NONAME);
+  EXPECT_EQ(r.Error, TrimErrorText(gai_strerror(EAI_NONAME)));
+  EXPECT_EQ(TrimErrorText("Host not found. \r\n"), "Host not found");
 }

@@ -1,0 +1,86 @@
+// The database compiler behind kesl-mkdb: reads registry delegation files
+// and range files, checks the blocks, and writes the bodies of a database
+// file that LoadFromFile reads.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <iosfwd>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Which registry administers each /8 today, by IANA's IPv4 address space
+// registry; legacy /8s count for the registry that administers them.
+// Reserved and special-purpose space (local, private, loopback, multicast,
+// future use) is IANA's own.
+extern const std::array<uint16_t, 256> kSlash8Registry;
+
+// One block as read from an input, with where it came from.
+struct TInputBlock {
+  uint32_t Start = 0;
+  uint32_t Count = 0;
+  uint32_t Date = 0;
+  uint16_t Country = 0;
+  uint16_t Registry = 0;
+  uint32_t File = 0;
+  uint32_t Line = 0;
+};
+
+class TDatabaseCompiler {
+ public:
+  TDatabaseCompiler();
+
+  // Reads one input file, gzip- or bzip2-compressed or not, and detects its
+  // kind by content. EKeslError for unreadable, corrupt or unknown input.
+  void AddFile(const std::string& Path);
+  // The same for data in memory; Name is used in messages.
+  void AddData(const std::string& Name, std::string_view Data);
+  void AddDelegationText(const std::string& Name, std::string_view Text);
+  void AddRangeText(const std::string& Name, std::string_view Text);
+
+  // Sorts the blocks, drops exact duplicates and refuses overlaps with an
+  // EKeslError naming the first conflicting pair.
+  void Finish();
+
+  // Country names for codes outside the built-in table (UTF-8 JSON of
+  // iso-codes); missing names fall back to the code.
+  void LoadCountryNames(const std::string& IsoCodesJson);
+  void SetCountryNames(std::map<uint16_t, std::string> Names) { FNames = std::move(Names); }
+
+  // A binary body: only registries and countries the built-in tables lack.
+  std::string BinaryBody() const;
+  // A text body of delegation lines; EKeslError naming the registries and
+  // countries the text format cannot carry.
+  std::string TextBody() const;
+
+  // YYYYMMDD from --date, the inputs' version lines or their file dates.
+  std::string HeaderDate(const std::string& Given) const;
+
+  const std::vector<TInputBlock>& Blocks() const { return FBlocks; }
+  // Lines skipped, by reason.
+  const std::map<std::string, uint64_t>& Skipped() const { return FSkipped; }
+  uint64_t Duplicates() const { return FDuplicates; }
+  // Registries and countries that the output adds to the built-in ones.
+  std::vector<std::pair<uint16_t, std::string>> NewRegistries() const;
+  std::vector<uint16_t> NewCountries() const;
+  std::string RegistryName(uint16_t ID) const;
+  void SetProgress(std::ostream* Progress) { FProgress = Progress; }
+
+ private:
+  uint16_t RegistryID(std::string_view Name);
+  void Skip(const char* Reason) { ++FSkipped[Reason]; }
+  void Add(const TInputBlock& B);
+  void ShowProgress(const std::string& Name, uint64_t Lines, bool Done);
+
+  std::vector<TInputBlock> FBlocks;
+  std::vector<std::string> FFiles;
+  std::map<std::string, uint16_t> FNewRegistries;  // upper-case name -> ID, unknown ones
+  std::map<std::string, uint64_t> FSkipped;
+  std::map<uint16_t, std::string> FNames;  // Latin-1 country names
+  uint64_t FDuplicates = 0;
+  uint32_t FNewestVersionDate = 0;
+  int64_t FNewestFileTime = 0;
+  std::ostream* FProgress = nullptr;
+};

@@ -1,0 +1,29 @@
+// The layout of a country.ip4 file, as docs/country-ip4-format.md describes
+// it: the one place the loader and the writer take it from.
+#pragma once
+
+#include <cstdint>
+
+// The 16-byte header, never compressed.
+constexpr int kHeaderSize = 16;
+constexpr char kTextMagic[] = "IPDB";    // bytes 0-3: a text body follows
+constexpr char kBinaryMagic[] = "IPBB";  // bytes 0-3: a binary body follows
+constexpr int kMagicSize = 4;
+constexpr int kVersionOffset = 4;  // two version bytes, '1' '0'
+constexpr char kVersionMajor = '1';
+constexpr char kVersionMinor = '0';
+constexpr int kCompressionOffset = 6;
+constexpr int kDateOffset = 8;  // YYYYMMDD
+constexpr int kDateSize = 8;
+
+// The compression byte.
+enum TCompression : char { cmNone = '0', cmZLib = '1', cmBZip2 = '2' };
+
+// A binary body's block record: u32 start, u32 count, u32 date, u16
+// country code, u16 registry ID, all little-endian.
+constexpr int kBlockRecordSize = 16;
+
+// The largest number of records one section of a binary body, or one text
+// body, may hold: 4,194,304. Real databases hold well under half a million
+// blocks; a larger count marks a broken or hostile file.
+constexpr int32_t kMaxSectionCount = 1 << 22;

@@ -1,0 +1,49 @@
+// The Internet registries Kesl knows: their identifiers in database files,
+// their names, their tokens in delegation lines and their whois pages. This
+// is the one place that names them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+constexpr uint16_t kIanaID = 1;
+constexpr uint16_t kArinID = 2;
+constexpr uint16_t kRipeID = 3;
+constexpr uint16_t kApnicID = 4;
+constexpr uint16_t kLacnicID = 5;
+// Not built in: a database that has AFRINIC blocks carries this registry in
+// its registry section. Identifiers above it are handed out as new ones come.
+constexpr uint16_t kAfrinicID = 6;
+
+struct TRegistryInfo {
+  uint16_t ID;
+  std::string_view Name;       // as the database and the window show it
+  std::string_view Token;      // lower case, as in the registries' own files
+  std::string_view WhoisPage;  // the address is appended; empty for none
+  char Slash8Letter;           // its letter in the compiler's /8 table
+  bool BuiltIn;                // one of the registries a new database holds
+};
+
+// Every known registry, by ascending ID: the built-in ones first.
+inline constexpr TRegistryInfo kRegistries[] = {
+    {kIanaID, "IANA", "iana", "http://ws.arin.net/cgi-bin/whois.pl?queryinput=", '.', true},
+    {kArinID, "ARIN", "arin", "http://ws.arin.net/cgi-bin/whois.pl?queryinput=", 'A', true},
+    {kRipeID, "RIPE", "ripencc", "http://www.ripe.net/perl/whois?searchtext=", 'R', true},
+    {kApnicID, "APNIC", "apnic", "http://wq.apnic.net/apnic-bin/whois.pl?searchtext=", 'P', true},
+    {kLacnicID, "LACNIC", "lacnic", "http://lacnic.net/cgi-bin/lacnic/whois?qr=", 'L', true},
+    {kAfrinicID, "AFRINIC", "afrinic", "", 'F', false},
+};
+
+// The entry with that ID, or nullptr.
+const TRegistryInfo* RegistryByID(uint16_t ID);
+// The entry whose token matches Text, whatever its case, or nullptr. With
+// BuiltInOnly only the built-in registries are matched, as the text format
+// of the database knows no others.
+const TRegistryInfo* RegistryByToken(std::string_view Text, bool BuiltInOnly = false);
+// The entry whose name matches Text, whatever its case, or nullptr.
+const TRegistryInfo* RegistryByName(std::string_view Text);
+// The entry of a /8 table letter, or nullptr.
+const TRegistryInfo* RegistryByLetter(char Letter);
+// The whois page for an address of a registry; empty for one without.
+std::string WhoisPage(uint16_t ID, std::string_view Address);

@@ -1,0 +1,97 @@
+#include "tools/files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tools/errors.h"
+
+namespace {
+
+// Closes a descriptor on every way out.
+class TDescriptor {
+ public:
+  explicit TDescriptor(int Fd) : FFd(Fd) {}
+  TDescriptor(const TDescriptor&) = delete;
+  TDescriptor& operator=(const TDescriptor&) = delete;
+  ~TDescriptor() {
+    if (FFd >= 0) ::close(FFd);
+  }
+  int Get() const { return FFd; }
+  // Closes now; false when the system reports an error (a write it could
+  // not finish).
+  bool Close() {
+    const int fd = FFd;
+    FFd = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int FFd;
+};
+
+}  // namespace
+
+std::string ReadWholeFile(const std::string& Path, size_t MaxSize) {
+  TDescriptor fd(::open(Path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.Get() < 0) throw EFOpenError("Cannot read " + Path + ": " + std::strerror(errno));
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0)
+    throw EReadError("Cannot read " + Path + ": " + std::strerror(errno));
+  if (S_ISDIR(st.st_mode)) throw EFOpenError("Cannot read " + Path + ": " + std::strerror(EISDIR));
+  std::string data;
+  if (S_ISREG(st.st_mode)) data.reserve(std::min<size_t>(static_cast<size_t>(st.st_size), MaxSize));
+  char buf[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd.Get(), buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw EReadError("Cannot read " + Path + ": " + std::strerror(errno));
+    }
+    if (n == 0) break;
+    if (data.size() + static_cast<size_t>(n) > MaxSize) {
+      throw EReadError("Cannot read " + Path + ": larger than " + std::to_string(MaxSize) +
+                       " bytes");
+    }
+    data.append(buf, static_cast<size_t>(n));
+  }
+  return data;
+}
+
+std::string ReplaceFile(const std::string& Path, std::string_view Data,
+                        const std::function<bool(const std::string& Temp)>& Check) {
+  const std::string temp = Path + ".tmp";
+  auto fail = [&](const std::string& Why) {
+    ::unlink(temp.c_str());
+    return Why;
+  };
+  TDescriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (fd.Get() < 0) return "cannot write " + temp + ": " + std::strerror(errno);
+  for (size_t done = 0; done < Data.size();) {
+    const ssize_t n = ::write(fd.Get(), Data.data() + done, Data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return fail("cannot write " + temp + ": " + std::strerror(n < 0 ? errno : ENOSPC));
+    done += static_cast<size_t>(n);
+  }
+  if (::fsync(fd.Get()) != 0 || !fd.Close()) {
+    return fail("cannot write " + temp + ": " + std::strerror(errno));
+  }
+  if (Check && !Check(temp)) return fail("the written file " + temp + " was refused");
+  if (::rename(temp.c_str(), Path.c_str()) != 0) {
+    return fail("cannot write " + Path + ": " + std::strerror(errno));
+  }
+  return {};
+}
+
+std::string ExecutableDir() {
+  char path[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return "./";
+  std::string p(path, static_cast<size_t>(n));
+  return p.substr(0, p.rfind('/') + 1);
+}
