@@ -44,6 +44,11 @@ const char kUsage[] =
     "Exit status: 0 every query located, 1 some address in no block or not\n"
     "resolved, 2 usage error, 3 the database did not load.\n";
 
+// No address or host name is longer than 253 characters.
+constexpr size_t kMaxQuery = 253;
+constexpr size_t kMaxLine = 4096;
+static_assert(kMaxLine > kMaxQuery);
+
 bool AllDigitsAndDots(const std::string& Text) {
   return !Text.empty() && std::all_of(Text.begin(), Text.end(),
                                       [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
@@ -60,6 +65,11 @@ class TAnswerWriter {
 
   // Answers one query; returns false when it was not located.
   bool Answer(const std::string& Query) {
+    if (Query.size() > kMaxQuery) {
+      // Shown cut, so that one hostile line cannot flood the output either.
+      Error(Query.substr(0, kMaxQuery) + "...", "Longer than any address or host name");
+      return false;
+    }
     uint32_t net = 0, ip = 0;
     // Digits and dots that do not form an address are no host name either:
     // answering them needs no resolver.
@@ -129,6 +139,26 @@ class TAnswerWriter {
   std::string FBuf;
   std::unordered_map<const TIPv4Country*, std::string> FNames;
 };
+
+// Reads the next line of In without its LF; false at the end of the input.
+// At most Max bytes of a line are kept and Cut tells whether there were
+// more: the rest is read past in bounded memory, so a line without an end
+// cannot fill memory.
+bool ReadLine(std::istream& In, std::string& Line, size_t Max, bool& Cut) {
+  Line.clear();
+  Cut = false;
+  std::streambuf* buf = In.rdbuf();
+  int c = buf->sbumpc();
+  if (c == std::char_traits<char>::eof()) return false;
+  for (; c != std::char_traits<char>::eof() && c != '\n'; c = buf->sbumpc()) {
+    if (Line.size() < Max) {
+      Line += static_cast<char>(c);
+    } else {
+      Cut = true;
+    }
+  }
+  return true;
+}
 
 bool TrimLine(std::string& Line) {
   size_t b = 0, e = Line.size();
@@ -201,8 +231,12 @@ int LookupMain(const std::vector<std::string>& Args, std::istream& In, std::ostr
   TAnswerWriter writer(db, static_cast<TNotation>(notation), Out);
   if (fromStdin) {
     std::string line;
-    while (std::getline(In, line)) {
-      if (TrimLine(line)) all &= writer.Answer(line);
+    // Room for the blanks around a query; anything longer is answered as
+    // too long without being held whole.
+    bool cut = false;
+    while (ReadLine(In, line, kMaxLine, cut)) {
+      // A cut line is too long whatever its blanks: it keeps kMaxLine bytes.
+      if (cut || TrimLine(line)) all &= writer.Answer(line);
     }
   } else {
     for (const std::string& q : queries) all &= writer.Answer(q);

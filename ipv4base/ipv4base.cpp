@@ -104,17 +104,20 @@ void TIPv4Database::AddCountry(const std::string& CodeText, const std::string& N
 int TIPv4Database::FindBlock(uint32_t IP) const {
   const size_t count = Blocks.size();
   if (count == 0) return -1;
-  if (FSpans.size() != count) {
+  if (FIndexed != count) {
     // Not linked yet: search the blocks themselves, which must be sorted.
+    // Blocks that hold nothing (Count 0) are passed over, as in the index.
     auto it = std::upper_bound(Blocks.begin(), Blocks.end(), IP,
                                [](uint32_t ip, const TIPv4Block& b) { return ip < b.StartIP; });
+    while (it != Blocks.begin() && (it - 1)->Count == 0) --it;
     if (it == Blocks.begin()) return -1;
     const TIPv4Block& b = *(it - 1);
     return IP - b.StartIP < b.Count ? static_cast<int>(it - Blocks.begin()) - 1 : -1;
   }
+  if (FSpans.empty()) return -1;
   // Branch-free search for the last start at or below IP.
   const TSpan* base = FSpans.data();
-  size_t n = count;
+  size_t n = FSpans.size();
   while (n > 1) {
     const size_t half = n / 2;
     // Both places the next probe can fall on are fetched while this one is
@@ -125,9 +128,13 @@ int TIPv4Database::FindBlock(uint32_t IP) const {
     base = base[half].Start <= IP ? base + half : base;
     n -= half;
   }
-  // Unsigned distance: false below the start, past the end, and for Count 0;
-  // a block that runs past 255.255.255.255 holds everything up to there.
-  return IP - base->Start < base->Count ? static_cast<int>(base - FSpans.data()) : -1;
+  // The search stops on the first span when every start lies above IP, so
+  // the start is compared too: the unsigned distance alone would wrap round
+  // for a first block that runs past 255.255.255.255. A block that does so
+  // holds everything from its start up to there.
+  if (IP < base->Start || IP - base->Start >= base->Count) return -1;
+  const size_t span = static_cast<size_t>(base - FSpans.data());
+  return static_cast<int>(FSpanBlock.empty() ? span : FSpanBlock[span]);
 }
 
 int TIPv4Database::FindCenter(uint16_t ID) const {
@@ -158,6 +165,7 @@ void TIPv4Database::AppendBlock(const TIPv4Block& Block) {
     ++FInOrder;
   }
   Blocks.push_back(Block);
+  FIndexed = SIZE_MAX;
 }
 
 void TIPv4Database::SortAndLink() { SortAndLink(false); }
@@ -191,10 +199,23 @@ void TIPv4Database::SortAndLink(bool KnownSorted) {
   }
   for (size_t i = 0; i < Countries.size(); ++i) Countries[i]->Blocks.reserve(countryBlocks[i]);
   for (size_t i = 0; i < Centers.size(); ++i) Centers[i]->Blocks.reserve(centerBlocks[i]);
-  FSpans.resize(Blocks.size());
-  TSpan* span = FSpans.data();
-  for (TIPv4Block& block : Blocks) {
-    *span++ = {block.StartIP, block.Count};
+  // The search index leaves out blocks that hold nothing, so that a Count 0
+  // block never hides the block before it that holds an address. Real data
+  // has none; then span and block indexes are the same and no map is kept.
+  FSpans.clear();
+  FSpanBlock.clear();
+  FSpans.reserve(Blocks.size());
+  bool empties = false;
+  for (size_t i = 0; i < Blocks.size(); ++i) {
+    TIPv4Block& block = Blocks[i];
+    if (block.Count != 0) {
+      FSpans.push_back({block.StartIP, block.Count});
+      if (empties) FSpanBlock.push_back(static_cast<uint32_t>(i));
+    } else if (!empties) {
+      empties = true;
+      FSpanBlock.resize(FSpans.size());
+      for (size_t k = 0; k < FSpans.size(); ++k) FSpanBlock[k] = static_cast<uint32_t>(k);
+    }
     TIPv4Country* country = Countries[static_cast<size_t>(countryOf[block.CountryCode])].get();
     TIPv4Center* center = Centers[static_cast<size_t>(centerOf[block.CenterID])].get();
     block.Country = country;
@@ -202,4 +223,5 @@ void TIPv4Database::SortAndLink(bool KnownSorted) {
     country->Blocks.push_back(&block);
     center->Blocks.push_back(&block);
   }
+  FIndexed = Blocks.size();
 }

@@ -171,8 +171,13 @@ class TIPv4Database {
     uint32_t Start;
     uint32_t Count;
   };
-  std::string FFileName;      // of the load in progress, for messages
-  std::vector<TSpan> FSpans;  // one per block, for FindBlock
+  std::string FFileName;  // of the load in progress, for messages
+  // The search index: one span per block that holds addresses, the block
+  // index of each span (empty when they are the same), and how many blocks
+  // there were when it was made (SIZE_MAX: none made).
+  std::vector<TSpan> FSpans;
+  std::vector<uint32_t> FSpanBlock;
+  size_t FIndexed = SIZE_MAX;
   // During a load: Blocks[0 .. FInOrder) arrived in order (SIZE_MAX: unknown).
   size_t FInOrder = SIZE_MAX;
 };

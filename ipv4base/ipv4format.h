@@ -27,3 +27,6 @@ constexpr int kBlockRecordSize = 16;
 // body, may hold: 4,194,304. Real databases hold well under half a million
 // blocks; a larger count marks a broken or hostile file.
 constexpr int32_t kMaxSectionCount = 1 << 22;
+// The registry and country sections are keyed by 16-bit values: no more than
+// 65,536 records each.
+constexpr int32_t kMaxKeyedCount = 1 << 16;

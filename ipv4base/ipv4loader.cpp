@@ -97,19 +97,24 @@ void TIPv4Block::LoadFromStream(TStream& Stream) {
 }
 
 void TIPv4Database::InvalidFile() const {
+  if (FFileName.empty()) throw EDatabaseError("The data is not a valid IPv4 database body");
   throw EDatabaseError("The file " + FFileName + " is not valid or unknown IPv4 database file");
 }
 
 void TIPv4Database::LoadFromBinStream(TStream& Stream) {
-  auto sectionCount = [&] {
+  // A count below zero or above its section's bound marks a broken or
+  // hostile file, not an empty section.
+  auto sectionCount = [&](int32_t Bound) {
     const int32_t n = ReadCount(Stream);
-    if (n > kMaxSectionCount) InvalidFile();
-    return std::max(n, 0);
+    if (n < 0 || n > Bound) InvalidFile();
+    return n;
   };
   // Registries and countries: one record at a time, each its own object.
+  // Their keys are 16 bits wide, so no more than 65,536 can mean anything;
+  // a country costs some 200 bytes in memory against 14 on disk.
   auto readRecords = [&](auto& List) {
     using TItem = typename std::decay_t<decltype(List)>::value_type::element_type;
-    const int32_t count = sectionCount();
+    const int32_t count = sectionCount(kMaxKeyedCount);
     List.reserve(List.size() + static_cast<size_t>(std::min(count, kMaxReserve)));
     for (int32_t i = 0; i < count; ++i) {
       auto item = std::make_unique<TItem>();
@@ -121,7 +126,7 @@ void TIPv4Database::LoadFromBinStream(TStream& Stream) {
   readRecords(Countries);
   // Blocks come in runs of whole records read at once: one adapter call
   // per run instead of five per record.
-  const int32_t n = sectionCount();
+  const int32_t n = sectionCount(kMaxSectionCount);
   Blocks.reserve(Blocks.size() + static_cast<size_t>(std::min(n, kMaxReserve)));
   constexpr int32_t kRun = 4096;
   std::unique_ptr<unsigned char[]> run(new unsigned char[kRun * kBlockRecordSize]);
@@ -149,6 +154,7 @@ void TIPv4Database::DoProgress() {
 
 void TIPv4Database::LoadFromFile(const std::string& FileName) {
   FFileName = FileName;
+  const TFinally noFile([this] { FFileName.clear(); });
   TFileStream file(FileName);
   unsigned char header[kHeaderSize];
   // A file that ends inside the header is as invalid as a wrong magic.

@@ -10,6 +10,19 @@ bash scripts/setup.sh clang libfuzzer-14-dev libclang-rt-14-dev
 bash scripts/build.sh build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DKESL_FUZZ=ON -DKESL_BUILD_GUI=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo
 dir=build-fuzz/fuzz
+# Fuzzing is blind without coverage feedback from the code under test, and
+# finds little without the sanitizers in it: refuse a build whose core lacks
+# either.
+for lib in build-fuzz/libkesl_ipv4base.a build-fuzz/libkesl_streams.a build-fuzz/libkesl_cli.a; do
+  if ! nm "$lib" 2>/dev/null | grep -q __sanitizer_cov; then
+    echo "fuzz: $lib carries no coverage instrumentation; the fuzzers would run blind" >&2
+    exit 1
+  fi
+  if ! nm "$lib" 2>/dev/null | grep -q __asan_; then
+    echo "fuzz: $lib is not built with AddressSanitizer" >&2
+    exit 1
+  fi
+done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$dir/kesl_fuzz_seeds" "$work/seeds"
@@ -20,7 +33,8 @@ run() {
   cp "$work/seeds/$t/"* "$work/corpus/$t/"
   if "$dir/kesl_fuzz_$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="$work/crash-$t-" "$work/corpus/$t" > "$work/$t.log" 2>&1; then
-    echo "fuzz $t: $(grep -m1 -o 'number_of_executed_units: [0-9]*' "$work/$t.log" | cut -d' ' -f2) runs, no crash"
+    echo "fuzz $t: $(grep -m1 -o 'number_of_executed_units: [0-9]*' "$work/$t.log" | cut -d' ' -f2) runs," \
+      "$(grep -o 'cov: [0-9]* ft: [0-9]*' "$work/$t.log" | tail -1), no crash"
   else
     echo "fuzz $t: FAILED"
     tail -60 "$work/$t.log"

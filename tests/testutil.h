@@ -4,9 +4,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <netdb.h>
 #include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -92,3 +95,49 @@ class TFakeResolver {
  private:
   THostResolver FOld;
 };
+
+// What a piece of work did in a process of its own: its text result and the
+// resident memory it added at its peak.
+struct TChildRun {
+  std::string Result;
+  double PeakMB = 0;
+  bool Crashed = true;
+};
+
+// Runs Body in a forked child, so that its peak memory is its own and a
+// crash or an exit does not end the test.
+inline TChildRun RunInChild(const std::function<std::string()>& Body) {
+  auto residentMB = [] {
+    long pages = 0, resident = 0;
+    std::ifstream("/proc/self/statm") >> pages >> resident;
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
+  };
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    const double before = residentMB();
+    const std::string result = Body();
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    const std::string out =
+        std::to_string(static_cast<double>(ru.ru_maxrss) / 1024.0 - before) + "\n" + result;
+    if (write(fds[1], out.data(), out.size()) < 0) _exit(2);
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string out;
+  char buf[4096];
+  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  TChildRun run;
+  const size_t eol = out.find('\n');
+  run.Crashed = !WIFEXITED(status) || WEXITSTATUS(status) != 0 || eol == std::string::npos;
+  if (run.Crashed) return run;
+  run.PeakMB = std::stod(out.substr(0, eol));
+  run.Result = out.substr(eol + 1);
+  return run;
+}

@@ -1,5 +1,6 @@
 #include "cli/lookup.h"
 
+#include <cstring>
 #include <sstream>
 
 #include "ipv4base/ipv4writer.h"
@@ -127,4 +128,65 @@ TEST_F(LookupTest, InfoUsageAndLoadFailures) {
   FDb = FDir.Path("missing.ip4");
   EXPECT_EQ(Run({"1.0.0.1"}), 3);
   EXPECT_EQ(FErr.str(), "Cannot open file \"" + FDb + "\". No such file or directory\n");
+}
+
+TEST_F(LookupTest, OverlongQueriesAreAnsweredWithoutBeingHeld) {
+  // Within the bound a query is read as usual; past it, the answer is an
+  // error whose query is cut, and the next line is answered as usual.
+  const std::string name = std::string(249, 'a') + ".com";  // 253 characters
+  FResolver.Addresses[name] = StrToIP("8.8.8.8");
+  EXPECT_EQ(Run({"--stdin"}, "  " + name + "  \n" + std::string(10 << 20, 'b') + "\n8.8.8.8\n"), 1);
+  std::istringstream lines(FOut.str());
+  std::string line;
+  ASSERT_TRUE(std::getline(lines, line));
+  EXPECT_EQ(line.substr(0, 262), name + "\t8.8.8.8\t");
+  ASSERT_TRUE(std::getline(lines, line));
+  EXPECT_EQ(line, std::string(253, 'b') + "...\terror\tLonger than any address or host name");
+  ASSERT_TRUE(std::getline(lines, line));
+  EXPECT_EQ(line.substr(0, 16), "8.8.8.8\t8.8.8.8\t");
+  EXPECT_EQ(FResolver.Asked, std::vector<std::string>{name});
+  // Blanks do not save a line that is too long: it is not trimmed to fit.
+  EXPECT_EQ(Run({"--stdin"}, "8.8.8.8" + std::string(5000, ' ') + "x\n"), 1);
+  EXPECT_EQ(FOut.str().find("...\terror\tLonger than any address or host name\n"), 253u);
+  EXPECT_EQ(Run({std::string(254, 'c')}), 1);
+  EXPECT_EQ(FOut.str(),
+            std::string(253, 'c') + "...\terror\tLonger than any address or host name\n");
+}
+
+TEST_F(LookupTest, GigabyteLineWithoutAnEndInBoundedMemory) {
+  // A stream that yields a gigabyte of one line and no line end, made as it
+  // is read; the program's own memory must not follow it.
+  class TEndless : public std::streambuf {
+   public:
+    explicit TEndless(uint64_t Size) : FLeft(Size) {}
+
+   protected:
+    int_type underflow() override {
+      if (FLeft == 0) return traits_type::eof();
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(FLeft, sizeof FBuf));
+      std::memset(FBuf, 'x', n);
+      FLeft -= n;
+      setg(FBuf, FBuf, FBuf + n);
+      return traits_type::to_int_type(FBuf[0]);
+    }
+
+   private:
+    char FBuf[1 << 16];
+    uint64_t FLeft;
+  };
+  const TChildRun run = RunInChild([&] {
+    TEndless endless(uint64_t{1} << 30);
+    std::istream in(&endless);
+    std::ostringstream out, err;
+    const int rc = LookupMain({"--db", FDb, "--stdin"}, in, out, err);
+    return std::to_string(rc) + " " + std::to_string(out.str().size());
+  });
+  ASSERT_FALSE(run.Crashed);
+  std::printf("  one 1 GB line: peak %.1f MB added\n", run.PeakMB);
+  // Exit 1 and one error line of the cut query.
+  EXPECT_EQ(
+      run.Result,
+      "1 " + std::to_string(
+                 253 + std::string("...\terror\tLonger than any address or host name\n").size()));
+  EXPECT_LT(run.PeakMB, 32);
 }

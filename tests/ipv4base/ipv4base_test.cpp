@@ -119,11 +119,43 @@ TEST(TIPv4DatabaseTest, FindBlockAtBlockEdges) {
 }
 
 TEST(TIPv4DatabaseTest, ZeroCountBlocksHoldNothing) {
-  TIPv4Database db;
-  db.Blocks = {MakeBlock(0x0A000000, 0), MakeBlock(0x0A000000, 256), MakeBlock(0x0B000000, 0)};
-  db.SortAndLink();
-  EXPECT_EQ(db.BlockAt(db.FindBlock(0x0A000005))->Count, 256u);
-  EXPECT_EQ(db.FindBlock(0x0B000000), -1);
+  for (bool linked : {false, true}) {
+    SCOPED_TRACE(linked);
+    TIPv4Database db;
+    db.Blocks = {MakeBlock(0x0A000000, 0), MakeBlock(0x0A000000, 256), MakeBlock(0x0B000000, 0)};
+    if (linked) db.SortAndLink();
+    EXPECT_EQ(db.BlockAt(db.FindBlock(0x0A000005))->Count, 256u);
+    EXPECT_EQ(db.FindBlock(0x0B000000), -1);
+    // An empty block inside another one does not hide it.
+    db.Blocks = {MakeBlock(0x0A000000, 512), MakeBlock(0x0A000100, 0), MakeBlock(0x0C000000, 1)};
+    if (linked) db.SortAndLink();
+    EXPECT_EQ(db.FindBlock(0x0A000105), 0);
+    EXPECT_EQ(db.FindBlock(0x0A0001FF), 0);
+    EXPECT_EQ(db.FindBlock(0x0A000200), -1);
+    EXPECT_EQ(db.FindBlock(0x0C000000), 2);
+  }
+}
+
+TEST(TIPv4DatabaseTest, BlockRunningPastTheTopHoldsNothingBelowItsStart) {
+  // 255.255.255.0 with Count 512: the lowest block, and it runs past
+  // 255.255.255.255. Nothing below its start is in it.
+  for (bool linked : {false, true}) {
+    SCOPED_TRACE(linked);
+    TIPv4Database db;
+    db.Blocks = {MakeBlock(0xFFFFFF00, 512)};
+    if (linked) db.SortAndLink();
+    EXPECT_EQ(db.FindBlock(0xFFFFFF00), 0);
+    EXPECT_EQ(db.FindBlock(0xFFFFFFFF), 0);
+    EXPECT_EQ(db.FindBlock(0xFFFFFEFF), -1);
+    EXPECT_EQ(db.FindBlock(0x00000005), -1);
+    EXPECT_EQ(db.FindBlock(0), -1);
+    // Below a lowest block that does not wrap.
+    db.Blocks = {MakeBlock(0x0A000000, 256), MakeBlock(0xFFFFFF00, 512)};
+    if (linked) db.SortAndLink();
+    EXPECT_EQ(db.FindBlock(0x09FFFFFF), -1);
+    EXPECT_EQ(db.FindBlock(0x00000005), -1);
+    EXPECT_EQ(db.FindBlock(0xFFFFFFFF), 1);
+  }
 }
 
 TEST(TIPv4DatabaseTest, LinkErrorsNameTheCodes) {

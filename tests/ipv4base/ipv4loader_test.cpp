@@ -176,23 +176,30 @@ TEST_F(LoaderTest, ReadErrorsAtAnyPointReachTheCaller) {
 }
 
 TEST_F(LoaderTest, HostileSectionCounts) {
-  for (int32_t count : {-1, INT32_MIN, kMaxSectionCount + 1, INT32_MAX}) {
-    SCOPED_TRACE(count);
-    for (int section = 0; section < 3; ++section) {
+  // A negative count is as broken as one past its section's bound, whatever
+  // records follow it.
+  const std::string records = EncodeBinBody({}, {}, kBlocks).substr(12);
+  for (int section = 0; section < 3; ++section) {
+    const int32_t bound = section < 2 ? kMaxKeyedCount : kMaxSectionCount;
+    for (int64_t count :
+         {int64_t{-1}, int64_t{INT32_MIN}, int64_t{bound} + 1, int64_t{INT32_MAX}}) {
+      SCOPED_TRACE(std::to_string(section) + " " + std::to_string(count));
       std::string body;
       for (int s = 0; s < 3; ++s) body += Le32(s == section ? count : 0);
       TIPv4Database db;
-      if (count < 0) {
-        // Negative counts read no records, as before.
-        EXPECT_NO_THROW(db.LoadFromFile(Write(BinFile(body))));
-      } else {
-        EXPECT_THROW_MSG(db.LoadFromFile(Write(BinFile(body))), EDatabaseError, Invalid());
-      }
+      MakeBin(body + records);
+      EXPECT_EQ(Load(db), Invalid());
+      EXPECT_EQ(db.BlockCount(), 0);
     }
   }
   // A count within the bound but with no records behind it fails quickly.
-  EXPECT_THROW_MSG(Load(BinFile(Le32(0) + Le32(0) + Le32(kMaxSectionCount))), EDatabaseError,
-                   Invalid());
+  MakeBin(Le32(0) + Le32(0) + Le32(kMaxSectionCount));
+  EXPECT_EQ(Load(), Invalid());
+  // Read straight from a stream, with no file being loaded, the message
+  // names none.
+  TMemoryStream stream(Le32(-1));
+  EXPECT_THROW_MSG(FDb.LoadFromBinStream(stream), EDatabaseError,
+                   "The data is not a valid IPv4 database body");
 }
 
 TEST_F(LoaderTest, CompressionErrorsArePassedOn) {
