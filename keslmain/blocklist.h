@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include <QAbstractListModel>
@@ -27,15 +28,22 @@ class TBlockListModel : public QAbstractListModel {
   void Append(TIPv4Block* Block) { FPending.push_back(Block); }
   void Publish();
   TIPv4Block* BlockAt(int Row) const;
+  // The longest row text in the current notation (empty for no rows), so
+  // that every row is as wide as the widest and the list scrolls sideways.
+  const QString& WidestText() const;
   int Count() const { return static_cast<int>(FRows.size()); }
   // Notation of the rows' text; values outside the three write ranges.
-  void SetNotation(TNotation Notation) { FNotation = Notation; }
+  void SetNotation(TNotation Notation) {
+    FNotation = Notation;
+    FWidest.reset();
+  }
   TNotation Notation() const { return FNotation; }
 
  private:
   std::vector<TIPv4Block*> FRows;
   std::vector<TIPv4Block*> FPending;
   TNotation FNotation = nmRange;
+  mutable std::optional<QString> FWidest;  // made when asked, after each change
 };
 
 // Paints a row: its text 2 pixels right of the row's left edge, in the list's
@@ -44,14 +52,16 @@ class TBlockRowDelegate : public QStyledItemDelegate {
  public:
   using TDraw = std::function<void(int Index, const QRect& Rect, QPainter& Painter, bool Selected,
                                    bool Focused)>;
-  TBlockRowDelegate(QObject* Parent, int RowHeight)
-      : QStyledItemDelegate(Parent), FRowHeight(RowHeight) {}
+  // Rows are RowHeight high and as wide as Model's widest text.
+  TBlockRowDelegate(QObject* Parent, const TBlockListModel& Model, int RowHeight)
+      : QStyledItemDelegate(Parent), FModel(Model), FRowHeight(RowHeight) {}
   void SetDraw(TDraw Draw) { FDraw = std::move(Draw); }
   void paint(QPainter* Painter, const QStyleOptionViewItem& Option,
              const QModelIndex& Index) const override;
   QSize sizeHint(const QStyleOptionViewItem& Option, const QModelIndex& Index) const override;
 
  private:
+  const TBlockListModel& FModel;
   int FRowHeight;
   TDraw FDraw;
 };

@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -13,7 +14,6 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
-#include <QShortcut>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 #include <QTimer>
@@ -134,7 +134,7 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
   ListBox->setUniformItemSizes(true);
   ListBox->setEditTriggers(QAbstractItemView::NoEditTriggers);
   const int rowHeight = std::max(Scaled(14), ListBox->fontMetrics().height() + 1);
-  auto* delegate = new TBlockRowDelegate(ListBox, rowHeight);
+  auto* delegate = new TBlockRowDelegate(ListBox, *FModel, rowHeight);
   delegate->SetDraw(
       [this](int Index, const QRect& Rect, QPainter& Painter, bool Selected, bool Focused) {
         ListBoxDrawItem(Index, Rect, Painter, Selected, Focused);
@@ -166,6 +166,17 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
     }
   });
   connect(SelectMenuItem, &QAction::triggered, this, [this] { SelectMenuItemClick(); });
+  // The shortcuts work while their item is available: the actions follow
+  // the rows and the selection, not only the last popup. Where one is not
+  // available, the list's own handling of the key is kept from it too.
+  PopupMenuPopup();
+  connect(ListBox->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this] { PopupMenuPopup(); });
+  for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved}) {
+    connect(FModel, signal, this, [this] { PopupMenuPopup(); });
+  }
+  connect(FModel, &QAbstractItemModel::modelReset, this, [this] { PopupMenuPopup(); });
+  ListBox->installEventFilter(this);
 
   Timer = new QTimer(this);
   Timer->setObjectName(QStringLiteral("Timer"));
@@ -179,18 +190,41 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
   connect(MaskBox, &QComboBox::currentIndexChanged, this, [this] { MaskBoxChange(); });
   connect(WhoisButton, &QPushButton::clicked, this, [this] { WhoisButtonClick(); });
 
-  // Enter locates (the default button), Esc closes (the cancel button).
-  for (auto key : {Qt::Key_Return, Qt::Key_Enter}) {
-    connect(new QShortcut(QKeySequence(key), this), &QShortcut::activated, this, [this] {
-      if (StartButton->isEnabled()) StartButtonClick();
-    });
-  }
-  connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, [this] {
-    if (CloseButton->isEnabled()) CloseButtonClick();
-  });
-
   FormCreate();
   IPEdit->setFocus();
+  // The first keystroke replaces the example address.
+  IPEdit->selectAll();
+}
+
+void TKeslMainForm::keyPressEvent(QKeyEvent* Event) {
+  // Keys that no control took come here, the way a dialog's default and
+  // cancel buttons get them: Enter locates and Esc closes. A button with the
+  // focus takes its own Enter. An open drop-down list keeps both keys: it
+  // is a window of its own, so they never reach this one.
+  const bool plain = (Event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+  if (plain && (Event->key() == Qt::Key_Return || Event->key() == Qt::Key_Enter)) {
+    if (auto* button = qobject_cast<QAbstractButton*>(focusWidget())) {
+      if (button->isEnabled()) button->click();
+    } else if (StartButton->isEnabled()) {
+      StartButtonClick();
+    }
+    return;
+  }
+  if (plain && Event->key() == Qt::Key_Escape) {
+    if (CloseButton->isEnabled()) CloseButtonClick();
+    return;
+  }
+  TUtilMainForm::keyPressEvent(Event);
+}
+
+bool TKeslMainForm::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Watched == ListBox && Event->type() == QEvent::KeyPress) {
+    // Copy and Select All come only from the actions: with an action
+    // unavailable the list would otherwise copy its current row itself.
+    const auto* key = static_cast<QKeyEvent*>(Event);
+    if (key->matches(QKeySequence::Copy) || key->matches(QKeySequence::SelectAll)) return true;
+  }
+  return TUtilMainForm::eventFilter(Watched, Event);
 }
 
 TKeslMainForm::~TKeslMainForm() {
@@ -382,6 +416,10 @@ void TKeslMainForm::CountryBoxChange() { BoxChange(CountryBox); }
 
 void TKeslMainForm::MaskBoxChange() {
   FModel->SetNotation(static_cast<TNotation>(MaskBox->currentIndex()));
+  // Rows take the width of the new widest text; the current row, which a
+  // scroll bar may now cover, is kept in view.
+  ListBox->doItemsLayout();
+  if (ListBox->currentIndex().isValid()) ListBox->scrollTo(ListBox->currentIndex());
   ListBox->viewport()->update();
 }
 

@@ -84,6 +84,8 @@ class TKeslMainForm : public TUtilMainForm {
 
  protected:
   void FormCreate() override;
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
+  void keyPressEvent(QKeyEvent* Event) override;
 
  private:
   bool LoadDatabase();

@@ -14,11 +14,12 @@ dir=build-fuzz/fuzz
 # finds little without the sanitizers in it: refuse a build whose core lacks
 # either.
 for lib in build-fuzz/libkesl_ipv4base.a build-fuzz/libkesl_streams.a build-fuzz/libkesl_cli.a; do
-  if ! nm "$lib" 2>/dev/null | grep -q __sanitizer_cov; then
+  symbols=$(nm "$lib" 2>/dev/null || true)
+  if ! grep -q __sanitizer_cov <<< "$symbols"; then
     echo "fuzz: $lib carries no coverage instrumentation; the fuzzers would run blind" >&2
     exit 1
   fi
-  if ! nm "$lib" 2>/dev/null | grep -q __asan_; then
+  if ! grep -q __asan_ <<< "$symbols"; then
     echo "fuzz: $lib is not built with AddressSanitizer" >&2
     exit 1
   fi

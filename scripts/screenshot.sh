@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Takes a screenshot of the real window under Xvfb after a locate of 8.8.8.8
-# on the default database: docs/screenshot.png (or the path given).
+# on the default database, switched to CIDR notation with a row's tooltip
+# showing: docs/screenshot.png (or the path given).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-docs/screenshot.png}
@@ -31,7 +32,18 @@ sleep 1.5
 # The default data may be from an earlier month: answer the age question "No".
 old=$(xdotool search --name '^Confirm$' 2>/dev/null | head -1 || true)
 if [ -n "$old" ]; then xdotool windowfocus --sync "$old"; xdotool key Escape; sleep 1; fi
-sleep 1.2  # the status bar's timer shows the database date
+# The focus is back in the address field: Shift+Tab reaches the notation
+# box, Down picks CIDR. The located row stays in view.
+xdotool key --window "$win" shift+Tab
+xdotool key --window "$win" Down
+sleep 0.5
+# The mouse rests on a row of the list: its tooltip tells all of it.
+xdotool windowfocus --sync "$win"  # tooltips show in the active window only
+eval "$(xdotool getwindowgeometry --shell "$win")"
+xdotool mousemove $((X + ${KESL_TIP_X:-60})) $((Y + ${KESL_TIP_Y:-196}))
+sleep 0.3
+xdotool mousemove_relative 2 0
+sleep 1.5  # the tooltip's delay; the status bar's timer shows the database date
 # The whole screen, then the black around the window trimmed away.
 import -window root -trim +repage "$out"
 echo "wrote $out"

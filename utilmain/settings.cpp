@@ -3,7 +3,7 @@
 TSettingsKey::TSettingsKey(const QString& Name, bool CanCreate)
     : FSettings(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                             QStringLiteral("Velcor"), Name)) {
-  FExists = CanCreate || !FSettings->allKeys().isEmpty();
+  FExists = CanCreate ? FSettings->isWritable() : !FSettings->allKeys().isEmpty();
 }
 
 bool TSettingsKey::ValueExists(const QString& Name) const { return FSettings->contains(Name); }

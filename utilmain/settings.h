@@ -18,7 +18,8 @@ class ESettingsError : public EKeslError {
 class TSettingsKey {
  public:
   // Opens the key; with CanCreate false a key that holds nothing counts as
-  // missing and Exists() is false.
+  // missing and Exists() is false. With CanCreate a store that cannot be
+  // written (its folder cannot be made, its file is read-only) is missing.
   TSettingsKey(const QString& Name, bool CanCreate);
 
   bool Exists() const { return FExists; }

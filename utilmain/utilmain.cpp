@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QLocale>
@@ -38,6 +39,17 @@ double FontScale(const QFont& Font, const TDesignMeasure& Measure) {
   const double high = fm.height() / 14.0;
   return std::max({1.0, wide, high});
 }
+
+// The title bar's middle must lie on a screen for the window to be reachable.
+bool OnSomeScreen(const QRect& Frame) {
+  const QPoint grip(Frame.left() + Frame.width() / 2, Frame.top() + 8);
+  for (const QScreen* s : QGuiApplication::screens()) {
+    if (s->availableGeometry().contains(grip)) return true;
+  }
+  return false;
+}
+
+constexpr qint64 kTitleInterval = 100;  // ms between title updates while busy
 
 QString PercentText(int Progress) {
   return QLocale().toString(Progress / 10.0, 'f', 1) + QLatin1Char('%');
@@ -169,7 +181,10 @@ void TUtilMainForm::FormDestroy() {
   if (FSettingsSaved) return;
   FSettingsSaved = true;
   try {
+    // A store that cannot be written counts as one that cannot be opened:
+    // nothing is saved, and nothing is said.
     TSettingsKey key(GetSettingsKeyName(), true);
+    if (!key.Exists()) return;
     SaveSettings(key);
   } catch (const std::exception& e) {
     ReportError(e);
@@ -216,13 +231,19 @@ void TUtilMainForm::LoadSettings(TSettingsKey& Key) {
   if (Key.ValueExists(QStringLiteral("Height")))
     g.setHeight(Key.ReadInteger(QStringLiteral("Height")));
   resize(g.size());
-  if (moved) {
+  // A stored place on a screen that is gone (a monitor unplugged since)
+  // would hide the window: then it is centred as if nothing was stored.
+  if (moved && OnSomeScreen(g)) {
     move(g.topLeft());
     FPlacementLoaded = true;
   }
 }
 
 void TUtilMainForm::BeginBusy() {
+  // Disabling the controls takes the focus away: note where it was. The
+  // window's own focus child counts, also while a popup or another window
+  // has the keyboard.
+  FFocusBeforeBusy = focusWidget();
   FProgressPanel->SetOwnerDrawn(true);
   SavedStartCaption = StartButton->text();
   SavedTitle = ApplicationTitle();
@@ -238,6 +259,11 @@ void TUtilMainForm::EndBusy() {
   SetApplicationTitle(SavedTitle);
   EnableControls(true);
   FBusy = false;
+  // The focus goes back where it was, if that control can still take it.
+  if (FFocusBeforeBusy && FFocusBeforeBusy->isEnabled() && FFocusBeforeBusy->isVisible()) {
+    FFocusBeforeBusy->setFocus(Qt::OtherFocusReason);
+  }
+  FFocusBeforeBusy = nullptr;
 }
 
 void TUtilMainForm::EnableControls(bool Enabled) {
@@ -248,9 +274,15 @@ void TUtilMainForm::EnableControls(bool Enabled) {
 
 bool TUtilMainForm::SetProgress(int Value) {
   if (Value == FProgress) return false;
+  const bool first = FProgress < 0;
   FProgress = Value;
   FProgressPanel->update();
-  SetApplicationTitle(PercentText(Value));
+  // The title is the task bar's too: redrawn there about ten times a
+  // second at most, however fast the work moves.
+  if (first || Value >= 1000 || FTitleClock.elapsed() >= kTitleInterval) {
+    SetApplicationTitle(PercentText(Value));
+    FTitleClock.start();
+  }
   return true;
 }
 
@@ -285,7 +317,9 @@ QString TUtilMainForm::MemoryText(uint64_t Bytes) {
 
 void TUtilMainForm::ShowMemoryUsed() {
   // The heap's own count of allocated bytes, as the program sees its memory.
-  SetStatusText(MemoryText(mallinfo2().uordblks));
+  // Large blocks come from mmap and are counted apart from the heap's own.
+  const struct mallinfo2 heap = mallinfo2();
+  SetStatusText(MemoryText(heap.uordblks + heap.hblkhd));
 }
 
 void TUtilMainForm::SetStatusText(const QString& Text) { FMemoryPanel->setText(Text); }
@@ -345,9 +379,15 @@ bool TUtilMainForm::eventFilter(QObject* Watched, QEvent* Event) {
       case QEvent::Leave:
         AboutLabelMouseMove(-1, -1);
         break;
-      case QEvent::MouseButtonRelease:
-        if (static_cast<QMouseEvent*>(Event)->button() == Qt::LeftButton) AboutLabelClick();
+      case QEvent::MouseButtonRelease: {
+        // A press dragged off the label and let go elsewhere opens nothing.
+        const auto* mouse = static_cast<QMouseEvent*>(Event);
+        if (mouse->button() == Qt::LeftButton &&
+            AboutLabel->rect().contains(mouse->position().toPoint())) {
+          AboutLabelClick();
+        }
         break;
+      }
       default:
         break;
     }

@@ -5,7 +5,9 @@
 
 #include <functional>
 
+#include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 
 class QLabel;
@@ -108,6 +110,8 @@ class TUtilMainForm : public QMainWindow {
   bool FAboutCaptured = false;
   bool FSettingsSaved = false;
   bool FPlacementLoaded = false;
+  QPointer<QWidget> FFocusBeforeBusy;
+  QElapsedTimer FTitleClock;
 };
 
 // Program start-up: application object, title "Kesl", the one main window

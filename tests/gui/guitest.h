@@ -42,6 +42,7 @@ class TTempSettings {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                        QString::fromStdString(FDir.Dir()));
   }
+  const std::string& Dir() const { return FDir.Dir(); }
   QSettings Open(const QString& Key) const {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velcor"), Key);
   }

@@ -1,16 +1,24 @@
 #include "keslmain/keslmain.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QContextMenuEvent>
+#include <QElapsedTimer>
+#include <QHelpEvent>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolTip>
 #include <QtTest/QTest>
 
 #include "guitest.h"
@@ -54,7 +62,41 @@ class KeslMainTest : public testing::Test {
 
   void Locate(const QString& Text) {
     FForm->IPEdit->setText(Text);
-    FForm->StartButtonClick();
+    QTest::mouseClick(FForm->StartButton, Qt::LeftButton);
+  }
+  // Shows the window and waits until it has the keyboard.
+  void Activate() {
+    FForm->show();
+    // What the window manager does when a window or a popup over it goes.
+    QApplication::setActiveWindow(FForm.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(FForm.get()));
+  }
+  // Opens the list's context menu as a right click does, and runs Act on the
+  // open menu (it is modal) before it closes.
+  void WithPopup(const std::function<void(QMenu*)>& Act) {
+    bool shown = false;
+    QTimer::singleShot(0, FForm.get(), [&] {
+      shown = FForm->PopupMenu->isVisible();
+      Act(FForm->PopupMenu);
+      if (FForm->PopupMenu->isVisible()) QTest::keyClick(FForm->PopupMenu, Qt::Key_Escape);
+    });
+    QWidget* viewport = FForm->ListBox->viewport();
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            viewport->mapToGlobal(QPoint(5, 5)));
+    QCoreApplication::sendEvent(viewport, &click);
+    EXPECT_TRUE(shown);
+    // The window manager gives the window the keyboard back.
+    if (FForm->isVisible()) Activate();
+  }
+  // The figure of the status line's memory text.
+  qulonglong MemoryFigure() const {
+    static const QRegularExpression figure(QStringLiteral("^ Memory used: ([^A-Za-z]+)"));
+    for (QLabel* l : FForm->StatusBar->findChildren<QLabel*>()) {
+      const QRegularExpressionMatch m = figure.match(l->text());
+      if (m.hasMatch())
+        return m.captured(1).remove(QRegularExpression(QStringLiteral("\\D"))).toULongLong();
+    }
+    return 0;
   }
   std::vector<uint32_t> RowStarts() const {
     std::vector<uint32_t> s;
@@ -69,15 +111,39 @@ class KeslMainTest : public testing::Test {
     std::sort(rows.begin(), rows.end());
     return rows;
   }
-  void Choose(QComboBox* Box, const QString& Text) {
-    Box->setCurrentIndex(Box->findText(Text));
-    emit Box->activated(Box->currentIndex());
+  // Chooses an entry as a user does from the keyboard: F4 opens the box's
+  // list, Home and Down move to the entry there and Enter takes it.
+  // BeforeEnter runs just before the choice is taken.
+  void Choose(QComboBox* Box, const QString& Text, const std::function<void()>& BeforeEnter = {}) {
+    const int row = Box->findText(Text);
+    ASSERT_GE(row, 0) << Text.toStdString();
+    Box->setFocus(Qt::TabFocusReason);  // the user tabs to the box first
+    QTest::keyClick(Box, Qt::Key_F4);
+    QAbstractItemView* list = Box->view();
+    ASSERT_TRUE(list->isVisible());
+    QCoreApplication::processEvents();
+    QTest::keyClick(list, Qt::Key_Home);
+    for (int i = 0; i < row; ++i) QTest::keyClick(list, Qt::Key_Down);
+    ASSERT_EQ(list->currentIndex().row(), row);
+    if (BeforeEnter) BeforeEnter();
+    QTest::keyClick(list, Qt::Key_Return);
+    ASSERT_FALSE(list->isVisible());
+    if (FForm->isVisible()) Activate();  // as the window manager does
   }
+  // Selects rows with the mouse: a click on the first, Ctrl and a click on
+  // each further one. No rows: a click below the last row clears it all.
   void Select(std::initializer_list<int> Rows) {
-    FForm->ListBox->clearSelection();
+    QWidget* viewport = FForm->ListBox->viewport();
+    auto centre = [this](int Row) {
+      return FForm->ListBox->visualRect(FForm->ListModel()->index(Row)).center();
+    };
+    if (Rows.size() == 0) {
+      QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(5, viewport->height() - 2));
+    }
+    Qt::KeyboardModifiers mods;
     for (int r : Rows) {
-      FForm->ListBox->selectionModel()->select(FForm->ListModel()->index(r),
-                                               QItemSelectionModel::Select);
+      QTest::mouseClick(viewport, Qt::LeftButton, mods, centre(r));
+      mods = Qt::ControlModifier;
     }
   }
 
@@ -189,7 +255,7 @@ TEST_F(KeslMainTest, HostileAddressTexts) {
   for (const QString& text : {longText, longName, control}) {
     FForm->IPEdit->setText(text);
     const QString typed = FForm->IPEdit->text();  // the field holds at most 32,767 characters
-    FForm->StartButtonClick();
+    QTest::mouseClick(FForm->StartButton, Qt::LeftButton);
     ASSERT_EQ(FDialogs.Errors.size(), ++errors) << text.size();
     EXPECT_EQ(FDialogs.Errors.last(), "Name or service not known");
     EXPECT_EQ(FForm->IPEdit->text(), typed);
@@ -274,9 +340,10 @@ TEST_F(KeslMainTest, ASecondPressDuringALocateDoesNothing) {
   FForm->SetDatabaseFileName(FDir.Path("missing.ip4").c_str());
   FResolver.Addresses["localhost"] = StrToIP("127.0.0.1");
   FForm->IPEdit->setText("localhost");
-  // The press waits in the queue until the locate processes events.
-  QTimer::singleShot(0, FForm->StartButton, [this] { FForm->StartButton->click(); });
-  FForm->StartButtonClick();
+  // The second press waits in the queue until the locate processes events.
+  QTimer::singleShot(0, FForm->StartButton,
+                     [this] { QTest::mouseClick(FForm->StartButton, Qt::LeftButton); });
+  QTest::mouseClick(FForm->StartButton, Qt::LeftButton);
   QCoreApplication::processEvents();
   EXPECT_EQ(FDialogs.Messages.size(), 1);
 }
@@ -349,61 +416,86 @@ TEST_F(KeslMainTest, NotationChangesRedrawRows) {
   FForm->MaskBox->setCurrentIndex(-1);
   EXPECT_EQ(FForm->ListModel()->data(row, Qt::DisplayRole).toString(), "8.8.8.0 - 8.8.10.255");
 
+  // Painted as the user sees it: the selected row in the selection's
+  // colours, its text 2 pixels in.
+  const QImage shot = FForm->ListBox->viewport()->grab().toImage();
+  const QRect r = FForm->ListBox->visualRect(row);
+  const QPalette& pal = FForm->ListBox->palette();
+  EXPECT_EQ(shot.pixel(r.left() + 1, r.top() + 1), pal.color(QPalette::Highlight).rgb());
+  bool text = false;
+  for (int x = r.left() + 2; x < r.left() + 60 && !text; ++x) {
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+      text |= shot.pixel(x, y) == pal.color(QPalette::HighlightedText).rgb();
+    }
+  }
+  EXPECT_TRUE(text);
+  // A row that is not there paints nothing (no event reaches this case).
   QImage blank(200, 20, QImage::Format_RGB32);
   blank.fill(Qt::magenta);
   QImage img = blank;
   {
     QPainter p(&img);
-    FForm->ListBoxDrawItem(5, img.rect(), p, false, false);  // no such row
+    FForm->ListBoxDrawItem(5, img.rect(), p, false, false);
   }
   EXPECT_EQ(img, blank);
-  {
-    QPainter p(&img);
-    FForm->ListBoxDrawItem(1, img.rect(), p, true, true);
-  }
-  EXPECT_EQ(img.pixel(1, 1), FForm->ListBox->palette().color(QPalette::Highlight).rgb());
-  bool text = false;
-  for (int x = 2; x < 60 && !text; ++x) {
-    for (int y = 0; y < 20; ++y) {
-      text |= img.pixel(x, y) == FForm->ListBox->palette().color(QPalette::HighlightedText).rgb();
-    }
-  }
-  EXPECT_TRUE(text);
 }
 
 TEST_F(KeslMainTest, CopyPutsExactlyTheSelectedLines) {
   Locate("8.8.8.8");
   QClipboard* cb = QGuiApplication::clipboard();
+  auto copy = [this] { WithPopup([](QMenu* Menu) { QTest::keyClick(Menu, Qt::Key_C); }); };
   Select({0, 2});
-  FForm->CopyMenuItemClick();
+  copy();
   EXPECT_EQ(cb->text(), "3.0.0.0 - 3.255.255.255\r\n8.8.11.0 - 8.8.11.255\r\n");
   Select({0, 1, 2});
   FForm->MaskBox->setCurrentIndex(1);
-  FForm->CopyMenuItemClick();
+  copy();
   EXPECT_EQ(cb->text(), "3.0.0.0/8\r\n8.8.8.0/23\r\n8.8.10.0/24\r\n8.8.11.0/24\r\n");
   FForm->MaskBox->setCurrentIndex(2);
   Select({1});
-  FForm->CopyMenuItemClick();
+  copy();
   EXPECT_EQ(cb->text(), "8.8.8.0 / 255.255.254.0\r\n8.8.10.0 / 255.255.255.0\r\n");
   EXPECT_TRUE(FForm->WhoisButton->isEnabled());  // kept through the copy
+  // Nothing selected: Copy is not available and the clipboard stays.
   Select({});
-  FForm->CopyMenuItemClick();
-  EXPECT_EQ(cb->text(), "");
+  copy();
+  EXPECT_EQ(cb->text(), "8.8.8.0 / 255.255.254.0\r\n8.8.10.0 / 255.255.255.0\r\n");
 }
 
 TEST_F(KeslMainTest, MenuItemsFollowTheList) {
-  FForm->PopupMenuPopup();
-  EXPECT_FALSE(FForm->SelectMenuItem->isEnabled());
-  EXPECT_FALSE(FForm->CopyMenuItem->isEnabled());
+  WithPopup([](QMenu* Menu) {
+    EXPECT_FALSE(Menu->actions()[0]->isEnabled());  // Copy
+    EXPECT_FALSE(Menu->actions()[1]->isEnabled());  // Select All
+  });
   Locate("8.8.8.8");
-  FForm->PopupMenuPopup();
-  EXPECT_TRUE(FForm->SelectMenuItem->isEnabled());
-  EXPECT_TRUE(FForm->CopyMenuItem->isEnabled());
-  FForm->SelectMenuItemClick();
+  WithPopup([](QMenu* Menu) {
+    EXPECT_TRUE(Menu->actions()[0]->isEnabled());
+    EXPECT_TRUE(Menu->actions()[1]->isEnabled());
+    QTest::keyClick(Menu, Qt::Key_A);
+  });
   EXPECT_EQ(SelectedRows(), (std::vector<int>{0, 1, 2}));
   Select({});
-  FForm->PopupMenuPopup();
-  EXPECT_FALSE(FForm->CopyMenuItem->isEnabled());
+  WithPopup([](QMenu* Menu) { EXPECT_FALSE(Menu->actions()[0]->isEnabled()); });
+}
+
+TEST_F(KeslMainTest, ShortcutsFollowTheListNotTheLastPopup) {
+  // The steps that once copied a single row: the popup of the empty list
+  // left Copy disabled, and Ctrl+C then reached the list's own copy.
+  Activate();
+  WithPopup([](QMenu*) {});
+  Locate("8.8.8.8");
+  FForm->ListBox->setFocus();
+  QClipboard* cb = QGuiApplication::clipboard();
+  cb->setText("before");
+  QTest::keyClick(FForm->ListBox, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(FForm->ListBox, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(cb->text(),
+            "3.0.0.0 - 3.255.255.255\r\n8.8.8.0 - 8.8.10.255\r\n8.8.11.0 - 8.8.11.255\r\n");
+  // With nothing selected the key does nothing at all.
+  Select({});
+  cb->setText("before");
+  QTest::keyClick(FForm->ListBox, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(cb->text(), "before");
 }
 
 TEST_F(KeslMainTest, KeyboardSelectAllAndCopyInTheList) {
@@ -417,11 +509,15 @@ TEST_F(KeslMainTest, KeyboardSelectAllAndCopyInTheList) {
   QTest::keyClick(FForm->ListBox, Qt::Key_C, Qt::ControlModifier);
   EXPECT_EQ(QGuiApplication::clipboard()->text(),
             "3.0.0.0 - 3.255.255.255\r\n8.8.8.0 - 8.8.10.255\r\n8.8.11.0 - 8.8.11.255\r\n");
-  // Enter locates from anywhere in the window.
+  // Enter locates from the edit field and the boxes.
   FForm->IPEdit->setText("1.0.0.1");
   FForm->IPEdit->setFocus();
   QTest::keyClick(FForm->IPEdit, Qt::Key_Return);
   EXPECT_EQ(FForm->CountryBox->currentText(), "Australia");
+  FForm->IPEdit->setText("2.0.0.1");
+  FForm->MaskBox->setFocus();
+  QTest::keyClick(FForm->MaskBox, Qt::Key_Return);
+  EXPECT_EQ(FForm->CountryBox->currentText(), "United Kingdom");
 }
 
 TEST_F(KeslMainTest, AbortDuringAFillKeepsTheRowsSoFar) {
@@ -429,8 +525,10 @@ TEST_F(KeslMainTest, AbortDuringAFillKeepsTheRowsSoFar) {
   Choose(FForm->CountryBox, "Australia");
   FDialogs.Answers = {true};
   // The press arrives when the fill first processes events.
-  QTimer::singleShot(0, FForm->StartButton, [this] { FForm->StartButton->click(); });
-  Choose(FForm->CountryBox, "United States");
+  Choose(FForm->CountryBox, "United States", [this] {
+    QTimer::singleShot(0, FForm->StartButton,
+                       [this] { QTest::mouseClick(FForm->StartButton, Qt::LeftButton); });
+  });
   EXPECT_EQ(FDialogs.Questions.last(), "Confirm|You really want to abort?|&Yes|Cancel");
   EXPECT_EQ(RowStarts(), std::vector<uint32_t>{0x03000000});
   EXPECT_FALSE(FForm->Busy());
@@ -444,17 +542,133 @@ TEST_F(KeslMainTest, AbortDuringAFillKeepsTheRowsSoFar) {
   EXPECT_EQ(RowStarts().size(), 3u);
 }
 
-TEST_F(KeslMainTest, StatusLineShowsTheDatabaseDate) {
-  FForm->TimerTimer();
+TEST_F(KeslMainTest, StatusLineShowsMemoryAndTheDatabaseDate) {
   auto status = [this] {
     for (QLabel* l : FForm->StatusBar->findChildren<QLabel*>()) {
       if (l->text().startsWith(" Memory used: ")) return l->text();
     }
     return QString();
   };
-  EXPECT_FALSE(status().isEmpty());
+  // The timer fills the line once a second.
+  QTRY_VERIFY_WITH_TIMEOUT(!status().isEmpty(), 3000);
   EXPECT_FALSE(status().contains("Database created"));
   Locate("8.8.8.8");
-  FForm->TimerTimer();
+  QTRY_VERIFY_WITH_TIMEOUT(status().contains("Database created"), 3000);
   EXPECT_TRUE(status().endsWith(", Database created: 11/15/26")) << status().toStdString();
+}
+
+TEST_F(KeslMainTest, MemoryFigureCountsTheLoadedBlocks) {
+  // A database large enough that the heap maps its block array apart.
+  std::vector<TIPv4Block> blocks;
+  for (uint32_t i = 0; i < 200000; ++i)
+    blocks.push_back(MakeBlock(0x20000000 + i * 256, 256, "DE"));
+  blocks.push_back(MakeBlock(StrToIP("8.8.8.0"), 256, "US"));
+  FForm->SetDatabaseFileName(QString::fromStdString(FDir.Write(
+      "big.ip4", EncodeDatabaseFile(true, cmZLib, "20261201", EncodeBinBody({}, {}, blocks)))));
+  QTRY_VERIFY_WITH_TIMEOUT(MemoryFigure() > 0, 3000);
+  const qulonglong before = MemoryFigure();
+  Locate("8.8.8.8");
+  ASSERT_TRUE(FForm->Database);
+  QTRY_VERIFY_WITH_TIMEOUT(MemoryFigure() != before, 3000);
+  EXPECT_GE(MemoryFigure() - before, blocks.size() * sizeof(TIPv4Block))
+      << before << " then " << MemoryFigure();
+}
+
+TEST_F(KeslMainTest, FirstKeystrokeReplacesTheExampleAddress) {
+  Activate();
+  ASSERT_EQ(QApplication::focusWidget(), FForm->IPEdit);
+  QTest::keyClicks(FForm->IPEdit, "8");
+  EXPECT_EQ(FForm->IPEdit->text(), "8");
+}
+
+TEST_F(KeslMainTest, FocusComesBackAfterEachBusyPhase) {
+  Activate();
+  // Enter in the field lists Australia; typing then goes on in the field.
+  FForm->IPEdit->setFocus();
+  FForm->IPEdit->selectAll();
+  QTest::keyClicks(FForm->IPEdit, "1.0.0.1");
+  QTest::keyClick(FForm->IPEdit, Qt::Key_Return);
+  EXPECT_EQ(FForm->CountryBox->currentText(), "Australia");
+  EXPECT_EQ(QApplication::focusWidget(), FForm->IPEdit);
+  // A choice in the country box keeps the focus there, so the next key
+  // moves on from the entry chosen.
+  Choose(FForm->CountryBox, "Argentina");
+  EXPECT_EQ(FForm->CountryBox->currentText(), "Argentina");
+  EXPECT_EQ(FForm->ListedCountry, Code("AR"));
+  EXPECT_EQ(QApplication::focusWidget(), FForm->CountryBox);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+  EXPECT_EQ(FForm->CountryBox->currentText(), "Armenia");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+  EXPECT_EQ(FForm->CountryBox->currentText(), "Aruba");
+  EXPECT_EQ(FForm->ListedCountry, Code("AW"));
+  // The notation box keeps it through a copy.
+  FForm->MaskBox->setFocus();
+  Locate("8.8.8.8");
+  FForm->MaskBox->setFocus();
+  Select({1});
+  FForm->MaskBox->setFocus();
+  WithPopup([](QMenu* Menu) { QTest::keyClick(Menu, Qt::Key_C); });
+  EXPECT_EQ(QApplication::focusWidget(), FForm->MaskBox);
+}
+
+TEST_F(KeslMainTest, EnterOnAFocusedButtonPressesThatButton) {
+  Activate();
+  Locate("8.8.8.8");
+  FForm->WhoisButton->setFocus();
+  QTest::keyClick(FForm->WhoisButton, Qt::Key_Return);
+  EXPECT_EQ(FDialogs.Opened, QStringList{FForm->WhoisURL});
+  const int questions = FDialogs.Questions.size();
+  FForm->CloseButton->setFocus();
+  QTest::keyClick(FForm->CloseButton, Qt::Key_Return);
+  EXPECT_FALSE(FForm->isVisible());  // closed, and no locate ran
+  EXPECT_EQ(FDialogs.Questions.size(), questions);
+  EXPECT_EQ(FDialogs.Opened.size(), 1);
+}
+
+TEST_F(KeslMainTest, LongRowsScrollSidewaysAndTellAllInATooltip) {
+  // A block that needs many prefixes.
+  std::vector<TIPv4Block> blocks = {
+      MakeBlock(StrToIP("10.0.0.1"), 0x00FFFFFE, "DE", kRipeID, 20040101),
+      MakeBlock(StrToIP("8.8.8.0"), 256, "DE", kRipeID)};
+  FForm->SetDatabaseFileName(QString::fromStdString(FDir.Write(
+      "long.ip4", EncodeDatabaseFile(true, cmNone, "20261201", EncodeBinBody({}, {}, blocks)))));
+  Activate();
+  Locate("10.0.0.1");
+  FForm->MaskBox->setFocus();
+  QTest::keyClick(FForm->MaskBox, Qt::Key_Down);  // Classless CIDR
+  ASSERT_EQ(FForm->MaskBox->currentIndex(), 1);
+  QCoreApplication::processEvents();
+  QScrollBar* bar = FForm->ListBox->horizontalScrollBar();
+  const QString widest =
+      FForm->ListModel()->data(FForm->ListModel()->index(1), Qt::DisplayRole).toString();
+  EXPECT_GT(FForm->ListBox->fontMetrics().horizontalAdvance(widest),
+            FForm->ListBox->viewport()->width());
+  EXPECT_GT(bar->maximum(), 0);
+  // The tooltip of the row under the mouse.
+  const QRect row = FForm->ListBox->visualRect(FForm->ListModel()->index(1));
+  QHelpEvent help(QEvent::ToolTip, row.center(),
+                  FForm->ListBox->viewport()->mapToGlobal(row.center()));
+  QCoreApplication::sendEvent(FForm->ListBox->viewport(), &help);
+  const QString tip = QToolTip::text();
+  EXPECT_TRUE(tip.startsWith("10.0.0.1 - 10.255.255.254\n10.0.0.1/32\n10.0.0.2/31\n"))
+      << tip.toStdString();
+  EXPECT_TRUE(tip.contains("\n10.128.0.0/10\n")) << tip.toStdString();
+  EXPECT_TRUE(tip.endsWith("\nRegistry: RIPE\nAllocated: 2004-01-01")) << tip.toStdString();
+}
+
+TEST_F(KeslMainTest, LongFillRetitlesTheWindowAFewTimesASecond) {
+  std::vector<TIPv4Block> blocks;
+  for (uint32_t i = 0; i < 40000; ++i) blocks.push_back(MakeBlock(0x20000000 + i * 256, 256, "US"));
+  FForm->SetDatabaseFileName(QString::fromStdString(FDir.Write(
+      "us.ip4", EncodeDatabaseFile(true, cmZLib, "20261201", EncodeBinBody({}, {}, blocks)))));
+  Locate("32.0.0.1");
+  Choose(FForm->CountryBox, "Australia");
+  int titles = 0;
+  QObject::connect(FForm.get(), &QWidget::windowTitleChanged, [&] { ++titles; });
+  QElapsedTimer clock;
+  clock.start();
+  Choose(FForm->CountryBox, "United States");
+  EXPECT_EQ(FForm->ListModel()->Count(), 40000);
+  // The first value, about ten a second, the last, and the title put back.
+  EXPECT_LE(titles, clock.elapsed() / 100 + 3) << clock.elapsed() << " ms";
 }

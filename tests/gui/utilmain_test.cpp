@@ -1,10 +1,15 @@
 #include "utilmain/utilmain.h"
 
+#include <fstream>
+
 #include <QCheckBox>
 #include <QImage>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
+#include <QtTest/QTest>
 
 #include "guitest.h"
 #include "utilmain/settings.h"
@@ -164,24 +169,57 @@ TEST_F(UtilMainTest, ProgressBarPaintsInvertedText) {
   f.EndBusy();
 }
 
-TEST_F(UtilMainTest, AboutLinkUnderlinesAndOpensTheProductPage) {
+TEST_F(UtilMainTest, AboutLinkUnderlinesAndOpensOnAClickInsideOnly) {
   TTestForm f;
-  f.AboutLabel->resize(145, 28);
-  f.AboutLabelMouseMove(10, 10);
-  EXPECT_TRUE(f.AboutLabel->font().underline());
-  f.AboutLabelMouseMove(200, 10);
-  EXPECT_FALSE(f.AboutLabel->font().underline());
-  f.AboutLabelMouseMove(10, 10);
-  f.AboutLabelClick();
-  EXPECT_FALSE(f.AboutLabel->font().underline());
+  f.show();
+  QLabel* label = f.AboutLabel;
+  QTest::mouseMove(label, QPoint(10, 10));
+  QMouseEvent in(QEvent::MouseMove, QPointF(10, 10), label->mapToGlobal(QPointF(10, 10)),
+                 Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(label, &in);
+  EXPECT_TRUE(label->font().underline());
+  // Pressed on the label, dragged off it and let go there: nothing opens.
+  QTest::mousePress(label, Qt::LeftButton, {}, QPoint(10, 10));
+  QMouseEvent out(QEvent::MouseMove, QPointF(-40, 10), label->mapToGlobal(QPointF(-40, 10)),
+                  Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(label, &out);
+  EXPECT_FALSE(label->font().underline());
+  QTest::mouseRelease(label, Qt::LeftButton, {}, QPoint(-40, 10));
+  EXPECT_TRUE(FDialogs.Opened.isEmpty());
+  // A click on it opens the page.
+  QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(10, 10));
+  EXPECT_FALSE(label->font().underline());
   ASSERT_EQ(FDialogs.Opened.size(), 1);
   EXPECT_TRUE(FDialogs.Opened[0].endsWith("?prod=" + f.GetSettingsKeyName() + "&ver=1.0.0"))
       << FDialogs.Opened[0].toStdString();
 }
 
-TEST_F(UtilMainTest, MemoryLine) {
+TEST_F(UtilMainTest, UnwritableSettingsAreLeftSilently) {
+  // The organisation's folder is a plain file: no key can be made.
+  { std::ofstream(FSettings.Dir() + "/Velcor") << "not a folder"; }
+  {
+    TTestForm f;
+    f.show();
+    QTest::mouseClick(f.CloseButton, Qt::LeftButton);
+    EXPECT_FALSE(f.isVisible());
+  }
+  EXPECT_TRUE(FDialogs.Errors.isEmpty()) << FDialogs.Errors.join('|').toStdString();
+}
+
+TEST_F(UtilMainTest, StoredPlaceOffEveryScreenIsNotRestored) {
+  {
+    auto s = FSettings.Open(TTestForm::KeyName());
+    s.setValue("Left", -20000);
+    s.setValue("Top", 15000);
+    s.setValue("Width", 500);
+    s.setValue("Height", 300);
+  }
   TTestForm f;
-  f.ShowMemoryUsed();
-  EXPECT_TRUE(f.Status().startsWith(" Memory used: ")) << f.Status().toStdString();
+  EXPECT_EQ(f.size(), QSize(500, 300));
+  const QRect screen = f.screen()->availableGeometry();
+  EXPECT_TRUE(screen.contains(f.geometry().center())) << f.x() << "," << f.y();
+}
+
+TEST_F(UtilMainTest, MemoryLine) {
   EXPECT_EQ(TUtilMainForm::MemoryText(12345678), " Memory used: 12,345,678");
 }
