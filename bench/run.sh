@@ -3,6 +3,7 @@
 # and ends with one line per goal: goal NAME MEASURED TARGET pass|fail
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+# geoiplookup (libGeoIP) with its country database: the peer of the one-address goal.
+bash scripts/setup.sh geoip-bin geoip-database
 bash scripts/build.sh build-bench -DCMAKE_BUILD_TYPE=Release -DKESL_BENCH=ON -DKESL_BUILD_TESTS=OFF
 build-bench/bin/kesl_bench "$@" /usr/share/tor/geoip

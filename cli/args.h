@@ -1,6 +1,7 @@
 // Walks the words of a command line for the command-line programs.
 #pragma once
 
+#include <functional>
 #include <initializer_list>
 #include <ostream>
 #include <string>
@@ -10,8 +11,12 @@
 
 class TArgReader {
  public:
+  // Err gives the stream for usage errors when one is to be told.
+  TArgReader(const std::vector<std::string>& Args, std::string Program,
+             std::function<std::ostream&()> Err)
+      : FArgs(Args), FProgram(std::move(Program)), FErr(std::move(Err)) {}
   TArgReader(const std::vector<std::string>& Args, std::string Program, std::ostream& Err)
-      : FArgs(Args), FProgram(std::move(Program)), FErr(Err) {}
+      : TArgReader(Args, std::move(Program), [&Err]() -> std::ostream& { return Err; }) {}
 
   // Moves to the next word; false when there is none.
   bool Next() { return ++FIndex < FArgs.size(); }
@@ -42,13 +47,13 @@ class TArgReader {
   }
   // Says what is wrong and returns the usage exit status, 2.
   int Usage(const std::string& Why) const {
-    FErr << FProgram << ": " << Why << "\nTry '" << FProgram << " --help'.\n";
+    FErr() << FProgram << ": " << Why << "\nTry '" << FProgram << " --help'.\n";
     return 2;
   }
 
  private:
   const std::vector<std::string>& FArgs;
   std::string FProgram;
-  std::ostream& FErr;
+  std::function<std::ostream&()> FErr;
   size_t FIndex = static_cast<size_t>(-1);
 };

@@ -51,7 +51,10 @@ void TDatabaseCompiler::ShowProgress(const std::string& Name, uint64_t Lines, bo
   }
 }
 
-void TDatabaseCompiler::Add(const TInputBlock& B) { FBlocks.push_back(B); }
+void TDatabaseCompiler::Add(const TInputBlock& B) {
+  FBlocks.push_back(B);
+  FFinished = false;
+}
 
 void TDatabaseCompiler::Finish() {
   auto less = [](const TInputBlock& a, const TInputBlock& b) {
@@ -81,6 +84,7 @@ void TDatabaseCompiler::Finish() {
     kept.push_back(b);
   }
   FBlocks = std::move(kept);
+  FFinished = true;
 }
 
 void TDatabaseCompiler::LoadCountryNames(const std::string& IsoCodesJson) {
@@ -123,7 +127,12 @@ std::string TDatabaseCompiler::BinaryBody() const {
   std::vector<TIPv4Block> blocks;
   blocks.reserve(FBlocks.size());
   for (const TInputBlock& s : FBlocks) blocks.push_back(OutputBlock(s));
-  return EncodeBinBody(centers, countries, blocks);
+  // Finished blocks are sorted, disjoint and hold addresses, and the body
+  // carries every country and registry they name: the file says so, and
+  // can then be searched where it lies.
+  std::string body = EncodeBinBody(centers, countries, blocks);
+  if (FFinished) body += EncodeTrailer({{ttSortedDisjoint, {}}});
+  return body;
 }
 
 std::string TDatabaseCompiler::TextBody() const {

@@ -50,6 +50,8 @@ class TDatabaseCompiler {
   void SetCountryNames(std::map<uint16_t, std::string> Names) { FNames = std::move(Names); }
 
   // A binary body: only registries and countries the built-in tables lack.
+  // After Finish it ends in a trailer that marks its blocks as sorted and
+  // disjoint.
   std::string BinaryBody() const;
   // A text body of delegation lines; EKeslError naming the registries and
   // countries the text format cannot carry.
@@ -80,6 +82,7 @@ class TDatabaseCompiler {
   std::map<std::string, uint64_t> FSkipped;
   std::map<uint16_t, std::string> FNames;  // Latin-1 country names
   uint64_t FDuplicates = 0;
+  bool FFinished = false;  // Finish ran after the last block was added
   uint32_t FNewestVersionDate = 0;
   int64_t FNewestFileTime = 0;
   std::ostream* FProgress = nullptr;

@@ -1,13 +1,17 @@
 #include "cli/lookup.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstring>
 #include <istream>
+#include <memory>
 #include <ostream>
-#include <unordered_map>
+#include <string_view>
 
 #include "cli/args.h"
 #include "cli/dbinfo.h"
 #include "ipv4base/ipv4base.h"
+#include "ipv4base/ipv4mapped.h"
 #include "tools/files.h"
 #include "tools/resolve.h"
 
@@ -48,140 +52,253 @@ const char kUsage[] =
 constexpr size_t kMaxQuery = 253;
 constexpr size_t kMaxLine = 4096;
 static_assert(kMaxLine > kMaxQuery);
+// Queries from standard input answered in place before the database is
+// loaded whole instead. On the default database a query costs some 0.4 us
+// in place and 0.2 us loaded, and the load 40 ms: it pays for itself after
+// about 200,000 queries, and switching there costs a short stream nothing
+// and a long one at most that load.
+constexpr uint64_t kLoadAfterQueries = 200000;
 
-bool AllDigitsAndDots(const std::string& Text) {
+bool AllDigitsAndDots(std::string_view Text) {
   return !Text.empty() && std::all_of(Text.begin(), Text.end(),
                                       [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
 }
 
-// Writes answers into one growing buffer, flushed in large pieces.
+// Writes answers into one large buffer, flushed in large pieces. A million
+// answers are written in a fraction of a second: each field goes straight
+// into the buffer, and names are made UTF-8 once.
 class TAnswerWriter {
  public:
-  TAnswerWriter(TIPv4Database& Db, TNotation Notation, std::ostream& Out)
-      : FDb(Db), FNotation(Notation), FOut(Out) {
-    FBuf.reserve(kFlushAt + 4096);
-  }
+  // Answers come from Mapped, the file searched where it lies, while it is
+  // given; else from Db, loaded whole.
+  TAnswerWriter(const TMappedDatabase* Mapped, const TIPv4Database* Db, TNotation Notation,
+                TLookupIO& IO)
+      : FMapped(Mapped), FDb(Db), FNotation(Notation), FIO(IO), FBuf(new char[kBufSize]) {}
   ~TAnswerWriter() { Flush(); }
+  // From now on the answers come from Db, which is loaded.
+  void UseLoaded(const TIPv4Database* Db) {
+    FDb = Db;
+    FMapped = nullptr;
+  }
 
   // Answers one query; returns false when it was not located.
-  bool Answer(const std::string& Query) {
+  bool Answer(std::string_view Query) {
     if (Query.size() > kMaxQuery) {
       // Shown cut, so that one hostile line cannot flood the output either.
-      Error(Query.substr(0, kMaxQuery) + "...", "Longer than any address or host name");
+      Error(std::string(Query.substr(0, kMaxQuery)) + "...",
+            "Longer than any address or host name");
       return false;
     }
     uint32_t net = 0, ip = 0;
-    // Digits and dots that do not form an address are no host name either:
-    // answering them needs no resolver.
-    if (!ParseNumericIPv4(Query, net) && AllDigitsAndDots(Query)) {
+    if (ParseNumericIPv4(Query, net)) {
+      ip = SwapBytes(net);
+    } else if (AllDigitsAndDots(Query)) {
+      // Digits and dots that do not form an address are no host name
+      // either: answering them needs no resolver.
       Error(Query, "Not a valid IPv4 address");
       return false;
-    }
-    const TResolveResult r = ResolveQuery(Query, ip);
-    if (r.Code != 0) {
+    } else if (const TResolveResult r = ResolveQuery(std::string(Query), ip); r.Code != 0) {
       Error(Query, r.Error);
       return false;
     }
-    char ipText[16];
-    const char* ipEnd = FormatIP(ip, ipText);
-    FBuf += Query;
-    FBuf += '\t';
-    FBuf.append(ipText, static_cast<size_t>(ipEnd - ipText));
-    const int i = FDb.FindBlock(ip);
-    if (i < 0) {
-      FBuf += "\t-\n";
-      MaybeFlush();
+    return AnswerAddress(Query, ip);
+  }
+
+  // Answers a query that gave the address IP.
+  bool AnswerAddress(std::string_view Query, uint32_t IP) {
+    const uint32_t ip = IP;
+    const TIPv4Block* b = Find(ip);
+    // Room for the fixed fields; the texts of any length are put with Put.
+    Reserve(Query.size() + 64);
+    Put(Query);
+    *FEnd++ = '\t';
+    FEnd = FormatIP(ip, FEnd);
+    if (!b) {
+      Put("\t-\n");
       return false;
     }
-    const TIPv4Block* b = FDb.BlockAt(i);
-    FBuf += '\t';
-    FBuf += b->AsText(FNotation);
-    FBuf += '\t';
-    FBuf += b->CountryStr();
-    FBuf += '\t';
-    FBuf += CountryName(b->Country);
-    FBuf += '\t';
-    FBuf += b->Center->Name;
-    FBuf += '\t';
-    FBuf += std::to_string(b->Date);
-    FBuf += '\n';
-    MaybeFlush();
+    *FEnd++ = '\t';
+    if (FNotation == nmCIDR || FNotation == nmMask) {
+      Put(b->AsText(FNotation));
+    } else {
+      FEnd = FormatIP(b->StartIP, FEnd);
+      std::memcpy(FEnd, " - ", 3);
+      FEnd = FormatIP(b->StartIP + b->Count - 1, FEnd + 3);
+    }
+    Reserve(8);
+    *FEnd++ = '\t';
+    *FEnd++ = static_cast<char>(b->CountryCode >> 8);
+    *FEnd++ = static_cast<char>(b->CountryCode & 255);
+    *FEnd++ = '\t';
+    Put(CountryName(b->Country));
+    Put("\t");
+    Put(b->Center->Name);
+    Reserve(16);
+    *FEnd++ = '\t';
+    FEnd = std::to_chars(FEnd, FEnd + 12, b->Date).ptr;
+    *FEnd++ = '\n';
     return true;
   }
 
   void Flush() {
-    FOut.write(FBuf.data(), static_cast<std::streamsize>(FBuf.size()));
-    FBuf.clear();
+    FIO.WriteOut(FBuf.get(), static_cast<size_t>(FEnd - FBuf.get()));
+    FEnd = FBuf.get();
   }
 
  private:
   static constexpr size_t kFlushAt = 1 << 20;
+  static constexpr size_t kBufSize = kFlushAt + 4096;
 
-  void Error(const std::string& Query, const std::string& Message) {
-    FBuf += Query;
-    FBuf += "\terror\t";
-    FBuf += Message;
-    FBuf += '\n';
-    MaybeFlush();
+  // Makes room for N more bytes, flushing a buffer that is full enough.
+  void Reserve(size_t N) {
+    if (static_cast<size_t>(FEnd - FBuf.get()) + N > kFlushAt) Flush();
   }
-  void MaybeFlush() {
-    if (FBuf.size() >= kFlushAt) Flush();
+  void Put(std::string_view Text) {
+    if (Text.size() > kBufSize / 2) {
+      Flush();
+      FIO.WriteOut(Text.data(), Text.size());
+      return;
+    }
+    Reserve(Text.size());
+    std::memcpy(FEnd, Text.data(), Text.size());
+    FEnd += Text.size();
   }
+  void Error(std::string_view Query, std::string_view Message) {
+    Put(Query);
+    Put("\terror\t");
+    Put(Message);
+    Put("\n");
+  }
+  const TIPv4Block* Find(uint32_t IP) {
+    if (FMapped) return FMapped->Find(IP, FFound) ? &FFound : nullptr;
+    const int i = FDb->FindBlock(IP);
+    return i < 0 ? nullptr : &FDb->Blocks[static_cast<size_t>(i)];
+  }
+  // The name as UTF-8, from a small cache keyed by the country's code.
   const std::string& CountryName(const TIPv4Country* C) {
-    auto it = FNames.find(C);
-    if (it == FNames.end()) it = FNames.emplace(C, Latin1ToUtf8(C->Name)).first;
-    return it->second;
+    if (!FNames) FNames = std::make_unique<TName[]>(kNameSlots);  // not for a run without answers
+    TName& slot = FNames[(C->Code * 31u + (C->Code >> 8)) % kNameSlots];
+    if (slot.Country != C) {
+      slot.Country = C;
+      slot.Utf8 = Latin1ToUtf8(C->Name);
+    }
+    return slot.Utf8;
   }
 
-  TIPv4Database& FDb;
+  struct TName {
+    const TIPv4Country* Country = nullptr;
+    std::string Utf8;
+  };
+  const TMappedDatabase* FMapped;
+  const TIPv4Database* FDb;
+  TIPv4Block FFound;  // the last block found in the mapping
   TNotation FNotation;
-  std::ostream& FOut;
-  std::string FBuf;
-  std::unordered_map<const TIPv4Country*, std::string> FNames;
+  TLookupIO& FIO;
+  std::unique_ptr<char[]> FBuf;
+  char* FEnd = FBuf.get();
+  static constexpr size_t kNameSlots = 512;
+  std::unique_ptr<TName[]> FNames;
 };
 
-// Reads the next line of In without its LF; false at the end of the input.
-// At most Max bytes of a line are kept and Cut tells whether there were
-// more: the rest is read past in bounded memory, so a line without an end
-// cannot fill memory.
-bool ReadLine(std::istream& In, std::string& Line, size_t Max, bool& Cut) {
-  Line.clear();
-  Cut = false;
-  std::streambuf* buf = In.rdbuf();
-  int c = buf->sbumpc();
-  if (c == std::char_traits<char>::eof()) return false;
-  for (; c != std::char_traits<char>::eof() && c != '\n'; c = buf->sbumpc()) {
-    if (Line.size() < Max) {
-      Line += static_cast<char>(c);
-    } else {
-      Cut = true;
-    }
-  }
-  return true;
-}
+// Reads standard input a line at a time, in large pieces. At most Max
+// bytes of a line are kept and Cut tells whether there were more: the rest
+// is read past in bounded memory, so a line without an end cannot fill
+// memory.
+class TLineReader {
+ public:
+  TLineReader(TLookupIO& IO, size_t Max) : FIO(IO), FMax(Max) {}
 
-bool TrimLine(std::string& Line) {
-  size_t b = 0, e = Line.size();
-  while (b < e && static_cast<unsigned char>(Line[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(Line[e - 1]) <= ' ') --e;
-  if (b > 0 || e < Line.size()) Line = Line.substr(b, e - b);
-  return !Line.empty();
-}
+  // The next line without its LF and the blanks around it; false at the
+  // end of the input. The text lasts until the next call.
+  bool Next(std::string_view& Line, bool& Cut) {
+    Cut = false;
+    if (FPos == FEnd && !Fill()) return false;
+    const char* start = FBuf + FPos;
+    const auto* lf = static_cast<const char*>(std::memchr(start, '\n', FEnd - FPos));
+    if (lf && static_cast<size_t>(lf - start) <= FMax) {
+      // The usual case: the whole line lies in the buffer.
+      FPos += static_cast<size_t>(lf - start) + 1;
+      Line = Trim(std::string_view(start, static_cast<size_t>(lf - start)));
+      return true;
+    }
+    // A line across the buffer's end, or a long one: gathered, bounded.
+    FLong.clear();
+    for (;;) {
+      if (FPos == FEnd && !Fill()) break;
+      start = FBuf + FPos;
+      lf = static_cast<const char*>(std::memchr(start, '\n', FEnd - FPos));
+      const size_t n = lf ? static_cast<size_t>(lf - start) : FEnd - FPos;
+      const size_t keep = std::min(n, FMax - FLong.size());
+      FLong.append(start, keep);
+      Cut |= keep < n;
+      FPos += n + (lf ? 1 : 0);
+      if (lf) break;
+    }
+    // A cut line is too long whatever its blanks: it keeps all Max bytes.
+    Line = Cut ? std::string_view(FLong) : Trim(FLong);
+    return true;
+  }
+
+ private:
+  static std::string_view Trim(std::string_view Text) {
+    size_t b = 0, e = Text.size();
+    while (b < e && static_cast<unsigned char>(Text[b]) <= ' ') ++b;
+    while (e > b && static_cast<unsigned char>(Text[e - 1]) <= ' ') --e;
+    return Text.substr(b, e - b);
+  }
+  bool Fill() {
+    FPos = 0;
+    FEnd = FIO.Read(FBuf, sizeof FBuf);
+    return FEnd > 0;
+  }
+
+  TLookupIO& FIO;
+  size_t FMax;
+  char FBuf[1 << 16];
+  size_t FPos = 0, FEnd = 0;
+  std::string FLong;
+};
+
+// The program's input and output over streams.
+class TStreamIO : public TLookupIO {
+ public:
+  TStreamIO(std::istream& In, std::ostream& Out, std::ostream& Err)
+      : FIn(In), FOut(Out), FErr(Err) {}
+  size_t Read(char* Buffer, size_t Size) override {
+    return static_cast<size_t>(std::max<std::streamsize>(
+        FIn.rdbuf()->sgetn(Buffer, static_cast<std::streamsize>(Size)), 0));
+  }
+  void WriteOut(const char* Data, size_t Size) override {
+    FOut.write(Data, static_cast<std::streamsize>(Size));
+  }
+  std::ostream& Out() override { return FOut; }
+  std::ostream& Err() override { return FErr; }
+
+ private:
+  std::istream& FIn;
+  std::ostream& FOut;
+  std::ostream& FErr;
+};
 
 }  // namespace
 
 int LookupMain(const std::vector<std::string>& Args, std::istream& In, std::ostream& Out,
                std::ostream& Err) {
+  TStreamIO io(In, Out, Err);
+  return LookupMain(Args, io);
+}
+
+int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
   std::string dbPath = ExecutableDir() + "country.ip4";
   int notation = nmRange;  // TArgReader::Choose stores an int
   bool fromStdin = false, info = false;
   std::string country;
   std::vector<std::string> queries;
-  TArgReader args(Args, "kesl-lookup", Err);
+  TArgReader args(Args, "kesl-lookup", [&IO]() -> std::ostream& { return IO.Err(); });
   while (args.Next()) {
     const std::string& a = args.Arg();
     if (a == "--help" || a == "-h") {
-      Out << kUsage;
+      IO.Out() << kUsage;
       return 0;
     } else if (a == "--db") {
       if (!args.Value(dbPath)) return args.Usage("--db needs a file name");
@@ -208,35 +325,47 @@ int LookupMain(const std::vector<std::string>& Args, std::istream& In, std::ostr
     return args.Usage("'" + country + "' is not a two-letter country code");
   }
 
-  TIPv4Database db;
-  if (!LoadDatabase(db, dbPath, Err)) return 3;
+  // Queries need no more than the blocks that hold them: a file that can be
+  // searched where it lies is not loaded at all.
+  const auto mapped = info || !country.empty() ? nullptr : TMappedDatabase::Open(dbPath);
+  std::unique_ptr<TIPv4Database> loaded;
+  auto load = [&] {
+    loaded = std::make_unique<TIPv4Database>();
+    if (LoadDatabase(*loaded, dbPath, IO.Err())) return true;
+    loaded.reset();
+    return false;
+  };
+  if (!mapped && !load()) return 3;
 
   if (info) {
-    PrintDatabaseInfo(db, Out);
+    PrintDatabaseInfo(*loaded, IO.Out());
     return 0;
   }
   if (!country.empty()) {
     uint16_t code = 0;
     ParseCountryCode(country, code);
-    const auto* blocks = db.CountryBlocks(code);
+    const auto* blocks = loaded->CountryBlocks(code);
     if (!blocks) {
-      Err << "kesl-lookup: Unknown country code: " << CodeToStr(code) << "\n";
+      IO.Err() << "kesl-lookup: Unknown country code: " << CodeToStr(code) << "\n";
       return 2;
     }
-    Out << BlocksText({blocks->begin(), blocks->end()}, static_cast<TNotation>(notation), "\n");
+    const std::string text =
+        BlocksText({blocks->begin(), blocks->end()}, static_cast<TNotation>(notation), "\n");
+    IO.WriteOut(text.data(), text.size());
     return 0;
   }
 
   bool all = true;
-  TAnswerWriter writer(db, static_cast<TNotation>(notation), Out);
+  TAnswerWriter writer(mapped.get(), loaded.get(), static_cast<TNotation>(notation), IO);
   if (fromStdin) {
-    std::string line;
-    // Room for the blanks around a query; anything longer is answered as
-    // too long without being held whole.
+    std::string_view line;
     bool cut = false;
-    while (ReadLine(In, line, kMaxLine, cut)) {
-      // A cut line is too long whatever its blanks: it keeps kMaxLine bytes.
-      if (cut || TrimLine(line)) all &= writer.Answer(line);
+    uint64_t lines = 0;
+    auto reader = std::make_unique<TLineReader>(IO, kMaxLine);
+    while (reader->Next(line, cut)) {
+      // A long stream is answered faster from the loaded database.
+      if (mapped && ++lines == kLoadAfterQueries && load()) writer.UseLoaded(loaded.get());
+      if (!line.empty()) all &= writer.Answer(line);
     }
   } else {
     for (const std::string& q : queries) all &= writer.Answer(q);

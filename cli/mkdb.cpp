@@ -35,7 +35,8 @@ const char kUsage[] =
     "                    that the program's built-in tables lack\n"
     "  --text            delegation lines; refuses data with registries or countries\n"
     "                    that the built-in tables lack\n"
-    "  --compress C      none, zlib (the default) or bzip2\n"
+    "  --compress C      none (the default: kesl-lookup searches such a file where it\n"
+    "                    lies, without loading it), zlib or bzip2\n"
     "  --date YYYYMMDD   the creation date; default the newest date of the inputs'\n"
     "                    version lines, else the newest input file's date\n"
     "  --iso-codes PATH  country names for codes outside the built-in table\n"
@@ -53,7 +54,7 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
   std::string output = "country.ip4", date, check;
   std::string isoCodes = "/usr/share/iso-codes/json/iso_3166-1.json";
   bool binary = true;
-  TCompression compression = cmZLib;
+  TCompression compression = cmNone;
   std::vector<std::string> inputs;
   TArgReader args(Args, "kesl-mkdb", Err);
   while (args.Next()) {
@@ -68,7 +69,7 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
     } else if (a == "--binary") {
       binary = true;
     } else if (a == "--compress") {
-      int c = cmZLib;
+      int c = cmNone;
       const int rc = args.Choose({{"none", cmNone}, {"zlib", cmZLib}, {"bzip2", cmBZip2}}, c);
       if (rc) return rc;
       compression = static_cast<TCompression>(c);

@@ -45,6 +45,14 @@ int main(int argc, char** argv) {
   }
   text += "apnic|JP|ipv6|2001:200::|35|19990813|allocated\n";
 
+  // Plain files the in-place reader takes: marked, with a file registry and
+  // country, and an empty one.
+  const std::string marked = bin + EncodeTrailer({{ttSortedDisjoint, {}}});
+  Write(out / "mapped", "marked", EncodeDatabaseFile(true, cmNone, "20261201", marked));
+  Write(out / "mapped", "empty",
+        EncodeDatabaseFile(true, cmNone, "20261201",
+                           EncodeBinBody({}, {}, {}) + EncodeTrailer({{ttSortedDisjoint, {}}})));
+  Write(out / "mapped", "unmarked", EncodeDatabaseFile(true, cmNone, "20261201", bin));
   for (TCompression c : {cmNone, cmZLib, cmBZip2}) {
     const std::string tag(1, static_cast<char>(c));
     Write(out / "loadfile", "bin" + tag, EncodeDatabaseFile(true, c, "20261201", bin));

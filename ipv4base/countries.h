@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 // One row. The short code fields hold at most their width in letters; a
@@ -22,6 +23,11 @@ struct TCountryRec {
 
 constexpr int kCountryTableSize = 250;
 extern const TCountryRec kCountryTable[kCountryTableSize];
+
+class TIPv4Country;
+// The country of a row, as a new database holds it; nullptr for a row whose
+// ISO2 field is not two letters.
+std::unique_ptr<TIPv4Country> MakeBuiltInCountry(const TCountryRec& Rec);
 
 inline std::string FieldText(const char* Field, size_t Width) {
   return std::string(Field, strnlen(Field, Width));

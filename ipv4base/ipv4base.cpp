@@ -47,11 +47,24 @@ int CompareCountries(const TIPv4Country& A, const TIPv4Country& B) {
   return Compare3(A.Code, B.Code);
 }
 
+std::unique_ptr<TIPv4Country> MakeBuiltInCountry(const TCountryRec& Rec) {
+  const std::string code = FieldText(Rec.ISO2, 2);
+  if (code.size() != 2) return nullptr;
+  auto country = std::make_unique<TIPv4Country>();
+  country->Code = StrToCode(code[0], code[1]);
+  country->Name = Rec.Name;
+  country->Domain = FieldText(Rec.Domain, 2);
+  country->Capital = Rec.Capital;
+  country->Region = Rec.Region;
+  country->Currency = Rec.Currency;
+  country->Population = Rec.Population;
+  return country;
+}
+
 TIPv4Database::TIPv4Database() {
   Countries.reserve(kCountryTableSize);
   for (const TCountryRec& rec : kCountryTable) {
-    AddCountry(FieldText(rec.ISO2, 2), rec.Name, FieldText(rec.Domain, 2), rec.Capital, rec.Region,
-               rec.Currency, rec.Population);
+    if (auto country = MakeBuiltInCountry(rec)) Countries.push_back(std::move(country));
   }
   std::sort(Countries.begin(), Countries.end(),
             [](const auto& a, const auto& b) { return CompareCountries(*a, *b) < 0; });
@@ -115,9 +128,19 @@ int TIPv4Database::FindBlock(uint32_t IP) const {
     return IP - b.StartIP < b.Count ? static_cast<int>(it - Blocks.begin()) - 1 : -1;
   }
   if (FSpans.empty()) return -1;
-  // Branch-free search for the last start at or below IP.
+  // Branch-free search for the last start at or below IP. In a large list
+  // the address's /16 narrows it first to the few spans that can hold it:
+  // the last one starting below the /16 and those starting inside it.
   const TSpan* base = FSpans.data();
   size_t n = FSpans.size();
+  if (!FBy16.empty()) {
+    const uint32_t first = FBy16[IP >> 16];
+    const uint32_t end = FBy16[(IP >> 16) + 1];
+    if (end == 0) return -1;  // every span starts above the /16
+    const uint32_t from = first > 0 ? first - 1 : 0;
+    base += from;
+    n = end - from;
+  }
   while (n > 1) {
     const size_t half = n / 2;
     // Both places the next probe can fall on are fetched while this one is
@@ -180,6 +203,14 @@ void TIPv4Database::SortAndLink(bool KnownSorted) {
             [](const auto& a, const auto& b) { return CompareCenters(*a, *b) < 0; });
   std::sort(Countries.begin(), Countries.end(),
             [](const auto& a, const auto& b) { return CompareCountries(*a, *b) < 0; });
+  if (Blocks.empty()) {
+    // Nothing to link: the code tables below would cost half a megabyte.
+    FSpans.clear();
+    FSpanBlock.clear();
+    FBy16.clear();
+    FIndexed = 0;
+    return;
+  }
 
   // Each code is searched once: a table from code to country index, filled
   // as codes appear. Then each country's and registry's list is reserved to
@@ -222,6 +253,18 @@ void TIPv4Database::SortAndLink(bool KnownSorted) {
     block.Center = center;
     country->Blocks.push_back(&block);
     center->Blocks.push_back(&block);
+  }
+  // Where each /16 begins in the spans: the first span starting in it or
+  // after it. Worth its 256 kB only for a list too large for the caches.
+  FBy16.clear();
+  if (FSpans.size() >= kBy16From) {
+    FBy16.resize(65537);
+    size_t span = 0;
+    for (uint32_t p = 0; p < 65536; ++p) {
+      while (span < FSpans.size() && (FSpans[span].Start >> 16) < p) ++span;
+      FBy16[p] = static_cast<uint32_t>(span);
+    }
+    FBy16[65536] = static_cast<uint32_t>(FSpans.size());
   }
   FIndexed = Blocks.size();
 }

@@ -177,6 +177,9 @@ class TIPv4Database {
   // there were when it was made (SIZE_MAX: none made).
   std::vector<TSpan> FSpans;
   std::vector<uint32_t> FSpanBlock;
+  // For a large list, the first span at or above each /16 (and the count).
+  static constexpr size_t kBy16From = 4096;
+  std::vector<uint32_t> FBy16;
   size_t FIndexed = SIZE_MAX;
   // During a load: Blocks[0 .. FInOrder) arrived in order (SIZE_MAX: unknown).
   size_t FInOrder = SIZE_MAX;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "tools/tools.h"
+
 // The 16-byte header, never compressed.
 constexpr int kHeaderSize = 16;
 constexpr char kTextMagic[] = "IPDB";    // bytes 0-3: a text body follows
@@ -15,6 +17,14 @@ constexpr char kVersionMinor = '0';
 constexpr int kCompressionOffset = 6;
 constexpr int kDateOffset = 8;  // YYYYMMDD
 constexpr int kDateSize = 8;
+
+// The header's date as a day number; -1 when it is not a valid date.
+inline double DecodeHeaderDate(const unsigned char* Header) {
+  int32_t d[kDateSize];
+  for (int i = 0; i < kDateSize; ++i) d[i] = Header[kDateOffset + i] - '0';
+  return EncodeDayNumber(d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3], d[4] * 10 + d[5],
+                         d[6] * 10 + d[7]);
+}
 
 // The compression byte.
 enum TCompression : char { cmNone = '0', cmZLib = '1', cmBZip2 = '2' };
@@ -30,3 +40,15 @@ constexpr int32_t kMaxSectionCount = 1 << 22;
 // The registry and country sections are keyed by 16-bit values: no more than
 // 65,536 records each.
 constexpr int32_t kMaxKeyedCount = 1 << 16;
+
+// The trailer that may follow the three sections of a binary body: "KTRL",
+// a u32 entry count, then per entry a u16 tag, a u32 length and that many
+// bytes. A reader of the three sections never reaches it.
+constexpr char kTrailerMagic[] = "KTRL";
+constexpr int32_t kMaxTrailerEntries = 256;
+enum TTrailerTag : uint16_t {
+  // No data: the blocks are sorted by start, none holds nothing, none
+  // reaches into the next, and each names a country and a registry the
+  // file knows. Such a plain file can be searched where it lies.
+  ttSortedDisjoint = 1,
+};

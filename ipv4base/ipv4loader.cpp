@@ -166,10 +166,7 @@ void TIPv4Database::LoadFromFile(const std::string& FileName) {
       (compression != cmNone && compression != cmZLib && compression != cmBZip2)) {
     InvalidFile();
   }
-  int32_t d[kDateSize];
-  for (int i = 0; i < kDateSize; ++i) d[i] = header[kDateOffset + i] - 48;
-  Created = EncodeDayNumber(d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3], d[4] * 10 + d[5],
-                            d[6] * 10 + d[7]);
+  Created = DecodeHeaderDate(header);
   FileHandle = file.Handle();
   // The descriptor is closed with the file; its number must not outlive it.
   const TFinally forget([this] { FileHandle = -1; });

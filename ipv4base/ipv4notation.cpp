@@ -1,6 +1,7 @@
 // Text forms of addresses, blocks and country codes.
 #include "ipv4base/ipv4notation.h"
 
+#include <array>
 #include <cstring>
 #include <limits>
 
@@ -145,15 +146,40 @@ uint32_t StrToIP(std::string_view Text) {
   return result;
 }
 
-char* FormatIP(uint32_t IP, char* Out) {
-  for (int shift = 24; shift >= 0; shift -= 8) {
-    const unsigned octet = (IP >> shift) & 255;
-    if (octet >= 100) *Out++ = static_cast<char>('0' + octet / 100);
-    if (octet >= 10) *Out++ = static_cast<char>('0' + octet / 10 % 10);
-    *Out++ = static_cast<char>('0' + octet % 10);
-    if (shift) *Out++ = '.';
+namespace {
+
+// The decimal text of every octet, made once: formatting addresses is most
+// of the work of answering a long list of them.
+struct TOctetText {
+  char Text[4];
+  uint8_t Length;
+};
+constexpr auto kOctets = [] {
+  std::array<TOctetText, 256> t{};
+  for (unsigned v = 0; v < 256; ++v) {
+    uint8_t n = 0;
+    if (v >= 100) t[v].Text[n++] = static_cast<char>('0' + v / 100);
+    if (v >= 10) t[v].Text[n++] = static_cast<char>('0' + v / 10 % 10);
+    t[v].Text[n++] = static_cast<char>('0' + v % 10);
+    t[v].Text[n] = '.';
+    t[v].Length = n;
   }
-  return Out;
+  return t;
+}();
+
+}  // namespace
+
+char* FormatIP(uint32_t IP, char* Out) {
+  // Each octet with the dot after it in one four-byte copy; the last dot is
+  // overwritten or left beyond the returned end.
+  for (int shift = 24; shift > 0; shift -= 8) {
+    const TOctetText& o = kOctets[(IP >> shift) & 255];
+    std::memcpy(Out, o.Text, 4);
+    Out += o.Length + 1;
+  }
+  const TOctetText& o = kOctets[IP & 255];
+  std::memcpy(Out, o.Text, 3);
+  return Out + o.Length;
 }
 
 std::string IPToStr(uint32_t IP) {

@@ -69,6 +69,16 @@ std::string EncodeBinBody(const std::vector<TNewCenter>& Centers,
   return out;
 }
 
+std::string EncodeTrailer(const std::vector<TTrailerEntry>& Entries) {
+  std::string out(kTrailerMagic, kMagicSize);
+  PutSection(out, Entries, [](std::string& Out, const TTrailerEntry& E) {
+    Put16(Out, E.Tag);
+    Put32(Out, static_cast<uint32_t>(E.Data.size()));
+    Out += E.Data;
+  });
+  return out;
+}
+
 std::string_view TextRegistryToken(uint16_t CenterID) {
   const TRegistryInfo* r = RegistryByID(CenterID);
   return r && r->BuiltIn ? r->Token : std::string_view();

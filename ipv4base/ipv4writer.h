@@ -30,6 +30,12 @@ std::string EncodeHeader(bool Binary, TCompression Compression, std::string_view
 std::string EncodeBinBody(const std::vector<TNewCenter>& Centers,
                           const std::vector<TNewCountry>& Countries,
                           const std::vector<TIPv4Block>& Blocks);
+struct TTrailerEntry {
+  uint16_t Tag = 0;
+  std::string Data;
+};
+// The trailer that follows a binary body's sections (append it to the body).
+std::string EncodeTrailer(const std::vector<TTrailerEntry>& Entries);
 // One delegation line: "arin|US|ipv4|3.0.0.0|16777216|19880223|allocated".
 std::string EncodeTextLine(const TIPv4Block& Block, std::string_view RegistryToken);
 // The registry token of the text format for a built-in registry, or "".

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "cli/compiler.h"
+#include "ipv4base/ipv4mapped.h"
 #include "ipv4base/ipv4writer.h"
 #include "testutil.h"
 
@@ -189,4 +191,54 @@ TEST_F(LookupTest, GigabyteLineWithoutAnEndInBoundedMemory) {
       "1 " + std::to_string(
                  253 + std::string("...\terror\tLonger than any address or host name\n").size()));
   EXPECT_LT(run.PeakMB, 32);
+}
+
+TEST_F(LookupTest, InPlaceAndLoadedAnswersAreTheSame) {
+  // The same blocks as a plain marked file, which is searched where it
+  // lies, and as the zlib file of the fixture, which is loaded.
+  TDatabaseCompiler c;
+  c.AddData("d",
+            "arin|US|ipv4|8.8.8.0|768|20140101|allocated\n"
+            "ripencc|GB|ipv4|127.0.0.0|16777216||allocated\n"
+            "ripencc|RE|ipv4|192.168.0.0|256||allocated\n"
+            "iana|US|ipv4|8.8.11.0|256||allocated\n"
+            "afrinic|RS|ipv4|41.0.0.0|256|20200101|allocated\n");
+  c.Finish();
+  const std::string plain =
+      FDir.Write("plain.ip4", EncodeDatabaseFile(true, cmNone, "20261201", c.BinaryBody()));
+  const std::string zlib = FDb;
+  ASSERT_TRUE(TMappedDatabase::Open(plain));
+  ASSERT_FALSE(TMappedDatabase::Open(FDb));
+  const std::vector<std::string> queries = {"8.8.8.8",  "8.8.11.1", "127.1",     "192.168.0.255",
+                                            "10.0.0.1", "0.0.0.0",  "8.8.10.255"};
+  for (const char* notation : {"range", "cidr", "mask"}) {
+    std::vector<std::string> args = {"--notation", notation};
+    args.insert(args.end(), queries.begin(), queries.end());
+    FDb = zlib;
+    EXPECT_EQ(Run(args), 1);
+    const std::string loaded = FOut.str();
+    FDb = plain;
+    EXPECT_EQ(Run(args), 1);
+    EXPECT_EQ(FOut.str(), loaded) << notation;
+  }
+  FDb = plain;
+  EXPECT_EQ(Run({"41.0.0.1"}), 0);
+  EXPECT_EQ(FOut.str(), "41.0.0.1\t41.0.0.1\t41.0.0.0 - 41.0.0.255\tRS\tRS\tAFRINIC\t20200101\n");
+}
+
+TEST_F(LookupTest, LongStdinSwitchesToTheLoadedDatabaseUnnoticed) {
+  // Past the switch the answers go on as before, in order.
+  TDatabaseCompiler c;
+  c.AddData("d", "arin|US|ipv4|8.8.8.0|256|20140101|allocated\n");
+  c.Finish();
+  FDb = FDir.Write("plain.ip4", EncodeDatabaseFile(true, cmNone, "20261201", c.BinaryBody()));
+  std::string input, want;
+  for (int i = 0; i < 250000; ++i) {
+    const std::string q = i % 2 ? "8.8.8." + std::to_string(i % 256) : "9.9.9.9";
+    input += q + "\n";
+    want += i % 2 ? q + "\t" + q + "\t8.8.8.0 - 8.8.8.255\tUS\tUnited States\tARIN\t20140101\n"
+                  : q + "\t" + q + "\t-\n";
+  }
+  EXPECT_EQ(Run({"--stdin"}, input), 1);
+  EXPECT_TRUE(FOut.str() == want) << "the answers differ";
 }

@@ -1,0 +1,56 @@
+// Looking addresses up in a database file where it lies: the file is mapped
+// read-only, its registry and country sections are read (a few kilobytes),
+// and the block records are searched in the mapping. Only a plain binary
+// file whose trailer says its blocks are sorted and disjoint qualifies;
+// every other file takes the full load (TIPv4Database::LoadFromFile).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "ipv4base/ipv4base.h"
+
+class TMappedDatabase {
+ public:
+  // Maps FileName; nullptr when it cannot be searched in place for any
+  // reason (missing, compressed, text, unmarked, damaged), so that the
+  // caller's full load gives the file's own error.
+  static std::unique_ptr<TMappedDatabase> Open(const std::string& FileName);
+  // The same over bytes that the caller keeps alive as long as the result.
+  static std::unique_ptr<TMappedDatabase> FromMemory(const void* Data, size_t Size);
+
+  TMappedDatabase(const TMappedDatabase&) = delete;
+  TMappedDatabase& operator=(const TMappedDatabase&) = delete;
+  ~TMappedDatabase();
+
+  // The block holding IP, decoded into Block and linked to its country and
+  // registry (which live as long as this object); false when no block holds
+  // it. Over a file whose mark lies the answer may be wrong, but it is
+  // always a block of the file that holds IP.
+  bool Find(uint32_t IP, TIPv4Block& Block) const;
+  int BlockCount() const { return static_cast<int>(FCount); }
+  double Created() const { return FCreated; }
+
+ private:
+  TMappedDatabase() = default;
+  bool Parse(const unsigned char* Data, size_t Size);
+  // The country or registry of a key as the full load finds it: the file's
+  // own record, else the built-in one; made when first asked for.
+  const TIPv4Country* CountryFor(uint16_t Code) const;
+  const TIPv4Center* CenterFor(uint16_t ID) const;
+
+  void* FMapping = nullptr;  // owned when mapped from a file
+  size_t FMappingSize = 0;
+  const unsigned char* FCenters = nullptr;  // the registry records
+  uint32_t FCenterCount = 0;
+  const unsigned char* FCountries = nullptr;  // the country records
+  uint32_t FCountryCount = 0;
+  const unsigned char* FRecords = nullptr;  // the first block record
+  uint32_t FCount = 0;
+  double FCreated = 0;
+  mutable std::map<uint16_t, std::unique_ptr<TIPv4Country>> FCountryCache;
+  mutable std::map<uint16_t, std::unique_ptr<TIPv4Center>> FCenterCache;
+};
