@@ -146,7 +146,8 @@ class TAnswerWriter {
   }
 
  private:
-  static constexpr size_t kFlushAt = 1 << 20;
+  // Small enough to come from the heap, not a mapping of its own.
+  static constexpr size_t kFlushAt = 1 << 16;
   static constexpr size_t kBufSize = kFlushAt + 4096;
 
   // Makes room for N more bytes, flushing a buffer that is full enough.
@@ -289,7 +290,8 @@ int LookupMain(const std::vector<std::string>& Args, std::istream& In, std::ostr
 }
 
 int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
-  std::string dbPath = ExecutableDir() + "country.ip4";
+  std::string dbPath;
+  bool dbGiven = false;    // else country.ip4 beside this program
   int notation = nmRange;  // TArgReader::Choose stores an int
   bool fromStdin = false, info = false;
   std::string country;
@@ -302,6 +304,7 @@ int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
       return 0;
     } else if (a == "--db") {
       if (!args.Value(dbPath)) return args.Usage("--db needs a file name");
+      dbGiven = true;
     } else if (a == "--notation") {
       const int rc =
           args.Choose({{"range", nmRange}, {"cidr", nmCIDR}, {"mask", nmMask}}, notation);
@@ -325,6 +328,7 @@ int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
     return args.Usage("'" + country + "' is not a two-letter country code");
   }
 
+  if (!dbGiven) dbPath = ExecutableDir() + "country.ip4";
   // Queries need no more than the blocks that hold them: a file that can be
   // searched where it lies is not loaded at all.
   const auto mapped = info || !country.empty() ? nullptr : TMappedDatabase::Open(dbPath);
