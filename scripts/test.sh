@@ -2,7 +2,7 @@
 # Installs what is missing, checks the formatting, builds, and runs every
 # test: the suite, the suite again built with AddressSanitizer (leak
 # detection on) and UndefinedBehaviorSanitizer, and each fuzzer for a short,
-# bounded time (KESL_FUZZ_SECONDS, default 40; 0 skips the fuzzers).
+# bounded time (KESL_FUZZ_SECONDS, default 30; 0 skips the fuzzers).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh clang libfuzzer-14-dev libclang-rt-14-dev clang-format
@@ -20,7 +20,7 @@ bash scripts/build.sh build-asan -DKESL_SANITIZE=ON
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --output-on-failure -j2 --timeout 900)
 
-seconds=${KESL_FUZZ_SECONDS:-40}
+seconds=${KESL_FUZZ_SECONDS:-30}
 if [ "$seconds" != 0 ]; then
   echo "== fuzzing, ${seconds}s each"
   bash scripts/fuzz.sh "$seconds"
