@@ -181,6 +181,7 @@ class TIPv4Database {
   static constexpr size_t kBy16From = 4096;
   std::vector<uint32_t> FBy16;
   size_t FIndexed = SIZE_MAX;
+  const struct TRegistryInfo* FLastNic = nullptr;  // of the text line before
   // During a load: Blocks[0 .. FInOrder) arrived in order (SIZE_MAX: unknown).
   size_t FInOrder = SIZE_MAX;
 };

@@ -246,13 +246,6 @@ std::string CodeToStr(uint16_t Code) {
 
 std::string TIPv4Block::CountryStr() const { return CodeToStr(CountryCode); }
 
-bool ParseCountryCode(std::string_view Text, uint16_t& Code) {
-  if (Text.size() != 2) return false;
-  Code = StrToCode(AsciiUpper(Text[0]), AsciiUpper(Text[1]));
-  if (Code == StrToCode('U', 'K')) Code = StrToCode('G', 'B');
-  return true;
-}
-
 std::string BlocksText(const std::vector<const TIPv4Block*>& Blocks, TNotation Mode,
                        std::string_view LineEnd, const std::function<bool(size_t)>& Progress) {
   std::string text;

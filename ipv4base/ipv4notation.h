@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/tools.h"
+
 class TIPv4Block;
 
 // Notation modes of TIPv4Block::AsText; any other value writes the range form.
@@ -47,8 +49,14 @@ constexpr uint16_t StrToCode(char First, char Second) {
   return static_cast<uint16_t>((static_cast<uint8_t>(First) << 8) | static_cast<uint8_t>(Second));
 }
 // A country code as data and users write it: exactly two characters, any
-// case; UK stands for GB. False for any other length.
-bool ParseCountryCode(std::string_view Text, uint16_t& Code);
+// case; UK stands for GB. False for any other length. Inline: the text
+// reader calls it for every line.
+inline bool ParseCountryCode(std::string_view Text, uint16_t& Code) {
+  if (Text.size() != 2) return false;
+  Code = StrToCode(AsciiUpper(Text[0]), AsciiUpper(Text[1]));
+  if (Code == StrToCode('U', 'K')) Code = StrToCode('G', 'B');
+  return true;
+}
 uint32_t SwapBytes(uint32_t Value);
 
 // Latin-1 text as UTF-8, for display.

@@ -17,6 +17,15 @@ namespace {
 
 constexpr int32_t kChunk = 16384;
 
+// Whether a field is a registry's token, whatever the field's case.
+bool SameToken(std::string_view Field, std::string_view Token) {
+  if (Field.size() != Token.size()) return false;
+  for (size_t i = 0; i < Field.size(); ++i) {
+    if (AsciiUpper(Field[i]) != AsciiUpper(Token[i])) return false;
+  }
+  return true;
+}
+
 bool IsIPv4Type(std::string_view Field) {
   return Field.size() == 4 && AsciiUpper(Field[0]) == 'I' && AsciiUpper(Field[1]) == 'P' &&
          AsciiUpper(Field[2]) == 'V' && Field[3] == '4';
@@ -97,9 +106,12 @@ void TIPv4Database::ParseLine(const char* Line, size_t Length, bool Padded) {
   block.Count = static_cast<uint32_t>(count);
   if (block.Count == 0) return;
 
-  const TRegistryInfo* nic = RegistryByToken(field[0], true);
-  if (!nic) throw EDatabaseError("WARNING: Unknown NIC name");
-  block.CenterID = nic->ID;
+  // Lines come in long runs of one registry: the last match is tried first.
+  if (!FLastNic || !SameToken(field[0], FLastNic->Token)) {
+    FLastNic = RegistryByToken(field[0], true);
+    if (!FLastNic) throw EDatabaseError("WARNING: Unknown NIC name");
+  }
+  block.CenterID = FLastNic->ID;
   ParseCountryCode(field[1], block.CountryCode);
 
   // The date's digits alone, as one number; 0 when none or too many.
