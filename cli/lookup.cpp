@@ -101,12 +101,6 @@ class TAnswerWriter {
       Error(Query, r.Error);
       return false;
     }
-    return AnswerAddress(Query, ip);
-  }
-
-  // Answers a query that gave the address IP.
-  bool AnswerAddress(std::string_view Query, uint32_t IP) {
-    const uint32_t ip = IP;
     const TIPv4Block* b = Find(ip);
     // Room for the fixed fields; the texts of any length are put with Put.
     Reserve(Query.size() + 64);

@@ -127,7 +127,7 @@ bool TMappedDatabase::Parse(const unsigned char* Data, size_t Size) {
   if (!c.Skip(size_t{FCount} * kBlockRecordSize)) return false;
   // The trailer must say that the blocks can be searched as they lie.
   uint32_t entries = 0;
-  if (!c.Skip(0) || c.Left() < static_cast<size_t>(kMagicSize) ||
+  if (c.Left() < static_cast<size_t>(kMagicSize) ||
       std::memcmp(c.At(), kTrailerMagic, kMagicSize) != 0 || !c.Skip(kMagicSize) ||
       !c.Count(kMaxTrailerEntries, entries)) {
     return false;

@@ -432,9 +432,8 @@ void TKeslMainForm::ListBoxDrawItem(int Index, const QRect& Rect, QPainter& Pain
   Painter.setClipRect(Rect);
   Painter.fillRect(Rect, pal.color(Selected ? QPalette::Highlight : QPalette::Base));
   Painter.setPen(pal.color(Selected ? QPalette::HighlightedText : QPalette::Text));
-  Painter.drawText(
-      Rect.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignTop,
-      QString::fromLatin1(block->AsText(static_cast<TNotation>(MaskBox->currentIndex()))));
+  Painter.drawText(Rect.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignTop,
+                   QString::fromLatin1(block->AsText(FModel->Notation())));
   if (Focused) {
     QStyleOptionFocusRect o;
     o.rect = Rect;
@@ -472,13 +471,12 @@ void TKeslMainForm::CopyMenuItemClick() {
   blocks.reserve(static_cast<size_t>(rows.size()));
   for (const QModelIndex& i : rows) blocks.push_back(FModel->BlockAt(i.row()));
   const size_t count = blocks.size();
-  const std::string text = BlocksText(blocks, static_cast<TNotation>(MaskBox->currentIndex()),
-                                      "\r\n", [this, count](size_t Row) {
-                                        if (!SetProgress(static_cast<int>(Row * 1000 / count)))
-                                          return false;
-                                        QCoreApplication::processEvents();
-                                        return Aborted;
-                                      });
+  const std::string text =
+      BlocksText(blocks, FModel->Notation(), "\r\n", [this, count](size_t Row) {
+        if (!SetProgress(static_cast<int>(Row * 1000 / count))) return false;
+        QCoreApplication::processEvents();
+        return Aborted;
+      });
   QGuiApplication::clipboard()->setText(QString::fromLatin1(text));
 }
 
