@@ -11,6 +11,7 @@
 #include "ipv4base/ipv4writer.h"
 #include "ipv4base/registries.h"
 #include "tools/errors.h"
+#include "tools/tools.h"
 
 namespace {
 
@@ -56,7 +57,48 @@ void TDatabaseCompiler::Add(const TInputBlock& B) {
   FFinished = false;
 }
 
-void TDatabaseCompiler::Finish() {
+std::string TDatabaseCompiler::Where(const TInputBlock& B) const {
+  return " (" + FFiles[B.File] + " line " + std::to_string(B.Line) + ")";
+}
+
+namespace {
+
+// Lays B over the disjoint pieces in Pieces (keyed by start): what B covers
+// is B's now; the pieces it cuts keep what lies outside it.
+void Overlay(std::map<uint32_t, TInputBlock>& Pieces, const TInputBlock& B) {
+  const uint64_t start = B.Start, end = start + B.Count;
+  auto it = Pieces.lower_bound(B.Start);
+  if (it != Pieces.begin()) {
+    TInputBlock& before = std::prev(it)->second;
+    const uint64_t beforeEnd = uint64_t{before.Start} + before.Count;
+    if (beforeEnd > start) {
+      TInputBlock tail = before;
+      before.Count = static_cast<uint32_t>(start - before.Start);
+      if (beforeEnd > end) {
+        tail.Start = static_cast<uint32_t>(end);
+        tail.Count = static_cast<uint32_t>(beforeEnd - end);
+        Pieces.emplace(tail.Start, tail);
+      }
+    }
+  }
+  while (it != Pieces.end() && it->first < end) {
+    const uint64_t pieceEnd = uint64_t{it->first} + it->second.Count;
+    if (pieceEnd > end) {
+      TInputBlock tail = it->second;
+      tail.Start = static_cast<uint32_t>(end);
+      tail.Count = static_cast<uint32_t>(pieceEnd - end);
+      Pieces.erase(it);
+      Pieces.emplace(tail.Start, tail);
+      break;
+    }
+    it = Pieces.erase(it);
+  }
+  Pieces.emplace(B.Start, B);
+}
+
+}  // namespace
+
+void TDatabaseCompiler::Finish(bool ResolveOverlaps) {
   auto less = [](const TInputBlock& a, const TInputBlock& b) {
     return a.Start != b.Start ? a.Start < b.Start : a.Count < b.Count;
   };
@@ -65,6 +107,8 @@ void TDatabaseCompiler::Finish() {
   }
   std::vector<TInputBlock> kept;
   kept.reserve(FBlocks.size());
+  FOverlaps.clear();
+  size_t reach = 0;  // the kept block that reaches furthest
   for (const TInputBlock& b : FBlocks) {
     if (!kept.empty()) {
       const TInputBlock& p = kept.back();
@@ -73,15 +117,30 @@ void TDatabaseCompiler::Finish() {
         ++FDuplicates;
         continue;
       }
-      if (uint64_t{p.Start} + p.Count > b.Start) {
-        auto where = [&](const TInputBlock& x) {
-          return " (" + FFiles[x.File] + " line " + std::to_string(x.Line) + ")";
-        };
-        throw EKeslError("Blocks overlap: " + BlockText(p) + where(p) + " and " + BlockText(b) +
-                         where(b));
+      const TInputBlock& r = kept[reach];
+      if (uint64_t{r.Start} + r.Count > b.Start) {
+        const std::string pair = BlockText(r) + Where(r) + " and " + BlockText(b) + Where(b);
+        if (!ResolveOverlaps) throw EKeslError("Blocks overlap: " + pair);
+        FOverlaps.push_back(pair);
       }
     }
     kept.push_back(b);
+    if (kept.size() == 1 ||
+        uint64_t{b.Start} + b.Count > uint64_t{kept[reach].Start} + kept[reach].Count) {
+      reach = kept.size() - 1;
+    }
+  }
+  if (!FOverlaps.empty()) {
+    // Older blocks first, so that later ones are laid over them.
+    std::vector<TInputBlock> byAge = kept;
+    std::stable_sort(byAge.begin(), byAge.end(), [](const TInputBlock& a, const TInputBlock& b) {
+      if (a.Date != b.Date) return a.Date < b.Date;
+      return a.File != b.File ? a.File < b.File : a.Line < b.Line;
+    });
+    std::map<uint32_t, TInputBlock> pieces;
+    for (const TInputBlock& b : byAge) Overlay(pieces, b);
+    kept.clear();
+    for (const auto& [start, piece] : pieces) kept.push_back(piece);
   }
   FBlocks = std::move(kept);
   FFinished = true;
@@ -131,7 +190,12 @@ std::string TDatabaseCompiler::BinaryBody() const {
   // carries every country and registry they name: the file says so, and
   // can then be searched where it lies.
   std::string body = EncodeBinBody(centers, countries, blocks);
-  if (FFinished) body += EncodeTrailer({{ttSortedDisjoint, {}}});
+  std::vector<TTrailerEntry> trailer;
+  if (FFinished) trailer.push_back({ttSortedDisjoint, {}});
+  std::vector<TSource> sources = FSources;
+  for (TSource& s : sources) s.Licence = FLicence;
+  if (!sources.empty()) trailer.push_back({ttProvenance, EncodeSources(sources)});
+  body += EncodeTrailer(trailer);
   return body;
 }
 
@@ -162,10 +226,5 @@ std::string TDatabaseCompiler::TextBody() const {
 std::string TDatabaseCompiler::HeaderDate(const std::string& Given) const {
   if (!Given.empty()) return Given;
   if (FNewestVersionDate) return std::to_string(FNewestVersionDate);
-  const time_t t = FNewestFileTime ? static_cast<time_t>(FNewestFileTime) : std::time(nullptr);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "%04d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-  return buf;
+  return std::to_string(DateOfTime(FNewestFileTime ? FNewestFileTime : std::time(nullptr)));
 }

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "ipv4base/provenance.h"
+
 // Which registry administers each /8 today, by IANA's IPv4 address space
 // registry; legacy /8s count for the registry that administers them.
 // Reserved and special-purpose space (local, private, loopback, multicast,
@@ -35,14 +37,19 @@ class TDatabaseCompiler {
   // Reads one input file, gzip- or bzip2-compressed or not, and detects its
   // kind by content. EKeslError for unreadable, corrupt or unknown input.
   void AddFile(const std::string& Path);
-  // The same for data in memory; Name is used in messages.
+  // The same for data in memory; Name is used in messages and, without its
+  // folder, as the source's name.
   void AddData(const std::string& Name, std::string_view Data);
   void AddDelegationText(const std::string& Name, std::string_view Text);
   void AddRangeText(const std::string& Name, std::string_view Text);
 
-  // Sorts the blocks, drops exact duplicates and refuses overlaps with an
-  // EKeslError naming the first conflicting pair.
-  void Finish();
+  // Sorts the blocks and drops exact duplicates. Overlaps are refused with an
+  // EKeslError naming the first conflicting pair, unless ResolveOverlaps:
+  // then the block with the later date (among equal dates, the one read
+  // later) keeps the addresses two blocks share, the other keeps the rest,
+  // so no address loses its answer, and Overlaps() tells each pair.
+  void Finish(bool ResolveOverlaps = false);
+  const std::vector<std::string>& Overlaps() const { return FOverlaps; }
 
   // Country names for codes outside the built-in table (UTF-8 JSON of
   // iso-codes); missing names fall back to the code.
@@ -69,21 +76,33 @@ class TDatabaseCompiler {
   std::vector<uint16_t> NewCountries() const;
   std::string RegistryName(uint16_t ID) const;
   void SetProgress(std::ostream* Progress) { FProgress = Progress; }
+  // The input files, for the database's provenance: name, date of the data
+  // (version line, else the file's time), MD5 of the bytes as read.
+  const std::vector<TSource>& Sources() const { return FSources; }
+  // The licence recorded with every source.
+  void SetLicence(const std::string& Licence) { FLicence = Licence; }
 
  private:
   uint16_t RegistryID(std::string_view Name);
   void Skip(const char* Reason) { ++FSkipped[Reason]; }
   void Add(const TInputBlock& B);
   void ShowProgress(const std::string& Name, uint64_t Lines, bool Done);
+  // AddData after the source is noted: sniffs, decompresses, reads.
+  void AddContent(const std::string& Name, std::string_view Data);
+  std::string Where(const TInputBlock& B) const;
 
   std::vector<TInputBlock> FBlocks;
   std::vector<std::string> FFiles;
+  std::vector<TSource> FSources;
+  std::vector<std::string> FOverlaps;
+  std::string FLicence;
   std::map<std::string, uint16_t> FNewRegistries;  // upper-case name -> ID, unknown ones
   std::map<std::string, uint64_t> FSkipped;
   std::map<uint16_t, std::string> FNames;  // Latin-1 country names
   uint64_t FDuplicates = 0;
   bool FFinished = false;  // Finish ran after the last block was added
   uint32_t FNewestVersionDate = 0;
+  uint32_t FSourceVersionDate = 0;  // of the source being read
   int64_t FNewestFileTime = 0;
   std::ostream* FProgress = nullptr;
 };

@@ -3,11 +3,14 @@
 #include "ipv4base/ipv4base.h"
 #include "tools/tools.h"
 
-void PrintDatabaseInfo(TIPv4Database& Db, std::ostream& Out) {
+void PrintDatabaseInfo(TIPv4Database& Db, const std::string& FileName, std::ostream& Out) {
   int withBlocks = 0;
   for (int i = 0; i < Db.CountryCount(); ++i) withBlocks += !Db.CountryAt(i)->Blocks.empty();
-  Out << "Created: " << DayNumberText(Db.Created) << "\n"
-      << "Blocks: " << Db.BlockCount() << "\n"
+  Out << "Database: " << FileName << "\n"
+      << "Created: " << DayNumberText(Db.Created) << "\n";
+  if (Db.Sources.empty()) Out << "Source: not recorded in the file\n";
+  for (const TSource& s : Db.Sources) Out << "Source: " << SourceText(s) << "\n";
+  Out << "Blocks: " << Db.BlockCount() << "\n"
       << "Countries: " << Db.CountryCount() << " (" << withBlocks << " with blocks)\n"
       << "Registries: " << Db.CenterCount() << "\n";
   for (int i = 0; i < Db.CenterCount(); ++i) {

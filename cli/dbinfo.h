@@ -7,7 +7,8 @@
 
 class TIPv4Database;
 
-void PrintDatabaseInfo(TIPv4Database& Db, std::ostream& Out);
+// FileName is the file it was loaded from.
+void PrintDatabaseInfo(TIPv4Database& Db, const std::string& FileName, std::ostream& Out);
 
 // Loads FileName into Db; on failure writes the loader's message to Err and
 // returns false.

@@ -26,7 +26,10 @@ const char kUsage[] =
     "Finds the allocated block, country and registry of IPv4 addresses and host\n"
     "names in an offline database.\n"
     "\n"
-    "  --db PATH        the database file (default: country.ip4 beside this program)\n"
+    "  --db PATH        the database file; by default the first that exists of\n"
+    "                   $KESL_DB, the user's database from kesl-mkdb --update\n"
+    "                   ($XDG_DATA_HOME/kesl/country.ip4), country.ip4 beside this\n"
+    "                   program, and the installed default\n"
     "  --notation N     how blocks are written: range (192.168.0.0 - 192.168.2.255,\n"
     "                   the default), cidr (192.168.0.0/23, 192.168.2.0/24) or mask\n"
     "                   (192.168.0.0 / 255.255.254.0, ...). A block that is not one\n"
@@ -34,8 +37,8 @@ const char kUsage[] =
     "  --stdin          read one query per line from standard input\n"
     "  --country CODE   list the blocks of a country (two letters; UK means GB),\n"
     "                   one per line; in cidr and mask notation one prefix per line\n"
-    "  --info           the database's creation date, counts, and each registry's\n"
-    "                   blocks and addresses\n"
+    "  --info           the database file in use, its date, where its data came\n"
+    "                   from, counts, and each registry's blocks and addresses\n"
     "  --help           this text\n"
     "\n"
     "A QUERY is read as a numeric address first (127.1 is 127.0.0.1), otherwise\n"
@@ -285,7 +288,7 @@ int LookupMain(const std::vector<std::string>& Args, std::istream& In, std::ostr
 
 int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
   std::string dbPath;
-  bool dbGiven = false;    // else country.ip4 beside this program
+  bool dbGiven = false;    // else the first database of the search path
   int notation = nmRange;  // TArgReader::Choose stores an int
   bool fromStdin = false, info = false;
   std::string country;
@@ -322,7 +325,7 @@ int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
     return args.Usage("'" + country + "' is not a two-letter country code");
   }
 
-  if (!dbGiven) dbPath = ExecutableDir() + "country.ip4";
+  if (!dbGiven) dbPath = FindDatabase();
   // Queries need no more than the blocks that hold them: a file that can be
   // searched where it lies is not loaded at all.
   const auto mapped = info || !country.empty() ? nullptr : TMappedDatabase::Open(dbPath);
@@ -336,7 +339,7 @@ int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
   if (!mapped && !load()) return 3;
 
   if (info) {
-    PrintDatabaseInfo(*loaded, IO.Out());
+    PrintDatabaseInfo(*loaded, dbPath, IO.Out());
     return 0;
   }
   if (!country.empty()) {

@@ -1,5 +1,6 @@
 #include "cli/mkdb.h"
 
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -7,6 +8,7 @@
 #include "cli/args.h"
 #include "cli/compiler.h"
 #include "cli/dbinfo.h"
+#include "cli/update.h"
 #include "ipv4base/ipv4base.h"
 #include "ipv4base/ipv4writer.h"
 #include "tools/files.h"
@@ -16,10 +18,19 @@ namespace {
 
 const char kUsage[] =
     "Usage: kesl-mkdb [-o PATH] [--text|--binary] [--compress none|zlib|bzip2]\n"
-    "                 [--date YYYYMMDD] [--iso-codes PATH] INPUT...\n"
+    "                 [--date YYYYMMDD] [--iso-codes PATH] [--licence TEXT] INPUT...\n"
+    "       kesl-mkdb --update [--from BASE] [-o PATH] [--verbose]\n"
     "       kesl-mkdb --check PATH\n"
     "\n"
     "Compiles address data into a Kesl database file (default country.ip4).\n"
+    "\n"
+    "--update downloads the five regional registries' delegated-*-extended-latest\n"
+    "files, checks each against the MD5 file the registry publishes beside it, and\n"
+    "compiles them into a plain binary database: -o PATH, else the user's database\n"
+    "$XDG_DATA_HOME/kesl/country.ip4 (~/.local/share/kesl/country.ip4), which kesl\n"
+    "and kesl-lookup then use. The file in place is replaced whole, and only when\n"
+    "the data changed. Where two registries list the same addresses (a transfer\n"
+    "in flight), the block with the later date keeps them.\n"
     "\n"
     "Inputs, each plain or gzip- or bzip2-compressed, their kind read from their content:\n"
     "  - registry delegation statistics files (delegated-*-latest, standard or\n"
@@ -41,17 +52,73 @@ const char kUsage[] =
     "                    version lines, else the newest input file's date\n"
     "  --iso-codes PATH  country names for codes outside the built-in table\n"
     "                    (default /usr/share/iso-codes/json/iso_3166-1.json)\n"
+    "  --licence TEXT    the data's licence and attribution, kept in the database\n"
     "  --check PATH      load a database with the program's loader and summarise it\n"
+    "  --update          make or renew the database from the registries' files\n"
+    "  --from BASE       fetch BASE/delegated-<registry>-extended-latest instead\n"
+    "                    (https://, http:// or file://), for mirrors\n"
+    "  --verbose         with --update, tell each overlap between two files\n"
     "  --help            this text\n"
     "\n"
     "Overlapping blocks are an error; the same block given twice counts once.\n"
-    "Exit status: 0 written, 1 bad input, 2 usage error, 3 --check could not load the file.\n";
+    "Exit status: 0 written, 1 bad input or a failed update (nothing replaced),\n"
+    "2 usage error, 3 --check could not load the file, 4 --update found the data\n"
+    "already current (nothing written).\n";
+
+std::string Megabytes(uint64_t Bytes) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f MB", static_cast<double>(Bytes) / 1e6);
+  return buf;
+}
+
+int Update(const std::string& Base, std::string Output, bool Verbose, std::ostream& Out,
+           std::ostream& Err, std::ostream* Progress) {
+  if (Output.empty()) Output = UserDatabasePath();
+  if (Output.empty()) {
+    Err << "kesl-mkdb: neither XDG_DATA_HOME nor HOME is set: give the output with -o\n";
+    return 2;
+  }
+  TUpdateOptions options;
+  options.Base = Base;
+  options.Output = Output;
+  std::string shown;  // the registry whose line is open
+  if (Progress) {
+    options.Progress = [&](const std::string& Registry, uint64_t Received, uint64_t) {
+      if (Registry != shown && !shown.empty()) *Progress << "\n";
+      shown = Registry;
+      *Progress << "\rDownloading " << Registry << ": " << Megabytes(Received) << std::flush;
+      return true;
+    };
+  }
+  const TUpdateResult r = RunUpdate(options);
+  if (Progress && !shown.empty()) *Progress << "\n";
+  switch (r.Status) {
+    case usCurrent:
+      Out << Output << " is already current\n";
+      return 4;
+    case usWritten:
+      Out << "Wrote " << Output << ": registry data of " << r.Date << ", " << r.Blocks
+          << " blocks, " << r.FileSize << " bytes\n"
+          << "Overlaps between the registries' files: " << r.Overlaps.size()
+          << " (the later date wins)\n";
+      if (Verbose) {
+        for (const std::string& o : r.Overlaps) Out << "Overlap: " << o << "\n";
+      }
+      return 0;
+    case usFailed:
+    case usAborted:
+      break;
+  }
+  Err << "kesl-mkdb: update failed: " << r.Message << "; " << Output << " is unchanged\n";
+  return 1;
+}
 
 }  // namespace
 
 int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err,
              std::ostream* Progress) {
-  std::string output = "country.ip4", date, check;
+  std::string output, date, check, licence, from;
+  bool update = false, verbose = false;
   std::string isoCodes = "/usr/share/iso-codes/json/iso_3166-1.json";
   bool binary = true;
   TCompression compression = cmNone;
@@ -83,6 +150,14 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
       }
     } else if (a == "--iso-codes") {
       if (!args.Value(isoCodes)) return args.Usage("--iso-codes needs a file name");
+    } else if (a == "--licence" || a == "--license") {
+      if (!args.Value(licence)) return args.Usage(a + " needs a text");
+    } else if (a == "--update") {
+      update = true;
+    } else if (a == "--from") {
+      if (!args.Value(from)) return args.Usage("--from needs a base address");
+    } else if (a == "--verbose" || a == "-v") {
+      verbose = true;
     } else if (a == "--check") {
       if (!args.Value(check)) return args.Usage("--check needs a file name");
     } else if (a.size() > 1 && a[0] == '-') {
@@ -92,17 +167,24 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
     }
   }
 
+  if (update) {
+    if (!inputs.empty() || !check.empty()) return args.Usage("--update takes no inputs");
+    return Update(from, output, verbose, Out, Err, Progress);
+  }
+  if (!from.empty()) return args.Usage("--from goes with --update");
+  if (output.empty()) output = "country.ip4";
   if (!check.empty()) {
     if (!inputs.empty()) return args.Usage("--check takes no inputs");
     TIPv4Database db;
     if (!LoadDatabase(db, check, Err)) return 3;
-    PrintDatabaseInfo(db, Out);
+    PrintDatabaseInfo(db, check, Out);
     return 0;
   }
   if (inputs.empty()) return args.Usage("no input files");
 
   TDatabaseCompiler compiler;
   compiler.SetProgress(Progress);
+  compiler.SetLicence(licence);
   std::string body;
   try {
     for (const std::string& in : inputs) compiler.AddFile(in);

@@ -11,6 +11,7 @@
 #include "streams/compress.h"
 #include "tools/errors.h"
 #include "tools/files.h"
+#include "tools/md5.h"
 #include "tools/tools.h"
 
 namespace {
@@ -124,17 +125,29 @@ uint16_t TDatabaseCompiler::RegistryID(std::string_view Name) {
 void TDatabaseCompiler::AddFile(const std::string& Path) {
   const std::string data = ReadWholeFile(Path, kMaxInputSize);
   struct stat st {};
-  if (::stat(Path.c_str(), &st) == 0)
-    FNewestFileTime = std::max<int64_t>(FNewestFileTime, st.st_mtime);
+  const bool timed = ::stat(Path.c_str(), &st) == 0;
+  if (timed) FNewestFileTime = std::max<int64_t>(FNewestFileTime, st.st_mtime);
   AddData(Path, data);
+  // Data without a version line is as old as its file.
+  if (timed && FSources.back().Date == 0) FSources.back().Date = DateOfTime(st.st_mtime);
 }
 
 void TDatabaseCompiler::AddData(const std::string& Name, std::string_view Data) {
+  TSource source;
+  source.Name = Name.substr(Name.rfind('/') + 1);
+  source.Md5 = Md5Hex(Data);
+  FSourceVersionDate = 0;
+  AddContent(Name, Data);
+  source.Date = FSourceVersionDate;
+  FSources.push_back(std::move(source));
+}
+
+void TDatabaseCompiler::AddContent(const std::string& Name, std::string_view Data) {
   if (Data.size() >= 2 && static_cast<unsigned char>(Data[0]) == 0x1F &&
       static_cast<unsigned char>(Data[1]) == 0x8B) {
     try {
       const std::string plain = GZipDecompress(Data, kMaxInputSize);
-      return AddData(Name, plain);
+      return AddContent(Name, plain);
     } catch (const EKeslError& e) {
       throw EKeslError(Name + ": gzip data: " + e.what());
     }
@@ -142,7 +155,7 @@ void TDatabaseCompiler::AddData(const std::string& Name, std::string_view Data) 
   if (Data.substr(0, 3) == "BZh") {
     try {
       const std::string plain = BZ2Decompress(Data, kMaxInputSize);
-      return AddData(Name, plain);
+      return AddContent(Name, plain);
     } catch (const EKeslError& e) {
       throw EKeslError(Name + ": bzip2 data: " + e.what());
     }
@@ -175,6 +188,7 @@ void TDatabaseCompiler::AddDelegationText(const std::string& Name, std::string_v
       uint32_t d = DateValue(f[5]);
       if (!d) d = DateValue(f[2]);
       FNewestVersionDate = std::max(FNewestVersionDate, d);
+      FSourceVersionDate = std::max(FSourceVersionDate, d);
       return Skip("version");
     }
     if (f.size() >= 6 && (f[5] == "summary" || f[3] == "*")) return Skip("summary");

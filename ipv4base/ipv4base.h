@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ipv4base/ipv4notation.h"
+#include "ipv4base/provenance.h"
 #include "tools/errors.h"
 
 class TStream;
@@ -147,6 +148,9 @@ class TIPv4Database {
   void DoProgress();
 
   double Created = 0;  // days since 1899-12-30; -1 for an invalid header date
+  // Where the data came from, from a binary body's trailer; empty when the
+  // file does not say.
+  std::vector<TSource> Sources;
   std::vector<TIPv4Block> Blocks;
   std::vector<std::unique_ptr<TIPv4Center>> Centers;
   std::vector<std::unique_ptr<TIPv4Country>> Countries;

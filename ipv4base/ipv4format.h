@@ -51,4 +51,9 @@ enum TTrailerTag : uint16_t {
   // reaches into the next, and each names a country and a registry the
   // file knows. Such a plain file can be searched where it lies.
   ttSortedDisjoint = 1,
+  // Where the data came from: UTF-8 lines of tab-separated source name,
+  // date, MD5 and licence (ipv4base/provenance.h).
+  ttProvenance = 2,
 };
+// The largest provenance a reader takes; a longer entry is passed over.
+constexpr uint32_t kMaxProvenanceSize = 1 << 16;

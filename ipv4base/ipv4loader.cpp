@@ -64,6 +64,36 @@ void DecodeBlock(const unsigned char* P, TIPv4Block& B) {
   B.CenterID = Get16(P + 14);
 }
 
+// The trailer after a binary body's sections: only what it says of the
+// data's sources is kept. It is optional and informative, so a file that has
+// none, or whose trailer is cut short or malformed, loads all the same, and
+// nothing in it can make the load read without bound.
+std::vector<TSource> ReadTrailerSources(TStream& Stream) try {
+  unsigned char head[8];
+  if (Stream.Read(head, 8) != 8 || std::memcmp(head, kTrailerMagic, kMagicSize) != 0) return {};
+  const uint32_t entries = Get32(head + 4);
+  if (entries > static_cast<uint32_t>(kMaxTrailerEntries)) return {};
+  std::vector<TSource> sources;
+  for (uint32_t i = 0; i < entries; ++i) {
+    unsigned char e[6];
+    if (Stream.Read(e, 6) != 6) break;
+    const uint16_t tag = Get16(e);
+    const uint32_t length = Get32(e + 2);
+    if (length > kMaxProvenanceSize) break;
+    std::string data(length, '\0');
+    if (length &&
+        Stream.Read(data.data(), static_cast<int32_t>(length)) != static_cast<int32_t>(length)) {
+      break;
+    }
+    if (tag == ttProvenance) sources = DecodeSources(data);
+  }
+  return sources;
+} catch (const EKeslError&) {
+  // The blocks are all read: a stream that fails past them costs only the
+  // provenance.
+  return {};
+}
+
 }  // namespace
 
 int64_t FilePos64(int Handle) { return ::lseek(Handle, 0, SEEK_CUR); }
@@ -140,6 +170,7 @@ void TIPv4Database::LoadFromBinStream(TStream& Stream) {
     }
     done += count;
   }
+  Sources = ReadTrailerSources(Stream);
 }
 
 void TIPv4Database::DoProgress() {

@@ -23,16 +23,26 @@ struct TRegistryInfo {
   std::string_view WhoisPage;  // the address is appended; empty for none
   char Slash8Letter;           // its letter in the compiler's /8 table
   bool BuiltIn;                // one of the registries a new database holds
+  // Where the registry publishes its delegation statistics, with an MD5
+  // checksum file beside it (this address plus ".md5"); empty for none.
+  std::string_view StatsUrl;
 };
 
 // Every known registry, by ascending ID: the built-in ones first.
 inline constexpr TRegistryInfo kRegistries[] = {
-    {kIanaID, "IANA", "iana", "http://ws.arin.net/cgi-bin/whois.pl?queryinput=", '.', true},
-    {kArinID, "ARIN", "arin", "http://ws.arin.net/cgi-bin/whois.pl?queryinput=", 'A', true},
-    {kRipeID, "RIPE", "ripencc", "http://www.ripe.net/perl/whois?searchtext=", 'R', true},
-    {kApnicID, "APNIC", "apnic", "http://wq.apnic.net/apnic-bin/whois.pl?searchtext=", 'P', true},
-    {kLacnicID, "LACNIC", "lacnic", "http://lacnic.net/cgi-bin/lacnic/whois?qr=", 'L', true},
-    {kAfrinicID, "AFRINIC", "afrinic", "", 'F', false},
+    // IANA delegates to the others; its blocks go to ARIN's search, which
+    // follows referrals to whichever registry holds the address now.
+    {kIanaID, "IANA", "iana", "https://search.arin.net/rdap/?query=", '.', true, ""},
+    {kArinID, "ARIN", "arin", "https://search.arin.net/rdap/?query=", 'A', true,
+     "https://ftp.arin.net/pub/stats/arin/delegated-arin-extended-latest"},
+    {kRipeID, "RIPE", "ripencc", "https://apps.db.ripe.net/db-web-ui/query?searchtext=", 'R', true,
+     "https://ftp.ripe.net/pub/stats/ripencc/delegated-ripencc-extended-latest"},
+    {kApnicID, "APNIC", "apnic", "https://wq.apnic.net/static/search.html?query=", 'P', true,
+     "https://ftp.apnic.net/stats/apnic/delegated-apnic-extended-latest"},
+    {kLacnicID, "LACNIC", "lacnic", "https://query.milacnic.lacnic.net/search?id=", 'L', true,
+     "https://ftp.lacnic.net/pub/stats/lacnic/delegated-lacnic-extended-latest"},
+    {kAfrinicID, "AFRINIC", "afrinic", "https://afrinic.net/whois?query=", 'F', false,
+     "https://ftp.afrinic.net/pub/stats/afrinic/delegated-afrinic-extended-latest"},
 };
 
 // The entry with that ID, or nullptr.

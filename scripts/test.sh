@@ -5,7 +5,7 @@
 # bounded time (KESL_FUZZ_SECONDS, default 30; 0 skips the fuzzers).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh clang libfuzzer-14-dev libclang-rt-14-dev clang-format
+bash scripts/setup.sh clang libfuzzer-14-dev libclang-rt-14-dev clang-format python3 ipv6calc
 
 echo "== formatting"
 bash scripts/format.sh --check

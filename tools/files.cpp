@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -94,4 +95,45 @@ std::string ExecutableDir() {
   if (n <= 0) return "./";
   std::string p(path, static_cast<size_t>(n));
   return p.substr(0, p.rfind('/') + 1);
+}
+
+std::string MakeParentDirs(const std::string& Path) {
+  for (size_t slash = Path.find('/', 1); slash != std::string::npos;
+       slash = Path.find('/', slash + 1)) {
+    const std::string dir = Path.substr(0, slash);
+    if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
+      return "cannot create " + dir + ": " + std::strerror(errno);
+    }
+  }
+  return {};
+}
+
+std::string UserDatabasePath() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  // The base directory specification wants an absolute path; others are
+  // ignored.
+  if (data && data[0] == '/') return std::string(data) + "/kesl/country.ip4";
+  const char* home = std::getenv("HOME");
+  if (home && home[0]) return std::string(home) + "/.local/share/kesl/country.ip4";
+  return {};
+}
+
+std::vector<std::string> DatabaseSearchPath() {
+  std::vector<std::string> path;
+  const char* env = std::getenv("KESL_DB");
+  if (env && env[0]) path.emplace_back(env);
+  const std::string user = UserDatabasePath();
+  if (!user.empty()) path.push_back(user);
+  path.push_back(ExecutableDir() + "country.ip4");
+#ifdef KESL_INSTALLED_DATABASE
+  path.emplace_back(KESL_INSTALLED_DATABASE);
+#endif
+  return path;
+}
+
+std::string FindDatabase() {
+  for (const std::string& p : DatabaseSearchPath()) {
+    if (::access(p.c_str(), F_OK) == 0) return p;
+  }
+  return ExecutableDir() + "country.ip4";
 }

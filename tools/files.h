@@ -1,10 +1,11 @@
 // Whole files: reading one, replacing one without ever leaving it half
-// written, and finding the program's own folder.
+// written, finding the program's own folder, and finding the database.
 #pragma once
 
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The whole file; EFOpenError or EReadError naming the file and the system's
 // reason. A file larger than MaxSize raises EReadError before it is read.
@@ -19,3 +20,19 @@ std::string ReplaceFile(const std::string& Path, std::string_view Data,
 
 // The folder of the running executable, ending in '/'.
 std::string ExecutableDir();
+
+// Creates the folders above Path that are missing; "" or why it failed.
+std::string MakeParentDirs(const std::string& Path);
+
+// The user's own database, which the update writes:
+// $XDG_DATA_HOME/kesl/country.ip4, else ~/.local/share/kesl/country.ip4;
+// "" when neither XDG_DATA_HOME nor HOME is set.
+std::string UserDatabasePath();
+
+// Where the programs look for the database, in order: $KESL_DB, the user's
+// database, country.ip4 beside the executable, the installed default.
+// Unset or empty places are left out.
+std::vector<std::string> DatabaseSearchPath();
+// The first of them that exists; when none does, the one beside the
+// executable, so that the error names it.
+std::string FindDatabase();

@@ -71,6 +71,21 @@ std::string DayNumberText(double DayNumber) {
   return buf;
 }
 
+uint32_t DateOfTime(int64_t UnixTime) {
+  // 719,468 days from 0000-03-01 to 1970-01-01; years counted from March so
+  // that the leap day ends the year.
+  const int64_t days = (UnixTime >= 0 ? UnixTime : UnixTime - 86399) / 86400 + 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t doe = days - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const int64_t year = yoe + era * 400 + (month <= 2);
+  return static_cast<uint32_t>(year * 10000 + month * 100 + day);
+}
+
 bool DatabaseIsOld(double Created, int32_t TodayYear, int32_t TodayMonth, int32_t TodayDay) {
   int32_t y, m, d;
   // Day numbers before year 1 or after 9999 cannot come from a header.

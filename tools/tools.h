@@ -23,6 +23,9 @@ int64_t JoinInt64(uint32_t Lo, int32_t Hi);
 // the years 1..9999.
 std::string DayNumberText(double DayNumber);
 
+// The UTC day of a Unix time as the number yyyymmdd.
+uint32_t DateOfTime(int64_t UnixTime);
+
 // Whether a database created on the day Created is from a month before
 // Today, counted from the 2nd of the month: on the 1st nothing is old.
 bool DatabaseIsOld(double Created, int32_t TodayYear, int32_t TodayMonth, int32_t TodayDay);

@@ -198,7 +198,7 @@ TEST_F(KeslMainTest, LocateListsTheCountryWithTheBlockSelected) {
   EXPECT_EQ(FForm->CountryBox->currentText(), "United States");
   EXPECT_EQ(FForm->DomainBox->currentText(), "US");
   EXPECT_TRUE(FForm->WhoisButton->isEnabled());
-  EXPECT_EQ(FForm->WhoisURL, "http://ws.arin.net/cgi-bin/whois.pl?queryinput=8.8.8.8");
+  EXPECT_EQ(FForm->WhoisURL, "https://search.arin.net/rdap/?query=8.8.8.8");
   EXPECT_FALSE(FForm->Busy());
   EXPECT_EQ(FDialogs.Questions.size(), 1);  // the age check, once per load
 
@@ -208,7 +208,7 @@ TEST_F(KeslMainTest, LocateListsTheCountryWithTheBlockSelected) {
   Locate("3.1.2.3");
   EXPECT_EQ(model->BlockAt(0), firstRow);
   EXPECT_EQ(SelectedRows(), std::vector<int>{0});
-  EXPECT_EQ(FForm->WhoisURL, "http://ws.arin.net/cgi-bin/whois.pl?queryinput=3.1.2.3");
+  EXPECT_EQ(FForm->WhoisURL, "https://search.arin.net/rdap/?query=3.1.2.3");
   EXPECT_EQ(FDialogs.Questions.size(), 1);
 
   FForm->WhoisButton->click();
@@ -223,7 +223,7 @@ TEST_F(KeslMainTest, NumericFormsAndHostNames) {
   EXPECT_TRUE(FResolver.Asked.empty());  // numbers never reach the resolver
   Locate("dns.example");
   EXPECT_EQ(FForm->IPEdit->text(), "8.8.8.9");
-  EXPECT_EQ(FForm->WhoisURL, "http://ws.arin.net/cgi-bin/whois.pl?queryinput=8.8.8.9");
+  EXPECT_EQ(FForm->WhoisURL, "https://search.arin.net/rdap/?query=8.8.8.9");
   EXPECT_TRUE(FDialogs.Errors.isEmpty());
   // All ones is the numeric parser's failure value, so it is resolved.
   Locate("255.255.255.255");
@@ -308,7 +308,7 @@ TEST_F(KeslMainTest, AddressInNoBlock) {
   EXPECT_EQ(FForm->DomainBox->currentIndex(), -1);
   EXPECT_EQ(FForm->CountryBox->currentIndex(), -1);
   EXPECT_FALSE(FForm->WhoisButton->isEnabled());
-  EXPECT_EQ(FForm->WhoisURL, "http://ws.arin.net/cgi-bin/whois.pl?queryinput=8.8.8.8");
+  EXPECT_EQ(FForm->WhoisURL, "https://search.arin.net/rdap/?query=8.8.8.8");
 }
 
 TEST_F(KeslMainTest, AgeCheck) {
@@ -330,7 +330,7 @@ TEST_F(KeslMainTest, NoAgeWarningOnTheFirstOfTheMonth) {
 
 TEST_F(KeslMainTest, WhoisPagePerRegistry) {
   Locate("2.0.0.1");
-  EXPECT_EQ(FForm->WhoisURL, "http://www.ripe.net/perl/whois?searchtext=2.0.0.1");
+  EXPECT_EQ(FForm->WhoisURL, "https://apps.db.ripe.net/db-web-ui/query?searchtext=2.0.0.1");
   Locate("5.1.0.1");  // AFRINIC, a registry without a page
   EXPECT_EQ(FForm->WhoisURL, "");
   EXPECT_FALSE(FForm->WhoisButton->isEnabled());

@@ -238,15 +238,16 @@ TEST(RegistriesTest, TokensNamesAndWhoisPages) {
   EXPECT_EQ(RegistryByToken("afrinic", true), nullptr);  // not built in
   EXPECT_EQ(RegistryByToken(""), nullptr);
   EXPECT_EQ(RegistryByID(0), nullptr);
-  // IANA's blocks go to ARIN's page; AFRINIC has none.
-  const std::string arin = "http://ws.arin.net/cgi-bin/whois.pl?queryinput=1.2.3.4";
+  // Pages served today, over https; IANA's blocks go to ARIN's search.
+  const std::string arin = "https://search.arin.net/rdap/?query=1.2.3.4";
   EXPECT_EQ(WhoisPage(kIanaID, "1.2.3.4"), arin);
   EXPECT_EQ(WhoisPage(kArinID, "1.2.3.4"), arin);
-  EXPECT_EQ(WhoisPage(kRipeID, "1.2.3.4"), "http://www.ripe.net/perl/whois?searchtext=1.2.3.4");
+  EXPECT_EQ(WhoisPage(kRipeID, "1.2.3.4"),
+            "https://apps.db.ripe.net/db-web-ui/query?searchtext=1.2.3.4");
   EXPECT_EQ(WhoisPage(kApnicID, "1.2.3.4"),
-            "http://wq.apnic.net/apnic-bin/whois.pl?searchtext=1.2.3.4");
-  EXPECT_EQ(WhoisPage(kLacnicID, "1.2.3.4"), "http://lacnic.net/cgi-bin/lacnic/whois?qr=1.2.3.4");
-  EXPECT_EQ(WhoisPage(kAfrinicID, "1.2.3.4"), "");
+            "https://wq.apnic.net/static/search.html?query=1.2.3.4");
+  EXPECT_EQ(WhoisPage(kLacnicID, "1.2.3.4"), "https://query.milacnic.lacnic.net/search?id=1.2.3.4");
+  EXPECT_EQ(WhoisPage(kAfrinicID, "41.0.0.1"), "https://afrinic.net/whois?query=41.0.0.1");
   EXPECT_EQ(WhoisPage(99, "1.2.3.4"), "");
 }
 

@@ -1,0 +1,192 @@
+// kesl-mkdb --update against a local server holding five registry files.
+#include "cli/update.h"
+
+#include <sstream>
+#include <sys/stat.h>
+
+#include "cli/compiler.h"
+#include "cli/mkdb.h"
+#include "registryfiles.h"
+#include "tools/files.h"
+
+namespace {
+
+struct TRun {
+  int Status;
+  std::string Out, Err;
+};
+
+TRun Mkdb(std::vector<std::string> Args) {
+  std::ostringstream out, err;
+  const int rc = MkdbMain(Args, out, err);
+  return {rc, out.str(), err.str()};
+}
+
+std::string FileBytes(const std::string& Path) { return ReadWholeFile(Path, 1 << 26); }
+
+// The answer the files give for IP, read independently of the compiler: of
+// the delegations that hold it, the one with the latest date.
+const TDelegation* Expected(uint32_t IP) {
+  const TDelegation* best = nullptr;
+  for (const TDelegation& d : FixtureDelegations()) {
+    if (IP - d.Start < d.Count && (!best || d.Date >= best->Date)) best = &d;
+  }
+  return best;
+}
+
+class UpdateTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    WriteStatsFiles(FFiles);
+    FServer = std::make_unique<TLocalServer>(FFiles.Dir());
+    ASSERT_NE(FServer->Base(), "") << "python3 -m http.server did not start";
+    FDb = FOut.Path("sub/dir/country.ip4");
+  }
+  TRun Update(const std::string& Base) {
+    return Mkdb({"--update", "--from", Base, "-o", FDb, "--verbose"});
+  }
+  // Runs an update that must fail, naming Registry, and leave FDb as it was.
+  void ExpectFailure(const std::string& Registry, const std::string& Cause) {
+    const std::string before = FileBytes(FDb);
+    const TRun r = Update(FServer->Base());
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_THAT(r.Err, testing::HasSubstr("update failed: " + Registry + ": "));
+    EXPECT_THAT(r.Err, testing::HasSubstr(Cause));
+    EXPECT_TRUE(FileBytes(FDb) == before) << "the database was changed";
+    EXPECT_FALSE(std::filesystem::exists(FDb + ".tmp"));
+  }
+
+  TTempDir FFiles, FOut;
+  std::unique_ptr<TLocalServer> FServer;
+  std::string FDb;
+};
+
+TEST_F(UpdateTest, AnswersAgreeWithTheFilesAtEveryEdge) {
+  const TRun r = Update(FServer->Base());
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Err, "");  // not a terminal: no progress
+  EXPECT_THAT(r.Out, testing::HasSubstr("Overlaps between the registries' files: 1"));
+  EXPECT_THAT(r.Out, testing::HasSubstr("Overlap: 5.0.0.0 - 5.0.0.255 NL"));
+
+  TIPv4Database db;
+  db.LoadFromFile(FDb);
+  EXPECT_EQ(DayNumberText(db.Created), "2026-12-07");  // the data's date
+  for (const TDelegation& d : FixtureDelegations()) {
+    const uint64_t last = uint64_t{d.Start} + d.Count - 1;
+    for (uint64_t ip : {uint64_t{d.Start} - 1, uint64_t{d.Start}, last, last + 1}) {
+      if (ip > 0xFFFFFFFFu) continue;
+      SCOPED_TRACE(IPToStr(static_cast<uint32_t>(ip)));
+      const TDelegation* want = Expected(static_cast<uint32_t>(ip));
+      const int found = db.FindBlock(static_cast<uint32_t>(ip));
+      ASSERT_EQ(found >= 0, want != nullptr);
+      if (!want) continue;
+      const TIPv4Block* b = db.BlockAt(found);
+      EXPECT_EQ(b->CountryStr(), want->Country);
+      EXPECT_EQ(b->CenterID, want->Registry);
+      EXPECT_EQ(b->Date, want->Date);
+    }
+  }
+  // Where the data came from: each file, its data's date and its checksum.
+  ASSERT_EQ(db.Sources.size(), 5u);
+  for (const TSource& s : db.Sources) {
+    EXPECT_EQ(s.Date, 20261207u);
+    EXPECT_EQ(s.Md5, Md5Hex(FileBytes(FFiles.Path(s.Name))));
+  }
+
+  // The same files again: nothing is written, and a timer can tell.
+  struct stat before {};
+  stat(FDb.c_str(), &before);
+  const std::string bytes = FileBytes(FDb);
+  const TRun again = Update(FServer->Base());
+  EXPECT_EQ(again.Status, 4) << again.Err;
+  EXPECT_THAT(again.Out, testing::HasSubstr("already current"));
+  struct stat after {};
+  stat(FDb.c_str(), &after);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_TRUE(FileBytes(FDb) == bytes);
+
+  // One file changes: a new database.
+  FFiles.Write(StatsName(kLacnicID), StatsFile(kLacnicID, 20261208));
+  FFiles.Write(StatsName(kLacnicID) + ".md5", Md5Hex(StatsFile(kLacnicID, 20261208)));
+  EXPECT_EQ(Update(FServer->Base()).Status, 0);
+  db.LoadFromFile(FDb);
+  EXPECT_EQ(DayNumberText(db.Created), "2026-12-08");
+}
+
+TEST_F(UpdateTest, FailuresNameTheRegistryAndChangeNothing) {
+  ASSERT_EQ(Update(FServer->Base()).Status, 0);
+  const std::string afrinic = FFiles.Path(StatsName(kAfrinicID));
+  const std::string kept = FileBytes(afrinic);
+
+  std::filesystem::remove(afrinic);
+  ExpectFailure("AFRINIC", "404");
+  FFiles.Write(StatsName(kAfrinicID), kept.substr(0, kept.size() / 2));  // cut short
+  ExpectFailure("AFRINIC", "checksum mismatch");
+  FFiles.Write(StatsName(kAfrinicID), kept);
+  FFiles.Write(StatsName(kAfrinicID) + ".md5", "no checksum here\n");
+  ExpectFailure("AFRINIC", "holds no MD5 checksum");
+  // A page of another kind served with a right checksum.
+  const std::string page = "<html>Not here</html>\n";
+  FFiles.Write(StatsName(kAfrinicID), page);
+  FFiles.Write(StatsName(kAfrinicID) + ".md5", Md5Hex(page));
+  ExpectFailure("AFRINIC", "neither a registry delegation file nor a range file");
+  const std::string empty = "2.3|afrinic|20261207|0|19830101|20261207|+0000\n";
+  FFiles.Write(StatsName(kAfrinicID), empty);
+  FFiles.Write(StatsName(kAfrinicID) + ".md5", Md5Hex(empty));
+  ExpectFailure("AFRINIC", "no IPv4 delegations");
+  FFiles.Write(StatsName(kAfrinicID), kept);
+  FFiles.Write(StatsName(kAfrinicID) + ".md5", Md5Hex(kept));
+  FFiles.Write(StatsName(kLacnicID), StatsFile(kLacnicID, 20261208));  // new data, old .md5
+  ExpectFailure("LACNIC", "checksum mismatch");
+  // No server at all.
+  FServer.reset();
+  const std::string before = FileBytes(FDb);
+  const TRun r = Update("http://127.0.0.1:9");
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_THAT(r.Err, testing::HasSubstr("update failed: ARIN: http://127.0.0.1:9/"));
+  EXPECT_TRUE(FileBytes(FDb) == before);
+}
+
+TEST_F(UpdateTest, FileAddressesAndWhereTheUserDatabaseGoes) {
+  TTempDir home;
+  setenv("XDG_DATA_HOME", home.Dir().c_str(), 1);
+  const TRun r = Mkdb({"--update", "--from", "file://" + FFiles.Dir()});
+  unsetenv("XDG_DATA_HOME");
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  const std::string user = home.Path("kesl/country.ip4");
+  EXPECT_THAT(r.Out, testing::HasSubstr("Wrote " + user));
+  TIPv4Database db;
+  db.LoadFromFile(user);
+  EXPECT_EQ(db.BlockAt(db.FindBlock(0x29000001))->CenterID, kAfrinicID);
+  EXPECT_EQ(Mkdb({"--update", "--from", "ftp://example.invalid", "-o", FDb}).Status, 1);
+  EXPECT_EQ(Mkdb({"--update", "input.txt"}).Status, 2);
+  EXPECT_EQ(Mkdb({"--from", FFiles.Dir(), "input.txt"}).Status, 2);
+}
+
+TEST_F(UpdateTest, ProgressCanAbortAndNothingIsWritten) {
+  TUpdateOptions options;
+  options.Base = FServer->Base();
+  options.Output = FDb;
+  std::vector<std::string> seen;
+  options.Progress = [&](const std::string& Registry, uint64_t, uint64_t) {
+    if (seen.empty() || seen.back() != Registry) seen.push_back(Registry);
+    return seen.size() < 3;
+  };
+  const TUpdateResult r = RunUpdate(options);
+  EXPECT_EQ(r.Status, usAborted);
+  EXPECT_EQ(seen, (std::vector<std::string>{"ARIN", "RIPE", "APNIC"}));
+  EXPECT_FALSE(std::filesystem::exists(FDb));
+}
+
+}  // namespace
+
+TEST(UpdateChecksumTest, TheRegistriesThreeForms) {
+  const std::string sum = "0123456789abcdef0123456789abcdef";
+  EXPECT_EQ(ParseMd5File("MD5 (delegated-arin-extended-latest) = " + sum + "\n"), sum);
+  EXPECT_EQ(ParseMd5File(sum + "  delegated-apnic-extended-latest\n"), sum);
+  EXPECT_EQ(ParseMd5File("0123456789ABCDEF0123456789ABCDEF\r\n"), sum);
+  EXPECT_EQ(ParseMd5File(sum.substr(1)), "");  // too short
+  EXPECT_EQ(ParseMd5File(sum + "0"), "");      // too long
+  EXPECT_EQ(ParseMd5File("<html>" + sum + "</html>"), "");
+  EXPECT_EQ(ParseMd5File(""), "");
+}

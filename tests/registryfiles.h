@@ -1,0 +1,131 @@
+// Five small registry statistics files with their MD5 files, and a local
+// HTTP server on 127.0.0.1 to serve them: what the update's tests download.
+#pragma once
+
+#include <csignal>
+#include <fcntl.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "ipv4base/registries.h"
+#include "testutil.h"
+#include "tools/md5.h"
+
+// One delegation as a registry's file lists it.
+struct TDelegation {
+  uint16_t Registry;
+  const char* Country;
+  uint32_t Start;
+  uint32_t Count;
+  uint32_t Date;
+};
+
+// Blocks of every registry; RIPE and ARIN both list 5.0.0.128/25 (a
+// transfer in flight), ARIN's with the later date.
+inline const std::vector<TDelegation>& FixtureDelegations() {
+  static const std::vector<TDelegation> d = {
+      {kAfrinicID, "ZA", 0x29000000, 0x100000, 20070815},  // 41.0.0.0/12
+      {kAfrinicID, "EG", 0x29100000, 0x1000, 0},           // dated 0: unknown
+      {kApnicID, "AU", 0x01000000, 256, 20110811},         // 1.0.0.0/24
+      {kApnicID, "CN", 0x01000100, 768, 20110414},         // 1.0.1.0 - 1.0.3.255
+      {kApnicID, "JP", 0x01000400, 1024, 20110412},
+      {kArinID, "US", 0x03000000, 0x1000000, 19880223},  // 3.0.0.0/8
+      {kArinID, "US", 0x05000080, 128, 20261201},        // the later one
+      {kArinID, "CA", 0x0C000000, 0x20000, 20000101},
+      {kLacnicID, "BR", 0xC8000000, 0x10000, 19980101},
+      {kLacnicID, "AR", 0xC8010000, 3, 20200202},  // not a prefix
+      {kRipeID, "NL", 0x05000000, 256, 20200101},  // 5.0.0.0/24, older
+      {kRipeID, "DE", 0x05010000, 0x10000, 20100101},
+      {kRipeID, "GB", 0xFFFFFF00, 256, 20010101},  // up to 255.255.255.255
+  };
+  return d;
+}
+
+// The file name of a registry's statistics, as the update fetches it.
+inline std::string StatsName(uint16_t Registry) {
+  const std::string_view url = RegistryByID(Registry)->StatsUrl;
+  return std::string(url.substr(url.rfind('/') + 1));
+}
+
+// The text of one registry's file, with what the update skips besides its
+// blocks: comments, summaries, ASN, IPv6, available and reserved lines.
+// EndDate is the version line's end date.
+inline std::string StatsFile(uint16_t Registry, uint32_t EndDate) {
+  const std::string token(RegistryByID(Registry)->Token);
+  std::string blocks;
+  int n = 0;
+  for (const TDelegation& d : FixtureDelegations()) {
+    if (d.Registry != Registry) continue;
+    blocks += token + "|" + d.Country + "|ipv4|" + IPToStr(d.Start) + "|" +
+              std::to_string(d.Count) + "|" + (d.Date ? std::to_string(d.Date) : "") +
+              "|allocated|A91-" + std::to_string(++n) + "\n";
+  }
+  return "# statistics of " + token + "\n2.3|" + token + "|" + std::to_string(EndDate) +
+         "|100|19830101|" + std::to_string(EndDate) + "|+0000\n" + token + "|*|asn|*|1|summary\n" +
+         token + "|*|ipv4|*|" + std::to_string(n) + "|summary\n" + token +
+         "|ZZ|ipv4|100.64.0.0|1024||available||\n" + token +
+         "|US|asn|64496|1|20100101|assigned|A91-0\n" + token +
+         "|NL|ipv6|2001:610::|32|19990819|allocated|A91-0\n" + token +
+         "||ipv4|198.18.0.0|256||reserved|\n" + blocks;
+}
+
+// Writes the five files and their .md5 files into Dir, the checksums in
+// each of the forms the registries use.
+inline void WriteStatsFiles(const TTempDir& Dir, uint32_t EndDate = 20261207) {
+  int form = 0;
+  for (const TRegistryInfo& r : kRegistries) {
+    if (r.StatsUrl.empty()) continue;
+    const std::string name = StatsName(r.ID);
+    const std::string data = StatsFile(r.ID, EndDate);
+    const std::string md5 = Md5Hex(data);
+    Dir.Write(name, data);
+    const std::string forms[] = {"MD5 (" + name + ") = " + md5 + "\n", md5 + "  " + name + "\n",
+                                 md5 + "\n"};
+    Dir.Write(name + ".md5", forms[form++ % 3]);
+  }
+}
+
+// python3's http.server on 127.0.0.1 and a free port, serving Dir, for as
+// long as the object lives.
+class TLocalServer {
+ public:
+  explicit TLocalServer(const std::string& Dir) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    FPid = fork();
+    if (FPid == 0) {
+      dup2(out[1], STDOUT_FILENO);
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, STDERR_FILENO);
+      close(out[0]);
+      execlp("python3", "python3", "-u", "-m", "http.server", "0", "--bind", "127.0.0.1",
+             "--directory", Dir.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(out[1]);
+    // "Serving HTTP on 127.0.0.1 port 41234 (http://127.0.0.1:41234/) ..."
+    std::string line;
+    char c;
+    while (line.find('\n') == std::string::npos && read(out[0], &c, 1) == 1) line += c;
+    close(out[0]);
+    const size_t at = line.find("(http://");
+    const size_t end = line.find('/', at + 8);
+    if (at != std::string::npos && end != std::string::npos)
+      FBase = line.substr(at + 1, end - at - 1);
+  }
+  ~TLocalServer() {
+    if (FPid <= 0) return;
+    kill(FPid, SIGTERM);
+    waitpid(FPid, nullptr, 0);
+  }
+  TLocalServer(const TLocalServer&) = delete;
+  TLocalServer& operator=(const TLocalServer&) = delete;
+  // "http://127.0.0.1:PORT", or "" when the server did not start.
+  const std::string& Base() const { return FBase; }
+
+ private:
+  pid_t FPid = -1;
+  std::string FBase;
+};
