@@ -1,6 +1,7 @@
 #include "keslmain/keslmain.h"
 
 #include <algorithm>
+#include <thread>
 
 #include <QApplication>
 #include <QClipboard>
@@ -16,16 +17,18 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
+#include <QThread>
 #include <QTimer>
 
+#include "cli/update.h"
 #include "ipv4base/ipv4base.h"
 #include "ipv4base/registries.h"
 #include "keslmain/blocklist.h"
+#include "tools/files.h"
 #include "tools/resolve.h"
 #include "tools/tools.h"
 #include "utilmain/anchors.h"
 #include "utilmain/dialogs.h"
-#include "utilmain/maker.h"
 #include "utilmain/settings.h"
 
 namespace {
@@ -258,7 +261,7 @@ void TKeslMainForm::SetToday(std::function<QDate()> Today) {
 
 QString TKeslMainForm::DatabaseFileName() const {
   if (!FDatabaseFileName.isEmpty()) return FDatabaseFileName;
-  return QCoreApplication::applicationDirPath() + QStringLiteral("/country.ip4");
+  return QString::fromLocal8Bit(FindDatabase());
 }
 
 void TKeslMainForm::CheckError(int Code, const std::string& Message) {
@@ -335,8 +338,106 @@ void TKeslMainForm::AgeCheck() {
                         tr("Your IP-to-country database is more than one month old.") +
                             QLatin1Char('\r') + tr("Does you want to check the newer database?"),
                         tr("&Yes"), tr("&No"))) {
-    Dialogs().OpenUrl(QString::fromLatin1(kMakerUpdatePage));
+    UpdateDatabase();
   }
+}
+
+bool TKeslMainForm::UpdateDatabase() {
+  TUpdateOptions options;
+  options.Base = FUpdateBase;
+  options.Output = FUpdateOutput.empty() ? UserDatabasePath() : FUpdateOutput;
+  if (options.Output.empty()) {
+    Dialogs().ShowError(this, tr("The update has no place for the database: neither "
+                                 "XDG_DATA_HOME nor HOME is set."));
+    return false;
+  }
+  // The bar moves over the bytes received: a fifth of it per registry.
+  const std::vector<std::string> registries = UpdateRegistries();
+  std::atomic<int> perMille = 0;
+  options.Progress = [&](const std::string& Registry, uint64_t Received, uint64_t Total) {
+    const size_t i = static_cast<size_t>(std::find(registries.begin(), registries.end(), Registry) -
+                                         registries.begin());
+    const uint64_t part = Total ? std::min(Received, Total) * 1000 / Total : 0;
+    perMille = static_cast<int>((i * 1000 + part) / registries.size());
+    return !Aborted;
+  };
+  TUpdateResult result;
+  {
+    BeginBusy();
+    Aborted = false;
+    const TFinally end([this] { EndBusy(); });
+    // The download runs beside the window, which stays responsive; its
+    // Start button aborts it.
+    std::atomic<bool> done = false;
+    std::thread worker([&] {
+      result = RunUpdate(options);
+      done = true;
+    });
+    while (!done) {
+      SetProgress(perMille);
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+      if (!done) QThread::msleep(10);
+    }
+    worker.join();
+  }
+  const QString output = QString::fromLocal8Bit(options.Output);
+  switch (result.Status) {
+    case usAborted:
+      return false;
+    case usFailed:
+      Dialogs().ShowError(this,
+                          tr("The update failed: %1").arg(QString::fromLocal8Bit(result.Message)) +
+                              QLatin1Char('\r') + tr("The database in use stays."));
+      return false;
+    case usCurrent:
+      if (output == DatabaseFileName()) {
+        Dialogs().ShowMessage(this, tr("The database is already current."));
+        return false;
+      }
+      break;
+    case usWritten:
+      break;
+  }
+  auto fresh = std::make_unique<TIPv4Database>();
+  try {
+    fresh->LoadFromFile(options.Output);
+  } catch (const std::exception& e) {
+    Dialogs().ShowError(this, QString::fromLocal8Bit(e.what()));
+    return false;
+  }
+  // The list shows blocks of the old database: it goes first.
+  ShowBlocks(std::nullopt, nullptr);
+  Database = std::move(fresh);
+  FDatabaseFileName = output;
+  FillBoxes();
+  return true;
+}
+
+QString TKeslMainForm::AboutText() {
+  QString text = TUtilMainForm::AboutText() + QStringLiteral("<p>") +
+                 tr("Database: %1").arg(DatabaseFileName().toHtmlEscaped());
+  // Before the first locate the file is read for the box alone.
+  std::unique_ptr<TIPv4Database> read;
+  TIPv4Database* db = Database.get();
+  if (!db) {
+    read = std::make_unique<TIPv4Database>();
+    try {
+      read->LoadFromFile(DatabaseFileName().toLocal8Bit().toStdString());
+      db = read.get();
+    } catch (const std::exception& e) {
+      return text + QStringLiteral("<br>") + QString::fromLocal8Bit(e.what()).toHtmlEscaped();
+    }
+  }
+  text += QStringLiteral("<br>") +
+          tr("Created: %1").arg(QString::fromStdString(DayNumberText(db->Created)));
+  if (db->Sources.empty()) {
+    text += QStringLiteral("<br>") + tr("The file does not say where its data came from.");
+  }
+  for (const TSource& s : db->Sources) {
+    text += QStringLiteral("<br>") +
+            tr("Source: %1").arg(QString::fromStdString(SourceText(s)).toHtmlEscaped());
+  }
+  return text;
 }
 
 void TKeslMainForm::SelectCode(QComboBox* Box, uint16_t Code) {
@@ -475,7 +576,7 @@ void TKeslMainForm::CopyMenuItemClick() {
       BlocksText(blocks, FModel->Notation(), "\r\n", [this, count](size_t Row) {
         if (!SetProgress(static_cast<int>(Row * 1000 / count))) return false;
         QCoreApplication::processEvents();
-        return Aborted;
+        return Aborted.load();
       });
   QGuiApplication::clipboard()->setText(QString::fromLatin1(text));
 }

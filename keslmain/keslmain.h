@@ -2,6 +2,7 @@
 // registry that hold it out, with the country's blocks listed.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -36,6 +37,9 @@ class TKeslMainForm : public TUtilMainForm {
   // find the block and list its country. Never runs inside itself.
   void StartWork() override;
   void AbortWork() override;
+  // Name and version, the database file in use, its date and where its data
+  // came from.
+  QString AboutText() override;
 
   // Raises an error with Message, the resolver's text, for a nonzero code.
   void CheckError(int Code, const std::string& Message);
@@ -54,9 +58,20 @@ class TKeslMainForm : public TUtilMainForm {
   void WhoisButtonClick();
   void TimerTimer();
 
-  // Test seams: the database file (default country.ip4 beside the
-  // executable) and today's date.
+  // Renews the database from the registries in the busy state, the Start
+  // button aborting; a new database is loaded in place of the old one. True
+  // when a new one is in use; on failure an error box says why and the old
+  // one stays.
+  bool UpdateDatabase();
+
+  // Test seams: the database file (default: the first of the search path),
+  // where the update fetches from and writes to (default: the registries
+  // and the user's database), and today's date.
   void SetDatabaseFileName(const QString& FileName) { FDatabaseFileName = FileName; }
+  void SetUpdateSource(const std::string& Base, const std::string& Output) {
+    FUpdateBase = Base;
+    FUpdateOutput = Output;
+  }
   QString DatabaseFileName() const;
   static void SetToday(std::function<QDate()> Today);
   TBlockListModel* ListModel() const { return FModel; }
@@ -78,7 +93,7 @@ class TKeslMainForm : public TUtilMainForm {
   QAction* SelectMenuItem;
 
   std::unique_ptr<TIPv4Database> Database;
-  bool Aborted = false;
+  std::atomic<bool> Aborted = false;  // also read by the update's thread
   QString WhoisURL;
   std::optional<uint16_t> ListedCountry;
 
@@ -97,5 +112,6 @@ class TKeslMainForm : public TUtilMainForm {
 
   TBlockListModel* FModel;
   QString FDatabaseFileName;
+  std::string FUpdateBase, FUpdateOutput;
   bool FLocating = false;
 };

@@ -88,10 +88,22 @@ inline void WriteStatsFiles(const TTempDir& Dir, uint32_t EndDate = 20261207) {
 }
 
 // python3's http.server on 127.0.0.1 and a free port, serving Dir, for as
-// long as the object lives.
+// long as the object lives; each answer waits DelaySeconds first.
 class TLocalServer {
  public:
-  explicit TLocalServer(const std::string& Dir) {
+  explicit TLocalServer(const std::string& Dir, double DelaySeconds = 0) {
+    const std::string script =
+        "import functools, http.server, sys, time\n"
+        "class H(http.server.SimpleHTTPRequestHandler):\n"
+        "  def do_GET(self):\n"
+        "    time.sleep(float(sys.argv[2]))\n"
+        "    super().do_GET()\n"
+        "  def log_message(self, *args): pass\n"
+        "s = http.server.ThreadingHTTPServer(('127.0.0.1', 0),\n"
+        "  functools.partial(H, directory=sys.argv[1]))\n"
+        "print('http://127.0.0.1:%d' % s.server_address[1], flush=True)\n"
+        "s.serve_forever()\n";
+    const std::string delay = std::to_string(DelaySeconds);
     int out[2];
     if (pipe(out) != 0) return;
     FPid = fork();
@@ -100,20 +112,15 @@ class TLocalServer {
       const int null = open("/dev/null", O_WRONLY);
       dup2(null, STDERR_FILENO);
       close(out[0]);
-      execlp("python3", "python3", "-u", "-m", "http.server", "0", "--bind", "127.0.0.1",
-             "--directory", Dir.c_str(), static_cast<char*>(nullptr));
+      execlp("python3", "python3", "-c", script.c_str(), Dir.c_str(), delay.c_str(),
+             static_cast<char*>(nullptr));
       _exit(127);
     }
     close(out[1]);
-    // "Serving HTTP on 127.0.0.1 port 41234 (http://127.0.0.1:41234/) ..."
-    std::string line;
+    // The first line is the base address.
     char c;
-    while (line.find('\n') == std::string::npos && read(out[0], &c, 1) == 1) line += c;
+    while (read(out[0], &c, 1) == 1 && c != '\n') FBase += c;
     close(out[0]);
-    const size_t at = line.find("(http://");
-    const size_t end = line.find('/', at + 8);
-    if (at != std::string::npos && end != std::string::npos)
-      FBase = line.substr(at + 1, end - at - 1);
   }
   ~TLocalServer() {
     if (FPid <= 0) return;

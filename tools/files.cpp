@@ -126,7 +126,7 @@ std::vector<std::string> DatabaseSearchPath() {
   if (!user.empty()) path.push_back(user);
   path.push_back(ExecutableDir() + "country.ip4");
 #ifdef KESL_INSTALLED_DATABASE
-  path.emplace_back(KESL_INSTALLED_DATABASE);
+  path.push_back(ExecutableDir() + KESL_INSTALLED_DATABASE);
 #endif
   return path;
 }

@@ -30,7 +30,8 @@ std::string MakeParentDirs(const std::string& Path);
 std::string UserDatabasePath();
 
 // Where the programs look for the database, in order: $KESL_DB, the user's
-// database, country.ip4 beside the executable, the installed default.
+// database, country.ip4 beside the executable, the installed default
+// (share/kesl/country.ip4 beside the bin folder the executable is in).
 // Unset or empty places are left out.
 std::vector<std::string> DatabaseSearchPath();
 // The first of them that exists; when none does, the one beside the

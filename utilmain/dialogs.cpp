@@ -47,4 +47,8 @@ bool TDialogs::Confirm(QWidget* Parent, const QString& Title, const QString& Tex
   return box.clickedButton() == yes;
 }
 
+void TDialogs::ShowAbout(QWidget* Parent, const QString& Title, const QString& Text) {
+  QMessageBox::about(Parent, Title, Text);
+}
+
 void TDialogs::OpenUrl(const QString& Url) { QDesktopServices::openUrl(QUrl(Url)); }

@@ -17,6 +17,8 @@ class TDialogs {
   // carriage return in Text breaks the line.
   virtual bool Confirm(QWidget* Parent, const QString& Title, const QString& Text,
                        const QString& YesText, const QString& NoText);
+  // The About box: a title and rich text with an OK button.
+  virtual void ShowAbout(QWidget* Parent, const QString& Title, const QString& Text);
   // Opens an address in the user's browser; failures are not reported.
   virtual void OpenUrl(const QString& Url);
 };

@@ -359,13 +359,17 @@ void TUtilMainForm::AboutLabelMouseMove(int X, int Y) {
   }
 }
 
+QString TUtilMainForm::AboutText() {
+  return QStringLiteral("<b>%1</b> %2")
+      .arg(QCoreApplication::applicationName(), GetVersionText(false).toHtmlEscaped());
+}
+
 void TUtilMainForm::AboutLabelClick() {
   FAboutCaptured = false;
   QFont f = AboutLabel->font();
   f.setUnderline(false);
   AboutLabel->setFont(f);
-  Dialogs().OpenUrl(QString::fromLatin1(kMakerProductPage) + QStringLiteral("?prod=") +
-                    GetSettingsKeyName() + QStringLiteral("&ver=") + GetVersionText(true));
+  Dialogs().ShowAbout(this, tr("About %1").arg(QCoreApplication::applicationName()), AboutText());
 }
 
 bool TUtilMainForm::eventFilter(QObject* Watched, QEvent* Event) {
@@ -397,6 +401,7 @@ bool TUtilMainForm::eventFilter(QObject* Watched, QEvent* Event) {
 
 int RunApplication(int& Argc, char** Argv, const std::function<TUtilMainForm*()>& Create) {
   QApplication app(Argc, Argv);
+  QApplication::setApplicationName(QStringLiteral("Kesl"));
   // The icon that the desktop menu entry installs.
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kesl")));
   TUtilMainForm::SetInitialApplicationTitle(QStringLiteral("Kesl"));

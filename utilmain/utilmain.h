@@ -37,6 +37,9 @@ class TUtilMainForm : public QMainWindow {
   virtual void LoadSettings(TSettingsKey& Key);
   virtual void StartWork() = 0;
   virtual void AbortWork() = 0;
+  // The About box's text (rich text): the program's name and version; a
+  // window adds what it knows.
+  virtual QString AboutText();
 
   // The busy-work protocol: BeginBusy, SetProgress per item (it returns true
   // only when the per-mille value changed), EndBusy on every way out.

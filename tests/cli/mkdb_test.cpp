@@ -1,12 +1,16 @@
 #include "cli/mkdb.h"
 
 #include <sstream>
+#include <sys/time.h>
 
 #include "cli/compiler.h"
 #include "cli/isocodes.h"
 #include "ipv4base/ipv4base.h"
+#include "ipv4base/ipv4writer.h"
 #include "streams/compress.h"
 #include "testutil.h"
+#include "tools/files.h"
+#include "tools/md5.h"
 
 namespace {
 
@@ -118,6 +122,78 @@ TEST(MkdbTest, OverlapsAndDuplicates) {
   EXPECT_THROW_MSG(over.Finish(), EKeslError,
                    "Blocks overlap: 1.0.0.0 - 1.0.0.255 AU (a line 1) and "
                    "1.0.0.128 - 1.0.1.127 CN (b line 1)");
+}
+
+TEST(MkdbTest, ResolvedOverlapsKeepEveryAddressAndTheLaterDateWins) {
+  // Three registries' lines over 10.0.0.0 - 10.0.3.255: an old /22, a newer
+  // /24 inside it, a newest block across the /24's end, and one dated as the
+  // /24 but read later.
+  const char* lines[] = {
+      "ripencc|NL|ipv4|10.0.0.0|1024|20000101|allocated\n",
+      "arin|US|ipv4|10.0.1.0|256|20100101|allocated\n",
+      "apnic|JP|ipv4|10.0.1.128|256|20200101|allocated\n",
+      "lacnic|BR|ipv4|10.0.3.0|128|20100101|allocated\n",
+      "ripencc|DE|ipv4|10.0.3.64|64|20100101|allocated\n",
+  };
+  TDatabaseCompiler c;
+  for (const char* l : lines) c.AddData("f", l);
+  c.Finish(true);
+  EXPECT_EQ(c.Overlaps().size(), 4u);
+  // Every address answers, with the newest of the lines that hold it.
+  auto answer = [&](uint32_t IP) -> std::string {
+    for (const TInputBlock& b : c.Blocks()) {
+      if (IP - b.Start < b.Count) return CodeToStr(b.Country);
+    }
+    return "none";
+  };
+  const uint32_t base = StrToIP("10.0.0.0");
+  for (uint32_t i = 0; i < 1024; ++i) {
+    const char* want = i < 256   ? "NL"
+                       : i < 384 ? "US"
+                       : i < 640 ? "JP"
+                       : i < 768 ? "NL"
+                       : i < 832 ? "BR"
+                       : i < 896 ? "DE"
+                                 : "NL";
+    ASSERT_EQ(answer(base + i), want) << i;
+  }
+  EXPECT_EQ(answer(base + 1024), "none");
+  // The result is sorted and disjoint, as the in-place search needs.
+  for (size_t i = 1; i < c.Blocks().size(); ++i) {
+    EXPECT_LE(uint64_t{c.Blocks()[i - 1].Start} + c.Blocks()[i - 1].Count, c.Blocks()[i].Start);
+  }
+}
+
+TEST(MkdbTest, ProvenanceIsKeptInEveryCompression) {
+  TTempDir dir;
+  const std::string input = dir.Write("geoip", "# ranges\n16777216,16777471,AU\n");
+  const timeval leapDay[2] = {{951782400, 0}, {951782400, 0}};
+  ASSERT_EQ(utimes(input.c_str(), leapDay), 0);
+  TDatabaseCompiler c;
+  c.AddFile(input);
+  c.SetLicence("CC BY-SA 4.0, somebody");
+  c.Finish();
+  ASSERT_EQ(c.Sources().size(), 1u);
+  for (TCompression comp : {cmNone, cmZLib, cmBZip2}) {
+    TIPv4Database db;
+    db.LoadFromFile(dir.Write("c.ip4", EncodeDatabaseFile(true, comp, "20261205", c.BinaryBody())));
+    ASSERT_EQ(db.Sources.size(), 1u);
+    EXPECT_EQ(db.Sources[0].Name, "geoip");
+    EXPECT_EQ(db.Sources[0].Md5, Md5Hex(ReadWholeFile(input, 100)));
+    EXPECT_EQ(db.Sources[0].Licence, "CC BY-SA 4.0, somebody");
+    EXPECT_EQ(db.Sources[0].Date, 20000229u);  // the file's date: it has no version line
+  }
+  // A trailer cut anywhere, or followed by junk, costs the provenance at
+  // most: the blocks still load.
+  const std::string body = c.BinaryBody();
+  const size_t trailer = body.rfind("KTRL");
+  for (size_t cut = trailer; cut < body.size(); cut += 3) {
+    TIPv4Database db;
+    db.LoadFromFile(
+        dir.Write("c.ip4", EncodeDatabaseFile(true, cmNone, "20261205", body.substr(0, cut))));
+    EXPECT_EQ(db.BlockCount(), 1);
+    EXPECT_TRUE(db.Sources.empty());
+  }
 }
 
 TEST(MkdbTest, BinaryBodyCarriesOnlyWhatTheTablesLack) {

@@ -7,6 +7,7 @@ int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
   QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Kesl"));
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -29,8 +29,11 @@ class TFakeDialogs : public TDialogs {
     return a;
   }
   void OpenUrl(const QString& Url) override { Opened << Url; }
+  void ShowAbout(QWidget*, const QString& Title, const QString& Text) override {
+    Abouts << Title + "|" + Text;
+  }
 
-  QStringList Messages, Errors, Questions, Opened;
+  QStringList Messages, Errors, Questions, Opened, Abouts;
   std::deque<bool> Answers;
   std::function<void()> OnConfirm;
 };

@@ -25,8 +25,8 @@
 #include "ipv4base/ipv4base.h"
 #include "ipv4base/ipv4writer.h"
 #include "keslmain/blocklist.h"
+#include "registryfiles.h"
 #include "tools/tools.h"
-#include "utilmain/maker.h"
 
 namespace {
 
@@ -57,6 +57,8 @@ class KeslMainTest : public testing::Test {
     FDbPath = QString::fromStdString(FDir.Write("country.ip4", TestDatabase()));
     FForm = std::make_unique<TKeslMainForm>();
     FForm->SetDatabaseFileName(FDbPath);
+    // No test reaches the registries: an update finds no files.
+    FForm->SetUpdateSource("file://" + FDir.Path("no-mirror"), FDir.Path("updated.ip4"));
   }
   void TearDown() override { TKeslMainForm::SetToday(nullptr); }
 
@@ -311,15 +313,84 @@ TEST_F(KeslMainTest, AddressInNoBlock) {
   EXPECT_EQ(FForm->WhoisURL, "https://search.arin.net/rdap/?query=8.8.8.8");
 }
 
-TEST_F(KeslMainTest, AgeCheck) {
+TEST_F(KeslMainTest, AgeCheckYesUpdatesAndLocatesInTheNewDatabase) {
+  TTempDir files;
+  WriteStatsFiles(files);
+  const TLocalServer server(files.Dir(), 0.05);
+  ASSERT_NE(server.Base(), "");
+  const std::string updated = FDir.Path("user/kesl/country.ip4");
+  FForm->SetUpdateSource(server.Base(), updated);
+  Activate();
+  // The bar moves while the files arrive.
+  int progressSeen = 0;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (FForm->StartButton->text() == "Abort") ++progressSeen;
+  });
+  poll.start(20);
   FDialogs.Answers = {true};
-  Locate("8.8.8.8");
+  Locate("3.1.2.3");
   ASSERT_EQ(FDialogs.Questions.size(), 1);
   EXPECT_EQ(FDialogs.Questions[0],
             "Confirm|Your IP-to-country database is more than one month old.\r"
             "Does you want to check the newer database?|&Yes|&No");
-  EXPECT_EQ(FDialogs.Opened, QStringList{QString(kMakerSite) + "/update"});
-  EXPECT_EQ(FForm->ListModel()->Count(), 3);  // the locate goes on
+  EXPECT_GT(progressSeen, 0) << "the window did not stay responsive during the download";
+  EXPECT_TRUE(FDialogs.Errors.isEmpty()) << FDialogs.Errors.join("\n").toStdString();
+  EXPECT_TRUE(FDialogs.Opened.isEmpty());
+  EXPECT_EQ(FForm->DatabaseFileName(), QString::fromStdString(updated));
+  // The locate went on in the new database: ARIN's 3.0.0.0/8 of 1988, and
+  // the US blocks of the registries' files.
+  EXPECT_EQ(FForm->ListModel()->Count(), 2);
+  ASSERT_EQ(FForm->ListBox->selectionModel()->selectedRows().size(), 1);
+  const TIPv4Block* b = FForm->ListModel()->BlockAt(0);
+  EXPECT_EQ(b->Date, 19880223u);
+  EXPECT_EQ(b->CenterID, kArinID);
+  EXPECT_EQ(FForm->StartButton->text(), "&Locate");
+  EXPECT_TRUE(FForm->IPEdit->isEnabled());
+  // The About box names the new file and where its data came from.
+  QTest::mouseClick(FForm->AboutLabel, Qt::LeftButton, {}, QPoint(10, 10));
+  ASSERT_EQ(FDialogs.Abouts.size(), 1);
+  EXPECT_THAT(FDialogs.Abouts[0].toStdString(),
+              testing::AllOf(testing::HasSubstr("Database: " + updated),
+                             testing::HasSubstr("Created: 2026-12-07"),
+                             testing::HasSubstr("Source: delegated-afrinic-extended-latest, "
+                                                "2026-12-07")));
+}
+
+TEST_F(KeslMainTest, AgeCheckUpdateFailsOrIsAbortedAndTheOldDatabaseStays) {
+  // A failure: the files are not there.
+  FDialogs.Answers = {true};
+  Locate("8.8.8.8");
+  ASSERT_EQ(FDialogs.Errors.size(), 1);
+  EXPECT_THAT(FDialogs.Errors[0].toStdString(),
+              testing::AllOf(testing::StartsWith("The update failed: ARIN: "),
+                             testing::EndsWith("\rThe database in use stays.")));
+  EXPECT_EQ(FForm->DatabaseFileName(), FDbPath);
+  EXPECT_EQ(FForm->ListModel()->Count(), 3);  // the locate goes on in the old one
+  EXPECT_FALSE(std::filesystem::exists(FDir.Path("updated.ip4")));
+
+  // An abort from the Start button while the files arrive slowly.
+  TTempDir files;
+  WriteStatsFiles(files);
+  const TLocalServer server(files.Dir(), 0.3);
+  ASSERT_NE(server.Base(), "");
+  auto form = std::make_unique<TKeslMainForm>();
+  form->SetDatabaseFileName(FDbPath);
+  form->SetUpdateSource(server.Base(), FDir.Path("updated.ip4"));
+  form->show();
+  FDialogs.Answers = {true, true};  // update, then yes, abort
+  FDialogs.Errors.clear();
+  QTimer::singleShot(100, form.get(), [&] {
+    EXPECT_EQ(form->StartButton->text(), "Abort");
+    QTest::mouseClick(form->StartButton, Qt::LeftButton);
+  });
+  form->IPEdit->setText("8.8.8.8");
+  QTest::mouseClick(form->StartButton, Qt::LeftButton);
+  EXPECT_EQ(FDialogs.Questions.last(), "Confirm|You really want to abort?|&Yes|Cancel");
+  EXPECT_TRUE(FDialogs.Errors.isEmpty());
+  EXPECT_EQ(form->DatabaseFileName(), FDbPath);
+  EXPECT_EQ(form->ListModel()->Count(), 3);
+  EXPECT_FALSE(std::filesystem::exists(FDir.Path("updated.ip4")));
 }
 
 TEST_F(KeslMainTest, NoAgeWarningOnTheFirstOfTheMonth) {
@@ -329,11 +400,19 @@ TEST_F(KeslMainTest, NoAgeWarningOnTheFirstOfTheMonth) {
 }
 
 TEST_F(KeslMainTest, WhoisPagePerRegistry) {
-  Locate("2.0.0.1");
-  EXPECT_EQ(FForm->WhoisURL, "https://apps.db.ripe.net/db-web-ui/query?searchtext=2.0.0.1");
-  Locate("5.1.0.1");  // AFRINIC, a registry without a page
-  EXPECT_EQ(FForm->WhoisURL, "");
-  EXPECT_FALSE(FForm->WhoisButton->isEnabled());
+  const std::pair<const char*, const char*> pages[] = {
+      {"2.0.0.1", "https://apps.db.ripe.net/db-web-ui/query?searchtext=2.0.0.1"},
+      {"5.1.0.1", "https://afrinic.net/whois?query=5.1.0.1"},
+      {"1.0.0.1", "https://wq.apnic.net/static/search.html?query=1.0.0.1"},
+      {"200.0.0.1", "https://query.milacnic.lacnic.net/search?id=200.0.0.1"},
+      {"3.1.2.3", "https://search.arin.net/rdap/?query=3.1.2.3"},  // IANA
+      {"8.8.8.8", "https://search.arin.net/rdap/?query=8.8.8.8"}};
+  for (const auto& [address, page] : pages) {
+    Locate(address);
+    ASSERT_TRUE(FForm->WhoisButton->isEnabled()) << address;
+    QTest::mouseClick(FForm->WhoisButton, Qt::LeftButton);
+    EXPECT_EQ(FDialogs.Opened.last(), page);
+  }
 }
 
 TEST_F(KeslMainTest, ASecondPressDuringALocateDoesNothing) {

@@ -4,6 +4,7 @@
 
 #include "testutil.h"
 #include "tools/files.h"
+#include "tools/md5.h"
 #include "tools/resolve.h"
 
 TEST(ToolsTest, YearIsLeap) {
@@ -101,6 +102,55 @@ TEST(FilesTest, ReadWholeFileErrors) {
   EXPECT_THROW_MSG(ReadWholeFile(big, 10), EReadError,
                    "Cannot read " + big + ": larger than 10 bytes");
   EXPECT_EQ(ReadWholeFile(big, 11), std::string(11, 'x'));
+}
+
+TEST(FilesTest, DatabaseSearchPathTakesTheFirstThatExists) {
+  TTempDir dir;
+  const std::string beside = ExecutableDir() + "country.ip4";
+  const std::string env = dir.Path("env.ip4");
+  setenv("KESL_DB", env.c_str(), 1);
+  setenv("XDG_DATA_HOME", dir.Dir().c_str(), 1);
+  const std::string user = dir.Path("kesl/country.ip4");
+  EXPECT_EQ(UserDatabasePath(), user);
+  const std::vector<std::string> path = DatabaseSearchPath();
+  ASSERT_GE(path.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(path.begin(), path.begin() + 3),
+            (std::vector<std::string>{env, user, beside}));
+  EXPECT_EQ(path[3], ExecutableDir() + "../share/kesl/country.ip4");
+  EXPECT_EQ(FindDatabase(), beside);  // none exists
+  EXPECT_EQ(MakeParentDirs(user), "");
+  dir.Write("kesl/country.ip4", "user");
+  EXPECT_EQ(FindDatabase(), user);
+  dir.Write("env.ip4", "env");
+  EXPECT_EQ(FindDatabase(), env);
+  // A relative XDG_DATA_HOME is not used; HOME stands in.
+  setenv("XDG_DATA_HOME", "relative", 1);
+  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  setenv("HOME", dir.Dir().c_str(), 1);
+  EXPECT_EQ(UserDatabasePath(), dir.Path(".local/share/kesl/country.ip4"));
+  setenv("HOME", home.c_str(), 1);
+  unsetenv("XDG_DATA_HOME");
+  unsetenv("KESL_DB");
+}
+
+TEST(Md5Test, KnownDigests) {
+  // RFC 1321's test suite, and lengths around the padding's block edge.
+  EXPECT_EQ(Md5Hex(""), "d41d8cd98f00b204e9800998ecf8427e");
+  EXPECT_EQ(Md5Hex("abc"), "900150983cd24fb0d6963f7d28e17f72");
+  EXPECT_EQ(Md5Hex("message digest"), "f96b697d7cb7938d525a2f31aaf161d0");
+  EXPECT_EQ(
+      Md5Hex("12345678901234567890123456789012345678901234567890123456789012345678901234567890"),
+      "57edf4a22be3c955ac49da2e2107b67a");
+  EXPECT_EQ(Md5Hex(std::string(55, 'a')), "ef1772b6dff9a122358552954ad0df65");
+  EXPECT_EQ(Md5Hex(std::string(56, 'a')), "3b0c8ac703f828b04c6c197006d17218");
+  EXPECT_EQ(Md5Hex(std::string(64, 'a')), "014842d480b571495a4a0363793f7367");
+}
+
+TEST(ToolsTest, DateOfTime) {
+  EXPECT_EQ(DateOfTime(0), 19700101u);
+  EXPECT_EQ(DateOfTime(951782400), 20000229u);   // a leap day
+  EXPECT_EQ(DateOfTime(1798761599), 20261231u);  // the last second of a year
+  EXPECT_EQ(DateOfTime(-1), 19691231u);
 }
 
 TEST(ResolveTest, NumbersFirstThenTheInstalledResolver) {
