@@ -14,9 +14,10 @@
 #include "ipv4base/provenance.h"
 
 // Which registry administers each /8 today, by IANA's IPv4 address space
-// registry; legacy /8s count for the registry that administers them.
-// Reserved and special-purpose space (local, private, loopback, multicast,
-// future use) is IANA's own.
+// registry. A legacy /8 counts for the registry that holds most of its
+// blocks, measured per block (scripts/slash8-agreement.sh); reserved and
+// special-purpose space (local, private, loopback, multicast, future use) is
+// IANA's own.
 extern const std::array<uint16_t, 256> kSlash8Registry;
 
 // One block as read from an input, with where it came from.
