@@ -47,7 +47,12 @@ int main(int argc, char** argv) {
 
   // Plain files the in-place reader takes: marked, with a file registry and
   // country, and an empty one.
-  const std::string marked = bin + EncodeTrailer({{ttSortedDisjoint, {}}});
+  const std::string marked =
+      bin +
+      EncodeTrailer(
+          {{ttSortedDisjoint, {}},
+           {ttProvenance, EncodeSources({{"geoip", 20260626, std::string(32, 'a'), "CC BY-SA 4.0"},
+                                         {"delegated", 0, "", ""}})}});
   Write(out / "mapped", "marked", EncodeDatabaseFile(true, cmNone, "20261201", marked));
   Write(out / "mapped", "empty",
         EncodeDatabaseFile(true, cmNone, "20261201",
@@ -62,6 +67,7 @@ int main(int argc, char** argv) {
   Write(out / "textbody", "lines", text);
   Write(out / "textbody", "line", "ripencc|UK|IPv4|2.0.0.0|$100|2004-01-01|");
   Write(out / "binbody", "body", bin);
+  Write(out / "binbody", "trailer", marked);
   Write(out / "binbody", "empty", std::string(12, '\0'));
   for (const char* t : {"127.0.0.1", "0x7f.1.$1.+1", "255.255.255.254", "1.2.3.4.5", " 10.0.0.1",
                         "99999999999999999999.1.1.1"}) {

@@ -158,6 +158,15 @@ TEST_F(UpdateTest, FileAddressesAndWhereTheUserDatabaseGoes) {
   TIPv4Database db;
   db.LoadFromFile(user);
   EXPECT_EQ(db.BlockAt(db.FindBlock(0x29000001))->CenterID, kAfrinicID);
+  // On a terminal: a progress line per registry on stderr.
+  std::ostringstream out, err, progress;
+  ASSERT_EQ(MkdbMain({"--update", "--from", FServer->Base(), "-o", FDb}, out, err, &progress), 0);
+  const std::string lines = progress.str();
+  for (const char* r : {"ARIN", "RIPE", "APNIC", "LACNIC", "AFRINIC"}) {
+    EXPECT_THAT(lines, testing::HasSubstr(std::string("Downloading ") + r + ": "));
+  }
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 5);
+  // Other protocols are refused before anything is fetched.
   EXPECT_EQ(Mkdb({"--update", "--from", "ftp://example.invalid", "-o", FDb}).Status, 1);
   EXPECT_EQ(Mkdb({"--update", "input.txt"}).Status, 2);
   EXPECT_EQ(Mkdb({"--from", FFiles.Dir(), "input.txt"}).Status, 2);
