@@ -1,8 +1,10 @@
-// Walks the words of a command line for the command-line programs.
+// Walks the words of a command line for the command-line programs, in the
+// GNU forms: "--db PATH" or "--db=PATH", and "--" ending the options.
 #pragma once
 
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -18,15 +20,46 @@ class TArgReader {
   TArgReader(const std::vector<std::string>& Args, std::string Program, std::ostream& Err)
       : TArgReader(Args, std::move(Program), [&Err]() -> std::ostream& { return Err; }) {}
 
-  // Moves to the next word; false when there is none.
-  bool Next() { return ++FIndex < FArgs.size(); }
-  const std::string& Arg() const { return FArgs[FIndex]; }
-  // Takes the following word as the current option's value; false if none.
+  // Moves to the next word; false when there is none, or when the option
+  // before was given "=value" but takes none (Error() then says so).
+  bool Next() {
+    if (FInline) {
+      FError = "option '" + FArg + "' takes no value";
+      return false;
+    }
+    if (++FIndex >= FArgs.size()) return false;
+    FArg = FArgs[FIndex];
+    FOperand = FOptionsEnded;
+    if (!FOptionsEnded && FArg == "--") {
+      FOptionsEnded = true;
+      return Next();
+    }
+    const size_t eq = FArg.find('=');
+    if (!FOperand && FArg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      FInline = FArg.substr(eq + 1);
+      FArg.resize(eq);
+    }
+    return true;
+  }
+  // The current word; for "--db=PATH" the option "--db".
+  const std::string& Arg() const { return FArg; }
+  // True for a word that is no option: after "--", or not starting with '-'
+  // (a lone "-" is an operand too).
+  bool IsOperand() const { return FOperand || FArg.size() < 2 || FArg[0] != '-'; }
+  // Takes the current option's value: the text after '=', else the
+  // following word; false if there is none.
   bool Value(std::string& To) {
+    if (FInline) {
+      To = std::move(*FInline);
+      FInline.reset();
+      return true;
+    }
     if (FIndex + 1 >= FArgs.size()) return false;
     To = FArgs[++FIndex];
     return true;
   }
+  // What ended the walk early, or "".
+  const std::string& Error() const { return FError; }
   // Takes the following word as one of the named Options and stores its
   // value in To. Returns 0, or the usage exit status after saying what is
   // wrong ("--notation needs range, cidr or mask").
@@ -56,4 +89,8 @@ class TArgReader {
   std::string FProgram;
   std::function<std::ostream&()> FErr;
   size_t FIndex = static_cast<size_t>(-1);
+  std::string FArg;
+  std::optional<std::string> FInline;  // the value after '=', not yet taken
+  bool FOptionsEnded = false, FOperand = false;
+  std::string FError;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <istream>
 #include <memory>
@@ -9,11 +10,14 @@
 #include <string_view>
 
 #include "cli/args.h"
+#include "cli/blocklists.h"
 #include "cli/dbinfo.h"
 #include "ipv4base/ipv4base.h"
 #include "ipv4base/ipv4mapped.h"
+#include "ipv4base/registries.h"
 #include "tools/files.h"
 #include "tools/resolve.h"
+#include "tools/version.h"
 
 namespace {
 
@@ -62,10 +66,40 @@ static_assert(kMaxLine > kMaxQuery);
 // and a long one at most that load.
 constexpr uint64_t kLoadAfterQueries = 200000;
 
+bool SameName(std::string_view A, std::string_view B) {
+  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char a, char b) {
+           return AsciiUpper(a) == AsciiUpper(b);
+         });
+}
+
 bool AllDigitsAndDots(std::string_view Text) {
   return !Text.empty() && std::all_of(Text.begin(), Text.end(),
                                       [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
 }
+
+// How answers are written. fmLines is today's tab-separated line, whose
+// fields vary with the outcome; the others write the same chosen fields for
+// every answer.
+enum TFormat { fmLines, fmTsv, fmCsv, fmJson };
+
+// The fields of an answer, in their fixed order.
+enum TField {
+  fdQuery,
+  fdStatus,
+  fdAddress,
+  fdBlock,
+  fdCountry,
+  fdCountryName,
+  fdRegistry,
+  fdDate,
+  fdMessage,
+  fdCount
+};
+constexpr std::string_view kFieldNames[fdCount] = {"query",    "status",  "address",
+                                                   "block",    "country", "country_name",
+                                                   "registry", "date",    "message"};
+// The columns of the tab-separated lines, for --header.
+constexpr char kLinesHeader[] = "query\taddress\tblock\tcountry\tcountry_name\tregistry\tdate\n";
 
 // Writes answers into one large buffer, flushed in large pieces. A million
 // answers are written in a fraction of a second: each field goes straight
@@ -75,8 +109,14 @@ class TAnswerWriter {
   // Answers come from Mapped, the file searched where it lies, while it is
   // given; else from Db, loaded whole.
   TAnswerWriter(const TMappedDatabase* Mapped, const TIPv4Database* Db, TNotation Notation,
-                TLookupIO& IO)
-      : FMapped(Mapped), FDb(Db), FNotation(Notation), FIO(IO), FBuf(new char[kBufSize]) {}
+                TFormat Format, std::vector<TField> Fields, TLookupIO& IO)
+      : FMapped(Mapped),
+        FDb(Db),
+        FNotation(Notation),
+        FFormat(Format),
+        FFields(std::move(Fields)),
+        FIO(IO),
+        FBuf(new char[kBufSize]) {}
   ~TAnswerWriter() { Flush(); }
   // From now on the answers come from Db, which is loaded.
   void UseLoaded(const TIPv4Database* Db) {
@@ -84,13 +124,22 @@ class TAnswerWriter {
     FMapped = nullptr;
   }
 
+  // The column names, for tsv and csv.
+  void Header() {
+    if (FFormat == fmLines) return Put(kLinesHeader);
+    for (size_t i = 0; i < FFields.size(); ++i) {
+      if (i) Put(FFormat == fmCsv ? "," : "\t");
+      Put(kFieldNames[FFields[i]]);
+    }
+    Put(FFormat == fmCsv ? "\r\n" : "\n");
+  }
+
   // Answers one query; returns false when it was not located.
   bool Answer(std::string_view Query) {
     if (Query.size() > kMaxQuery) {
       // Shown cut, so that one hostile line cannot flood the output either.
-      Error(std::string(Query.substr(0, kMaxQuery)) + "...",
-            "Longer than any address or host name");
-      return false;
+      const std::string cut = std::string(Query.substr(0, kMaxQuery)) + "...";
+      return Failed(cut, "error", "Longer than any address or host name");
     }
     uint32_t net = 0, ip = 0;
     if (ParseNumericIPv4(Query, net)) {
@@ -98,13 +147,15 @@ class TAnswerWriter {
     } else if (AllDigitsAndDots(Query)) {
       // Digits and dots that do not form an address are no host name
       // either: answering them needs no resolver.
-      Error(Query, "Not a valid IPv4 address");
-      return false;
+      return Failed(Query, "error", "Not a valid IPv4 address");
     } else if (const TResolveResult r = ResolveQuery(std::string(Query), ip); r.Code != 0) {
-      Error(Query, r.Error);
-      return false;
+      return Failed(Query, r.Code == kIPv6Query ? "unsupported" : "error", r.Error);
     }
     const TIPv4Block* b = Find(ip);
+    if (FFormat != fmLines) {
+      Record(Query, b ? "ok" : "not_found", ip, b, {});
+      return b != nullptr;
+    }
     // Room for the fixed fields; the texts of any length are put with Put.
     Reserve(Query.size() + 64);
     Put(Query);
@@ -115,13 +166,7 @@ class TAnswerWriter {
       return false;
     }
     *FEnd++ = '\t';
-    if (FNotation == nmCIDR || FNotation == nmMask) {
-      Put(b->AsText(FNotation));
-    } else {
-      FEnd = FormatIP(b->StartIP, FEnd);
-      std::memcpy(FEnd, " - ", 3);
-      FEnd = FormatIP(b->StartIP + b->Count - 1, FEnd + 3);
-    }
+    PutBlock(*b);
     Reserve(8);
     *FEnd++ = '\t';
     *FEnd++ = static_cast<char>(b->CountryCode >> 8);
@@ -161,11 +206,120 @@ class TAnswerWriter {
     std::memcpy(FEnd, Text.data(), Text.size());
     FEnd += Text.size();
   }
-  void Error(std::string_view Query, std::string_view Message) {
+  void PutBlock(const TIPv4Block& B) {
+    if (FNotation == nmCIDR || FNotation == nmMask) return Put(B.AsText(FNotation));
+    Reserve(40);
+    FEnd = FormatIP(B.StartIP, FEnd);
+    std::memcpy(FEnd, " - ", 3);
+    FEnd = FormatIP(B.StartIP + B.Count - 1, FEnd + 3);
+  }
+  // A query that gave no address: Status "error" or "unsupported".
+  bool Failed(std::string_view Query, const char* Status, std::string_view Message) {
+    if (FFormat != fmLines) {
+      Record(Query, Status, 0, nullptr, Message);
+      return false;
+    }
     Put(Query);
     Put("\terror\t");
     Put(Message);
     Put("\n");
+    return false;
+  }
+  // One answer with the chosen fields; a field that does not apply is
+  // empty, or null in JSON.
+  void Record(std::string_view Query, std::string_view Status, uint32_t IP, const TIPv4Block* B,
+              std::string_view Message) {
+    const bool located = B != nullptr, addressed = Status == "ok" || Status == "not_found";
+    FRecordText.clear();
+    if (FFormat == fmJson) FRecordText += '{';
+    for (size_t i = 0; i < FFields.size(); ++i) {
+      if (i) FRecordText += FFormat == fmTsv ? '\t' : ',';
+      const TField f = FFields[i];
+      if (FFormat == fmJson) (FRecordText += '"').append(kFieldNames[f]) += "\":";
+      FValue.clear();
+      bool applies = true;
+      switch (f) {
+        case fdQuery:
+          FValue = Query;
+          break;
+        case fdStatus:
+          FValue = Status;
+          break;
+        case fdAddress:
+          applies = addressed;
+          if (applies) FValue = IPToStr(IP);
+          break;
+        case fdBlock:
+          applies = located;
+          if (applies) {
+            FValue = FNotation == nmCIDR || FNotation == nmMask
+                         ? B->AsText(FNotation)
+                         : IPToStr(B->StartIP) + " - " + IPToStr(B->StartIP + B->Count - 1);
+          }
+          break;
+        case fdCountry:
+          applies = located;
+          if (applies) FValue = CodeToStr(B->CountryCode);
+          break;
+        case fdCountryName:
+          applies = located;
+          if (applies) FValue = CountryName(B->Country);
+          break;
+        case fdRegistry:
+          applies = located;
+          if (applies) FValue = B->Center->Name;
+          break;
+        case fdDate:
+          applies = located && B->Date != 0;
+          if (applies) FValue = std::to_string(B->Date);
+          break;
+        case fdMessage:
+          applies = !Message.empty();
+          FValue = Message;
+          break;
+        case fdCount:
+          break;
+      }
+      AppendValue(applies);
+    }
+    FRecordText += FFormat == fmJson ? "}\n" : FFormat == fmCsv ? "\r\n" : "\n";
+    Put(FRecordText);
+  }
+  // FValue in the format's quoting.
+  void AppendValue(bool Applies) {
+    if (FFormat == fmJson) {
+      if (!Applies) {
+        FRecordText += "null";
+        return;
+      }
+      FRecordText += '"';
+      for (const char c : FValue) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+          (FRecordText += '\\') += c;
+        } else if (u < 0x20) {
+          char esc[8];
+          std::snprintf(esc, sizeof esc, "\\u%04x", u);
+          FRecordText += esc;
+        } else {
+          FRecordText += c;
+        }
+      }
+      FRecordText += '"';
+    } else if (FFormat == fmCsv) {
+      // RFC 4180: a field with a comma, a quote or a line end is quoted,
+      // its quotes doubled.
+      if (FValue.find_first_of(",\"\r\n") == std::string::npos) {
+        FRecordText += FValue;
+        return;
+      }
+      FRecordText += '"';
+      for (const char c : FValue) FRecordText.append(c == '"' ? 2 : 1, c);
+      FRecordText += '"';
+    } else {
+      // Tab-separated values hold no tab or line end.
+      for (const char c : FValue) FRecordText += c == '\t' || c == '\n' || c == '\r' ? ' ' : c;
+    }
   }
   const TIPv4Block* Find(uint32_t IP) {
     if (FMapped) return FMapped->Find(IP, FFound) ? &FFound : nullptr;
@@ -191,9 +345,12 @@ class TAnswerWriter {
   const TIPv4Database* FDb;
   TIPv4Block FFound;  // the last block found in the mapping
   TNotation FNotation;
+  TFormat FFormat;
+  std::vector<TField> FFields;
   TLookupIO& FIO;
   std::unique_ptr<char[]> FBuf;
   char* FEnd = FBuf.get();
+  std::string FRecordText, FValue;
   static constexpr size_t kNameSlots = 512;
   std::unique_ptr<TName[]> FNames;
 };
@@ -290,14 +447,27 @@ int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
   std::string dbPath;
   bool dbGiven = false;    // else the first database of the search path
   int notation = nmRange;  // TArgReader::Choose stores an int
-  bool fromStdin = false, info = false;
-  std::string country;
-  std::vector<std::string> queries;
+  int format = -1;         // none given
+  int listNames = -1;
+  bool fromStdin = false, info = false, aggregate = false, header = false;
+  std::string setName, fields;
+  std::vector<std::string> countries, registries, queries;
   TArgReader args(Args, "kesl-lookup", [&IO]() -> std::ostream& { return IO.Err(); });
+  enum { kTsv, kCsv, kJson, kIpset, kNft };
   while (args.Next()) {
     const std::string& a = args.Arg();
-    if (a == "--help" || a == "-h") {
+    if (args.IsOperand()) {
+      // "-" is standard input, as with other tools.
+      if (a == "-") {
+        fromStdin = true;
+      } else {
+        queries.push_back(a);
+      }
+    } else if (a == "--help" || a == "-h") {
       IO.Out() << kUsage;
+      return 0;
+    } else if (a == "--version") {
+      IO.Out() << "kesl-lookup " << kProgramVersion << "\n";
       return 0;
     } else if (a == "--db") {
       if (!args.Value(dbPath)) return args.Usage("--db needs a file name");
@@ -306,29 +476,97 @@ int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
       const int rc =
           args.Choose({{"range", nmRange}, {"cidr", nmCIDR}, {"mask", nmMask}}, notation);
       if (rc) return rc;
+    } else if (a == "--format") {
+      const int rc = args.Choose(
+          {{"tsv", kTsv}, {"csv", kCsv}, {"json", kJson}, {"ipset", kIpset}, {"nft", kNft}},
+          format);
+      if (rc) return rc;
+    } else if (a == "--fields") {
+      if (!args.Value(fields)) return args.Usage("--fields needs field names");
+    } else if (a == "--header") {
+      header = true;
+    } else if (a == "--set-name") {
+      if (!args.Value(setName)) return args.Usage("--set-name needs a name");
     } else if (a == "--stdin") {
       fromStdin = true;
     } else if (a == "--info") {
       info = true;
-    } else if (a == "--country") {
-      if (!args.Value(country)) return args.Usage("--country needs a two-letter code");
-    } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-      return args.Usage("unknown option '" + a + "'");
+    } else if (a == "--country" || a == "--registry") {
+      std::string list;
+      if (!args.Value(list)) return args.Usage(a + " needs a list");
+      for (std::string_view rest = list; !rest.empty();) {
+        const size_t comma = std::min(rest.find(','), rest.size());
+        if (comma) (a == "--country" ? countries : registries).emplace_back(rest.substr(0, comma));
+        rest.remove_prefix(std::min(comma + 1, rest.size()));
+      }
+      if ((a == "--country" ? countries : registries).empty())
+        return args.Usage(a + " needs a list");
+    } else if (a == "--aggregate") {
+      aggregate = true;
+    } else if (a == "--list") {
+      const int rc = args.Choose({{"countries", 0}, {"registries", 1}}, listNames);
+      if (rc) return rc;
     } else {
-      queries.push_back(a);
+      return args.Usage("unknown option '" + a + "'");
     }
   }
-  const int modes = fromStdin + info + !country.empty() + !queries.empty();
+  if (!args.Error().empty()) return args.Usage(args.Error());
+  const bool lists = !countries.empty() || !registries.empty();
+  const int modes = fromStdin + info + lists + !queries.empty() + (listNames >= 0);
   if (modes == 0) return args.Usage("nothing to look up");
-  if (modes > 1) return args.Usage("give queries, --stdin, --country or --info, one of them");
-  if (!country.empty() && country.size() != 2) {
-    return args.Usage("'" + country + "' is not a two-letter country code");
+  if (modes > 1) {
+    return args.Usage(
+        "give queries, --stdin, --country or --registry, --info or --list, one of them");
+  }
+  for (const std::string& c : countries) {
+    if (c.size() != 2) return args.Usage("'" + c + "' is not a two-letter country code");
+  }
+  const bool firewall = format == kIpset || format == kNft;
+  if (lists && format >= 0 && !firewall) {
+    return args.Usage("lists are written as lines, or with --format ipset or nft");
+  }
+  if (!lists && firewall)
+    return args.Usage("--format ipset and nft write --country and --registry lists");
+  if (firewall && !ValidSetName(setName)) {
+    return args.Usage(setName.empty() ? "--format ipset and nft need --set-name NAME"
+                                      : "'" + setName +
+                                            "' is no set name: a letter or '_', then letters, "
+                                            "digits or '_', 31 at most");
+  }
+  if (!firewall && !setName.empty())
+    return args.Usage("--set-name goes with --format ipset or nft");
+  if (aggregate && !lists) return args.Usage("--aggregate merges --country and --registry lists");
+  if ((header || !fields.empty()) && (lists || info || listNames >= 0)) {
+    return args.Usage("--header and --fields go with lookups");
+  }
+  if (header && format == kJson) return args.Usage("--header goes with --format tsv or csv");
+
+  // Lookups: today's lines unless a format or fields are asked for.
+  TFormat answerFormat = format == kCsv ? fmCsv : format == kJson ? fmJson : fmLines;
+  std::vector<TField> chosen;
+  if (!fields.empty()) {
+    for (std::string_view rest = fields; !rest.empty();) {
+      const size_t comma = std::min(rest.find(','), rest.size());
+      const std::string_view name = rest.substr(0, comma);
+      rest.remove_prefix(std::min(comma + 1, rest.size()));
+      const auto* f = std::find(std::begin(kFieldNames), std::end(kFieldNames), name);
+      if (f == std::end(kFieldNames)) {
+        std::string all;
+        for (std::string_view n : kFieldNames) (all += all.empty() ? "" : ", ") += n;
+        return args.Usage("unknown field '" + std::string(name) + "': use " + all);
+      }
+      chosen.push_back(static_cast<TField>(f - std::begin(kFieldNames)));
+    }
+    if (answerFormat == fmLines) answerFormat = fmTsv;
+  } else {
+    for (int f = 0; f < fdCount; ++f) chosen.push_back(static_cast<TField>(f));
   }
 
   if (!dbGiven) dbPath = FindDatabase();
   // Queries need no more than the blocks that hold them: a file that can be
   // searched where it lies is not loaded at all.
-  const auto mapped = info || !country.empty() ? nullptr : TMappedDatabase::Open(dbPath);
+  const bool whole = info || lists || listNames >= 0;
+  const auto mapped = whole ? nullptr : TMappedDatabase::Open(dbPath);
   std::unique_ptr<TIPv4Database> loaded;
   auto load = [&] {
     loaded = std::make_unique<TIPv4Database>();
@@ -342,22 +580,62 @@ int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
     PrintDatabaseInfo(*loaded, dbPath, IO.Out());
     return 0;
   }
-  if (!country.empty()) {
-    uint16_t code = 0;
-    ParseCountryCode(country, code);
-    const auto* blocks = loaded->CountryBlocks(code);
-    if (!blocks) {
-      IO.Err() << "kesl-lookup: Unknown country code: " << CodeToStr(code) << "\n";
-      return 2;
+  if (listNames == 0) {
+    for (int i = 0; i < loaded->CountryCount(); ++i) {
+      const TIPv4Country* c = loaded->CountryAt(i);
+      IO.Out() << CodeToStr(c->Code) << "\t" << Latin1ToUtf8(c->Name) << "\n";
     }
-    const std::string text =
-        BlocksText({blocks->begin(), blocks->end()}, static_cast<TNotation>(notation), "\n");
+    return 0;
+  }
+  if (listNames == 1) {
+    for (int i = 0; i < loaded->CenterCount(); ++i) IO.Out() << loaded->CenterAt(i)->Name << "\n";
+    return 0;
+  }
+  if (lists) {
+    std::vector<uint16_t> codes, ids;
+    for (const std::string& c : countries) {
+      uint16_t code = 0;
+      ParseCountryCode(c, code);
+      if (loaded->FindCountry(code) < 0) {
+        IO.Err() << "kesl-lookup: Unknown country code: " << CodeToStr(code) << "\n";
+        return 2;
+      }
+      codes.push_back(code);
+    }
+    for (const std::string& r : registries) {
+      const TRegistryInfo* known = RegistryByName(r);
+      if (!known) known = RegistryByToken(r);
+      int found = -1;
+      for (int i = 0; i < loaded->CenterCount() && found < 0; ++i) {
+        const TIPv4Center* c = loaded->CenterAt(i);
+        if (known ? c->ID == known->ID : SameName(c->Name, r)) found = i;
+      }
+      if (found < 0) {
+        IO.Err() << "kesl-lookup: Unknown registry: " << r << "\n";
+        return 2;
+      }
+      ids.push_back(loaded->CenterAt(found)->ID);
+    }
+    std::vector<const TIPv4Block*> blocks = SelectBlocks(*loaded, codes, ids);
+    std::vector<TIPv4Block> merged;
+    if (aggregate) {
+      merged = AggregateBlocks(blocks);
+      blocks.clear();
+      for (const TIPv4Block& b : merged) blocks.push_back(&b);
+    }
+    const std::string text = ListText(blocks, static_cast<TNotation>(notation),
+                                      format == kIpset ? lfIpset
+                                      : format == kNft ? lfNft
+                                                       : lfLines,
+                                      setName);
     IO.WriteOut(text.data(), text.size());
     return 0;
   }
 
   bool all = true;
-  TAnswerWriter writer(mapped.get(), loaded.get(), static_cast<TNotation>(notation), IO);
+  TAnswerWriter writer(mapped.get(), loaded.get(), static_cast<TNotation>(notation), answerFormat,
+                       std::move(chosen), IO);
+  if (header) writer.Header();
   if (fromStdin) {
     std::string_view line;
     bool cut = false;

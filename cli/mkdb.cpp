@@ -13,6 +13,7 @@
 #include "ipv4base/ipv4writer.h"
 #include "tools/files.h"
 #include "tools/tools.h"
+#include "tools/version.h"
 
 namespace {
 
@@ -126,8 +127,13 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
   TArgReader args(Args, "kesl-mkdb", Err);
   while (args.Next()) {
     const std::string& a = args.Arg();
-    if (a == "--help" || a == "-h") {
+    if (args.IsOperand()) {
+      inputs.push_back(a);
+    } else if (a == "--help" || a == "-h") {
       Out << kUsage;
+      return 0;
+    } else if (a == "--version") {
+      Out << "kesl-mkdb " << kProgramVersion << "\n";
       return 0;
     } else if (a == "-o" || a == "--output") {
       if (!args.Value(output)) return args.Usage(a + " needs a file name");
@@ -160,12 +166,11 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
       verbose = true;
     } else if (a == "--check") {
       if (!args.Value(check)) return args.Usage("--check needs a file name");
-    } else if (a.size() > 1 && a[0] == '-') {
-      return args.Usage("unknown option '" + a + "'");
     } else {
-      inputs.push_back(a);
+      return args.Usage("unknown option '" + a + "'");
     }
   }
+  if (!args.Error().empty()) return args.Usage(args.Error());
 
   if (update) {
     if (!inputs.empty() || !check.empty()) return args.Usage("--update takes no inputs");

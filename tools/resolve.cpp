@@ -77,9 +77,20 @@ THostResolver SetHostResolver(THostResolver NewResolver) {
   return old;
 }
 
+bool IsIPv6Address(std::string_view Text) {
+  // No IPv6 text is longer than 45 characters, and every one has a colon.
+  if (Text.size() > 45 || Text.find(':') == std::string_view::npos) return false;
+  char buf[46];
+  std::memcpy(buf, Text.data(), Text.size());
+  buf[Text.size()] = '\0';
+  in6_addr a{};
+  return ::inet_pton(AF_INET6, buf, &a) == 1;
+}
+
 TResolveResult ResolveQuery(const std::string& Text, uint32_t& IP,
                             const std::function<void(bool)>& Waiting) {
   uint32_t net = 0;
+  if (IsIPv6Address(Text)) return {kIPv6Query, kIPv6NotSupported};
   if (!ParseNumericIPv4(Text, net)) {
     if (Waiting) Waiting(true);
     const TFinally done([&] {

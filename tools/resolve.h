@@ -12,6 +12,13 @@
 // inet_addr gives it the value of its failure.
 bool ParseNumericIPv4(std::string_view Text, uint32_t& NetworkOrder);
 
+// An IPv6 address in any of its text forms (2001:db8::1, ::ffff:1.2.3.4).
+bool IsIPv6Address(std::string_view Text);
+// What an IPv6 address gets until IPv6 is supported.
+constexpr char kIPv6NotSupported[] = "IPv6 addresses are not supported yet";
+// ResolveQuery's code for an IPv6 address: it is never resolved.
+constexpr int kIPv6Query = -1000;
+
 // The outcome of a resolution: Code 0, or the resolver's error code with
 // its text, read at once from the call that failed.
 struct TResolveResult {
@@ -30,7 +37,8 @@ TResolveResult SystemResolveHost(const std::string& Host, uint32_t& NetworkOrder
 THostResolver SetHostResolver(THostResolver Resolver);
 
 // Text to address in host byte order: a numeric form, else the resolver's
-// first IPv4 address. Waiting, when given, is called with true before the
+// first IPv4 address. An IPv6 address gives kIPv6Query and
+// kIPv6NotSupported without a resolver call. Waiting, when given, is called with true before the
 // resolver runs (it may take a while) and with false after it, also when it
 // throws.
 TResolveResult ResolveQuery(const std::string& Text, uint32_t& IP,

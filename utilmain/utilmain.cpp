@@ -1,6 +1,9 @@
 #include "utilmain/utilmain.h"
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <malloc.h>
 
 #include <QApplication>
@@ -15,11 +18,11 @@
 #include <QScreen>
 #include <QStatusBar>
 
+#include "tools/version.h"
 #include "utilmain/anchors.h"
 #include "utilmain/dialogs.h"
 #include "utilmain/maker.h"
 #include "utilmain/settings.h"
-#include "utilmain/version.h"
 
 namespace {
 
@@ -148,12 +151,15 @@ void TUtilMainForm::SetApplicationTitle(const QString& Title) {
 
 QString TUtilMainForm::GetVersionText(bool Short) {
   if (Short)
-    return QStringLiteral("%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRelease);
+    return QStringLiteral("%1.%2.%3")
+        .arg(kProgramVersionMajor)
+        .arg(kProgramVersionMinor)
+        .arg(kProgramVersionRelease);
   return QStringLiteral("v%1.%2.%3 (build %4 )")
-      .arg(kVersionMajor)
-      .arg(kVersionMinor)
-      .arg(kVersionRelease)
-      .arg(kVersionBuild);
+      .arg(kProgramVersionMajor)
+      .arg(kProgramVersionMinor)
+      .arg(kProgramVersionRelease)
+      .arg(kProgramVersionBuild);
 }
 
 QString TUtilMainForm::GetSettingsKeyName() {
@@ -399,11 +405,41 @@ bool TUtilMainForm::eventFilter(QObject* Watched, QEvent* Event) {
   return QMainWindow::eventFilter(Watched, Event);
 }
 
+namespace {
+
+constexpr char kNoDisplay[] =
+    "kesl: there is no display to show the window on; kesl-lookup answers on the command line\n";
+
+// Qt ends a program it cannot connect to a display with a long message and
+// an abort: the user gets one plain line and status 1 instead.
+void OnStartMessage(QtMsgType Type, const QMessageLogContext&, const QString&) {
+  if (Type != QtFatalMsg) return;
+  std::fputs(kNoDisplay, stderr);
+  std::_Exit(1);
+}
+
+}  // namespace
+
 int RunApplication(int& Argc, char** Argv, const std::function<TUtilMainForm*()>& Create) {
+  for (int i = 1; i < Argc; ++i) {
+    if (std::strcmp(Argv[i], "--version") == 0) {
+      std::printf("kesl %s\n", kProgramVersion);
+      return 0;
+    }
+  }
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+      qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+    std::fputs(kNoDisplay, stderr);
+    return 1;
+  }
+  const QtMessageHandler previous = qInstallMessageHandler(OnStartMessage);
   QApplication app(Argc, Argv);
+  qInstallMessageHandler(previous);
   QApplication::setApplicationName(QStringLiteral("Kesl"));
-  // The icon that the desktop menu entry installs.
-  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kesl")));
+  // The desktop entry's id, which the desktop uses to match the window to its
+  // entry and icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral(KESL_APP_ID));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(KESL_APP_ID)));
   TUtilMainForm::SetInitialApplicationTitle(QStringLiteral("Kesl"));
   TUtilMainForm* form = Create();
   form->show();

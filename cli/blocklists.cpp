@@ -1,0 +1,104 @@
+#include "cli/blocklists.h"
+
+#include <algorithm>
+
+std::vector<const TIPv4Block*> SelectBlocks(TIPv4Database& Db,
+                                            const std::vector<uint16_t>& Countries,
+                                            const std::vector<uint16_t>& Registries) {
+  std::vector<const TIPv4Block*> out;
+  for (uint16_t code : Countries) {
+    if (const auto* blocks = Db.CountryBlocks(code))
+      out.insert(out.end(), blocks->begin(), blocks->end());
+  }
+  for (uint16_t id : Registries) {
+    const int i = Db.FindCenter(id);
+    if (i < 0) continue;
+    const auto& blocks = Db.CenterAt(i)->Blocks;
+    out.insert(out.end(), blocks.begin(), blocks.end());
+  }
+  std::sort(out.begin(), out.end(), [](const TIPv4Block* a, const TIPv4Block* b) {
+    return a->StartIP != b->StartIP ? a->StartIP < b->StartIP : a < b;
+  });
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
+
+std::vector<TIPv4Block> AggregateBlocks(const std::vector<const TIPv4Block*>& Blocks) {
+  std::vector<TIPv4Block> out;
+  uint64_t start = 0, end = 0;  // the open range, end exclusive
+  bool open = false;
+  auto close = [&] {
+    // A count is 32 bits wide: all of the space is two halves.
+    for (uint64_t at = start; at < end;) {
+      TIPv4Block b;
+      b.StartIP = static_cast<uint32_t>(at);
+      b.Count = static_cast<uint32_t>(std::min<uint64_t>(end - at, uint64_t{1} << 31));
+      out.push_back(b);
+      at += b.Count;
+    }
+  };
+  for (const TIPv4Block* b : Blocks) {
+    if (b->Count == 0) continue;
+    const uint64_t s = b->StartIP, e = s + b->Count;
+    if (open && s <= end) {
+      end = std::max(end, e);
+      continue;
+    }
+    if (open) close();
+    start = s;
+    end = e;
+    open = true;
+  }
+  if (open) close();
+  return out;
+}
+
+bool ValidSetName(const std::string& Name) {
+  if (Name.empty() || Name.size() > 31) return false;
+  for (size_t i = 0; i < Name.size(); ++i) {
+    const char c = Name[i];
+    const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+    if (!letter && (i == 0 || c < '0' || c > '9')) return false;
+  }
+  return true;
+}
+
+std::string ListText(const std::vector<const TIPv4Block*>& Blocks, TNotation Notation,
+                     TListForm Form, const std::string& SetName) {
+  if (Form == lfLines) return BlocksText(Blocks, Notation, "\n");
+  const bool ranges = Form == lfNft && Notation == nmRange;
+  std::vector<std::string> elements;
+  for (const TIPv4Block* b : Blocks) {
+    if (ranges) {
+      const uint32_t last = b->LastIP();
+      if (b->Count)
+        elements.push_back(IPToStr(b->StartIP) + (last != b->StartIP ? "-" + IPToStr(last) : ""));
+      continue;
+    }
+    for (const TPrefix& p : b->Prefixes()) elements.push_back(PrefixText(p, nmCIDR));
+  }
+  std::string out;
+  if (Form == lfIpset) {
+    // ipset's sets hold 65,536 entries unless told more.
+    size_t room = 65536;
+    while (room < elements.size()) room *= 2;
+    out += "create " + SetName + " hash:net family inet maxelem " + std::to_string(room) +
+           " -exist\nflush " + SetName + "\n";
+    for (const std::string& e : elements) out += "add " + SetName + " " + e + "\n";
+    return out;
+  }
+  out +=
+      "table inet kesl {\n\tset " + SetName +
+      " {\n\t\ttype ipv4_addr\n\t\tflags interval\n\t\tauto-merge\n\t}\n}\nflush set inet kesl " +
+      SetName + "\n";
+  // Elements in statements of a thousand, which nft parses quickly.
+  for (size_t i = 0; i < elements.size(); i += 1000) {
+    out += "add element inet kesl " + SetName + " { ";
+    for (size_t j = i; j < std::min(elements.size(), i + 1000); ++j) {
+      if (j > i) out += ", ";
+      out += elements[j];
+    }
+    out += " }\n";
+  }
+  return out;
+}
