@@ -3,7 +3,7 @@
 # nothing when they are all there. Extra package names may be passed.
 set -euo pipefail
 packages=(cmake g++ make zlib1g-dev libbz2-dev libgtest-dev libgmock-dev libbenchmark-dev
-          qt6-base-dev libcurl4-openssl-dev tor-geoipdb iso-codes "$@")
+          qt6-base-dev libcurl4-openssl-dev scdoc tor-geoipdb iso-codes "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

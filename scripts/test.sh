@@ -5,7 +5,9 @@
 # bounded time (KESL_FUZZ_SECONDS, default 30; 0 skips the fuzzers).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh clang libfuzzer-14-dev libclang-rt-14-dev clang-format python3 ipv6calc
+# The tests read output with python3 and check it with the real tools.
+bash scripts/setup.sh clang libfuzzer-14-dev libclang-rt-14-dev clang-format python3 ipv6calc \
+  nftables ipset appstream desktop-file-utils man-db groff-base
 
 echo "== formatting"
 bash scripts/format.sh --check

@@ -110,6 +110,53 @@ TEST_F(LookupTest, CountryListing) {
   EXPECT_EQ(FErr.str(), "kesl-lookup: Unknown country code: QQ\n");
 }
 
+TEST_F(LookupTest, GnuOptionFormsAndStandardInputAsDash) {
+  EXPECT_EQ(Run({"--notation=cidr", "--", "8.8.8.8"}), 0);
+  EXPECT_EQ(FOut.str(),
+            "8.8.8.8\t8.8.8.8\t8.8.8.0/23, 8.8.10.0/24\tUS\tUnited States\tARIN\t20140101\n");
+  // After "--" a word that looks like an option is a query (and no name).
+  EXPECT_EQ(Run({"--", "--info"}), 1);
+  EXPECT_EQ(FOut.str(), "--info\terror\tName or service not known\n");
+  EXPECT_EQ(Run({"-"}, "127.0.0.1\n"), 0);
+  EXPECT_EQ(FOut.str().substr(0, 20), "127.0.0.1\t127.0.0.1\t");
+  EXPECT_EQ(Run({"--stdin=yes"}), 2);
+  EXPECT_THAT(FErr.str(), testing::StartsWith("kesl-lookup: option '--stdin' takes no value\n"));
+  EXPECT_EQ(Run({"--version"}), 0);
+  EXPECT_THAT(FOut.str(), testing::MatchesRegex("kesl-lookup [0-9]+\\.[0-9]+\\.[0-9]+\n"));
+}
+
+TEST_F(LookupTest, IPv6QueriesAreRefusedWithoutTheResolver) {
+  FResolver.Asked.clear();
+  EXPECT_EQ(Run({"2001:db8::1", "::ffff:8.8.8.8"}), 1);
+  EXPECT_EQ(FOut.str(),
+            "2001:db8::1\terror\tIPv6 addresses are not supported yet\n"
+            "::ffff:8.8.8.8\terror\tIPv6 addresses are not supported yet\n");
+  EXPECT_TRUE(FResolver.Asked.empty());
+  // Not an address of either family: a name for the resolver.
+  EXPECT_EQ(Run({"1::2::3"}), 1);
+  EXPECT_EQ(FResolver.Asked, std::vector<std::string>{"1::2::3"});
+}
+
+TEST_F(LookupTest, ListsOfCountriesAndRegistries) {
+  // 8.8.8.0/23 + 8.8.10.0/24 of ARIN touch 8.8.11.0/24 of IANA: merged.
+  EXPECT_EQ(Run({"--country", "us", "--registry", "iana,ARIN", "--aggregate"}), 0);
+  EXPECT_EQ(FOut.str(), "8.8.8.0 - 8.8.11.255\n");
+  EXPECT_EQ(Run({"--country=GB,RE", "--notation", "cidr"}), 0);
+  EXPECT_EQ(FOut.str(), "127.0.0.0/8\n192.168.0.0/24\n");
+  EXPECT_EQ(Run({"--registry", "LACNIC"}), 0);  // known, without blocks
+  EXPECT_EQ(FOut.str(), "");
+  EXPECT_EQ(Run({"--registry", "NOPE"}), 2);
+  EXPECT_EQ(FErr.str(), "kesl-lookup: Unknown registry: NOPE\n");
+  EXPECT_EQ(Run({"--country", "US", "--format", "ipset"}), 2);  // no set name
+  EXPECT_EQ(Run({"--country", "US", "--format", "nft", "--set-name", "1x"}), 2);
+  EXPECT_EQ(Run({"--country", "US", "--format", "json"}), 2);
+  EXPECT_EQ(Run({"--aggregate", "8.8.8.8"}), 2);
+  EXPECT_EQ(Run({"--country", "US", "--format", "ipset", "--set-name", "us"}), 0);
+  EXPECT_EQ(FOut.str(),
+            "create us hash:net family inet maxelem 65536 -exist\nflush us\n"
+            "add us 8.8.8.0/23\nadd us 8.8.10.0/24\nadd us 8.8.11.0/24\n");
+}
+
 TEST_F(LookupTest, InfoUsageAndLoadFailures) {
   EXPECT_EQ(Run({"--info"}), 0);
   EXPECT_THAT(FOut.str(), testing::StartsWith("Database: " + FDb +

@@ -1,0 +1,128 @@
+#!/usr/bin/env python3
+"""kesl-lookup's output forms read by independent readers: Python's json and
+csv modules, an aggregation reference, and the real nft and ipset.
+
+    formats.py KESL-LOOKUP DATABASE
+"""
+import csv
+import io
+import ipaddress
+import json
+import os
+import subprocess
+import sys
+
+lookup, db = sys.argv[1], sys.argv[2]
+failures = []
+FIELDS = ["query", "status", "address", "block", "country", "country_name", "registry", "date",
+          "message"]
+EU27 = "AT,BE,BG,HR,CY,CZ,DK,EE,FI,FR,DE,GR,HU,IE,IT,LV,LT,LU,MT,NL,PL,PT,RO,SK,SI,ES,SE"
+
+
+def run(*args, stdin=None, status=None):
+    """The output as it is written: line ends are not translated."""
+    p = subprocess.run([lookup, "--db", db, *args], input=stdin and stdin.encode(),
+                       capture_output=True)
+    if status is not None and p.returncode != status:
+        failures.append(f"{args}: exit {p.returncode}, wanted {status}: {p.stderr!r}")
+    return p.stdout.decode()
+
+
+def check(name, ok, detail=""):
+    if not ok:
+        failures.append(f"{name}: {detail}")
+
+
+queries = ["8.8.8.8", "0.0.0.1", "2001:db8::1", "999.1", "1.1.1.1"]
+lines = run(*queries, status=1).splitlines()  # today's lines for the same queries
+
+# JSON Lines: one object per answer, every field, in order.
+answers = [json.loads(l) for l in run("--format", "json", *queries, status=1).splitlines()]
+check("json count", len(answers) == len(queries), len(answers))
+for a in answers:
+    check("json fields", list(a) == FIELDS, list(a))
+ok, missing, v6, bad, au = answers
+check("json ok", ok["status"] == "ok" and ok["address"] == "8.8.8.8" and ok["country"] == "US"
+      and ok["registry"] == "ARIN" and ok["message"] is None, ok)
+check("json ok agrees with the line", lines[0].split("\t")[2:6] ==
+      [ok["block"], ok["country"], ok["country_name"], ok["registry"]], (lines[0], ok))
+check("json not found", missing["status"] == "not_found" and missing["block"] is None
+      and missing["address"] == "0.0.0.1", missing)
+check("json ipv6", v6["status"] == "unsupported" and v6["address"] is None
+      and v6["message"] == "IPv6 addresses are not supported yet", v6)
+check("json error", bad["status"] == "error" and bad["message"] == "Not a valid IPv4 address", bad)
+check("json date", au["date"] is None or len(au["date"]) == 8, au)
+
+# CSV by RFC 4180, with a header; a block in CIDR form holds commas.
+text = run("--format", "csv", "--header", "--notation", "cidr", *queries, status=1)
+check("csv line ends", text.count("\r\n") == len(queries) + 1, repr(text[:200]))
+rows = list(csv.reader(io.StringIO(text, newline="")))
+check("csv header", rows[0] == FIELDS, rows[0])
+check("csv rows", [r[0] for r in rows[1:]] == queries, rows)
+check("csv quoted block", "," in rows[1][3] and rows[1][3] == json.loads(
+    run("--format", "json", "--notation", "cidr", "8.8.8.8"))["block"], rows[1][3])
+check("csv same width", all(len(r) == len(FIELDS) for r in rows), rows)
+
+# Chosen fields, in the chosen order; today's columns by default.
+text = run("--fields", "country,query", "--header", "-", stdin="1.1.1.1\n8.8.8.8\n", status=0)
+check("fields", text == "country\tquery\nAU\t1.1.1.1\nUS\t8.8.8.8\n", repr(text))
+check("header of today's lines", run("--header", "8.8.8.8").splitlines()[0] ==
+      "query\taddress\tblock\tcountry\tcountry_name\tregistry\tdate", "")
+check("lines unchanged", lines[0].count("\t") == 6 and lines[2] ==
+      "2001:db8::1\terror\tIPv6 addresses are not supported yet", lines)
+
+
+# Aggregation against a reference that merges the sorted ranges.
+def ranges(text):
+    out = []
+    for line in text.splitlines():
+        lo, hi = line.split(" - ")
+        out.append((int(ipaddress.IPv4Address(lo)), int(ipaddress.IPv4Address(hi))))
+    return out
+
+
+plain = ranges(run("--country", EU27, status=0))
+merged = []
+for lo, hi in sorted(plain):
+    if merged and lo <= merged[-1][1] + 1:
+        merged[-1] = (merged[-1][0], max(merged[-1][1], hi))
+    else:
+        merged.append((lo, hi))
+check("aggregate ranges", ranges(run("--country", EU27, "--aggregate", status=0)) == merged,
+      f"{len(merged)} ranges in the reference")
+cidr = run("--country", EU27, "--notation", "cidr", status=0).split()
+collapsed = [str(n) for n in ipaddress.collapse_addresses(ipaddress.IPv4Network(c) for c in cidr)]
+check("aggregate prefixes", run("--country", EU27, "--notation", "cidr", "--aggregate").split()
+      == collapsed, f"{len(cidr)} prefixes, {len(collapsed)} collapsed")
+union = run("--country", "DE", "--registry", "AFRINIC", "--notation", "cidr").split()
+parts = set(run("--country", "DE", "--notation", "cidr").split()) | set(
+    run("--registry", "afrinic", "--notation", "cidr").split())
+check("union", len(union) == len(set(union)) and set(union) == parts, "DE and AFRINIC")
+
+# The firewall forms, checked by the real tools.
+nft = run("--country", "US", "--format", "nft", "--set-name", "kesl_us", status=0)
+p = subprocess.run(["nft", "-c", "-f", "-"], input=nft, capture_output=True, text=True)
+check("nft -c", p.returncode == 0, p.stderr[:500])
+nft = run("--country", EU27, "--notation", "cidr", "--aggregate", "--format", "nft",
+          "--set-name", "eu")
+p = subprocess.run(["nft", "-c", "-f", "-"], input=nft, capture_output=True, text=True)
+check("nft -c cidr", p.returncode == 0, p.stderr[:500])
+
+name = f"kesl_test_{os.getpid()}"
+restore = run("--country", "US", "--format", "ipset", "--set-name", name, status=0)
+count = restore.count("\nadd ")
+p = subprocess.run(["ipset", "restore"], input=restore, capture_output=True, text=True)
+if p.returncode != 0 and "Kernel error" in p.stderr + p.stdout:
+    print("SKIP ipset: the kernel has no ipset support here:", p.stderr.strip())
+    skipped = True
+else:
+    skipped = False
+    check("ipset restore", p.returncode == 0, p.stderr[:500])
+    listed = subprocess.run(["ipset", "list", name, "-t"], capture_output=True, text=True).stdout
+    check("ipset entries", f"Number of entries: {count}" in listed and count > 65536, listed)
+    subprocess.run(["ipset", "destroy", name], capture_output=True)
+
+for f in failures:
+    print("FAIL", f)
+print(f"formats: {len(failures)} failures")
+sys.exit(1 if failures else 77 if skipped else 0)
