@@ -302,6 +302,14 @@ TEST_F(KeslMainTest, MissingOrInvalidDatabase) {
   EXPECT_EQ(FDialogs.Messages.size(), 2);
 }
 
+TEST_F(KeslMainTest, AnIPv6AddressIsRefusedPlainly) {
+  TFakeResolver resolver;
+  Locate("2001:db8::1");
+  EXPECT_EQ(FDialogs.Errors, QStringList{"IPv6 addresses are not supported yet"});
+  EXPECT_TRUE(resolver.Asked.empty());
+  EXPECT_FALSE(FForm->Database);  // nothing was loaded for it
+}
+
 TEST_F(KeslMainTest, AddressInNoBlock) {
   Locate("8.8.8.8");
   Locate("9.9.9.9");
