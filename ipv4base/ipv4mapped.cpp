@@ -145,14 +145,43 @@ bool TMappedDatabase::Parse(const unsigned char* Data, size_t Size) {
   return true;
 }
 
+void TMappedDatabase::BuildIndex() const {
+  if (!FBy16.empty()) return;
+  // Counts per /16, summed: whatever order the records are really in, every
+  // entry stays within the records, so a file that lies about its order can
+  // only make a search miss, never read outside the mapping.
+  std::vector<uint32_t> by16(65537, 0), starts(FCount);
+  for (uint32_t i = 0; i < FCount; ++i) {
+    starts[i] = Get32(FRecords + size_t{i} * kBlockRecordSize);
+    ++by16[(starts[i] >> 16) + 1];
+  }
+  for (size_t h = 1; h < by16.size(); ++h) by16[h] += by16[h - 1];
+  FBy16 = std::move(by16);
+  FStarts = std::move(starts);
+}
+
 bool TMappedDatabase::Find(uint32_t IP, TIPv4Block& Block) const {
-  // The last record whose start is at or below IP, by halving.
+  // The last record whose start is at or below IP, by halving: over all
+  // records, or with the index over those of IP's /16 and the one before.
   size_t lo = 0, n = FCount;
-  if (n == 0 || Get32(FRecords) > IP) return false;
-  while (n > 1) {
-    const size_t half = n / 2;
-    if (Get32(FRecords + (lo + half) * kBlockRecordSize) <= IP) lo += half;
-    n -= half;
+  if (!FBy16.empty()) {
+    const uint32_t h = IP >> 16;
+    lo = FBy16[h] ? FBy16[h] - 1 : 0;
+    n = FBy16[h + 1] - lo;
+    const uint32_t* starts = FStarts.data();
+    if (n == 0 || starts[lo] > IP) return false;
+    while (n > 1) {
+      const size_t half = n / 2;
+      lo = starts[lo + half] <= IP ? lo + half : lo;
+      n -= half;
+    }
+  } else {
+    if (n == 0 || Get32(FRecords) > IP) return false;
+    while (n > 1) {
+      const size_t half = n / 2;
+      if (Get32(FRecords + (lo + half) * kBlockRecordSize) <= IP) lo += half;
+      n -= half;
+    }
   }
   const unsigned char* r = FRecords + lo * kBlockRecordSize;
   Block.StartIP = Get32(r);
@@ -169,28 +198,32 @@ bool TMappedDatabase::Find(uint32_t IP, TIPv4Block& Block) const {
 }
 
 const TIPv4Country* TMappedDatabase::CountryFor(uint16_t Code) const {
-  auto& cached = FCountryCache[Code];
-  if (cached) return cached.get();
-  cached = FromSection<TIPv4Country>(FCountries, FCountryCount, Code, &TCursor::SkipCountry);
-  if (cached) return cached.get();
-  for (const TCountryRec& rec : kCountryTable) {
+  auto& slot = FCountryCache.RecentSlot(Code);
+  if (slot.Item && slot.Key == Code) return slot.Item;
+  auto& made = FCountryCache.Made[Code];
+  if (!made)
+    made = FromSection<TIPv4Country>(FCountries, FCountryCount, Code, &TCursor::SkipCountry);
+  for (size_t i = 0; !made && i < std::size(kCountryTable); ++i) {
+    const TCountryRec& rec = kCountryTable[i];
     if (strnlen(rec.ISO2, 2) == 2 && StrToCode(rec.ISO2[0], rec.ISO2[1]) == Code) {
-      cached = MakeBuiltInCountry(rec);
-      return cached.get();
+      made = MakeBuiltInCountry(rec);
     }
   }
-  return nullptr;
+  if (made) slot = {Code, made.get()};
+  return made.get();
 }
 
 const TIPv4Center* TMappedDatabase::CenterFor(uint16_t ID) const {
-  auto& cached = FCenterCache[ID];
-  if (cached) return cached.get();
-  cached = FromSection<TIPv4Center>(FCenters, FCenterCount, ID, &TCursor::SkipCenter);
-  if (cached) return cached.get();
+  auto& slot = FCenterCache.RecentSlot(ID);
+  if (slot.Item && slot.Key == ID) return slot.Item;
+  auto& made = FCenterCache.Made[ID];
+  if (!made) made = FromSection<TIPv4Center>(FCenters, FCenterCount, ID, &TCursor::SkipCenter);
   const TRegistryInfo* r = RegistryByID(ID);
-  if (!r || !r->BuiltIn) return nullptr;
-  cached = std::make_unique<TIPv4Center>();
-  cached->ID = ID;
-  cached->Name = r->Name;
-  return cached.get();
+  if (!made && r && r->BuiltIn) {
+    made = std::make_unique<TIPv4Center>();
+    made->ID = ID;
+    made->Name = r->Name;
+  }
+  if (made) slot = {ID, made.get()};
+  return made.get();
 }

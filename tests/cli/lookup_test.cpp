@@ -275,14 +275,14 @@ TEST_F(LookupTest, InPlaceAndLoadedAnswersAreTheSame) {
   EXPECT_EQ(FOut.str(), "41.0.0.1\t41.0.0.1\t41.0.0.0 - 41.0.0.255\tRS\tRS\tAFRINIC\t20200101\n");
 }
 
-TEST_F(LookupTest, LongStdinSwitchesToTheLoadedDatabaseUnnoticed) {
-  // Past the switch the answers go on as before, in order.
+TEST_F(LookupTest, LongStdinGoesOnUnnoticedOnceTheMappingIsIndexed) {
+  // Past the index the answers go on as before, in order.
   TDatabaseCompiler c;
   c.AddData("d", "arin|US|ipv4|8.8.8.0|256|20140101|allocated\n");
   c.Finish();
   FDb = FDir.Write("plain.ip4", EncodeDatabaseFile(true, cmNone, "20261201", c.BinaryBody()));
   std::string input, want;
-  for (int i = 0; i < 250000; ++i) {
+  for (int i = 0; i < 10000; ++i) {
     const std::string q = i % 2 ? "8.8.8." + std::to_string(i % 256) : "9.9.9.9";
     input += q + "\n";
     want += i % 2 ? q + "\t" + q + "\t8.8.8.0 - 8.8.8.255\tUS\tUnited States\tARIN\t20140101\n"

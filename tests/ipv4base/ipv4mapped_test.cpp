@@ -62,9 +62,14 @@ TEST_F(MappedTest, SmallDatabaseWithGapsAndEdges) {
   ASSERT_TRUE(FMapped);
   EXPECT_EQ(FMapped->BlockCount(), 6);
   EXPECT_EQ(FMapped->Created(), FFull->Created);
-  ExpectSameAtEveryEdge(*FMapped, *FFull);
-  std::mt19937 rng(7);
-  for (int i = 0; i < 100000 && !HasFatalFailure(); ++i) ExpectSameAnswer(*FMapped, *FFull, rng());
+  // Halving over all records, then with the index.
+  for (int pass = 0; pass < 2 && !HasFatalFailure(); ++pass) {
+    if (pass) FMapped->BuildIndex();
+    ExpectSameAtEveryEdge(*FMapped, *FFull);
+    std::mt19937 rng(7);
+    for (int i = 0; i < 100000 && !HasFatalFailure(); ++i)
+      ExpectSameAnswer(*FMapped, *FFull, rng());
+  }
   TIPv4Block b;
   ASSERT_TRUE(FMapped->Find(0x0A000000, b));
   EXPECT_EQ(b.Country->Name, "Serbia");
@@ -75,9 +80,12 @@ TEST_F(MappedTest, SmallDatabaseWithGapsAndEdges) {
 TEST_F(MappedTest, BlockRunningPastTheTop) {
   Open({MakeBlock(0x01000000, 256, "AU", kApnicID), MakeBlock(0xFFFFFF00, 512, "US")});
   ASSERT_TRUE(FMapped);
-  ExpectSameAtEveryEdge(*FMapped, *FFull);
-  for (uint32_t ip : {0u, 5u, 0xFFFFFEFFu, 0xFFFFFF00u, 0xFFFFFFFFu})
-    ExpectSameAnswer(*FMapped, *FFull, ip);
+  for (int pass = 0; pass < 2; ++pass) {
+    if (pass) FMapped->BuildIndex();
+    ExpectSameAtEveryEdge(*FMapped, *FFull);
+    for (uint32_t ip : {0u, 5u, 0xFFFFFEFFu, 0xFFFFFF00u, 0xFFFFFFFFu})
+      ExpectSameAnswer(*FMapped, *FFull, ip);
+  }
 }
 
 TEST_F(MappedTest, OnlyMarkedPlainBinaryFilesQualify) {
@@ -117,11 +125,13 @@ TEST_F(MappedTest, LyingMarkGivesOnlyBlocksThatHoldTheAddress) {
   MakeBin(EncodeBinBody({}, {}, blocks) + EncodeTrailer({{ttSortedDisjoint, {}}}));
   FMapped = TMappedDatabase::Open(WriteFile());
   ASSERT_TRUE(FMapped);
-  for (int i = 0; i < 100000; ++i) {
+  for (int i = 0; i < 200000; ++i) {
+    if (i == 100000) FMapped->BuildIndex();
     const uint32_t ip = rng();
     TIPv4Block b;
-    if (FMapped->Find(ip, b))
+    if (FMapped->Find(ip, b)) {
       ASSERT_TRUE(b.StartIP <= ip && ip - b.StartIP < b.Count) << IPToStr(ip);
+    }
   }
 }
 
@@ -133,9 +143,13 @@ TEST(MappedDefaultTest, SameAnswersAsTheFullLoadOnTheDefaultDatabase) {
   TIPv4Database full;
   full.LoadFromFile(path);
   ASSERT_EQ(mapped->BlockCount(), full.BlockCount());
-  ExpectSameAtEveryEdge(*mapped, full);
-  std::mt19937 rng(11);
-  for (int i = 0; i < 1000000 && !testing::Test::HasFatalFailure(); ++i) {
-    ExpectSameAnswer(*mapped, full, rng());
+  // Halving over all records, then with the index.
+  for (int pass = 0; pass < 2 && !testing::Test::HasFatalFailure(); ++pass) {
+    if (pass) mapped->BuildIndex();
+    ExpectSameAtEveryEdge(*mapped, full);
+    std::mt19937 rng(11);
+    for (int i = 0; i < 1000000 && !testing::Test::HasFatalFailure(); ++i) {
+      ExpectSameAnswer(*mapped, full, rng());
+    }
   }
 }
