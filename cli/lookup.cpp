@@ -89,6 +89,17 @@ bool SameName(std::string_view A, std::string_view B) {
          });
 }
 
+// The items of a comma-separated list, empty ones included.
+std::vector<std::string_view> SplitList(std::string_view Text) {
+  std::vector<std::string_view> items;
+  for (;;) {
+    const size_t comma = Text.find(',');
+    items.push_back(Text.substr(0, comma));
+    if (comma == std::string_view::npos) return items;
+    Text.remove_prefix(comma + 1);
+  }
+}
+
 bool AllDigitsAndDots(std::string_view Text) {
   return !Text.empty() && std::all_of(Text.begin(), Text.end(),
                                       [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
@@ -505,14 +516,12 @@ int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
       info = true;
     } else if (a == "--country" || a == "--registry") {
       std::string list;
+      auto& to = a == "--country" ? countries : registries;
       if (!args.Value(list)) return args.Usage(a + " needs a list");
-      for (std::string_view rest = list; !rest.empty();) {
-        const size_t comma = std::min(rest.find(','), rest.size());
-        if (comma) (a == "--country" ? countries : registries).emplace_back(rest.substr(0, comma));
-        rest.remove_prefix(std::min(comma + 1, rest.size()));
+      for (std::string_view item : SplitList(list)) {
+        if (!item.empty()) to.emplace_back(item);
       }
-      if ((a == "--country" ? countries : registries).empty())
-        return args.Usage(a + " needs a list");
+      if (to.empty()) return args.Usage(a + " needs a list");
     } else if (a == "--aggregate") {
       aggregate = true;
     } else if (a == "--list") {
@@ -557,10 +566,7 @@ int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
   TFormat answerFormat = format == kCsv ? fmCsv : format == kJson ? fmJson : fmLines;
   std::vector<TField> chosen;
   if (!fields.empty()) {
-    for (std::string_view rest = fields; !rest.empty();) {
-      const size_t comma = std::min(rest.find(','), rest.size());
-      const std::string_view name = rest.substr(0, comma);
-      rest.remove_prefix(std::min(comma + 1, rest.size()));
+    for (std::string_view name : SplitList(fields)) {
       const auto* f = std::find(std::begin(kFieldNames), std::end(kFieldNames), name);
       if (f == std::end(kFieldNames)) {
         std::string all;

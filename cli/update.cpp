@@ -1,7 +1,5 @@
 #include "cli/update.h"
 
-#include <sstream>
-
 #include "cli/compiler.h"
 #include "cli/fetch.h"
 #include "ipv4base/ipv4base.h"
@@ -22,6 +20,7 @@ struct TDownload {
   const TRegistryInfo* Registry;
   std::string Name;  // the file's name
   std::string Data;
+  std::string Md5;
 };
 
 std::string FileName(std::string_view Url) { return std::string(Url.substr(Url.rfind('/') + 1)); }
@@ -36,9 +35,8 @@ bool SameSources(const std::string& Path, const std::vector<TDownload>& Files) {
   }
   if (current.Sources.size() != Files.size()) return false;
   for (const TDownload& f : Files) {
-    const std::string md5 = Md5Hex(f.Data);
     bool found = false;
-    for (const TSource& s : current.Sources) found |= s.Name == f.Name && s.Md5 == md5;
+    for (const TSource& s : current.Sources) found |= s.Name == f.Name && s.Md5 == f.Md5;
     if (!found) return false;
   }
   return true;
@@ -58,7 +56,7 @@ std::string ParseMd5File(const std::string& Text) {
   // "MD5 (name) = hex" has the sum after the last '='; the other forms
   // start with it.
   const size_t eq = Text.rfind('=');
-  size_t at = eq == std::string::npos ? 0 : eq + 1;
+  size_t at = Text.rfind("MD5 (", 0) == 0 && eq != std::string::npos ? eq + 1 : 0;
   while (at < Text.size() && (Text[at] == ' ' || Text[at] == '\t')) ++at;
   std::string sum;
   while (at < Text.size() && sum.size() <= 32) {
@@ -81,7 +79,7 @@ TUpdateResult RunUpdate(const TUpdateOptions& Options) {
     for (const TRegistryInfo& r : kRegistries) {
       if (r.StatsUrl.empty()) continue;
       registry = r.Name;
-      TDownload d{&r, FileName(r.StatsUrl), {}};
+      TDownload d{&r, FileName(r.StatsUrl), {}, {}};
       std::string url(r.StatsUrl);
       if (!Options.Base.empty()) {
         url = Options.Base;
@@ -95,9 +93,9 @@ TUpdateResult RunUpdate(const TUpdateOptions& Options) {
       d.Data = FetchUrl(url, kMaxDownload, progress);
       const std::string expected = ParseMd5File(FetchUrl(url + ".md5", kMaxChecksumFile, progress));
       if (expected.empty()) throw EKeslError(url + ".md5 holds no MD5 checksum");
-      const std::string actual = Md5Hex(d.Data);
-      if (actual != expected) {
-        throw EKeslError("checksum mismatch: " + d.Name + " has MD5 " + actual +
+      d.Md5 = Md5Hex(d.Data);
+      if (d.Md5 != expected) {
+        throw EKeslError("checksum mismatch: " + d.Name + " has MD5 " + d.Md5 +
                          ", its .md5 file says " + expected +
                          " (a damaged or incomplete download)");
       }

@@ -303,8 +303,12 @@ bool TKeslMainForm::LoadDatabase() {
     SetWaitCursor(true);
     const TFinally done([] { SetWaitCursor(false); });
     Database = std::make_unique<TIPv4Database>();
+    // The file found now is the one in use, whatever the search path finds
+    // later.
+    const QString file = DatabaseFileName();
     try {
-      Database->LoadFromFile(DatabaseFileName().toLocal8Bit().toStdString());
+      Database->LoadFromFile(file.toLocal8Bit().toStdString());
+      FDatabaseFileName = file;
     } catch (const std::exception&) {
       Database.reset();
     }

@@ -193,6 +193,7 @@ TEST(UpdateChecksumTest, TheRegistriesThreeForms) {
   const std::string sum = "0123456789abcdef0123456789abcdef";
   EXPECT_EQ(ParseMd5File("MD5 (delegated-arin-extended-latest) = " + sum + "\n"), sum);
   EXPECT_EQ(ParseMd5File(sum + "  delegated-apnic-extended-latest\n"), sum);
+  EXPECT_EQ(ParseMd5File(sum + " *name=with-equals\n"), sum);
   EXPECT_EQ(ParseMd5File("0123456789ABCDEF0123456789ABCDEF\r\n"), sum);
   EXPECT_EQ(ParseMd5File(sum.substr(1)), "");  // too short
   EXPECT_EQ(ParseMd5File(sum + "0"), "");      // too long
