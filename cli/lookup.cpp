@@ -89,6 +89,27 @@ bool SameName(std::string_view A, std::string_view B) {
          });
 }
 
+// The length of the valid UTF-8 sequence that Text starts with (a
+// character from U+0080 on), or 0 when it starts with none.
+size_t Utf8SequenceLength(std::string_view Text) {
+  const auto b = [&](size_t i) { return static_cast<unsigned char>(Text[i]); };
+  const unsigned char c = b(0);
+  const size_t n = c >= 0xC2 && c <= 0xDF   ? 2
+                   : c >= 0xE0 && c <= 0xEF ? 3
+                   : c >= 0xF0 && c <= 0xF4 ? 4
+                                            : 0;
+  if (n == 0 || Text.size() < n) return 0;
+  for (size_t i = 1; i < n; ++i) {
+    if ((b(i) & 0xC0) != 0x80) return 0;
+  }
+  // Overlong forms, UTF-16 surrogates and code points past U+10FFFF.
+  if ((c == 0xE0 && b(1) < 0xA0) || (c == 0xED && b(1) > 0x9F) || (c == 0xF0 && b(1) < 0x90) ||
+      (c == 0xF4 && b(1) > 0x8F)) {
+    return 0;
+  }
+  return n;
+}
+
 // The items of a comma-separated list, empty ones included.
 std::vector<std::string_view> SplitList(std::string_view Text) {
   std::vector<std::string_view> items;
@@ -316,17 +337,31 @@ class TAnswerWriter {
         return;
       }
       FRecordText += '"';
-      for (const char c : FValue) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-          (FRecordText += '\\') += c;
-        } else if (u < 0x20) {
+      for (size_t i = 0; i < FValue.size();) {
+        const auto u = static_cast<unsigned char>(FValue[i]);
+        if (u >= 0x80) {
+          // JSON is UTF-8: a byte that starts no valid sequence (a query
+          // in another encoding) stands as U+FFFD.
+          const size_t n = Utf8SequenceLength(std::string_view(FValue).substr(i));
+          if (n) {
+            FRecordText.append(FValue, i, n);
+            i += n;
+          } else {
+            FRecordText += "\xEF\xBF\xBD";
+            ++i;
+          }
+          continue;
+        }
+        if (u == '"' || u == '\\') {
+          (FRecordText += '\\') += static_cast<char>(u);
+        } else if (u < 0x20 || u == 0x7F) {
           char esc[8];
           std::snprintf(esc, sizeof esc, "\\u%04x", u);
           FRecordText += esc;
         } else {
-          FRecordText += c;
+          FRecordText += static_cast<char>(u);
         }
+        ++i;
       }
       FRecordText += '"';
     } else if (FFormat == fmCsv) {

@@ -125,6 +125,17 @@ TEST_F(LookupTest, GnuOptionFormsAndStandardInputAsDash) {
   EXPECT_THAT(FOut.str(), testing::MatchesRegex("kesl-lookup [0-9]+\\.[0-9]+\\.[0-9]+\n"));
 }
 
+TEST_F(LookupTest, JsonIsValidUtf8WhateverTheQuery) {
+  // Latin-1, a cut sequence, an overlong form and a surrogate, beside good
+  // UTF-8, a control character and a quote.
+  EXPECT_EQ(Run({"--format", "json", "--fields", "query",
+                 "caf\xE9 \xC3 \xC0\xAF \xED\xA0\x80 \xC3\xA9\x01\"\\"}),
+            1);
+  EXPECT_EQ(FOut.str(),
+            "{\"query\":\"caf\xEF\xBF\xBD \xEF\xBF\xBD \xEF\xBF\xBD\xEF\xBF\xBD "
+            "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD \xC3\xA9\\u0001\\\"\\\\\"}\n");
+}
+
 TEST_F(LookupTest, IPv6QueriesAreRefusedWithoutTheResolver) {
   FResolver.Asked.clear();
   EXPECT_EQ(Run({"2001:db8::1", "::ffff:8.8.8.8"}), 1);
