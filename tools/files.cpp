@@ -110,8 +110,7 @@ std::string MakeParentDirs(const std::string& Path) {
 
 std::string UserDatabasePath() {
   const char* data = std::getenv("XDG_DATA_HOME");
-  // XDG base directories must be absolute paths; others are
-  // ignored.
+  // XDG base directories must be absolute paths; others are ignored.
   if (data && data[0] == '/') return std::string(data) + "/kesl/country.ip4";
   const char* home = std::getenv("HOME");
   if (home && home[0]) return std::string(home) + "/.local/share/kesl/country.ip4";
