@@ -28,18 +28,20 @@ std::vector<TIPv4Block> AggregateBlocks(const std::vector<const TIPv4Block*>& Bl
   uint64_t start = 0, end = 0;  // the open range, end exclusive
   bool open = false;
   auto close = [&] {
-    // A count is 32 bits wide: all of the space is two halves.
-    for (uint64_t at = start; at < end;) {
+    // A count is 32 bits wide: all of the space is written as two halves.
+    const uint64_t piece = end - start > 0xFFFFFFFFu ? uint64_t{1} << 31 : end - start;
+    for (uint64_t at = start; at < end; at += piece) {
       TIPv4Block b;
       b.StartIP = static_cast<uint32_t>(at);
-      b.Count = static_cast<uint32_t>(std::min<uint64_t>(end - at, uint64_t{1} << 31));
+      b.Count = static_cast<uint32_t>(piece);
       out.push_back(b);
-      at += b.Count;
     }
   };
+  constexpr uint64_t kSpaceEnd = uint64_t{1} << 32;
   for (const TIPv4Block* b : Blocks) {
     if (b->Count == 0) continue;
-    const uint64_t s = b->StartIP, e = s + b->Count;
+    // A block that runs past 255.255.255.255 ends there.
+    const uint64_t s = b->StartIP, e = std::min(s + b->Count, kSpaceEnd);
     if (open && s <= end) {
       end = std::max(end, e);
       continue;

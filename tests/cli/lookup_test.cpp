@@ -3,6 +3,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "cli/blocklists.h"
 #include "cli/compiler.h"
 #include "ipv4base/ipv4mapped.h"
 #include "ipv4base/ipv4writer.h"
@@ -146,6 +147,24 @@ TEST_F(LookupTest, IPv6QueriesAreRefusedWithoutTheResolver) {
   // Not an address of either family: a name for the resolver.
   EXPECT_EQ(Run({"1::2::3"}), 1);
   EXPECT_EQ(FResolver.Asked, std::vector<std::string>{"1::2::3"});
+}
+
+TEST(BlockListTest, AggregationAtTheEdgesOfTheSpace) {
+  const TIPv4Block low = MakeBlock(0, 0x80000000), high = MakeBlock(0x80000000, 0x7FFFFF00),
+                   top = MakeBlock(0xFFFFFF00, 512), lone = MakeBlock(0x01000000, 1);
+  auto ranges = [](const std::vector<TIPv4Block>& Blocks) {
+    std::vector<std::pair<uint32_t, uint32_t>> r;
+    for (const TIPv4Block& b : Blocks) r.emplace_back(b.StartIP, b.Count);
+    return r;
+  };
+  // All of the space: two halves, never a count that wraps.
+  EXPECT_EQ(
+      ranges(AggregateBlocks({&low, &high, &top})),
+      (std::vector<std::pair<uint32_t, uint32_t>>{{0, 0x80000000}, {0x80000000, 0x80000000}}));
+  // A block past the top ends at 255.255.255.255; a lone address stays.
+  EXPECT_EQ(ranges(AggregateBlocks({&lone, &top})),
+            (std::vector<std::pair<uint32_t, uint32_t>>{{0x01000000, 1}, {0xFFFFFF00, 256}}));
+  EXPECT_TRUE(AggregateBlocks({}).empty());
 }
 
 TEST_F(LookupTest, ListsOfCountriesAndRegistries) {
