@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ipv4base/by16index.h"
 #include "ipv4base/countries.h"
 #include "ipv4base/registries.h"
 
@@ -134,12 +135,10 @@ int TIPv4Database::FindBlock(uint32_t IP) const {
   const TSpan* base = FSpans.data();
   size_t n = FSpans.size();
   if (!FBy16.empty()) {
-    const uint32_t first = FBy16[IP >> 16];
-    const uint32_t end = FBy16[(IP >> 16) + 1];
-    if (end == 0) return -1;  // every span starts above the /16
-    const uint32_t from = first > 0 ? first - 1 : 0;
+    size_t from = 0;
+    By16Range(FBy16, IP, from, n);
+    if (n == 0) return -1;  // every span starts above the /16
     base += from;
-    n = end - from;
   }
   while (n > 1) {
     const size_t half = n / 2;
@@ -254,17 +253,11 @@ void TIPv4Database::SortAndLink(bool KnownSorted) {
     country->Blocks.push_back(&block);
     center->Blocks.push_back(&block);
   }
-  // Where each /16 begins in the spans: the first span starting in it or
-  // after it. Worth its 256 kB only for a list too large for the caches.
+  // Where each /16 begins in the spans. Worth its 256 kB only for a list
+  // too large for the caches.
   FBy16.clear();
   if (FSpans.size() >= kBy16From) {
-    FBy16.resize(65537);
-    size_t span = 0;
-    for (uint32_t p = 0; p < 65536; ++p) {
-      while (span < FSpans.size() && (FSpans[span].Start >> 16) < p) ++span;
-      FBy16[p] = static_cast<uint32_t>(span);
-    }
-    FBy16[65536] = static_cast<uint32_t>(FSpans.size());
+    FBy16 = MakeBy16Index(FSpans.size(), [this](size_t i) { return FSpans[i].Start; });
   }
   FIndexed = Blocks.size();
 }

@@ -181,7 +181,7 @@ class TIPv4Database {
   // there were when it was made (SIZE_MAX: none made).
   std::vector<TSpan> FSpans;
   std::vector<uint32_t> FSpanBlock;
-  // For a large list, the first span at or above each /16 (and the count).
+  // For a large list, the spans' index by /16 (ipv4base/by16index.h).
   static constexpr size_t kBy16From = 4096;
   std::vector<uint32_t> FBy16;
   size_t FIndexed = SIZE_MAX;

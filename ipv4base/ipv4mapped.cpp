@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "ipv4base/by16index.h"
 #include "ipv4base/countries.h"
 #include "ipv4base/ipv4format.h"
 #include "ipv4base/registries.h"
@@ -147,41 +148,44 @@ bool TMappedDatabase::Parse(const unsigned char* Data, size_t Size) {
 
 void TMappedDatabase::BuildIndex() const {
   if (!FBy16.empty()) return;
-  // Counts per /16, summed: whatever order the records are really in, every
-  // entry stays within the records, so a file that lies about its order can
-  // only make a search miss, never read outside the mapping.
-  std::vector<uint32_t> by16(65537, 0), starts(FCount);
-  for (uint32_t i = 0; i < FCount; ++i) {
-    starts[i] = Get32(FRecords + size_t{i} * kBlockRecordSize);
-    ++by16[(starts[i] >> 16) + 1];
-  }
-  for (size_t h = 1; h < by16.size(); ++h) by16[h] += by16[h - 1];
-  FBy16 = std::move(by16);
+  // Whatever order the records are really in, the index stays within them,
+  // so a file that lies about its order can only make a search miss, never
+  // read outside the mapping.
+  std::vector<uint32_t> starts(FCount);
+  for (uint32_t i = 0; i < FCount; ++i) starts[i] = Get32(FRecords + size_t{i} * kBlockRecordSize);
+  FBy16 = MakeBy16Index(starts.size(), [&starts](size_t i) { return starts[i]; });
   FStarts = std::move(starts);
 }
+
+namespace {
+
+// Of the N entries from Lo, sorted by their starts (StartAt), the last whose
+// start is at or below IP, in Lo; false when there is none.
+template <typename TStartAt>
+bool LastAtOrBelow(uint32_t IP, size_t& Lo, size_t N, TStartAt StartAt) {
+  if (N == 0 || StartAt(Lo) > IP) return false;
+  while (N > 1) {
+    const size_t half = N / 2;
+    Lo = StartAt(Lo + half) <= IP ? Lo + half : Lo;
+    N -= half;
+  }
+  return true;
+}
+
+}  // namespace
 
 bool TMappedDatabase::Find(uint32_t IP, TIPv4Block& Block) const {
   // The last record whose start is at or below IP, by halving: over all
   // records, or with the index over those of IP's /16 and the one before.
   size_t lo = 0, n = FCount;
   if (!FBy16.empty()) {
-    const uint32_t h = IP >> 16;
-    lo = FBy16[h] ? FBy16[h] - 1 : 0;
-    n = FBy16[h + 1] - lo;
+    By16Range(FBy16, IP, lo, n);
     const uint32_t* starts = FStarts.data();
-    if (n == 0 || starts[lo] > IP) return false;
-    while (n > 1) {
-      const size_t half = n / 2;
-      lo = starts[lo + half] <= IP ? lo + half : lo;
-      n -= half;
-    }
+    if (!LastAtOrBelow(IP, lo, n, [starts](size_t i) { return starts[i]; })) return false;
   } else {
-    if (n == 0 || Get32(FRecords) > IP) return false;
-    while (n > 1) {
-      const size_t half = n / 2;
-      if (Get32(FRecords + (lo + half) * kBlockRecordSize) <= IP) lo += half;
-      n -= half;
-    }
+    const unsigned char* records = FRecords;
+    auto startAt = [records](size_t i) { return Get32(records + i * kBlockRecordSize); };
+    if (!LastAtOrBelow(IP, lo, n, startAt)) return false;
   }
   const unsigned char* r = FRecords + lo * kBlockRecordSize;
   Block.StartIP = Get32(r);
