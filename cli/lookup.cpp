@@ -83,12 +83,6 @@ static_assert(kMaxLine > kMaxQuery);
 // against 0.28 s, and 8 MB against 30 MB), so a stream is never loaded.
 constexpr uint64_t kIndexAfterQueries = 4096;
 
-bool SameName(std::string_view A, std::string_view B) {
-  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char a, char b) {
-           return AsciiUpper(a) == AsciiUpper(b);
-         });
-}
-
 // The length of the valid UTF-8 sequence that Text starts with (a
 // character from U+0080 on), or 0 when it starts with none.
 size_t Utf8SequenceLength(std::string_view Text) {
@@ -661,7 +655,7 @@ int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
       int found = -1;
       for (int i = 0; i < loaded->CenterCount() && found < 0; ++i) {
         const TIPv4Center* c = loaded->CenterAt(i);
-        if (known ? c->ID == known->ID : SameName(c->Name, r)) found = i;
+        if (known ? c->ID == known->ID : SameAsciiText(c->Name, r)) found = i;
       }
       if (found < 0) {
         IO.Err() << "kesl-lookup: Unknown registry: " << r << "\n";

@@ -17,19 +17,8 @@ namespace {
 
 constexpr int32_t kChunk = 16384;
 
-// Whether a field is a registry's token, whatever the field's case.
-bool SameToken(std::string_view Field, std::string_view Token) {
-  if (Field.size() != Token.size()) return false;
-  for (size_t i = 0; i < Field.size(); ++i) {
-    if (AsciiUpper(Field[i]) != AsciiUpper(Token[i])) return false;
-  }
-  return true;
-}
-
-bool IsIPv4Type(std::string_view Field) {
-  return Field.size() == 4 && AsciiUpper(Field[0]) == 'I' && AsciiUpper(Field[1]) == 'P' &&
-         AsciiUpper(Field[2]) == 'V' && Field[3] == '4';
-}
+// The type field "ipv4", its letters in any case.
+bool IsIPv4Type(std::string_view Field) { return SameAsciiText(Field, "ipv4"); }
 
 // Bit j of Bars is set where P[j] is '|', of Zeros where it is 0, for the
 // first N (at most 64) bytes of P. With Readable, 64 bytes from P may be
@@ -107,7 +96,7 @@ void TIPv4Database::ParseLine(const char* Line, size_t Length, bool Padded) {
   if (block.Count == 0) return;
 
   // Lines come in long runs of one registry: the last match is tried first.
-  if (!FLastNic || !SameToken(field[0], FLastNic->Token)) {
+  if (!FLastNic || !SameAsciiText(field[0], FLastNic->Token)) {
     FLastNic = RegistryByToken(field[0], true);
     if (!FLastNic) throw EDatabaseError("WARNING: Unknown NIC name");
   }

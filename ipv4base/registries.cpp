@@ -1,19 +1,6 @@
 #include "ipv4base/registries.h"
 
-namespace {
-
-bool SameLetters(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (size_t i = 0; i < A.size(); ++i) {
-    char a = A[i], b = B[i];
-    if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 32);
-    if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 32);
-    if (a != b) return false;
-  }
-  return true;
-}
-
-}  // namespace
+#include "tools/tools.h"
 
 const TRegistryInfo* RegistryByID(uint16_t ID) {
   for (const TRegistryInfo& r : kRegistries) {
@@ -25,14 +12,14 @@ const TRegistryInfo* RegistryByID(uint16_t ID) {
 const TRegistryInfo* RegistryByToken(std::string_view Text, bool BuiltInOnly) {
   for (const TRegistryInfo& r : kRegistries) {
     if (BuiltInOnly && !r.BuiltIn) continue;
-    if (SameLetters(Text, r.Token)) return &r;
+    if (SameAsciiText(Text, r.Token)) return &r;
   }
   return nullptr;
 }
 
 const TRegistryInfo* RegistryByName(std::string_view Text) {
   for (const TRegistryInfo& r : kRegistries) {
-    if (SameLetters(Text, r.Name)) return &r;
+    if (SameAsciiText(Text, r.Name)) return &r;
   }
   return nullptr;
 }

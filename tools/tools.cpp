@@ -72,18 +72,14 @@ std::string DayNumberText(double DayNumber) {
 }
 
 uint32_t DateOfTime(int64_t UnixTime) {
-  // 719,468 days from 0000-03-01 to 1970-01-01; years counted from March so
-  // that the leap day ends the year.
-  const int64_t days = (UnixTime >= 0 ? UnixTime : UnixTime - 86399) / 86400 + 719468;
-  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const int64_t doe = days - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int64_t day = doy - (153 * mp + 2) / 5 + 1;
-  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
-  const int64_t year = yoe + era * 400 + (month <= 2);
-  return static_cast<uint32_t>(year * 10000 + month * 100 + day);
+  // 1970-01-01 is day 25,569; days are counted down for times before it.
+  const int64_t days = (UnixTime >= 0 ? UnixTime : UnixTime - 86399) / 86400 + 25569;
+  int32_t y, m, d;
+  if (days < INT32_MIN || days > INT32_MAX ||
+      !DecodeDayNumber(static_cast<int32_t>(days), y, m, d)) {
+    return 0;
+  }
+  return static_cast<uint32_t>(y * 10000 + m * 100 + d);
 }
 
 bool DatabaseIsOld(double Created, int32_t TodayYear, int32_t TodayMonth, int32_t TodayDay) {

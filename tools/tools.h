@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 // True for years divisible by 4 and either not by 100 or by 400.
 bool YearIsLeap(uint16_t Year);
@@ -23,7 +24,8 @@ int64_t JoinInt64(uint32_t Lo, int32_t Hi);
 // the years 1..9999.
 std::string DayNumberText(double DayNumber);
 
-// The UTC day of a Unix time as the number yyyymmdd.
+// The UTC day of a Unix time as the number yyyymmdd; 0 outside the years
+// 1 to 9999.
 uint32_t DateOfTime(int64_t UnixTime);
 
 // Whether a database created on the day Created is from a month before
@@ -32,6 +34,15 @@ bool DatabaseIsOld(double Created, int32_t TodayYear, int32_t TodayMonth, int32_
 
 // The ASCII letter in upper case; every other byte as it is.
 constexpr char AsciiUpper(char C) { return C >= 'a' && C <= 'z' ? static_cast<char>(C - 32) : C; }
+
+// Whether two texts are the same but for the case of ASCII letters.
+constexpr bool SameAsciiText(std::string_view A, std::string_view B) {
+  if (A.size() != B.size()) return false;
+  for (size_t i = 0; i < A.size(); ++i) {
+    if (AsciiUpper(A[i]) != AsciiUpper(B[i])) return false;
+  }
+  return true;
+}
 
 // Runs a function on every way out of a scope, exceptions included.
 class TFinally {
