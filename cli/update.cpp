@@ -1,6 +1,9 @@
 #include "cli/update.h"
 
+#include <sstream>
+
 #include "cli/compiler.h"
+#include "cli/dbinfo.h"
 #include "cli/fetch.h"
 #include "ipv4base/ipv4base.h"
 #include "ipv4base/ipv4writer.h"
@@ -28,11 +31,9 @@ std::string FileName(std::string_view Url) { return std::string(Url.substr(Url.r
 // True when the database at Path was built from exactly these files.
 bool SameSources(const std::string& Path, const std::vector<TDownload>& Files) {
   TIPv4Database current;
-  try {
-    current.LoadFromFile(Path);
-  } catch (const std::exception&) {
-    return false;  // missing or unreadable: the update replaces it
-  }
+  std::ostringstream ignored;
+  // A missing or unreadable file is replaced.
+  if (!LoadDatabase(current, Path, ignored)) return false;
   if (current.Sources.size() != Files.size()) return false;
   for (const TDownload& f : Files) {
     bool found = false;
@@ -129,12 +130,8 @@ TUpdateResult RunUpdate(const TUpdateOptions& Options) {
     if (failure.empty()) {
       failure = ReplaceFile(Options.Output, file, [](const std::string& Temp) {
         TIPv4Database verify;
-        try {
-          verify.LoadFromFile(Temp);
-          return true;
-        } catch (const std::exception&) {
-          return false;
-        }
+        std::ostringstream ignored;
+        return LoadDatabase(verify, Temp, ignored);
       });
     }
     if (!failure.empty()) throw EKeslError(failure);
