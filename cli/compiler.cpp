@@ -15,17 +15,61 @@
 
 namespace {
 
-std::string BlockText(const TInputBlock& B) {
-  TIPv4Block b;
-  b.StartIP = B.Start;
-  b.Count = B.Count;
-  return b.AsText(nmRange) + " " + CodeToStr(B.Country);
+// Each family's blocks as the first and last address they hold, so that
+// one piece of code sorts, merges and overlays both.
+template <typename TBlock>
+struct TSpanOf;
+
+template <>
+struct TSpanOf<TInputBlock> {
+  using TAddress = uint32_t;
+  static uint32_t First(const TInputBlock& B) { return B.Start; }
+  static uint32_t Last(const TInputBlock& B) { return B.Start + (B.Count - 1); }
+  static void Set(TInputBlock& B, uint32_t First, uint32_t Last) {
+    B.Start = First;
+    B.Count = Last - First + 1;
+  }
+  static std::string Text(const TInputBlock& B) {
+    TIPv4Block b;
+    b.StartIP = B.Start;
+    b.Count = B.Count;
+    return b.AsText(nmRange);
+  }
+};
+
+template <>
+struct TSpanOf<TInputBlock6> {
+  using TAddress = TIPv6Address;
+  static TIPv6Address First(const TInputBlock6& B) { return B.Start; }
+  static TIPv6Address Last(const TInputBlock6& B) { return B.Last; }
+  static void Set(TInputBlock6& B, TIPv6Address First, TIPv6Address Last) {
+    B.Start = First;
+    B.Last = Last;
+  }
+  static std::string Text(const TInputBlock6& B) {
+    return IPv6ToStr(B.Start) + " - " + IPv6ToStr(B.Last);
+  }
+};
+
+template <typename TBlock>
+std::string BlockText(const TBlock& B) {
+  return TSpanOf<TBlock>::Text(B) + " " + CodeToStr(B.Country);
 }
 
 TIPv4Block OutputBlock(const TInputBlock& S) {
   TIPv4Block b;
   b.StartIP = S.Start;
   b.Count = S.Count;
+  b.Date = S.Date;
+  b.CountryCode = S.Country;
+  b.CenterID = S.Registry;
+  return b;
+}
+
+TIPv6Block OutputBlock(const TInputBlock6& S) {
+  TIPv6Block b;
+  b.Start = S.Start;
+  b.Last = S.Last;
   b.Date = S.Date;
   b.CountryCode = S.Country;
   b.CenterID = S.Registry;
@@ -57,92 +101,104 @@ void TDatabaseCompiler::Add(const TInputBlock& B) {
   FFinished = false;
 }
 
-std::string TDatabaseCompiler::Where(const TInputBlock& B) const {
+void TDatabaseCompiler::Add(const TInputBlock6& B) {
+  FBlocks6.push_back(B);
+  FFinished = false;
+}
+
+template <typename TBlock>
+std::string TDatabaseCompiler::Where(const TBlock& B) const {
   return " (" + FFiles[B.File] + " line " + std::to_string(B.Line) + ")";
 }
 
 namespace {
 
-// Lays B over the disjoint pieces in Pieces (keyed by start): what B covers
-// is B's now; the pieces it cuts keep what lies outside it.
-void Overlay(std::map<uint32_t, TInputBlock>& Pieces, const TInputBlock& B) {
-  const uint64_t start = B.Start, end = start + B.Count;
-  auto it = Pieces.lower_bound(B.Start);
+// Lays B over the disjoint pieces in Pieces (keyed by first address): what
+// B covers is B's now; the pieces it cuts keep what lies outside it.
+template <typename TBlock>
+void Overlay(std::map<typename TSpanOf<TBlock>::TAddress, TBlock>& Pieces, const TBlock& B) {
+  using S = TSpanOf<TBlock>;
+  const auto first = S::First(B), last = S::Last(B);
+  auto it = Pieces.lower_bound(first);
   if (it != Pieces.begin()) {
-    TInputBlock& before = std::prev(it)->second;
-    const uint64_t beforeEnd = uint64_t{before.Start} + before.Count;
-    if (beforeEnd > start) {
-      TInputBlock tail = before;
-      before.Count = static_cast<uint32_t>(start - before.Start);
-      if (beforeEnd > end) {
-        tail.Start = static_cast<uint32_t>(end);
-        tail.Count = static_cast<uint32_t>(beforeEnd - end);
-        Pieces.emplace(tail.Start, tail);
+    TBlock& before = std::prev(it)->second;
+    const auto beforeLast = S::Last(before);
+    if (beforeLast >= first) {
+      TBlock tail = before;
+      S::Set(before, S::First(before), first - 1);
+      if (beforeLast > last) {
+        S::Set(tail, last + 1, beforeLast);
+        Pieces.emplace(last + 1, tail);
       }
     }
   }
-  while (it != Pieces.end() && it->first < end) {
-    const uint64_t pieceEnd = uint64_t{it->first} + it->second.Count;
-    if (pieceEnd > end) {
-      TInputBlock tail = it->second;
-      tail.Start = static_cast<uint32_t>(end);
-      tail.Count = static_cast<uint32_t>(pieceEnd - end);
+  while (it != Pieces.end() && it->first <= last) {
+    const auto pieceLast = S::Last(it->second);
+    if (pieceLast > last) {
+      TBlock tail = it->second;
+      S::Set(tail, last + 1, pieceLast);
       Pieces.erase(it);
-      Pieces.emplace(tail.Start, tail);
+      Pieces.emplace(last + 1, tail);
       break;
     }
     it = Pieces.erase(it);
   }
-  Pieces.emplace(B.Start, B);
+  Pieces.emplace(first, B);
 }
 
 }  // namespace
 
-void TDatabaseCompiler::Finish(bool ResolveOverlaps) {
-  auto less = [](const TInputBlock& a, const TInputBlock& b) {
-    return a.Start != b.Start ? a.Start < b.Start : a.Count < b.Count;
+template <typename TBlock>
+void TDatabaseCompiler::FinishBlocks(std::vector<TBlock>& Blocks, bool ResolveOverlaps) {
+  using S = TSpanOf<TBlock>;
+  auto less = [](const TBlock& a, const TBlock& b) {
+    return S::First(a) != S::First(b) ? S::First(a) < S::First(b) : S::Last(a) < S::Last(b);
   };
-  if (!std::is_sorted(FBlocks.begin(), FBlocks.end(), less)) {
-    std::stable_sort(FBlocks.begin(), FBlocks.end(), less);
+  if (!std::is_sorted(Blocks.begin(), Blocks.end(), less)) {
+    std::stable_sort(Blocks.begin(), Blocks.end(), less);
   }
-  std::vector<TInputBlock> kept;
-  kept.reserve(FBlocks.size());
-  FOverlaps.clear();
+  std::vector<TBlock> kept;
+  kept.reserve(Blocks.size());
   size_t reach = 0;  // the kept block that reaches furthest
-  for (const TInputBlock& b : FBlocks) {
+  bool overlaps = false;
+  for (const TBlock& b : Blocks) {
     if (!kept.empty()) {
-      const TInputBlock& p = kept.back();
-      if (p.Start == b.Start && p.Count == b.Count && p.Country == b.Country &&
+      const TBlock& p = kept.back();
+      if (S::First(p) == S::First(b) && S::Last(p) == S::Last(b) && p.Country == b.Country &&
           p.Registry == b.Registry) {
         ++FDuplicates;
         continue;
       }
-      const TInputBlock& r = kept[reach];
-      if (uint64_t{r.Start} + r.Count > b.Start) {
+      const TBlock& r = kept[reach];
+      if (S::Last(r) >= S::First(b)) {
         const std::string pair = BlockText(r) + Where(r) + " and " + BlockText(b) + Where(b);
         if (!ResolveOverlaps) throw EKeslError("Blocks overlap: " + pair);
         FOverlaps.push_back(pair);
+        overlaps = true;
       }
     }
     kept.push_back(b);
-    if (kept.size() == 1 ||
-        uint64_t{b.Start} + b.Count > uint64_t{kept[reach].Start} + kept[reach].Count) {
-      reach = kept.size() - 1;
-    }
+    if (kept.size() == 1 || S::Last(b) > S::Last(kept[reach])) reach = kept.size() - 1;
   }
-  if (!FOverlaps.empty()) {
+  if (overlaps) {
     // Older blocks first, so that later ones are laid over them.
-    std::vector<TInputBlock> byAge = kept;
-    std::stable_sort(byAge.begin(), byAge.end(), [](const TInputBlock& a, const TInputBlock& b) {
+    std::vector<TBlock> byAge = kept;
+    std::stable_sort(byAge.begin(), byAge.end(), [](const TBlock& a, const TBlock& b) {
       if (a.Date != b.Date) return a.Date < b.Date;
       return a.File != b.File ? a.File < b.File : a.Line < b.Line;
     });
-    std::map<uint32_t, TInputBlock> pieces;
-    for (const TInputBlock& b : byAge) Overlay(pieces, b);
+    std::map<typename S::TAddress, TBlock> pieces;
+    for (const TBlock& b : byAge) Overlay(pieces, b);
     kept.clear();
     for (const auto& [start, piece] : pieces) kept.push_back(piece);
   }
-  FBlocks = std::move(kept);
+  Blocks = std::move(kept);
+}
+
+void TDatabaseCompiler::Finish(bool ResolveOverlaps) {
+  FOverlaps.clear();
+  FinishBlocks(FBlocks, ResolveOverlaps);
+  FinishBlocks(FBlocks6, ResolveOverlaps);
   FFinished = true;
 }
 
@@ -154,10 +210,12 @@ void TDatabaseCompiler::LoadCountryNames(const std::string& IsoCodesJson) {
 
 std::vector<std::pair<uint16_t, std::string>> TDatabaseCompiler::NewRegistries() const {
   std::set<uint16_t> ids;
-  for (const TInputBlock& b : FBlocks) {
-    const TRegistryInfo* r = RegistryByID(b.Registry);
-    if (!r || !r->BuiltIn) ids.insert(b.Registry);
-  }
+  auto note = [&ids](uint16_t ID) {
+    const TRegistryInfo* r = RegistryByID(ID);
+    if (!r || !r->BuiltIn) ids.insert(ID);
+  };
+  for (const TInputBlock& b : FBlocks) note(b.Registry);
+  for (const TInputBlock6& b : FBlocks6) note(b.Registry);
   std::vector<std::pair<uint16_t, std::string>> out;
   for (uint16_t id : ids) out.emplace_back(id, RegistryName(id));
   return out;
@@ -166,9 +224,11 @@ std::vector<std::pair<uint16_t, std::string>> TDatabaseCompiler::NewRegistries()
 std::vector<uint16_t> TDatabaseCompiler::NewCountries() const {
   const TIPv4Database builtIn;
   std::set<uint16_t> codes;
-  for (const TInputBlock& b : FBlocks) {
-    if (!codes.count(b.Country) && builtIn.FindCountry(b.Country) < 0) codes.insert(b.Country);
-  }
+  auto note = [&](uint16_t Code) {
+    if (!codes.count(Code) && builtIn.FindCountry(Code) < 0) codes.insert(Code);
+  };
+  for (const TInputBlock& b : FBlocks) note(b.Country);
+  for (const TInputBlock6& b : FBlocks6) note(b.Country);
   return {codes.begin(), codes.end()};
 }
 
@@ -195,6 +255,14 @@ std::string TDatabaseCompiler::BinaryBody() const {
   std::vector<TSource> sources = FSources;
   for (TSource& s : sources) s.Licence = FLicence;
   if (!sources.empty()) trailer.push_back({ttProvenance, EncodeSources(sources)});
+  if (!FBlocks6.empty()) {
+    std::vector<TIPv6Block> blocks6;
+    blocks6.reserve(FBlocks6.size());
+    for (const TInputBlock6& s : FBlocks6) blocks6.push_back(OutputBlock(s));
+    // A reader needs them sorted and disjoint, as only Finish makes them.
+    if (!FFinished) throw EKeslError("The IPv6 blocks are not checked yet");
+    trailer.push_back({ttIPv6Blocks, EncodeIPv6Blocks(blocks6)});
+  }
   body += EncodeTrailer(trailer);
   return body;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ipv4base/provenance.h"
+#include "tools/tools.h"
 
 // Which registry administers each /8 today, by IANA's IPv4 address space
 // registry. A legacy /8 counts for the registry that holds most of its
@@ -31,6 +32,22 @@ struct TInputBlock {
   uint32_t Line = 0;
 };
 
+// The same for an IPv6 block: Start .. Last.
+struct TInputBlock6 {
+  TIPv6Address Start = 0;
+  TIPv6Address Last = 0;
+  uint32_t Date = 0;
+  uint16_t Country = 0;
+  uint16_t Registry = 0;
+  uint32_t File = 0;
+  uint32_t Line = 0;
+};
+
+// The registry that IANA's IPv6 unicast address assignments give the
+// address, and in End the last address of the assignment (or of the gap
+// before the next one, which is IANA's own).
+uint16_t IPv6Registry(TIPv6Address Address, TIPv6Address& End);
+
 class TDatabaseCompiler {
  public:
   TDatabaseCompiler();
@@ -43,8 +60,10 @@ class TDatabaseCompiler {
   void AddData(const std::string& Name, std::string_view Data);
   void AddDelegationText(const std::string& Name, std::string_view Text);
   void AddRangeText(const std::string& Name, std::string_view Text);
+  // Ranges of IPv6 addresses, "first,last,CC" (tor's geoip6).
+  void AddRangeText6(const std::string& Name, std::string_view Text);
 
-  // Sorts the blocks and drops exact duplicates. Overlaps are refused with an
+  // Sorts the blocks of each family and drops exact duplicates. Overlaps are refused with an
   // EKeslError naming the first conflicting pair, unless ResolveOverlaps:
   // then the block with the later date (among equal dates, the one read
   // later) keeps the addresses two blocks share, the other keeps the rest,
@@ -69,6 +88,7 @@ class TDatabaseCompiler {
   std::string HeaderDate(const std::string& Given) const;
 
   const std::vector<TInputBlock>& Blocks() const { return FBlocks; }
+  const std::vector<TInputBlock6>& Blocks6() const { return FBlocks6; }
   // Lines skipped, by reason.
   const std::map<std::string, uint64_t>& Skipped() const { return FSkipped; }
   uint64_t Duplicates() const { return FDuplicates; }
@@ -87,12 +107,17 @@ class TDatabaseCompiler {
   uint16_t RegistryID(std::string_view Name);
   void Skip(const char* Reason) { ++FSkipped[Reason]; }
   void Add(const TInputBlock& B);
+  void Add(const TInputBlock6& B);
   void ShowProgress(const std::string& Name, uint64_t Lines, bool Done);
   // AddData after the source is noted: sniffs, decompresses, reads.
   void AddContent(const std::string& Name, std::string_view Data);
-  std::string Where(const TInputBlock& B) const;
+  template <typename TBlock>
+  std::string Where(const TBlock& B) const;
+  template <typename TBlock>
+  void FinishBlocks(std::vector<TBlock>& Blocks, bool ResolveOverlaps);
 
   std::vector<TInputBlock> FBlocks;
+  std::vector<TInputBlock6> FBlocks6;
   std::vector<std::string> FFiles;
   std::vector<TSource> FSources;
   std::vector<std::string> FOverlaps;

@@ -7,6 +7,7 @@
 
 #include "cli/compiler.h"
 #include "ipv4base/ipv4notation.h"
+#include "ipv4base/ipv6base.h"
 #include "ipv4base/registries.h"
 #include "streams/compress.h"
 #include "tools/errors.h"
@@ -36,6 +37,46 @@ std::array<uint16_t, 256> MakeSlash8Table() {
     const TRegistryInfo* r = RegistryByLetter(kSlash8Letters[i]);
     if (!r) throw EKeslError("The /8 table names no registry");
     t[i] = r->ID;
+  }
+  return t;
+}
+
+// IANA's IPv6 unicast address assignments to the registries, ascending; the
+// space between them (special-purpose, 6to4, reserved) is IANA's own.
+struct TIPv6Assignment {
+  const char* Prefix;
+  int Bits;
+  char Registry;  // a letter as in the /8 table
+};
+constexpr TIPv6Assignment kIPv6Assignments[] = {
+    {"2001:200::", 23, 'P'},  {"2001:400::", 23, 'A'},  {"2001:600::", 23, 'R'},
+    {"2001:800::", 22, 'R'},  {"2001:c00::", 23, 'P'},  {"2001:e00::", 23, 'P'},
+    {"2001:1200::", 23, 'L'}, {"2001:1400::", 22, 'R'}, {"2001:1800::", 23, 'A'},
+    {"2001:1a00::", 23, 'R'}, {"2001:1c00::", 22, 'R'}, {"2001:2000::", 20, 'R'},
+    {"2001:3000::", 21, 'R'}, {"2001:3800::", 22, 'R'}, {"2001:4000::", 23, 'R'},
+    {"2001:4200::", 23, 'F'}, {"2001:4400::", 23, 'P'}, {"2001:4600::", 23, 'R'},
+    {"2001:4800::", 23, 'A'}, {"2001:4a00::", 23, 'R'}, {"2001:4c00::", 23, 'R'},
+    {"2001:5000::", 20, 'R'}, {"2001:8000::", 19, 'P'}, {"2001:a000::", 20, 'P'},
+    {"2001:b000::", 20, 'P'}, {"2003::", 18, 'R'},      {"2400::", 12, 'P'},
+    {"2600::", 12, 'A'},      {"2610::", 23, 'A'},      {"2620::", 23, 'A'},
+    {"2630::", 12, 'A'},      {"2800::", 12, 'L'},      {"2a00::", 12, 'R'},
+    {"2a10::", 12, 'R'},      {"2c00::", 12, 'F'},
+};
+
+struct TIPv6Span {
+  TIPv6Address First, Last;
+  uint16_t Registry;
+};
+
+std::vector<TIPv6Span> MakeIPv6Table() {
+  std::vector<TIPv6Span> t;
+  for (const TIPv6Assignment& a : kIPv6Assignments) {
+    TIPv6Address first;
+    const TRegistryInfo* r = RegistryByLetter(a.Registry);
+    if (!StrToIPv6(a.Prefix, first) || !r) throw EKeslError("The IPv6 table is broken");
+    const TIPv6Address last = first | ((TIPv6Address{1} << (128 - a.Bits)) - 1);
+    if (!t.empty() && t.back().Last >= first) throw EKeslError("The IPv6 table is not in order");
+    t.push_back({first, last, r->ID});
   }
   return t;
 }
@@ -107,6 +148,19 @@ bool InputCountry(std::string_view Field, uint16_t& Code) {
 
 const std::array<uint16_t, 256> kSlash8Registry = MakeSlash8Table();
 
+uint16_t IPv6Registry(TIPv6Address Address, TIPv6Address& End) {
+  static const std::vector<TIPv6Span> table = MakeIPv6Table();
+  const auto next =
+      std::upper_bound(table.begin(), table.end(), Address,
+                       [](TIPv6Address A, const TIPv6Span& S) { return A < S.First; });
+  if (next != table.begin() && std::prev(next)->Last >= Address) {
+    End = std::prev(next)->Last;
+    return std::prev(next)->Registry;
+  }
+  End = next == table.end() ? ~TIPv6Address{0} : next->First - 1;
+  return kIanaID;
+}
+
 uint16_t TDatabaseCompiler::RegistryID(std::string_view Name) {
   // Registries' files name themselves by token ("ripencc"), users by name.
   const TRegistryInfo* known = RegistryByToken(Name);
@@ -169,6 +223,8 @@ void TDatabaseCompiler::AddContent(const std::string& Name, std::string_view Dat
   const auto f = Split(first, ',');
   uint64_t v;
   if (f.size() == 3 && ParseU64(f[0], v) && ParseU64(f[1], v)) return AddRangeText(Name, Data);
+  TIPv6Address a;
+  if (f.size() == 3 && StrToIPv6(f[0], a) && StrToIPv6(f[1], a)) return AddRangeText6(Name, Data);
   if (first.empty()) throw EKeslError(Name + ": no data");
   throw EKeslError(Name + ": neither a registry delegation file nor a range file");
 }
@@ -193,17 +249,36 @@ void TDatabaseCompiler::AddDelegationText(const std::string& Name, std::string_v
     }
     if (f.size() >= 6 && (f[5] == "summary" || f[3] == "*")) return Skip("summary");
     if (f.size() < 7) return Skip("malformed");
-    if (UpperText(f[2]) != "IPV4") return Skip("not IPv4");
+    const std::string type = UpperText(f[2]);
+    if (type != "IPV4" && type != "IPV6") return Skip("not IPv4 or IPv6");
     const std::string status = UpperText(f[6]);
     if (status == "AVAILABLE") return Skip("available");
     if (status == "RESERVED") return Skip("reserved");
     if (status != "ALLOCATED" && status != "ASSIGNED") return Skip("other status");
-    TInputBlock b;
+    uint16_t country;
     // ZZ is the registries' mark for a country not known.
-    if (!InputCountry(f[1], b.Country) || b.Country == StrToCode('Z', 'Z'))
-      return Skip("no country");
-    b.Start = StrToIP(f[3]);
+    if (!InputCountry(f[1], country) || country == StrToCode('Z', 'Z')) return Skip("no country");
     uint64_t count;
+    if (type == "IPV6") {
+      // The count of an IPv6 line is its prefix length.
+      TInputBlock6 b;
+      if (!StrToIPv6(f[3], b.Start) || !ParseU64(f[4], count) || count > 128) {
+        return Skip("malformed");
+      }
+      const TIPv6Address host =
+          count == 0 ? ~TIPv6Address{0} : (TIPv6Address{1} << (128 - count)) - 1;
+      if (b.Start & host) return Skip("malformed");
+      b.Last = b.Start | host;
+      b.Country = country;
+      b.Date = DateValue(f[5]);
+      b.Registry = RegistryID(f[0]);
+      b.File = file;
+      b.Line = static_cast<uint32_t>(N);
+      return Add(b);
+    }
+    TInputBlock b;
+    b.Country = country;
+    b.Start = StrToIP(f[3]);
     if (b.Start == 0xFFFFFFFFu || !ParseU64(f[4], count) || count == 0 ||
         b.Start + count > (uint64_t{1} << 32) || count > 0xFFFFFFFFu) {
       return Skip("malformed");
@@ -248,6 +323,40 @@ void TDatabaseCompiler::AddRangeText(const std::string& Name, std::string_view T
       b.Line = static_cast<uint32_t>(N);
       Add(b);
       at = end + 1;
+    }
+  });
+  ShowProgress(Name, lines, true);
+}
+
+void TDatabaseCompiler::AddRangeText6(const std::string& Name, std::string_view Text) {
+  const uint32_t file = static_cast<uint32_t>(FFiles.size());
+  FFiles.push_back(Name);
+  const uint64_t lines = ForEachLine(Text, [&](std::string_view Line, uint64_t N) {
+    ShowProgress(Name, N, false);
+    if (Line.empty()) return Skip("blank");
+    if (Line[0] == '#') return Skip("comment");
+    const auto f = Split(Line, ',');
+    TIPv6Address lo, hi;
+    if (f.size() != 3 || !StrToIPv6(f[0], lo) || !StrToIPv6(f[1], hi) || lo > hi ||
+        f[2].size() != 2) {
+      return Skip("malformed");
+    }
+    uint16_t country;
+    if (f[2] == "??" || !InputCountry(f[2], country)) return Skip("no country");
+    // As for IPv4, each piece of the range gets the registry its part of
+    // the space is assigned to.
+    for (TIPv6Address at = lo;;) {
+      TIPv6Address end;
+      TInputBlock6 b;
+      b.Registry = IPv6Registry(at, end);
+      b.Start = at;
+      b.Last = std::min(end, hi);
+      b.Country = country;
+      b.File = file;
+      b.Line = static_cast<uint32_t>(N);
+      Add(b);
+      if (b.Last == hi) break;
+      at = b.Last + 1;
     }
   });
   ShowProgress(Name, lines, true);

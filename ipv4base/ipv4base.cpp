@@ -202,6 +202,7 @@ void TIPv4Database::SortAndLink(bool KnownSorted) {
             [](const auto& a, const auto& b) { return CompareCenters(*a, *b) < 0; });
   std::sort(Countries.begin(), Countries.end(),
             [](const auto& a, const auto& b) { return CompareCountries(*a, *b) < 0; });
+  IPv6.Link(*this);
   if (Blocks.empty()) {
     // Nothing to link: the code tables below would cost half a megabyte.
     FSpans.clear();

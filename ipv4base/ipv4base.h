@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ipv4base/ipv4notation.h"
+#include "ipv4base/ipv6base.h"
 #include "ipv4base/provenance.h"
 #include "tools/errors.h"
 
@@ -127,8 +128,8 @@ class TIPv4Database {
   // The block list of the country FindCountry finds, or nullptr.
   const std::vector<TIPv4Block*>* CountryBlocks(uint16_t Code) const;
 
-  // Sorts the three lists and links every block to its country and
-  // registry. EDatabaseError "Unknown country code: %s" or
+  // Sorts the three lists and links every block, IPv6 ones too, to its
+  // country and registry. EDatabaseError "Unknown country code: %s" or
   // "Unknown NIC code: %d" for a block that names neither.
   void SortAndLink();
 
@@ -152,6 +153,8 @@ class TIPv4Database {
   // file does not say.
   std::vector<TSource> Sources;
   std::vector<TIPv4Block> Blocks;
+  // The file's IPv6 blocks, linked to the same countries and registries.
+  TIPv6Blocks IPv6;
   std::vector<std::unique_ptr<TIPv4Center>> Centers;
   std::vector<std::unique_ptr<TIPv4Country>> Countries;
   TProgressEvent OnProgress;

@@ -54,6 +54,18 @@ enum TTrailerTag : uint16_t {
   // Where the data came from: UTF-8 lines of tab-separated source name,
   // date, MD5 and licence (ipv4base/provenance.h).
   ttProvenance = 2,
+  // The IPv6 blocks: a u32 count, then that many 40-byte records, sorted by
+  // start and disjoint.
+  ttIPv6Blocks = 3,
 };
 // The largest provenance a reader takes; a longer entry is passed over.
 constexpr uint32_t kMaxProvenanceSize = 1 << 16;
+
+// An IPv6 block record: the first and the last address, 16 bytes each in
+// network order, then u32 date, u16 country code and u16 registry ID,
+// little-endian as the IPv4 record.
+constexpr int kIPv6RecordSize = 40;
+// The most IPv6 blocks a file may hold: 1,048,576, some four times what
+// today's data has. Each costs 64 bytes loaded, so a hostile count cannot
+// take more than 64 MB beside the IPv4 part.
+constexpr uint32_t kMaxIPv6Count = 1 << 20;

@@ -7,6 +7,7 @@
 
 #include "ipv4base/ipv4base.h"
 #include "ipv4base/ipv4format.h"
+#include "ipv4base/ipv6base.h"
 #include "streams/ZLibStream.h"
 #include "streams/bz2stream.h"
 #include "streams/stream.h"
@@ -64,34 +65,76 @@ void DecodeBlock(const unsigned char* P, TIPv4Block& B) {
   B.CenterID = Get16(P + 14);
 }
 
-// The trailer after a binary body's sections: only what it says of the
-// data's sources is kept. It is optional and informative, so a file that has
-// none, or whose trailer is cut short or malformed, loads all the same, and
-// nothing in it can make the load read without bound.
-std::vector<TSource> ReadTrailerSources(TStream& Stream) try {
+// A read of a trailer entry that may fail: false for a stream that ends or
+// fails.
+bool TryRead(TStream& Stream, void* Buffer, int32_t Count) try {
+  return Stream.Read(Buffer, Count) == Count;
+} catch (const EKeslError&) {
+  return false;
+}
+
+// A 16-byte address in network order.
+TIPv6Address GetIPv6(const unsigned char* P) { return IPv6FromBytes(P); }
+
+// The IPv6 blocks of a trailer entry Length bytes long. Unlike the rest of
+// the trailer they are data, not notes about it: an entry whose count does
+// not fit its length or its bound, whose blocks do not ascend without
+// overlap, or that ends early makes the file invalid (ETruncated).
+void ReadIPv6Entry(TStream& Stream, uint32_t Length, std::vector<TIPv6Block>& Blocks) {
+  if (Length < 4) throw ETruncated();
+  const auto n = static_cast<uint32_t>(ReadCount(Stream));
+  if (n > kMaxIPv6Count || Length != 4 + uint64_t{n} * kIPv6RecordSize) throw ETruncated();
+  // Order is checked among this entry's blocks: a database loaded twice
+  // holds both files' blocks, as its IPv4 part does.
+  const size_t first = Blocks.size();
+  Blocks.reserve(first + std::min<size_t>(n, kMaxReserve));
+  constexpr uint32_t kRun = 1024;
+  unsigned char run[kRun * kIPv6RecordSize];
+  for (uint32_t done = 0; done < n;) {
+    const uint32_t count = std::min(kRun, n - done);
+    ReadExact(Stream, run, static_cast<int32_t>(count * kIPv6RecordSize));
+    for (uint32_t i = 0; i < count; ++i) {
+      const unsigned char* r = run + i * kIPv6RecordSize;
+      TIPv6Block b;
+      b.Start = GetIPv6(r);
+      b.Last = GetIPv6(r + 16);
+      b.Date = Get32(r + 32);
+      b.CountryCode = Get16(r + 36);
+      b.CenterID = Get16(r + 38);
+      if (b.Last < b.Start || (Blocks.size() > first && Blocks.back().Last >= b.Start)) {
+        throw ETruncated();
+      }
+      Blocks.push_back(b);
+    }
+    done += count;
+  }
+}
+
+// The trailer after a binary body's sections. Its notes (the data's
+// sources) are optional: a file that has none, or whose trailer is cut short
+// or malformed before the IPv6 blocks, loads all the same, and nothing in it
+// can make the load read without bound. Returns the sources.
+std::vector<TSource> ReadTrailer(TStream& Stream, std::vector<TIPv6Block>& IPv6) {
   unsigned char head[8];
-  if (Stream.Read(head, 8) != 8 || std::memcmp(head, kTrailerMagic, kMagicSize) != 0) return {};
+  if (!TryRead(Stream, head, 8) || std::memcmp(head, kTrailerMagic, kMagicSize) != 0) return {};
   const uint32_t entries = Get32(head + 4);
   if (entries > static_cast<uint32_t>(kMaxTrailerEntries)) return {};
   std::vector<TSource> sources;
   for (uint32_t i = 0; i < entries; ++i) {
     unsigned char e[6];
-    if (Stream.Read(e, 6) != 6) break;
+    if (!TryRead(Stream, e, 6)) break;
     const uint16_t tag = Get16(e);
     const uint32_t length = Get32(e + 2);
+    if (tag == ttIPv6Blocks) {
+      ReadIPv6Entry(Stream, length, IPv6);
+      continue;
+    }
     if (length > kMaxProvenanceSize) break;
     std::string data(length, '\0');
-    if (length &&
-        Stream.Read(data.data(), static_cast<int32_t>(length)) != static_cast<int32_t>(length)) {
-      break;
-    }
+    if (length && !TryRead(Stream, data.data(), static_cast<int32_t>(length))) break;
     if (tag == ttProvenance) sources = DecodeSources(data);
   }
   return sources;
-} catch (const EKeslError&) {
-  // The blocks are all read: a stream that fails past them costs only the
-  // provenance.
-  return {};
 }
 
 }  // namespace
@@ -170,7 +213,7 @@ void TIPv4Database::LoadFromBinStream(TStream& Stream) {
     }
     done += count;
   }
-  Sources = ReadTrailerSources(Stream);
+  Sources = ReadTrailer(Stream, IPv6.Blocks);
 }
 
 void TIPv4Database::DoProgress() {

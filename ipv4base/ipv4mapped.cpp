@@ -138,7 +138,18 @@ bool TMappedDatabase::Parse(const unsigned char* Data, size_t Size) {
     if (c.Left() < 6) return false;
     const uint16_t tag = static_cast<uint16_t>(c.At()[0] | (c.At()[1] << 8));
     const uint32_t length = Get32(c.At() + 2);
-    if (!c.Skip(6) || !c.Skip(length)) return false;
+    if (!c.Skip(6)) return false;
+    if (tag == ttIPv6Blocks) {
+      // Its count must fit its length and bound, or the full load says why.
+      if (length < 4 || c.Left() < length || !c.Count(kMaxIPv6Count, FCount6) ||
+          length != 4 + uint64_t{FCount6} * kIPv6RecordSize) {
+        return false;
+      }
+      FRecords6 = c.At();
+      if (!c.Skip(length - 4)) return false;
+      continue;
+    }
+    if (!c.Skip(length)) return false;
     marked |= tag == ttSortedDisjoint;
   }
   if (!marked) return false;
@@ -161,8 +172,8 @@ namespace {
 
 // Of the N entries from Lo, sorted by their starts (StartAt), the last whose
 // start is at or below IP, in Lo; false when there is none.
-template <typename TStartAt>
-bool LastAtOrBelow(uint32_t IP, size_t& Lo, size_t N, TStartAt StartAt) {
+template <typename TAddress, typename TStartAt>
+bool LastAtOrBelow(TAddress IP, size_t& Lo, size_t N, TStartAt StartAt) {
   if (N == 0 || StartAt(Lo) > IP) return false;
   while (N > 1) {
     const size_t half = N / 2;
@@ -194,6 +205,26 @@ bool TMappedDatabase::Find(uint32_t IP, TIPv4Block& Block) const {
   Block.Date = Get32(r + 8);
   Block.CountryCode = static_cast<uint16_t>(r[12] | (r[13] << 8));
   Block.CenterID = static_cast<uint16_t>(r[14] | (r[15] << 8));
+  return LinkFound(Block);
+}
+
+bool TMappedDatabase::Find(TIPv6Address IP, TIPv6Block& Block) const {
+  const unsigned char* records = FRecords6;
+  size_t lo = 0;
+  auto startAt = [records](size_t i) { return IPv6FromBytes(records + i * kIPv6RecordSize); };
+  if (!LastAtOrBelow(IP, lo, FCount6, startAt)) return false;
+  const unsigned char* r = records + lo * kIPv6RecordSize;
+  Block.Start = IPv6FromBytes(r);
+  Block.Last = IPv6FromBytes(r + 16);
+  if (IP < Block.Start || IP > Block.Last) return false;
+  Block.Date = Get32(r + 32);
+  Block.CountryCode = static_cast<uint16_t>(r[36] | (r[37] << 8));
+  Block.CenterID = static_cast<uint16_t>(r[38] | (r[39] << 8));
+  return LinkFound(Block);
+}
+
+template <typename TBlock>
+bool TMappedDatabase::LinkFound(TBlock& Block) const {
   // A block naming what the file does not know would have failed the full
   // load; a file that says otherwise lies, and gets no answer.
   Block.Country = const_cast<TIPv4Country*>(CountryFor(Block.CountryCode));

@@ -32,12 +32,15 @@ class TMappedDatabase {
   // it. Over a file whose mark lies the answer may be wrong, but it is
   // always a block of the file that holds IP.
   bool Find(uint32_t IP, TIPv4Block& Block) const;
+  // The same for an IPv6 address, among the file's IPv6 blocks.
+  bool Find(TIPv6Address IP, TIPv6Block& Block) const;
   // Builds an index (one pass over the records; 4 bytes a record and
   // 256 kB), after which a search reads a few starts side by side near the
   // address and then one record, instead of halving over all the records.
   // For many lookups.
   void BuildIndex() const;
   int BlockCount() const { return static_cast<int>(FCount); }
+  int IPv6BlockCount() const { return static_cast<int>(FCount6); }
   double Created() const { return FCreated; }
 
  private:
@@ -47,6 +50,10 @@ class TMappedDatabase {
   // own record, else the built-in one; made when first asked for.
   const TIPv4Country* CountryFor(uint16_t Code) const;
   const TIPv4Center* CenterFor(uint16_t ID) const;
+  // Links a found block to its country and registry; false when the file
+  // knows neither (a full load would have failed).
+  template <typename TBlock>
+  bool LinkFound(TBlock& Block) const;
 
   void* FMapping = nullptr;  // owned when mapped from a file
   size_t FMappingSize = 0;
@@ -56,6 +63,8 @@ class TMappedDatabase {
   uint32_t FCountryCount = 0;
   const unsigned char* FRecords = nullptr;  // the first block record
   uint32_t FCount = 0;
+  const unsigned char* FRecords6 = nullptr;  // the first IPv6 block record
+  uint32_t FCount6 = 0;
   double FCreated = 0;
   // FBy16[h]: how many records start below h << 16; FStarts: every
   // record's start, in file order. Empty until built.

@@ -79,6 +79,22 @@ std::string EncodeTrailer(const std::vector<TTrailerEntry>& Entries) {
   return out;
 }
 
+std::string EncodeIPv6Blocks(const std::vector<TIPv6Block>& Blocks) {
+  std::string out;
+  out.reserve(4 + Blocks.size() * kIPv6RecordSize);
+  PutSection(out, Blocks, [](std::string& Out, const TIPv6Block& B) {
+    unsigned char bytes[16];
+    for (const TIPv6Address a : {B.Start, B.Last}) {
+      IPv6ToBytes(a, bytes);
+      Out.append(reinterpret_cast<const char*>(bytes), 16);
+    }
+    Put32(Out, B.Date);
+    Put16(Out, B.CountryCode);
+    Put16(Out, B.CenterID);
+  });
+  return out;
+}
+
 std::string_view TextRegistryToken(uint16_t CenterID) {
   const TRegistryInfo* r = RegistryByID(CenterID);
   return r && r->BuiltIn ? r->Token : std::string_view();

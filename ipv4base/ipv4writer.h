@@ -36,6 +36,9 @@ struct TTrailerEntry {
 };
 // The trailer that follows a binary body's sections (append it to the body).
 std::string EncodeTrailer(const std::vector<TTrailerEntry>& Entries);
+// The data of a ttIPv6Blocks trailer entry: the count and the records, in
+// the order given (a reader needs them sorted and disjoint).
+std::string EncodeIPv6Blocks(const std::vector<TIPv6Block>& Blocks);
 // One delegation line: "arin|US|ipv4|3.0.0.0|16777216|19880223|allocated".
 std::string EncodeTextLine(const TIPv4Block& Block, std::string_view RegistryToken);
 // The registry token of the text format for a built-in registry, or "".

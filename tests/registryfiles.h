@@ -43,6 +43,30 @@ inline const std::vector<TDelegation>& FixtureDelegations() {
   return d;
 }
 
+// IPv6 delegations of every registry: a prefix and its length. RIPE's
+// 2001:610::/32 holds ARIN's later /48 (a transfer in flight).
+struct TDelegation6 {
+  uint16_t Registry;
+  const char* Country;
+  const char* Prefix;
+  int Bits;
+  uint32_t Date;
+};
+
+inline const std::vector<TDelegation6>& FixtureDelegations6() {
+  static const std::vector<TDelegation6> d = {
+      {kAfrinicID, "ZA", "2c0f:f000::", 32, 20040101},
+      {kApnicID, "JP", "2001:200::", 32, 19990813},
+      {kApnicID, "AU", "2001:201::", 32, 0},  // right after JP's, undated
+      {kArinID, "US", "2600::", 29, 20061227},
+      {kArinID, "US", "2001:610:1::", 48, 20261201},  // the later one
+      {kLacnicID, "BR", "2801:80::", 32, 20100101},
+      {kRipeID, "NL", "2001:610::", 32, 19990819},
+      {kRipeID, "DE", "2a00::", 12, 20060401},
+  };
+  return d;
+}
+
 // The file name of a registry's statistics, as the update fetches it.
 inline std::string StatsName(uint16_t Registry) {
   const std::string_view url = RegistryByID(Registry)->StatsUrl;
@@ -50,7 +74,7 @@ inline std::string StatsName(uint16_t Registry) {
 }
 
 // The text of one registry's file, with what the update skips besides its
-// blocks: comments, summaries, ASN, IPv6, available and reserved lines.
+// blocks: comments, summaries, ASN, available and reserved lines.
 // EndDate is the version line's end date.
 inline std::string StatsFile(uint16_t Registry, uint32_t EndDate) {
   const std::string token(RegistryByID(Registry)->Token);
@@ -62,13 +86,19 @@ inline std::string StatsFile(uint16_t Registry, uint32_t EndDate) {
               std::to_string(d.Count) + "|" + (d.Date ? std::to_string(d.Date) : "") +
               "|allocated|A91-" + std::to_string(++n) + "\n";
   }
+  for (const TDelegation6& d : FixtureDelegations6()) {
+    if (d.Registry != Registry) continue;
+    blocks += token + "|" + d.Country + "|ipv6|" + d.Prefix + "|" + std::to_string(d.Bits) + "|" +
+              (d.Date ? std::to_string(d.Date) : "") + "|allocated|A91-" + std::to_string(++n) +
+              "\n";
+  }
   return "# statistics of " + token + "\n2.3|" + token + "|" + std::to_string(EndDate) +
          "|100|19830101|" + std::to_string(EndDate) + "|+0000\n" + token + "|*|asn|*|1|summary\n" +
          token + "|*|ipv4|*|" + std::to_string(n) + "|summary\n" + token +
          "|ZZ|ipv4|100.64.0.0|1024||available||\n" + token +
          "|US|asn|64496|1|20100101|assigned|A91-0\n" + token +
-         "|NL|ipv6|2001:610::|32|19990819|allocated|A91-0\n" + token +
-         "||ipv4|198.18.0.0|256||reserved|\n" + blocks;
+         "|ZZ|ipv6|2001:db8::|32||reserved|\n" + token + "||ipv4|198.18.0.0|256||reserved|\n" +
+         blocks;
 }
 
 // Writes the five files and their .md5 files into Dir, the checksums in

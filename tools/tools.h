@@ -6,6 +6,10 @@
 #include <string>
 #include <string_view>
 
+// An IPv6 address as one 128-bit number, the first byte of its network
+// form in the top bits, so that addresses compare as numbers.
+using TIPv6Address = unsigned __int128;
+
 // True for years divisible by 4 and either not by 100 or by 400.
 bool YearIsLeap(uint16_t Year);
 

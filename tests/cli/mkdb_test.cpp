@@ -65,10 +65,16 @@ TEST(MkdbTest, DelegationLinesAndSkipReasons) {
   EXPECT_EQ(c.Blocks()[1].Registry, kRipeID);
   EXPECT_EQ(c.Blocks()[3].Count, 768u);
   EXPECT_EQ(c.Blocks()[3].Registry, kAfrinicID);
-  const std::map<std::string, uint64_t> want = {{"comment", 1},   {"version", 1},  {"summary", 1},
-                                                {"available", 1}, {"reserved", 1}, {"not IPv4", 2},
-                                                {"malformed", 1}};
+  const std::map<std::string, uint64_t> want = {
+      {"comment", 1},  {"version", 1},          {"summary", 1},  {"available", 1},
+      {"reserved", 1}, {"not IPv4 or IPv6", 1}, {"malformed", 1}};
   EXPECT_EQ(c.Skipped(), want);
+  // The count of an ipv6 line is a prefix length.
+  ASSERT_EQ(c.Blocks6().size(), 1u);
+  EXPECT_EQ(IPv6ToStr(c.Blocks6()[0].Start), "2c0f:f000::");
+  EXPECT_EQ(IPv6ToStr(c.Blocks6()[0].Last), "2c0f:f000:ffff:ffff:ffff:ffff:ffff:ffff");
+  EXPECT_EQ(c.Blocks6()[0].Registry, kAfrinicID);
+  EXPECT_EQ(c.Blocks6()[0].Date, 20040101u);
   EXPECT_EQ(c.HeaderDate(""), "20261205");
   EXPECT_EQ(c.HeaderDate("20200101"), "20200101");
 }

@@ -6,6 +6,7 @@
 
 #include "cli/compiler.h"
 #include "cli/mkdb.h"
+#include "ipv4base/ipv4mapped.h"
 #include "registryfiles.h"
 #include "tools/files.h"
 
@@ -30,6 +31,21 @@ const TDelegation* Expected(uint32_t IP) {
   const TDelegation* best = nullptr;
   for (const TDelegation& d : FixtureDelegations()) {
     if (IP - d.Start < d.Count && (!best || d.Date >= best->Date)) best = &d;
+  }
+  return best;
+}
+
+// The same for IPv6: a delegation holds Bits leading bits of its prefix.
+TIPv6Address First6(const TDelegation6& D) {
+  TIPv6Address a = 0;
+  EXPECT_TRUE(StrToIPv6(D.Prefix, a)) << D.Prefix;
+  return a;
+}
+TIPv6Address Last6(const TDelegation6& D) { return First6(D) | (~TIPv6Address{0} >> D.Bits); }
+const TDelegation6* Expected6(TIPv6Address IP) {
+  const TDelegation6* best = nullptr;
+  for (const TDelegation6& d : FixtureDelegations6()) {
+    if (First6(d) <= IP && IP <= Last6(d) && (!best || d.Date >= best->Date)) best = &d;
   }
   return best;
 }
@@ -65,7 +81,7 @@ TEST_F(UpdateTest, AnswersAgreeWithTheFilesAtEveryEdge) {
   const TRun r = Update(FServer->Base());
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Err, "");  // not a terminal: no progress
-  EXPECT_THAT(r.Out, testing::HasSubstr("Overlaps between the registries' files: 1"));
+  EXPECT_THAT(r.Out, testing::HasSubstr("Overlaps between the registries' files: 2"));
   EXPECT_THAT(r.Out, testing::HasSubstr("Overlap: 5.0.0.0 - 5.0.0.255 NL"));
 
   TIPv4Database db;
@@ -111,6 +127,37 @@ TEST_F(UpdateTest, AnswersAgreeWithTheFilesAtEveryEdge) {
   EXPECT_EQ(Update(FServer->Base()).Status, 0);
   db.LoadFromFile(FDb);
   EXPECT_EQ(DayNumberText(db.Created), "2026-12-08");
+}
+
+TEST_F(UpdateTest, IPv6AnswersAgreeWithTheFilesLoadedAndInPlace) {
+  const TRun r = Update(FServer->Base());
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_THAT(
+      r.Out, testing::HasSubstr("Overlap: 2001:610:: - 2001:610:ffff:ffff:ffff:ffff:ffff:ffff NL"));
+  TIPv4Database db;
+  db.LoadFromFile(FDb);
+  const auto mapped = TMappedDatabase::Open(FDb);
+  ASSERT_TRUE(mapped);
+  // RIPE's /32 is cut round ARIN's /48: three blocks where the files list two.
+  EXPECT_EQ(db.IPv6.Count(), static_cast<int>(FixtureDelegations6().size()) + 1);
+  EXPECT_EQ(mapped->IPv6BlockCount(), db.IPv6.Count());
+  for (const TDelegation6& d : FixtureDelegations6()) {
+    for (const TIPv6Address ip : {First6(d) - 1, First6(d), Last6(d), Last6(d) + 1}) {
+      SCOPED_TRACE(IPv6ToStr(ip));
+      const TDelegation6* want = Expected6(ip);
+      const int found = db.IPv6.Find(ip);
+      TIPv6Block inPlace;
+      ASSERT_EQ(found >= 0, want != nullptr);
+      ASSERT_EQ(mapped->Find(ip, inPlace), want != nullptr);
+      if (!want) continue;
+      for (const TIPv6Block* b : {&db.IPv6.Blocks[found], &inPlace}) {
+        EXPECT_EQ(CodeToStr(b->CountryCode), want->Country);
+        EXPECT_EQ(b->Center->ID, want->Registry);
+        EXPECT_EQ(b->Country->Code, b->CountryCode);
+        EXPECT_EQ(b->Date, want->Date);
+      }
+    }
+  }
 }
 
 TEST_F(UpdateTest, FailuresNameTheRegistryAndChangeNothing) {
