@@ -1,16 +1,28 @@
 #include "cli/dbinfo.h"
 
+#include <map>
+
 #include "ipv4base/ipv4base.h"
 #include "tools/tools.h"
 
 void PrintDatabaseInfo(TIPv4Database& Db, const std::string& FileName, std::ostream& Out) {
+  // IPv6 blocks by country and registry: they are not in the IPv4 lists.
+  std::map<uint16_t, uint64_t> byCountry6, byCenter6;
+  for (const TIPv6Block& b : Db.IPv6.Blocks) {
+    ++byCountry6[b.CountryCode];
+    ++byCenter6[b.CenterID];
+  }
   int withBlocks = 0;
-  for (int i = 0; i < Db.CountryCount(); ++i) withBlocks += !Db.CountryAt(i)->Blocks.empty();
+  for (int i = 0; i < Db.CountryCount(); ++i) {
+    const TIPv4Country* c = Db.CountryAt(i);
+    withBlocks += !c->Blocks.empty() || byCountry6.count(c->Code);
+  }
   Out << "Database: " << FileName << "\n"
       << "Created: " << DayNumberText(Db.Created) << "\n";
   if (Db.Sources.empty()) Out << "Source: not recorded in the file\n";
   for (const TSource& s : Db.Sources) Out << "Source: " << SourceText(s) << "\n";
   Out << "Blocks: " << Db.BlockCount() << "\n"
+      << "IPv6 blocks: " << Db.IPv6.Count() << "\n"
       << "Countries: " << Db.CountryCount() << " (" << withBlocks << " with blocks)\n"
       << "Registries: " << Db.CenterCount() << "\n";
   for (int i = 0; i < Db.CenterCount(); ++i) {
@@ -18,7 +30,7 @@ void PrintDatabaseInfo(TIPv4Database& Db, const std::string& FileName, std::ostr
     uint64_t addresses = 0;
     for (const TIPv4Block* b : c->Blocks) addresses += b->Count;
     Out << "Registry " << c->ID << " " << c->Name << ": " << c->Blocks.size() << " blocks, "
-        << addresses << " addresses\n";
+        << addresses << " addresses, " << byCenter6[c->ID] << " IPv6 blocks\n";
   }
 }
 

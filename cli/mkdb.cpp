@@ -99,7 +99,7 @@ int Update(const std::string& Base, std::string Output, bool Verbose, std::ostre
       return 4;
     case usWritten:
       Out << "Wrote " << Output << ": registry data of " << r.Date << ", " << r.Blocks
-          << " blocks, " << r.FileSize << " bytes\n"
+          << " blocks, " << r.Blocks6 << " IPv6 blocks, " << r.FileSize << " bytes\n"
           << "Overlaps between the registries' files: " << r.Overlaps.size()
           << " (the later date wins)\n";
       if (Verbose) {
@@ -204,6 +204,10 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
       body = compiler.BinaryBody();
     } else {
       body = compiler.TextBody();
+      if (!compiler.Blocks6().empty()) {
+        Err << "kesl-mkdb: the text form carries no IPv6 blocks; " << compiler.Blocks6().size()
+            << " left out\n";
+      }
     }
   } catch (const std::exception& e) {
     Err << "kesl-mkdb: " << e.what() << "\n";
@@ -249,5 +253,6 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
   if (compiler.Skipped().empty()) Out << " none";
   for (const auto& [reason, n] : compiler.Skipped()) Out << " " << reason << " " << n << ";";
   Out << "\n";
+  if (binary) Out << "IPv6 blocks: " << compiler.Blocks6().size() << "\n";
   return 0;
 }

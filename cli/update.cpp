@@ -123,6 +123,7 @@ TUpdateResult RunUpdate(const TUpdateOptions& Options) {
     compiler.Finish(true);
     result.Overlaps = compiler.Overlaps();
     result.Blocks = compiler.Blocks().size();
+    result.Blocks6 = compiler.Blocks6().size();
     result.Date = compiler.HeaderDate("");
     const std::string file = EncodeDatabaseFile(true, cmNone, result.Date, compiler.BinaryBody());
     result.FileSize = file.size();

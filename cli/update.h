@@ -32,6 +32,7 @@ struct TUpdateResult {
   std::string Message;                // for usFailed: the registry and the cause
   std::vector<std::string> Overlaps;  // blocks that two files both list
   uint64_t Blocks = 0;
+  uint64_t Blocks6 = 0;  // IPv6 blocks
   uint64_t FileSize = 0;
   std::string Date;  // yyyymmdd of the registry data
 };
