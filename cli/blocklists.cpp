@@ -55,6 +55,36 @@ std::vector<TIPv4Block> AggregateBlocks(const std::vector<const TIPv4Block*>& Bl
   return out;
 }
 
+std::vector<const TIPv6Block*> SelectBlocks6(const TIPv4Database& Db,
+                                             const std::vector<uint16_t>& Countries,
+                                             const std::vector<uint16_t>& Registries) {
+  std::vector<const TIPv6Block*> out;
+  for (const TIPv6Block& b : Db.IPv6.Blocks) {
+    if (std::find(Countries.begin(), Countries.end(), b.CountryCode) != Countries.end() ||
+        std::find(Registries.begin(), Registries.end(), b.CenterID) != Registries.end()) {
+      out.push_back(&b);
+    }
+  }
+  return out;  // in the database's order: ascending
+}
+
+std::vector<TIPv6Block> AggregateBlocks6(const std::vector<const TIPv6Block*>& Blocks) {
+  std::vector<TIPv6Block> out;
+  for (const TIPv6Block* b : Blocks) {
+    // A block that starts at or right after the open range's last address
+    // joins it; nothing lies after the last address of the space.
+    if (!out.empty() && (out.back().Last == ~TIPv6Address{0} || b->Start <= out.back().Last + 1)) {
+      out.back().Last = std::max(out.back().Last, b->Last);
+      continue;
+    }
+    TIPv6Block range;
+    range.Start = b->Start;
+    range.Last = b->Last;
+    out.push_back(range);
+  }
+  return out;
+}
+
 bool ValidSetName(const std::string& Name) {
   if (Name.empty() || Name.size() > 31) return false;
   for (size_t i = 0; i < Name.size(); ++i) {
@@ -65,10 +95,14 @@ bool ValidSetName(const std::string& Name) {
   return true;
 }
 
-std::string ListText(const std::vector<const TIPv4Block*>& Blocks, TNotation Notation,
+std::string ListText(const std::vector<const TIPv4Block*>& Blocks,
+                     const std::vector<const TIPv6Block*>& Blocks6, TNotation Notation,
                      TListForm Form, const std::string& SetName) {
-  if (Form == lfLines) return BlocksText(Blocks, Notation, "\n");
+  if (Form == lfLines) {
+    return BlocksText(Blocks, Notation, "\n") + BlocksTextOf(Blocks6, Notation, "\n", {});
+  }
   const bool ranges = Form == lfNft && Notation == nmRange;
+  const bool ipv6 = Blocks.empty() && !Blocks6.empty();
   std::vector<std::string> elements;
   for (const TIPv4Block* b : Blocks) {
     if (ranges) {
@@ -79,20 +113,27 @@ std::string ListText(const std::vector<const TIPv4Block*>& Blocks, TNotation Not
     }
     for (const TPrefix& p : b->Prefixes()) elements.push_back(PrefixText(p, nmCIDR));
   }
+  for (const TIPv6Block* b : ipv6 ? Blocks6 : std::vector<const TIPv6Block*>()) {
+    if (ranges) {
+      elements.push_back(IPv6ToStr(b->Start) +
+                         (b->Last != b->Start ? "-" + IPv6ToStr(b->Last) : ""));
+      continue;
+    }
+    for (const TIPv6Prefix& p : b->Prefixes()) elements.push_back(IPv6PrefixText(p));
+  }
   std::string out;
   if (Form == lfIpset) {
     // ipset's sets hold 65,536 entries unless told more.
     size_t room = 65536;
     while (room < elements.size()) room *= 2;
-    out += "create " + SetName + " hash:net family inet maxelem " + std::to_string(room) +
-           " -exist\nflush " + SetName + "\n";
+    out += "create " + SetName + " hash:net family " + (ipv6 ? "inet6" : "inet") + " maxelem " +
+           std::to_string(room) + " -exist\nflush " + SetName + "\n";
     for (const std::string& e : elements) out += "add " + SetName + " " + e + "\n";
     return out;
   }
-  out +=
-      "table inet kesl {\n\tset " + SetName +
-      " {\n\t\ttype ipv4_addr\n\t\tflags interval\n\t\tauto-merge\n\t}\n}\nflush set inet kesl " +
-      SetName + "\n";
+  out += "table inet kesl {\n\tset " + SetName + " {\n\t\ttype " +
+         (ipv6 ? "ipv6_addr" : "ipv4_addr") +
+         "\n\t\tflags interval\n\t\tauto-merge\n\t}\n}\nflush set inet kesl " + SetName + "\n";
   // Elements in statements of a thousand, which nft parses quickly.
   for (size_t i = 0; i < elements.size(); i += 1000) {
     out += "add element inet kesl " + SetName + " { ";

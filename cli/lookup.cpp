@@ -27,8 +27,8 @@ const char kUsage[] =
     "       kesl-lookup [OPTION...] --country CC[,CC...] [--registry NAME[,NAME...]]\n"
     "       kesl-lookup [--db PATH] --info\n"
     "\n"
-    "Finds the allocated block, country and registry of IPv4 addresses and host\n"
-    "names in an offline database.\n"
+    "Finds the allocated block, country and registry of IPv4 and IPv6 addresses\n"
+    "and host names in an offline database.\n"
     "\n"
     "  --db PATH        the database file; by default the first that exists of\n"
     "                   $KESL_DB, the user's database from kesl-mkdb --update\n"
@@ -38,6 +38,9 @@ const char kUsage[] =
     "                   the default), cidr (192.168.0.0/23, 192.168.2.0/24) or mask\n"
     "                   (192.168.0.0 / 255.255.254.0, ...). A block that is not one\n"
     "                   aligned prefix is written as the prefixes that cover it.\n"
+    "                   IPv6 blocks have no mask form: they are written in cidr.\n"
+    "  -6               a host name with addresses of both families is looked up\n"
+    "                   by its IPv6 address (by its IPv4 address without -6)\n"
     "  --stdin, -       read one query per line from standard input\n"
     "  --format F       tsv (the default), csv (RFC 4180) or json (JSON Lines) for\n"
     "                   answers; ipset or nft for lists (with --set-name)\n"
@@ -49,6 +52,9 @@ const char kUsage[] =
     "                   one per line; in cidr and mask notation one prefix per line\n"
     "  --registry LIST  list the blocks of registries (IANA, ARIN, RIPE, APNIC,\n"
     "                   LACNIC, AFRINIC); with --country the lists are joined\n"
+    "  --family F       the blocks --country and --registry list: 4 (the default),\n"
+    "                   6 or all (IPv4 blocks first; not for ipset and nft, whose\n"
+    "                   sets hold one family)\n"
     "  --aggregate      merge the listed blocks into the fewest ranges or prefixes\n"
     "  --set-name NAME  the set for --format ipset (a file for 'ipset restore') or\n"
     "                   nft (a file for 'nft -f', table inet kesl)\n"
@@ -59,14 +65,17 @@ const char kUsage[] =
     "  --help           this text\n"
     "Options take their value as --db PATH or --db=PATH; -- ends the options.\n"
     "\n"
-    "A QUERY is read as a numeric address first (127.1 is 127.0.0.1), otherwise\n"
-    "resolved as a host name to its first IPv4 address; IPv6 addresses are not\n"
-    "supported yet. Each answer is one line of tab-separated fields: the query,\n"
+    "A QUERY is read as a numeric address first (127.1 is 127.0.0.1, 2001:db8::1\n"
+    "an IPv6 address), otherwise resolved as a host name to its first IPv4\n"
+    "address, or its first IPv6 address when it has no IPv4 one. An IPv4-mapped\n"
+    "address (::ffff:192.0.2.1) is looked up as the IPv4 address it holds. IPv6\n"
+    "addresses are written in RFC 5952 form. Each answer is one line of\n"
+    "tab-separated fields: the query,\n"
     "the address, the block, the country code, the country's name, the registry\n"
     "and the block's date (yyyymmdd, 0 when unknown). An address in no block\n"
     "gives the query, the address and '-'; a query that gives no address gives the\n"
     "query, 'error' and the message. In csv and json every answer has every\n"
-    "field, with status ok, not_found, error or unsupported (IPv6).\n"
+    "field, with status ok, not_found or error.\n"
     "\n"
     "Exit status: 0 every query located, 1 some address in no block or not\n"
     "resolved, 2 usage error or unknown country or registry, 3 the database did\n"
@@ -152,9 +161,10 @@ class TAnswerWriter {
   // Answers come from Mapped, the file searched where it lies, while it is
   // given; else from Db, loaded whole.
   TAnswerWriter(const TMappedDatabase* Mapped, const TIPv4Database* Db, TNotation Notation,
-                TFormat Format, std::vector<TField> Fields, TLookupIO& IO)
+                TFormat Format, std::vector<TField> Fields, bool PreferIPv6, TLookupIO& IO)
       : FMapped(Mapped),
         FDb(Db),
+        FPreferIPv6(PreferIPv6),
         FNotation(Notation),
         FFormat(Format),
         FFields(std::move(Fields)),
@@ -186,12 +196,18 @@ class TAnswerWriter {
       // Digits and dots that do not form an address are no host name
       // either: answering them needs no resolver.
       return Failed(Query, "error", "Not a valid IPv4 address");
-    } else if (const TResolveResult r = ResolveQuery(std::string(Query), ip); r.Code != 0) {
-      return Failed(Query, r.Code == kIPv6Query ? "unsupported" : "error", r.Error);
+    } else {
+      TQueryAddress a;
+      const TResolveResult r = ResolveQuery(std::string(Query), a, FPreferIPv6);
+      if (r.Code != 0) return Failed(Query, "error", r.Error);
+      // ::ffff:0:0/96 holds IPv4 addresses: their blocks are IPv4 blocks.
+      const bool mapped = a.IsIPv6 && a.IPv6 >> 32 == 0xFFFF;
+      if (a.IsIPv6 && !mapped) return Answer6(Query, a.IPv6);
+      ip = mapped ? static_cast<uint32_t>(a.IPv6) : a.IPv4;
     }
     const TIPv4Block* b = Find(ip);
     if (FFormat != fmLines) {
-      Record(Query, b ? "ok" : "not_found", ip, b, {});
+      Record(Query, b ? "ok" : "not_found", IPToStr(ip), b, {});
       return b != nullptr;
     }
     // Room for the fixed fields; the texts of any length are put with Put.
@@ -205,18 +221,7 @@ class TAnswerWriter {
     }
     *FEnd++ = '\t';
     PutBlock(*b);
-    Reserve(8);
-    *FEnd++ = '\t';
-    *FEnd++ = static_cast<char>(b->CountryCode >> 8);
-    *FEnd++ = static_cast<char>(b->CountryCode & 255);
-    *FEnd++ = '\t';
-    Put(CountryName(b->Country));
-    Put("\t");
-    Put(b->Center->Name);
-    Reserve(16);
-    *FEnd++ = '\t';
-    FEnd = std::to_chars(FEnd, FEnd + 12, b->Date).ptr;
-    *FEnd++ = '\n';
+    PutRest(*b);
     return true;
   }
 
@@ -229,6 +234,43 @@ class TAnswerWriter {
   // Small enough to come from the heap, not a mapping of its own.
   static constexpr size_t kFlushAt = 1 << 16;
   static constexpr size_t kBufSize = kFlushAt + 4096;
+
+  // An IPv6 address's answer.
+  bool Answer6(std::string_view Query, TIPv6Address Address) {
+    const TIPv6Block* b = Find(Address);
+    if (FFormat != fmLines) {
+      Record(Query, b ? "ok" : "not_found", IPv6ToStr(Address), b, {});
+      return b != nullptr;
+    }
+    Put(Query);
+    Put("\t");
+    Put(IPv6ToStr(Address));
+    if (!b) {
+      Put("\t-\n");
+      return false;
+    }
+    Put("\t");
+    Put(b->AsText(FNotation));
+    PutRest(*b);
+    return true;
+  }
+  // The fields of a line after the block: country, its name, registry, date.
+  template <typename TBlock>
+  void PutRest(const TBlock& B) {
+    const TBlock* b = &B;
+    Reserve(8);
+    *FEnd++ = '\t';
+    *FEnd++ = static_cast<char>(b->CountryCode >> 8);
+    *FEnd++ = static_cast<char>(b->CountryCode & 255);
+    *FEnd++ = '\t';
+    Put(CountryName(b->Country));
+    Put("\t");
+    Put(b->Center->Name);
+    Reserve(16);
+    *FEnd++ = '\t';
+    FEnd = std::to_chars(FEnd, FEnd + 12, b->Date).ptr;
+    *FEnd++ = '\n';
+  }
 
   // Makes room for N more bytes, flushing a buffer that is full enough.
   void Reserve(size_t N) {
@@ -251,10 +293,10 @@ class TAnswerWriter {
     std::memcpy(FEnd, " - ", 3);
     FEnd = FormatIP(B.StartIP + B.Count - 1, FEnd + 3);
   }
-  // A query that gave no address: Status "error" or "unsupported".
+  // A query that gave no address: Status "error".
   bool Failed(std::string_view Query, const char* Status, std::string_view Message) {
     if (FFormat != fmLines) {
-      Record(Query, Status, 0, nullptr, Message);
+      Record(Query, Status, {}, static_cast<const TIPv4Block*>(nullptr), Message);
       return false;
     }
     Put(Query);
@@ -265,8 +307,16 @@ class TAnswerWriter {
   }
   // One answer with the chosen fields; a field that does not apply is
   // empty, or null in JSON.
-  void Record(std::string_view Query, std::string_view Status, uint32_t IP, const TIPv4Block* B,
-              std::string_view Message) {
+  // The block in the notation asked for.
+  std::string BlockText(const TIPv4Block& B) const {
+    return FNotation == nmCIDR || FNotation == nmMask
+               ? B.AsText(FNotation)
+               : IPToStr(B.StartIP) + " - " + IPToStr(B.StartIP + B.Count - 1);
+  }
+  std::string BlockText(const TIPv6Block& B) const { return B.AsText(FNotation); }
+  template <typename TBlock>
+  void Record(std::string_view Query, std::string_view Status, std::string_view Address,
+              const TBlock* B, std::string_view Message) {
     const bool located = B != nullptr, addressed = Status == "ok" || Status == "not_found";
     FRecordText.clear();
     if (FFormat == fmJson) FRecordText += '{';
@@ -285,15 +335,11 @@ class TAnswerWriter {
           break;
         case fdAddress:
           applies = addressed;
-          if (applies) FValue = IPToStr(IP);
+          if (applies) FValue = Address;
           break;
         case fdBlock:
           applies = located;
-          if (applies) {
-            FValue = FNotation == nmCIDR || FNotation == nmMask
-                         ? B->AsText(FNotation)
-                         : IPToStr(B->StartIP) + " - " + IPToStr(B->StartIP + B->Count - 1);
-          }
+          if (applies) FValue = BlockText(*B);
           break;
         case fdCountry:
           applies = located;
@@ -378,6 +424,11 @@ class TAnswerWriter {
     const int i = FDb->FindBlock(IP);
     return i < 0 ? nullptr : &FDb->Blocks[static_cast<size_t>(i)];
   }
+  const TIPv6Block* Find(TIPv6Address IP) {
+    if (FMapped) return FMapped->Find(IP, FFound6) ? &FFound6 : nullptr;
+    const int i = FDb->IPv6.Find(IP);
+    return i < 0 ? nullptr : &FDb->IPv6.Blocks[static_cast<size_t>(i)];
+  }
   // The name as UTF-8, from a small cache keyed by the country's code.
   const std::string& CountryName(const TIPv4Country* C) {
     if (!FNames) FNames = std::make_unique<TName[]>(kNameSlots);  // not for a run without answers
@@ -395,7 +446,9 @@ class TAnswerWriter {
   };
   const TMappedDatabase* FMapped;
   const TIPv4Database* FDb;
+  bool FPreferIPv6;
   TIPv4Block FFound;  // the last block found in the mapping
+  TIPv6Block FFound6;
   TNotation FNotation;
   TFormat FFormat;
   std::vector<TField> FFields;
@@ -501,7 +554,8 @@ int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
   int notation = nmRange;  // TArgReader::Choose stores an int
   int format = -1;         // none given
   int listNames = -1;
-  bool fromStdin = false, info = false, aggregate = false, header = false;
+  bool fromStdin = false, info = false, aggregate = false, header = false, preferIPv6 = false;
+  int family = -1;  // none given: IPv4 lists
   std::string setName, fields;
   std::vector<std::string> countries, registries, queries;
   TArgReader args(Args, "kesl-lookup", [&IO]() -> std::ostream& { return IO.Err(); });
@@ -539,6 +593,11 @@ int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
       header = true;
     } else if (a == "--set-name") {
       if (!args.Value(setName)) return args.Usage("--set-name needs a name");
+    } else if (a == "-6") {
+      preferIPv6 = true;
+    } else if (a == "--family") {
+      const int rc = args.Choose({{"4", 4}, {"6", 6}, {"all", 0}}, family);
+      if (rc) return rc;
     } else if (a == "--stdin") {
       fromStdin = true;
     } else if (a == "--info") {
@@ -586,6 +645,11 @@ int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
   if (!firewall && !setName.empty())
     return args.Usage("--set-name goes with --format ipset or nft");
   if (aggregate && !lists) return args.Usage("--aggregate merges --country and --registry lists");
+  if (family >= 0 && !lists) return args.Usage("--family goes with --country and --registry");
+  if (family == 0 && firewall) {
+    return args.Usage("a set holds one family: give --family 4 or 6 with --format ipset or nft");
+  }
+  if (preferIPv6 && (lists || info || listNames >= 0)) return args.Usage("-6 goes with lookups");
   if ((header || !fields.empty()) && (lists || info || listNames >= 0)) {
     return args.Usage("--header and --fields go with lookups");
   }
@@ -663,14 +727,21 @@ int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
       }
       ids.push_back(loaded->CenterAt(found)->ID);
     }
-    std::vector<const TIPv4Block*> blocks = SelectBlocks(*loaded, codes, ids);
+    std::vector<const TIPv4Block*> blocks;
+    std::vector<const TIPv6Block*> blocks6;
+    if (family != 6) blocks = SelectBlocks(*loaded, codes, ids);
+    if (family == 6 || family == 0) blocks6 = SelectBlocks6(*loaded, codes, ids);
     std::vector<TIPv4Block> merged;
+    std::vector<TIPv6Block> merged6;
     if (aggregate) {
       merged = AggregateBlocks(blocks);
       blocks.clear();
       for (const TIPv4Block& b : merged) blocks.push_back(&b);
+      merged6 = AggregateBlocks6(blocks6);
+      blocks6.clear();
+      for (const TIPv6Block& b : merged6) blocks6.push_back(&b);
     }
-    const std::string text = ListText(blocks, static_cast<TNotation>(notation),
+    const std::string text = ListText(blocks, blocks6, static_cast<TNotation>(notation),
                                       format == kIpset ? lfIpset
                                       : format == kNft ? lfNft
                                                        : lfLines,
@@ -681,7 +752,7 @@ int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
 
   bool all = true;
   TAnswerWriter writer(mapped.get(), loaded.get(), static_cast<TNotation>(notation), answerFormat,
-                       std::move(chosen), IO);
+                       std::move(chosen), preferIPv6, IO);
   if (header) writer.Header();
   if (fromStdin) {
     std::string_view line;

@@ -248,16 +248,7 @@ std::string TIPv4Block::CountryStr() const { return CodeToStr(CountryCode); }
 
 std::string BlocksText(const std::vector<const TIPv4Block*>& Blocks, TNotation Mode,
                        std::string_view LineEnd, const std::function<bool(size_t)>& Progress) {
-  std::string text;
-  text.reserve(Blocks.size() * (Mode == nmCIDR ? 20 : 33));
-  for (size_t i = 0; i < Blocks.size(); ++i) {
-    if (Progress && Progress(i)) break;
-    for (const std::string& line : Blocks[i]->AsLines(Mode)) {
-      text += line;
-      text += LineEnd;
-    }
-  }
-  return text;
+  return BlocksTextOf(Blocks, Mode, LineEnd, Progress);
 }
 
 uint32_t SwapBytes(uint32_t Value) { return __builtin_bswap32(Value); }

@@ -42,6 +42,22 @@ std::string PrefixText(const TPrefix& Prefix, TNotation Mode);
 // index before it is written and returns true to stop there.
 std::string BlocksText(const std::vector<const TIPv4Block*>& Blocks, TNotation Mode,
                        std::string_view LineEnd, const std::function<bool(size_t)>& Progress = {});
+// The same for blocks of either family (TIPv6Block writes its prefixes
+// under nmMask).
+template <typename TBlock>
+std::string BlocksTextOf(const std::vector<const TBlock*>& Blocks, TNotation Mode,
+                         std::string_view LineEnd, const std::function<bool(size_t)>& Progress) {
+  std::string text;
+  text.reserve(Blocks.size() * (Mode == nmCIDR ? 20 : 33));
+  for (size_t i = 0; i < Blocks.size(); ++i) {
+    if (Progress && Progress(i)) break;
+    for (const std::string& line : Blocks[i]->AsLines(Mode)) {
+      text += line;
+      text += LineEnd;
+    }
+  }
+  return text;
+}
 
 std::string CodeToStr(uint16_t Code);
 // Packs two characters, the first in the high byte; no case change.

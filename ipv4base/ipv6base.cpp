@@ -1,34 +1,9 @@
 #include "ipv4base/ipv6base.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cstring>
 
 #include "ipv4base/ipv4base.h"
-
-bool StrToIPv6(std::string_view Text, TIPv6Address& Address) {
-  // The longest text form is 45 characters (eight groups with an IPv4 tail).
-  if (Text.size() > 45 || Text.find(':') == std::string_view::npos) return false;
-  char text[46];
-  std::memcpy(text, Text.data(), Text.size());
-  text[Text.size()] = '\0';
-  unsigned char bytes[16];
-  if (::inet_pton(AF_INET6, text, bytes) != 1) return false;
-  Address = IPv6FromBytes(bytes);
-  return true;
-}
-
-void IPv6ToBytes(TIPv6Address Address, unsigned char* Bytes) {
-  const uint64_t half[2] = {__builtin_bswap64(static_cast<uint64_t>(Address >> 64)),
-                            __builtin_bswap64(static_cast<uint64_t>(Address))};
-  std::memcpy(Bytes, half, 16);
-}
-
-TIPv6Address IPv6FromBytes(const unsigned char* Bytes) {
-  uint64_t half[2];
-  std::memcpy(half, Bytes, 16);
-  return TIPv6Address{__builtin_bswap64(half[0])} << 64 | __builtin_bswap64(half[1]);
-}
 
 std::string IPv6ToStr(TIPv6Address Address) {
   uint16_t group[8];

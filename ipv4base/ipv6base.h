@@ -15,17 +15,10 @@ class TIPv4Country;
 class TIPv4Center;
 class TIPv4Database;
 
-// An address in any of RFC 4291's text forms (2001:db8::1,
-// ::ffff:192.0.2.1); false for anything else, zone suffixes included.
-bool StrToIPv6(std::string_view Text, TIPv6Address& Address);
 // The RFC 5952 form: lower case, no leading zeros, the longest run of two or
 // more zero groups (the first of equal runs) as "::", and the IPv4-mapped
 // range as ::ffff:a.b.c.d.
 std::string IPv6ToStr(TIPv6Address Address);
-// The 16 bytes of the network form, first byte first.
-void IPv6ToBytes(TIPv6Address Address, unsigned char* Bytes);
-TIPv6Address IPv6FromBytes(const unsigned char* Bytes);
-
 // One aligned prefix: Bits leading bits of Start are fixed.
 struct TIPv6Prefix {
   TIPv6Address Start;

@@ -8,25 +8,40 @@ int TBlockListModel::rowCount(const QModelIndex& Parent) const {
   return Parent.isValid() ? 0 : Count();
 }
 
-QVariant TBlockListModel::data(const QModelIndex& Index, int Role) const {
-  if (!Index.isValid() || Index.row() >= Count()) return {};
-  const TIPv4Block& block = *FRows[static_cast<size_t>(Index.row())];
-  if (Role == Qt::DisplayRole) return QString::fromLatin1(block.AsText(FNotation));
-  if (Role != Qt::ToolTipRole) return {};
-  // Everything about the row that the list has no room for: each prefix on
-  // a line of its own, the registry and the date of the allocation.
-  QString tip = QString::fromLatin1(block.AsText(nmRange));
-  for (const std::string& line : block.AsLines(FNotation == nmMask ? nmMask : nmCIDR)) {
+namespace {
+
+// Everything about a row that the list has no room for: each prefix on a
+// line of its own, the registry and the date of the allocation.
+template <typename TBlock>
+QString ToolTip(const TBlock& Block, TNotation Notation) {
+  QString tip = QString::fromLatin1(Block.AsText(nmRange));
+  for (const std::string& line : Block.AsLines(Notation == nmMask ? nmMask : nmCIDR)) {
     tip += QLatin1Char('\n') + QString::fromLatin1(line);
   }
-  if (block.Center) tip += QStringLiteral("\nRegistry: ") + QString::fromLatin1(block.Center->Name);
+  if (Block.Center) tip += QStringLiteral("\nRegistry: ") + QString::fromLatin1(Block.Center->Name);
   tip += QStringLiteral("\nAllocated: ");
-  tip += block.Date ? QStringLiteral("%1-%2-%3")
-                          .arg(block.Date / 10000, 4, 10, QLatin1Char('0'))
-                          .arg(block.Date / 100 % 100, 2, 10, QLatin1Char('0'))
-                          .arg(block.Date % 100, 2, 10, QLatin1Char('0'))
+  tip += Block.Date ? QStringLiteral("%1-%2-%3")
+                          .arg(Block.Date / 10000, 4, 10, QLatin1Char('0'))
+                          .arg(Block.Date / 100 % 100, 2, 10, QLatin1Char('0'))
+                          .arg(Block.Date % 100, 2, 10, QLatin1Char('0'))
                     : QStringLiteral("unknown");
   return tip;
+}
+
+}  // namespace
+
+QVariant TBlockListModel::data(const QModelIndex& Index, int Role) const {
+  if (!Index.isValid() || Index.row() >= Count()) return {};
+  if (Role == Qt::DisplayRole) return QString::fromLatin1(RowText(Index.row()));
+  if (Role != Qt::ToolTipRole) return {};
+  if (const TIPv6Block* b = Block6At(Index.row())) return ToolTip(*b, FNotation);
+  return ToolTip(*BlockAt(Index.row()), FNotation);
+}
+
+std::string TBlockListModel::RowText(int Row) const {
+  if (const TIPv4Block* b = BlockAt(Row)) return b->AsText(FNotation);
+  if (const TIPv6Block* b = Block6At(Row)) return b->AsText(FNotation);
+  return {};
 }
 
 const QString& TBlockListModel::WidestText() const {
@@ -34,8 +49,8 @@ const QString& TBlockListModel::WidestText() const {
     // Texts of one notation differ in width by their length: the digits of
     // a dialog font are all equally wide.
     std::string widest;
-    for (const TIPv4Block* b : FRows) {
-      std::string text = b->AsText(FNotation);
+    for (int i = 0; i < Count(); ++i) {
+      std::string text = RowText(i);
       if (text.size() > widest.size()) widest = std::move(text);
     }
     FWidest = QString::fromLatin1(widest);
@@ -48,25 +63,46 @@ void TBlockListModel::Clear() {
   beginResetModel();
   FRows.clear();
   FPending.clear();
+  FRows6.clear();
+  FPending6.clear();
   endResetModel();
 }
 
-void TBlockListModel::Publish() {
-  if (FPending.empty()) return;
-  const int first = Count();
-  beginInsertRows(QModelIndex(), first, first + static_cast<int>(FPending.size()) - 1);
-  if (FRows.empty()) {
-    FRows.swap(FPending);
+namespace {
+
+// Moves the pending rows behind the shown ones.
+template <typename T>
+void MoveRows(std::vector<T>& Rows, std::vector<T>& Pending) {
+  if (Rows.empty()) {
+    Rows.swap(Pending);
   } else {
-    FRows.insert(FRows.end(), FPending.begin(), FPending.end());
+    Rows.insert(Rows.end(), Pending.begin(), Pending.end());
   }
-  FPending.clear();
+  Pending.clear();
+}
+
+}  // namespace
+
+void TBlockListModel::Publish() {
+  const size_t added = FPending.size() + FPending6.size();
+  if (added == 0) return;
+  const int first = Count();
+  beginInsertRows(QModelIndex(), first, first + static_cast<int>(added) - 1);
+  MoveRows(FRows, FPending);
+  MoveRows(FRows6, FPending6);
   FWidest.reset();
   endInsertRows();
 }
 
 TIPv4Block* TBlockListModel::BlockAt(int Row) const {
-  return Row >= 0 && Row < Count() ? FRows[static_cast<size_t>(Row)] : nullptr;
+  return Row >= 0 && Row < static_cast<int>(FRows.size()) ? FRows[static_cast<size_t>(Row)]
+                                                          : nullptr;
+}
+
+const TIPv6Block* TBlockListModel::Block6At(int Row) const {
+  const int at = Row - static_cast<int>(FRows.size());
+  return at >= 0 && at < static_cast<int>(FRows6.size()) ? FRows6[static_cast<size_t>(at)]
+                                                         : nullptr;
 }
 
 void TBlockRowDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& Option,

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include <QAbstractListModel>
@@ -12,9 +13,11 @@
 #include "ipv4base/ipv4notation.h"
 
 class TIPv4Block;
+class TIPv6Block;
 
-// The database the rows refer to must outlive the model, or be cleared from
-// it (Clear) before it goes.
+// The rows are blocks of one family at a time, IPv4 or IPv6. The database
+// the rows refer to must outlive the model, or be cleared from it (Clear)
+// before it goes.
 class TBlockListModel : public QAbstractListModel {
  public:
   using QAbstractListModel::QAbstractListModel;
@@ -26,12 +29,19 @@ class TBlockListModel : public QAbstractListModel {
   void Reserve(size_t Count) { FPending.reserve(Count); }
   // Adds a row without telling the view; Publish shows the added rows.
   void Append(TIPv4Block* Block) { FPending.push_back(Block); }
+  void Append(const TIPv6Block* Block) { FPending6.push_back(Block); }
   void Publish();
+  // The row's block, nullptr outside the rows or for a row of the other
+  // family.
   TIPv4Block* BlockAt(int Row) const;
+  const TIPv6Block* Block6At(int Row) const;
+  // The row's text in the current notation (IPv6 rows have no mask form:
+  // they show their prefixes).
+  std::string RowText(int Row) const;
   // The longest row text in the current notation (empty for no rows), so
   // that every row is as wide as the widest and the list scrolls sideways.
   const QString& WidestText() const;
-  int Count() const { return static_cast<int>(FRows.size()); }
+  int Count() const { return static_cast<int>(FRows.size() + FRows6.size()); }
   // Notation of the rows' text; values outside the three write ranges.
   void SetNotation(TNotation Notation) {
     FNotation = Notation;
@@ -42,6 +52,8 @@ class TBlockListModel : public QAbstractListModel {
  private:
   std::vector<TIPv4Block*> FRows;
   std::vector<TIPv4Block*> FPending;
+  std::vector<const TIPv6Block*> FRows6;
+  std::vector<const TIPv6Block*> FPending6;
   TNotation FNotation = nmRange;
   mutable std::optional<QString> FWidest;  // made when asked, after each change
 };

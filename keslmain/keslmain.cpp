@@ -85,6 +85,8 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
   IPLabel = new QLabel(tr("IP-address or Hostname"), MainPanel);
   DomainLabel = new QLabel(tr("Domain"), MainPanel);
   CountryLabel = new QLabel(tr("&Country"), MainPanel);
+  FamilyLabel = new QLabel(tr("IPv4 blocks"), MainPanel);
+  FamilyLabel->setAlignment(Qt::AlignRight | Qt::AlignTop);
   IPEdit = new QLineEdit(QStringLiteral("127.0.0.1"), MainPanel);
   DomainBox = new QComboBox(MainPanel);
   CountryBox = new QComboBox(MainPanel);
@@ -92,6 +94,7 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
   name(IPLabel, "IPLabel");
   name(DomainLabel, "DomainLabel");
   name(CountryLabel, "CountryLabel");
+  name(FamilyLabel, "FamilyLabel");
   name(IPEdit, "IPEdit");
   name(DomainBox, "DomainBox");
   name(CountryBox, "CountryBox");
@@ -102,6 +105,7 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
   panelAnchors->Add(IPLabel, QRect(8, 8, 116, 14), akLeft | akTop);
   panelAnchors->Add(DomainLabel, QRect(136, 8, 35, 14), akLeft | akTop);
   panelAnchors->Add(CountryLabel, QRect(216, 8, 38, 14), akLeft | akTop);
+  panelAnchors->Add(FamilyLabel, QRect(317, 8, 100, 14), akRight | akTop);
   panelAnchors->Add(IPEdit, QRect(8, 24, 121, 22), akLeft | akTop);
   panelAnchors->Add(DomainBox, QRect(136, 24, 73, 22), akLeft | akTop);
   panelAnchors->Add(CountryBox, QRect(216, 24, 201, 22), akLeft | akRight | akTop);
@@ -274,27 +278,33 @@ void TKeslMainForm::StartWork() {
   const TFinally reset([this] { FLocating = false; });
 
   const std::string text = IPEdit->text().toLocal8Bit().toStdString();
-  uint32_t ip = 0;
-  const TResolveResult resolved = ResolveQuery(text, ip, SetWaitCursor);
+  TQueryAddress address;
+  const TResolveResult resolved = ResolveQuery(text, address, false, SetWaitCursor);
   CheckError(resolved.Code, resolved.Error);
-  const std::string dottedText = IPToStr(ip);
-  const QString dotted = QString::fromLatin1(dottedText);
-  IPEdit->setText(dotted);
+  // ::ffff:0:0/96 holds IPv4 addresses, which IPv4 blocks hold.
+  if (address.IsIPv6 && address.IPv6 >> 32 == 0xFFFF) {
+    address = {false, static_cast<uint32_t>(address.IPv6), 0};
+  }
+  const std::string addressText = address.IsIPv6 ? IPv6ToStr(address.IPv6) : IPToStr(address.IPv4);
+  IPEdit->setText(QString::fromLatin1(addressText));
 
   if (!Database && !LoadDatabase()) return;
 
+  Family = address.IsIPv6 ? 6 : 4;
   TIPv4Block* block = nullptr;
+  const TIPv6Block* block6 = nullptr;
+  const int index =
+      address.IsIPv6 ? Database->IPv6.Find(address.IPv6) : Database->FindBlock(address.IPv4);
+  if (index >= 0 && address.IsIPv6) block6 = &Database->IPv6.Blocks[static_cast<size_t>(index)];
+  if (index >= 0 && !address.IsIPv6) block = Database->BlockAt(index);
+  if (index < 0) Dialogs().ShowMessage(this, tr("Unknown IP-segment"));
   std::optional<uint16_t> country;
-  const int index = Database->FindBlock(ip);
-  if (index < 0) {
-    Dialogs().ShowMessage(this, tr("Unknown IP-segment"));
-  } else {
-    block = Database->BlockAt(index);
-    country = block->CountryCode;
-  }
-  ShowBlocks(country, block);
-  if (!block) return;
-  WhoisURL = QString::fromStdString(WhoisPage(block->CenterID, dottedText));
+  if (block) country = block->CountryCode;
+  if (block6) country = block6->CountryCode;
+  ShowBlocks(country, block, block6);
+  if (!country) return;
+  WhoisURL =
+      QString::fromStdString(WhoisPage(block ? block->CenterID : block6->CenterID, addressText));
   WhoisButton->setEnabled(!WhoisURL.isEmpty());
 }
 
@@ -453,12 +463,12 @@ void TKeslMainForm::SelectCode(QComboBox* Box, uint16_t Code) {
   }
 }
 
-void TKeslMainForm::SelectBlockRow(TIPv4Block* Block) {
+void TKeslMainForm::SelectBlockRow(TIPv4Block* Block, const TIPv6Block* Block6) {
   QItemSelectionModel* sel = ListBox->selectionModel();
   sel->clearSelection();
-  if (!Block) return;
+  if (!Block && !Block6) return;
   for (int i = 0; i < FModel->Count(); ++i) {
-    if (FModel->BlockAt(i) == Block) {
+    if (Block ? FModel->BlockAt(i) == Block : FModel->Block6At(i) == Block6) {
       const QModelIndex idx = FModel->index(i);
       sel->select(idx, QItemSelectionModel::Select);
       sel->setCurrentIndex(idx, QItemSelectionModel::NoUpdate);
@@ -467,9 +477,10 @@ void TKeslMainForm::SelectBlockRow(TIPv4Block* Block) {
   }
 }
 
-void TKeslMainForm::ShowBlocks(std::optional<uint16_t> Code, TIPv4Block* Block) {
-  if (Code && ListedCountry == Code) {
-    SelectBlockRow(Block);
+void TKeslMainForm::ShowBlocks(std::optional<uint16_t> Code, TIPv4Block* Block,
+                               const TIPv6Block* Block6) {
+  if (Code && ListedCountry == Code && ListedFamily == Family) {
+    SelectBlockRow(Block, Block6);
     return;
   }
   FModel->Clear();
@@ -477,6 +488,8 @@ void TKeslMainForm::ShowBlocks(std::optional<uint16_t> Code, TIPv4Block* Block) 
   CountryBox->setCurrentIndex(-1);
   WhoisButton->setEnabled(false);
   ListedCountry = Code;
+  ListedFamily = Family;
+  FamilyLabel->setText(Family == 6 ? tr("IPv6 blocks") : tr("IPv4 blocks"));
   if (!Code) return;
   SelectCode(CountryBox, *Code);
   SelectCode(DomainBox, *Code);
@@ -487,19 +500,25 @@ void TKeslMainForm::ShowBlocks(std::optional<uint16_t> Code, TIPv4Block* Block) 
     EndBusy();
     WhoisButton->setEnabled(false);
   });
-  const std::vector<TIPv4Block*>* blocks = Database ? Database->CountryBlocks(*Code) : nullptr;
-  if (!blocks) return;
-  const size_t n = blocks->size();
+  if (!Database) return;
+  const std::vector<TIPv4Block*>* blocks = Family == 4 ? Database->CountryBlocks(*Code) : nullptr;
+  const std::vector<const TIPv6Block*> blocks6 =
+      Family == 6 ? Database->IPv6.CountryBlocks(*Code) : std::vector<const TIPv6Block*>();
+  const size_t n = blocks ? blocks->size() : blocks6.size();
   ListBox->setUpdatesEnabled(false);
-  const TFinally resume([this, Block] {
+  const TFinally resume([this, Block, Block6] {
     // Rows are shown in one go, also after an abort or an error.
     FModel->Publish();
-    SelectBlockRow(Block);
+    SelectBlockRow(Block, Block6);
     ListBox->setUpdatesEnabled(true);
   });
   FModel->Reserve(n);
   for (size_t i = 0; i < n; ++i) {
-    FModel->Append((*blocks)[i]);
+    if (blocks) {
+      FModel->Append((*blocks)[i]);
+    } else {
+      FModel->Append(blocks6[i]);
+    }
     if (SetProgress(static_cast<int>(i * 1000 / n))) {
       QCoreApplication::processEvents();
       if (Aborted) break;
@@ -530,15 +549,14 @@ void TKeslMainForm::MaskBoxChange() {
 
 void TKeslMainForm::ListBoxDrawItem(int Index, const QRect& Rect, QPainter& Painter, bool Selected,
                                     bool Focused) {
-  const TIPv4Block* block = FModel->BlockAt(Index);
-  if (!block) return;
+  if (Index < 0 || Index >= FModel->Count()) return;
   const QPalette& pal = ListBox->palette();
   Painter.save();
   Painter.setClipRect(Rect);
   Painter.fillRect(Rect, pal.color(Selected ? QPalette::Highlight : QPalette::Base));
   Painter.setPen(pal.color(Selected ? QPalette::HighlightedText : QPalette::Text));
   Painter.drawText(Rect.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignTop,
-                   QString::fromLatin1(block->AsText(FModel->Notation())));
+                   QString::fromLatin1(FModel->RowText(Index)));
   if (Focused) {
     QStyleOptionFocusRect o;
     o.rect = Rect;
@@ -573,15 +591,20 @@ void TKeslMainForm::CopyMenuItemClick() {
   std::sort(rows.begin(), rows.end(),
             [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
   std::vector<const TIPv4Block*> blocks;
-  blocks.reserve(static_cast<size_t>(rows.size()));
-  for (const QModelIndex& i : rows) blocks.push_back(FModel->BlockAt(i.row()));
-  const size_t count = blocks.size();
-  const std::string text =
-      BlocksText(blocks, FModel->Notation(), "\r\n", [this, count](size_t Row) {
-        if (!SetProgress(static_cast<int>(Row * 1000 / count))) return false;
-        QCoreApplication::processEvents();
-        return Aborted.load();
-      });
+  std::vector<const TIPv6Block*> blocks6;
+  for (const QModelIndex& i : rows) {
+    if (const TIPv4Block* b = FModel->BlockAt(i.row())) blocks.push_back(b);
+    if (const TIPv6Block* b = FModel->Block6At(i.row())) blocks6.push_back(b);
+  }
+  const size_t count = blocks.size() + blocks6.size();
+  const auto progress = [this, count](size_t Row) {
+    if (!SetProgress(static_cast<int>(Row * 1000 / count))) return false;
+    QCoreApplication::processEvents();
+    return Aborted.load();
+  };
+  const std::string text = blocks6.empty()
+                               ? BlocksText(blocks, FModel->Notation(), "\r\n", progress)
+                               : BlocksTextOf(blocks6, FModel->Notation(), "\r\n", progress);
   QGuiApplication::clipboard()->setText(QString::fromLatin1(text));
 }
 

@@ -23,6 +23,7 @@ class QMenu;
 class QTimer;
 class TBlockListModel;
 class TIPv4Block;
+class TIPv6Block;
 class TIPv4Database;
 
 class TKeslMainForm : public TUtilMainForm {
@@ -43,9 +44,11 @@ class TKeslMainForm : public TUtilMainForm {
 
   // Raises an error with Message, the resolver's text, for a nonzero code.
   void CheckError(int Code, const std::string& Message);
-  // Lists the blocks of a country (none empties the list) with Block's row
-  // selected; for the country already listed only the selection moves.
-  void ShowBlocks(std::optional<uint16_t> Code, TIPv4Block* Block);
+  // Lists the blocks of a country (none empties the list) in the family of
+  // the last locate, with Block's (or Block6's) row selected; for the
+  // country already listed only the selection moves.
+  void ShowBlocks(std::optional<uint16_t> Code, TIPv4Block* Block,
+                  const TIPv6Block* Block6 = nullptr);
 
   void DomainBoxChange();
   void CountryBoxChange();
@@ -80,6 +83,7 @@ class TKeslMainForm : public TUtilMainForm {
   class QLabel* IPLabel;
   QLabel* DomainLabel;
   QLabel* CountryLabel;
+  QLabel* FamilyLabel;  // which family the list holds
   QLineEdit* IPEdit;
   QComboBox* DomainBox;
   QComboBox* CountryBox;
@@ -96,6 +100,10 @@ class TKeslMainForm : public TUtilMainForm {
   std::atomic<bool> Aborted = false;  // also read by the update's thread
   QString WhoisURL;
   std::optional<uint16_t> ListedCountry;
+  // The family of the last locate (4 or 6), which the boxes list, and of
+  // the list shown.
+  int Family = 4;
+  int ListedFamily = 4;
 
  protected:
   void FormCreate() override;
@@ -106,7 +114,7 @@ class TKeslMainForm : public TUtilMainForm {
   bool LoadDatabase();
   void FillBoxes();
   void AgeCheck();
-  void SelectBlockRow(TIPv4Block* Block);
+  void SelectBlockRow(TIPv4Block* Block, const TIPv6Block* Block6);
   void SelectCode(QComboBox* Box, uint16_t Code);
   void BoxChange(QComboBox* Box);
 

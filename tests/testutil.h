@@ -75,12 +75,16 @@ inline std::string Le32(int64_t V) {
 class TFakeResolver {
  public:
   TFakeResolver() {
-    FOld = SetHostResolver([this](const std::string& Host, uint32_t& NetworkOrder) {
+    FOld = SetHostResolver([this](const std::string& Host, THostAddresses& Found) {
       Asked.push_back(Host);
       if (const auto f = Failures.find(Host); f != Failures.end()) return f->second;
       const auto a = Addresses.find(Host);
-      if (a == Addresses.end()) return TResolveResult{EAI_NONAME, "Name or service not known"};
-      NetworkOrder = __builtin_bswap32(a->second);
+      const auto a6 = Addresses6.find(Host);
+      if (a == Addresses.end() && a6 == Addresses6.end()) {
+        return TResolveResult{EAI_NONAME, "Name or service not known"};
+      }
+      if (a != Addresses.end()) Found = {true, __builtin_bswap32(a->second)};
+      if (a6 != Addresses6.end()) Found.HasIPv6 = true, Found.IPv6 = a6->second;
       return TResolveResult{};
     });
   }
@@ -89,6 +93,7 @@ class TFakeResolver {
   TFakeResolver& operator=(const TFakeResolver&) = delete;
 
   std::map<std::string, uint32_t> Addresses;  // host byte order
+  std::map<std::string, TIPv6Address> Addresses6;
   std::map<std::string, TResolveResult> Failures;
   std::vector<std::string> Asked;
 

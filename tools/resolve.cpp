@@ -49,10 +49,10 @@ bool ParseNumericIPv4(std::string_view Text, uint32_t& NetworkOrder) {
   return true;
 }
 
-TResolveResult SystemResolveHost(const std::string& Host, uint32_t& NetworkOrder) {
+TResolveResult SystemResolveHost(const std::string& Host, THostAddresses& Found) {
   if (Host.find('\0') != std::string::npos) return {EAI_NONAME, ResolverErrorText(EAI_NONAME, 0)};
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* list = nullptr;
   const int rc = getaddrinfo(Host.c_str(), nullptr, &hints, &list);
@@ -61,10 +61,16 @@ TResolveResult SystemResolveHost(const std::string& Host, uint32_t& NetworkOrder
   if (rc != 0) return {rc, ResolverErrorText(rc, systemError)};
   TResolveResult result{EAI_NODATA, ResolverErrorText(EAI_NODATA, 0)};
   for (const addrinfo* p = list; p; p = p->ai_next) {
-    if (p->ai_family == AF_INET && p->ai_addr) {
-      NetworkOrder = reinterpret_cast<const sockaddr_in*>(p->ai_addr)->sin_addr.s_addr;
+    if (!p->ai_addr) continue;
+    if (p->ai_family == AF_INET && !Found.HasIPv4) {
+      Found.IPv4 = reinterpret_cast<const sockaddr_in*>(p->ai_addr)->sin_addr.s_addr;
+      Found.HasIPv4 = true;
       result = {};
-      break;
+    } else if (p->ai_family == AF_INET6 && !Found.HasIPv6) {
+      Found.IPv6 =
+          IPv6FromBytes(reinterpret_cast<const sockaddr_in6*>(p->ai_addr)->sin6_addr.s6_addr);
+      Found.HasIPv6 = true;
+      result = {};
     }
   }
   freeaddrinfo(list);
@@ -77,29 +83,29 @@ THostResolver SetHostResolver(THostResolver NewResolver) {
   return old;
 }
 
-bool IsIPv6Address(std::string_view Text) {
-  // No IPv6 text is longer than 45 characters, and every one has a colon.
-  if (Text.size() > 45 || Text.find(':') == std::string_view::npos) return false;
-  char buf[46];
-  std::memcpy(buf, Text.data(), Text.size());
-  buf[Text.size()] = '\0';
-  in6_addr a{};
-  return ::inet_pton(AF_INET6, buf, &a) == 1;
-}
-
-TResolveResult ResolveQuery(const std::string& Text, uint32_t& IP,
+TResolveResult ResolveQuery(const std::string& Text, TQueryAddress& Address, bool PreferIPv6,
                             const std::function<void(bool)>& Waiting) {
   uint32_t net = 0;
-  if (IsIPv6Address(Text)) return {kIPv6Query, kIPv6NotSupported};
-  if (!ParseNumericIPv4(Text, net)) {
-    if (Waiting) Waiting(true);
-    const TFinally done([&] {
-      if (Waiting) Waiting(false);
-    });
-    const TResolveResult r = Resolver()(Text, net);
-    if (r.Code != 0) return r;
+  if (StrToIPv6(Text, Address.IPv6)) {
+    Address.IsIPv6 = true;
+    return {};
   }
-  IP = __builtin_bswap32(net);
+  if (ParseNumericIPv4(Text, net)) {
+    Address.IsIPv6 = false;
+    Address.IPv4 = __builtin_bswap32(net);
+    return {};
+  }
+  if (Waiting) Waiting(true);
+  const TFinally done([&] {
+    if (Waiting) Waiting(false);
+  });
+  THostAddresses found;
+  const TResolveResult r = Resolver()(Text, found);
+  if (r.Code != 0) return r;
+  if (!found.HasIPv4 && !found.HasIPv6) return {EAI_NODATA, ResolverErrorText(EAI_NODATA, 0)};
+  Address.IsIPv6 = found.HasIPv6 && (PreferIPv6 || !found.HasIPv4);
+  Address.IPv4 = __builtin_bswap32(found.IPv4);
+  Address.IPv6 = found.IPv6;
   return {};
 }
 

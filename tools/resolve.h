@@ -1,5 +1,5 @@
-// Turning typed text into an IPv4 address: numeric forms first, then the
-// host resolver, which tests can replace.
+// Turning typed text into an address: numeric forms first, then the host
+// resolver, which tests can replace.
 #pragma once
 
 #include <cstdint>
@@ -12,12 +12,7 @@
 // inet_addr gives it the value of its failure.
 bool ParseNumericIPv4(std::string_view Text, uint32_t& NetworkOrder);
 
-// An IPv6 address in any of its text forms (2001:db8::1, ::ffff:1.2.3.4).
-bool IsIPv6Address(std::string_view Text);
-// What an IPv6 address gets until IPv6 is supported.
-constexpr char kIPv6NotSupported[] = "IPv6 addresses are not supported yet";
-// ResolveQuery's code for an IPv6 address: it is never resolved.
-constexpr int kIPv6Query = -1000;
+#include "tools/tools.h"
 
 // The outcome of a resolution: Code 0, or the resolver's error code with
 // its text, read at once from the call that failed.
@@ -26,23 +21,37 @@ struct TResolveResult {
   std::string Error;
 };
 
-// Resolves a host name to its first IPv4 address, in network byte order.
-using THostResolver =
-    std::function<TResolveResult(const std::string& Host, uint32_t& NetworkOrder)>;
+// The first address of each family that a host name has.
+struct THostAddresses {
+  bool HasIPv4 = false;
+  uint32_t IPv4 = 0;  // network byte order
+  bool HasIPv6 = false;
+  TIPv6Address IPv6 = 0;
+};
+
+// Resolves a host name to its addresses; a name with neither family fails.
+using THostResolver = std::function<TResolveResult(const std::string& Host, THostAddresses& Found)>;
 
 // The system's resolver (getaddrinfo), the one in use until another is set.
-TResolveResult SystemResolveHost(const std::string& Host, uint32_t& NetworkOrder);
+TResolveResult SystemResolveHost(const std::string& Host, THostAddresses& Found);
 // Replaces the resolver that ResolveQuery uses; an empty one restores the
 // system's. Returns the one it replaces.
 THostResolver SetHostResolver(THostResolver Resolver);
 
-// Text to address in host byte order: a numeric form, else the resolver's
-// first IPv4 address. An IPv6 address gives kIPv6Query and
-// kIPv6NotSupported without a resolver call. Waiting, when given, is called with true before the
-// resolver runs (it may take a while) and with false after it, also when it
-// throws.
-TResolveResult ResolveQuery(const std::string& Text, uint32_t& IP,
-                            const std::function<void(bool)>& Waiting = {});
+// An address of either family.
+struct TQueryAddress {
+  bool IsIPv6 = false;
+  uint32_t IPv4 = 0;  // host byte order
+  TIPv6Address IPv6 = 0;
+};
+
+// Text to address: a numeric IPv4 or IPv6 form, else the resolver's first
+// IPv4 address, or its first IPv6 address for a name without IPv4 ones
+// (PreferIPv6 turns the order round). Waiting, when given, is called with
+// true before the resolver runs (it may take a while) and with false after
+// it, also when it throws.
+TResolveResult ResolveQuery(const std::string& Text, TQueryAddress& Address,
+                            bool PreferIPv6 = false, const std::function<void(bool)>& Waiting = {});
 
 // The resolver's text for an error code, cleaned as for a message box.
 // EAI_SYSTEM takes the system error SystemError.

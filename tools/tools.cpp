@@ -1,6 +1,8 @@
 #include "tools/tools.h"
 
+#include <arpa/inet.h>
 #include <cstdio>
+#include <cstring>
 
 #include "tools/errors.h"
 
@@ -87,4 +89,28 @@ bool DatabaseIsOld(double Created, int32_t TodayYear, int32_t TodayMonth, int32_
   // Day numbers before year 1 or after 9999 cannot come from a header.
   if (!DecodeDayNumber(static_cast<int32_t>(Created), y, m, d)) return TodayDay > 1;
   return TodayDay > 1 && (y < TodayYear || (y == TodayYear && m < TodayMonth));
+}
+
+bool StrToIPv6(std::string_view Text, TIPv6Address& Address) {
+  // The longest text form is 45 characters (eight groups with an IPv4 tail).
+  if (Text.size() > 45 || Text.find(':') == std::string_view::npos) return false;
+  char text[46];
+  std::memcpy(text, Text.data(), Text.size());
+  text[Text.size()] = '\0';
+  unsigned char bytes[16];
+  if (::inet_pton(AF_INET6, text, bytes) != 1) return false;
+  Address = IPv6FromBytes(bytes);
+  return true;
+}
+
+void IPv6ToBytes(TIPv6Address Address, unsigned char* Bytes) {
+  const uint64_t half[2] = {__builtin_bswap64(static_cast<uint64_t>(Address >> 64)),
+                            __builtin_bswap64(static_cast<uint64_t>(Address))};
+  std::memcpy(Bytes, half, 16);
+}
+
+TIPv6Address IPv6FromBytes(const unsigned char* Bytes) {
+  uint64_t half[2];
+  std::memcpy(half, Bytes, 16);
+  return TIPv6Address{__builtin_bswap64(half[0])} << 64 | __builtin_bswap64(half[1]);
 }

@@ -1,4 +1,4 @@
-// Date, text and 64-bit helpers.
+// Date, text, 64-bit and IPv6 address helpers.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,12 @@
 // An IPv6 address as one 128-bit number, the first byte of its network
 // form in the top bits, so that addresses compare as numbers.
 using TIPv6Address = unsigned __int128;
+// An address in any of RFC 4291's text forms (2001:db8::1,
+// ::ffff:192.0.2.1); false for anything else, zone suffixes included.
+bool StrToIPv6(std::string_view Text, TIPv6Address& Address);
+// The 16 bytes of the network form, first byte first.
+void IPv6ToBytes(TIPv6Address Address, unsigned char* Bytes);
+TIPv6Address IPv6FromBytes(const unsigned char* Bytes);
 
 // True for years divisible by 4 and either not by 100 or by 400.
 bool YearIsLeap(uint16_t Year);

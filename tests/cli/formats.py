@@ -36,7 +36,7 @@ def check(name, ok, detail=""):
         failures.append(f"{name}: {detail}")
 
 
-queries = ["8.8.8.8", "0.0.0.1", "2001:db8::1", "999.1", "1.1.1.1"]
+queries = ["8.8.8.8", "0.0.0.1", "2001:4860:4860:0:0::8888", "999.1", "1.1.1.1"]
 lines = run(*queries, status=1).splitlines()  # today's lines for the same queries
 
 # JSON Lines: one object per answer, every field, in order.
@@ -51,8 +51,9 @@ check("json ok agrees with the line", lines[0].split("\t")[2:6] ==
       [ok["block"], ok["country"], ok["country_name"], ok["registry"]], (lines[0], ok))
 check("json not found", missing["status"] == "not_found" and missing["block"] is None
       and missing["address"] == "0.0.0.1", missing)
-check("json ipv6", v6["status"] == "unsupported" and v6["address"] is None
-      and v6["message"] == "IPv6 addresses are not supported yet", v6)
+check("json ipv6", v6["status"] == "ok" and v6["address"] == "2001:4860:4860::8888"
+      and v6["country"] == "US" and ipaddress.IPv6Address(v6["address"]) in ipaddress.IPv6Network(
+          v6["block"].split(" - ")[0] + "/32", strict=False), v6)
 check("json error", bad["status"] == "error" and bad["message"] == "Not a valid IPv4 address", bad)
 check("json date", au["date"] is None or len(au["date"]) == 8, au)
 
@@ -71,8 +72,8 @@ text = run("--fields", "country,query", "--header", "-", stdin="1.1.1.1\n8.8.8.8
 check("fields", text == "country\tquery\nAU\t1.1.1.1\nUS\t8.8.8.8\n", repr(text))
 check("header of today's lines", run("--header", "8.8.8.8").splitlines()[0] ==
       "query\taddress\tblock\tcountry\tcountry_name\tregistry\tdate", "")
-check("lines unchanged", lines[0].count("\t") == 6 and lines[2] ==
-      "2001:db8::1\terror\tIPv6 addresses are not supported yet", lines)
+check("lines unchanged", lines[0].count("\t") == 6 and lines[2].split("\t")[1:4] ==
+      ["2001:4860:4860::8888", v6["block"], "US"], lines)
 
 
 # Aggregation against a reference that merges the sorted ranges.
@@ -106,6 +107,15 @@ union = run("--country", "DE", "--registry", "AFRINIC", "--notation", "cidr").sp
 parts = set(run("--country", "DE", "--notation", "cidr").split()) | set(
     run("--registry", "afrinic", "--notation", "cidr").split())
 check("union", len(union) == len(set(union)) and set(union) == parts, "DE and AFRINIC")
+cidr6 = run("--country", DACH, "--family", "6", "--notation", "cidr", status=0).split()
+collapsed6 = [str(n) for n in ipaddress.collapse_addresses(ipaddress.IPv6Network(c) for c in cidr6)]
+check("aggregate IPv6 prefixes", run("--country", DACH, "--family", "6", "--notation", "cidr",
+                                     "--aggregate").split() == collapsed6,
+      f"{len(cidr6)} prefixes, {len(collapsed6)} collapsed")
+check("IPv6 prefixes are canonical", all(str(ipaddress.IPv6Network(c)) == c for c in cidr6), "")
+both = run("--country", "LI", "--family", "all", status=0).splitlines()
+check("family all: IPv4 first, then IPv6", both == run("--country", "LI").splitlines() + run(
+    "--country", "LI", "--family", "6").splitlines() and ":" in both[-1], both[-3:])
 
 # The firewall forms, checked by the real tools. A machine where the tools
 # cannot work at all (no netfilter for this user) skips them and says so;
@@ -130,6 +140,11 @@ if tool_works("nft", ["nft", "-c", "-f", "-"],
               "--set-name", "dach")
     p = subprocess.run(["nft", "-c", "-f", "-"], input=nft, capture_output=True, text=True)
     check("nft -c cidr", p.returncode == 0, p.stderr[:500])
+    for notation in ("range", "cidr"):
+        nft = run("--country", DACH, "--family", "6", "--notation", notation, "--format", "nft",
+                  "--set-name", "dach6", status=0)
+        p = subprocess.run(["nft", "-c", "-f", "-"], input=nft, capture_output=True, text=True)
+        check(f"nft -c IPv6 {notation}", p.returncode == 0 and "ipv6_addr" in nft, p.stderr[:500])
 
 name = f"kesl_test_{os.getpid()}"
 probe = f"kesl_probe_{os.getpid()}"
@@ -141,6 +156,14 @@ if tool_works("ipset", ["ipset", "restore"], f"create {probe} hash:net family in
     check("ipset restore", p.returncode == 0, p.stderr[:500])
     listed = subprocess.run(["ipset", "list", name, "-t"], capture_output=True, text=True).stdout
     check("ipset entries", f"Number of entries: {count}" in listed and count > 65536, listed)
+    subprocess.run(["ipset", "destroy", name], capture_output=True)
+    restore = run("--country", "DE", "--family", "6", "--format", "ipset", "--set-name", name,
+                  status=0)
+    count = restore.count("\nadd ")
+    p = subprocess.run(["ipset", "restore"], input=restore, capture_output=True, text=True)
+    check("ipset restore IPv6", p.returncode == 0 and "family inet6" in restore, p.stderr[:500])
+    listed = subprocess.run(["ipset", "list", name, "-t"], capture_output=True, text=True).stdout
+    check("ipset IPv6 entries", f"Number of entries: {count}" in listed and count > 1000, listed)
     subprocess.run(["ipset", "destroy", name], capture_output=True)
 
 for f in failures:

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <sstream>
+#include <tuple>
 
 #include "cli/blocklists.h"
 #include "cli/compiler.h"
@@ -137,16 +138,109 @@ TEST_F(LookupTest, JsonIsValidUtf8WhateverTheQuery) {
             "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD \xC3\xA9\\u0001\\\"\\\\\"}\n");
 }
 
-TEST_F(LookupTest, IPv6QueriesAreRefusedWithoutTheResolver) {
+TEST_F(LookupTest, IPv6QueriesAreAnsweredInRfc5952FormWithoutTheResolver) {
   FResolver.Asked.clear();
-  EXPECT_EQ(Run({"2001:db8::1", "::ffff:8.8.8.8"}), 1);
+  EXPECT_EQ(Run({"2001:DB8:0:0:1::1", "::ffff:8.8.8.8"}), 1);
+  // The test database has no IPv6 blocks; a mapped address is an IPv4 one.
   EXPECT_EQ(FOut.str(),
-            "2001:db8::1\terror\tIPv6 addresses are not supported yet\n"
-            "::ffff:8.8.8.8\terror\tIPv6 addresses are not supported yet\n");
+            "2001:DB8:0:0:1::1\t2001:db8::1:0:0:1\t-\n"
+            "::ffff:8.8.8.8\t8.8.8.8\t8.8.8.0 - 8.8.10.255\tUS\tUnited States\tARIN\t20140101\n");
   EXPECT_TRUE(FResolver.Asked.empty());
   // Not an address of either family: a name for the resolver.
   EXPECT_EQ(Run({"1::2::3"}), 1);
   EXPECT_EQ(FResolver.Asked, std::vector<std::string>{"1::2::3"});
+}
+
+// A database with both families, plain (searched in place) and compressed
+// (loaded): every answer must be the same from both.
+class LookupIPv6Test : public testing::TestWithParam<TCompression> {
+ protected:
+  void SetUp() override {
+    std::vector<TIPv6Block> blocks6;
+    for (const auto& [first, last, country, date] :
+         std::vector<std::tuple<const char*, const char*, const char*, uint32_t>>{
+             {"2001:db8::", "2001:db8:ffff:ffff:ffff:ffff:ffff:ffff", "NL", 20200101},
+             {"2001:db9::1:0", "2001:db9::2:ffff", "US", 0},  // no prefix
+             {"ffff::", "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", "NL", 0}}) {
+      TIPv6Block b;
+      StrToIPv6(first, b.Start);
+      StrToIPv6(last, b.Last);
+      b.CountryCode = Code(country);
+      b.CenterID = std::string(country) == "NL" ? kRipeID : kArinID;
+      b.Date = date;
+      blocks6.push_back(b);
+    }
+    const std::string body =
+        EncodeBinBody({}, {}, {MakeBlock(0x0A000000, 256, "NL", kRipeID)}) +
+        EncodeTrailer({{ttSortedDisjoint, {}}, {ttIPv6Blocks, EncodeIPv6Blocks(blocks6)}});
+    FDb = FDir.Write("country.ip4", EncodeDatabaseFile(true, GetParam(), "20261201", body));
+    FResolver.Addresses["both.example"] = 0x0A000001;
+    StrToIPv6("2001:db9::1:0", FResolver.Addresses6["both.example"]);
+    StrToIPv6("ffff::1", FResolver.Addresses6["six.example"]);
+  }
+  std::string Run(std::vector<std::string> Args, int Status = 0) {
+    Args.insert(Args.begin(), {"--db", FDb});
+    std::istringstream in;
+    std::ostringstream out, err;
+    EXPECT_EQ(LookupMain(Args, in, out, err), Status) << err.str();
+    return out.str() + err.str();
+  }
+  TTempDir FDir;
+  TFakeResolver FResolver;
+  std::string FDb;
+};
+
+INSTANTIATE_TEST_SUITE_P(InPlaceAndLoaded, LookupIPv6Test, testing::Values(cmNone, cmZLib));
+
+TEST_P(LookupIPv6Test, AnswersInEveryFormAndNotation) {
+  EXPECT_EQ(Run({"2001:DB8::1", "2001:db9::3:0", "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"}, 1),
+            "2001:DB8::1\t2001:db8::1\t2001:db8:: - 2001:db8:ffff:ffff:ffff:ffff:ffff:ffff\tNL\t"
+            "Netherlands\tRIPE\t20200101\n"
+            "2001:db9::3:0\t2001:db9::3:0\t-\n"
+            "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff\tffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff\t"
+            "ffff:: - ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff\tNL\tNetherlands\tRIPE\t0\n");
+  // Mask notation writes prefixes, as cidr does.
+  for (const char* notation : {"cidr", "mask"}) {
+    EXPECT_EQ(Run({"--notation", notation, "--fields", "block", "2001:db9::2:1"}),
+              "2001:db9::1:0/112, 2001:db9::2:0/112\n");
+  }
+  EXPECT_EQ(
+      Run({"--format", "json", "2001:db9::1:1"}),
+      "{\"query\":\"2001:db9::1:1\",\"status\":\"ok\",\"address\":\"2001:db9::1:1\",\"block\":"
+      "\"2001:db9::1:0 - 2001:db9::2:ffff\",\"country\":\"US\",\"country_name\":\"United "
+      "States\",\"registry\":\"ARIN\",\"date\":null,\"message\":null}\n");
+  EXPECT_EQ(Run({"--format", "csv", "--fields", "status,address", "2001:db8:1::"}),
+            "ok,2001:db8:1::\r\n");
+}
+
+TEST_P(LookupIPv6Test, HostNamesGiveIPv4FirstUnlessAskedForIPv6) {
+  EXPECT_EQ(Run({"--fields", "query,address,country", "both.example", "six.example"}),
+            "both.example\t10.0.0.1\tNL\nsix.example\tffff::1\tNL\n");
+  EXPECT_EQ(Run({"-6", "--fields", "address,country", "both.example", "10.0.0.1"}),
+            "2001:db9::1:0\tUS\n10.0.0.1\tNL\n");
+}
+
+TEST_P(LookupIPv6Test, ListsOfAFamily) {
+  EXPECT_EQ(Run({"--country", "NL"}), "10.0.0.0 - 10.0.0.255\n");
+  EXPECT_EQ(Run({"--country", "NL", "--family", "6", "--notation", "cidr"}),
+            "2001:db8::/32\nffff::/16\n");
+  EXPECT_EQ(Run({"--registry", "ARIN,RIPE", "--family", "all", "--aggregate"}),
+            "10.0.0.0 - 10.0.0.255\n2001:db8:: - 2001:db8:ffff:ffff:ffff:ffff:ffff:ffff\n"
+            "2001:db9::1:0 - 2001:db9::2:ffff\n"
+            "ffff:: - ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff\n");
+  EXPECT_EQ(Run({"--country", "US", "--family", "6", "--format", "ipset", "--set-name", "us6"}),
+            "create us6 hash:net family inet6 maxelem 65536 -exist\nflush us6\n"
+            "add us6 2001:db9::1:0/112\nadd us6 2001:db9::2:0/112\n");
+  const std::string nft =
+      Run({"--country", "US", "--family", "6", "--format", "nft", "--set-name", "us6"});
+  EXPECT_THAT(nft, testing::HasSubstr("type ipv6_addr"));
+  EXPECT_THAT(nft, testing::HasSubstr("{ 2001:db9::1:0-2001:db9::2:ffff }"));
+  // A set holds one family; the options that need a list or lookups.
+  EXPECT_THAT(Run({"--country", "US", "--family", "all", "--format", "nft", "--set-name", "s"}, 2),
+              testing::HasSubstr("a set holds one family"));
+  EXPECT_THAT(Run({"--family", "6", "2001:db8::1"}, 2), testing::HasSubstr("--family goes with"));
+  EXPECT_THAT(Run({"-6", "--country", "US"}, 2), testing::HasSubstr("-6 goes with lookups"));
+  EXPECT_THAT(Run({"--info"}), testing::HasSubstr("IPv6 blocks: 3\n"));
 }
 
 TEST(BlockListTest, AggregationAtTheEdgesOfTheSpace) {

@@ -1,5 +1,7 @@
 #include "keslmain/keslmain.h"
 
+#include <tuple>
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
@@ -45,8 +47,24 @@ std::string TestDatabase(const char* Date = "20261115") {
   TNewCountry rs;
   rs.Code = Code("RS");
   rs.Name = "Serbia";
+  // IPv6 blocks, the US ones in address order; one of them is no prefix.
+  std::vector<TIPv6Block> blocks6;
+  for (const auto& [first, last, country, registry] :
+       std::vector<std::tuple<const char*, const char*, const char*, uint16_t>>{
+           {"2001:4860::", "2001:4860:ffff:ffff:ffff:ffff:ffff:ffff", "US", kArinID},
+           {"2600::", "2600:7:ffff:ffff:ffff:ffff:ffff:ffff", "US", kArinID},
+           {"2620:0:1::", "2620:0:2:ffff:ffff:ffff:ffff:ffff", "US", kArinID},
+           {"2a00:1450::", "2a00:1450:ffff:ffff:ffff:ffff:ffff:ffff", "GB", kRipeID}}) {
+    TIPv6Block b;
+    StrToIPv6(first, b.Start);
+    StrToIPv6(last, b.Last);
+    b.CountryCode = Code(country);
+    b.CenterID = registry;
+    blocks6.push_back(b);
+  }
   return EncodeDatabaseFile(true, cmZLib, Date,
-                            EncodeBinBody({{kAfrinicID, "AFRINIC"}}, {rs}, blocks));
+                            EncodeBinBody({{kAfrinicID, "AFRINIC"}}, {rs}, blocks) +
+                                EncodeTrailer({{ttIPv6Blocks, EncodeIPv6Blocks(blocks6)}}));
 }
 
 class KeslMainTest : public testing::Test {
@@ -302,12 +320,54 @@ TEST_F(KeslMainTest, MissingOrInvalidDatabase) {
   EXPECT_EQ(FDialogs.Messages.size(), 2);
 }
 
-TEST_F(KeslMainTest, AnIPv6AddressIsRefusedPlainly) {
-  TFakeResolver resolver;
+TEST_F(KeslMainTest, AnIPv6LocateListsTheCountrysIPv6Blocks) {
+  FResolver.Addresses["both.example"] = StrToIP("2.0.0.1");
+  ASSERT_TRUE(StrToIPv6("2a00:1450::1", FResolver.Addresses6["both.example"]));
+  Locate("2001:4860:4860:0:0:0:0:8888");
+  ASSERT_TRUE(FForm->Database);
+  EXPECT_TRUE(FResolver.Asked.empty());  // an address, not a name
+  EXPECT_EQ(FForm->IPEdit->text(), "2001:4860:4860::8888");
+  EXPECT_EQ(FForm->FamilyLabel->text(), "IPv6 blocks");
+  EXPECT_EQ(FForm->CountryBox->currentText(), "United States");
+  const TBlockListModel* model = FForm->ListModel();
+  auto rows = [model] {
+    QStringList r;
+    for (int i = 0; i < model->Count(); ++i)
+      r << model->data(model->index(i), Qt::DisplayRole).toString();
+    return r;
+  };
+  EXPECT_EQ(rows(), (QStringList{"2001:4860:: - 2001:4860:ffff:ffff:ffff:ffff:ffff:ffff",
+                                 "2600:: - 2600:7:ffff:ffff:ffff:ffff:ffff:ffff",
+                                 "2620:0:1:: - 2620:0:2:ffff:ffff:ffff:ffff:ffff"}));
+  EXPECT_EQ(SelectedRows(), std::vector<int>{0});
+  QTest::mouseClick(FForm->WhoisButton, Qt::LeftButton);
+  EXPECT_EQ(FDialogs.Opened.last(), "https://search.arin.net/rdap/?query=2001:4860:4860::8888");
+
+  // Mask notation has no IPv6 form: the rows show their prefixes.
+  Choose(FForm->MaskBox, "Classless CIDR");
+  const QStringList cidr{"2001:4860::/32", "2600::/29", "2620:0:1::/48, 2620:0:2::/48"};
+  EXPECT_EQ(rows(), cidr);
+  Choose(FForm->MaskBox, "Dotted decimal");
+  EXPECT_EQ(rows(), cidr);
+  Select({2});
+  WithPopup([](QMenu* Menu) { QTest::keyClick(Menu, Qt::Key_C); });
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "2620:0:1::/48\r\n2620:0:2::/48\r\n");
+
+  // The boxes list the family of the last locate.
+  Choose(FForm->CountryBox, "United Kingdom");
+  EXPECT_EQ(rows(), QStringList{"2a00:1450::/32"});
+  // A name with both families is located by its IPv4 address, as before.
+  Locate("both.example");
+  EXPECT_EQ(FForm->IPEdit->text(), "2.0.0.1");
+  EXPECT_EQ(FForm->FamilyLabel->text(), "IPv4 blocks");
+  EXPECT_EQ(RowStarts(), std::vector<uint32_t>{0x02000000});
+  EXPECT_EQ(SelectedRows(), std::vector<int>{0});
+  // An address in no IPv6 block.
   Locate("2001:db8::1");
-  EXPECT_EQ(FDialogs.Errors, QStringList{"IPv6 addresses are not supported yet"});
-  EXPECT_TRUE(resolver.Asked.empty());
-  EXPECT_FALSE(FForm->Database);  // nothing was loaded for it
+  EXPECT_EQ(FDialogs.Messages, QStringList{"Unknown IP-segment"});
+  EXPECT_EQ(FForm->FamilyLabel->text(), "IPv6 blocks");
+  EXPECT_EQ(model->Count(), 0);
+  EXPECT_TRUE(FDialogs.Errors.isEmpty());
 }
 
 TEST_F(KeslMainTest, AddressInNoBlock) {

@@ -157,28 +157,53 @@ TEST(ResolveTest, NumbersFirstThenTheInstalledResolver) {
   TFakeResolver fake;
   fake.Addresses["host.example"] = 0x0A000001;
   fake.Failures["sys.example"] = {EAI_SYSTEM, ResolverErrorText(EAI_SYSTEM, ENOENT)};
-  uint32_t ip = 0;
-  EXPECT_EQ(ResolveQuery("127.1", ip).Code, 0);
-  EXPECT_EQ(ip, 0x7F000001u);  // host byte order
-  EXPECT_EQ(ResolveQuery("0x7f.1", ip).Code, 0);
-  EXPECT_EQ(ip, 0x7F000001u);
+  TQueryAddress a;
+  EXPECT_EQ(ResolveQuery("127.1", a).Code, 0);
+  EXPECT_EQ(a.IPv4, 0x7F000001u);  // host byte order
+  EXPECT_EQ(ResolveQuery("0x7f.1", a).Code, 0);
+  EXPECT_EQ(a.IPv4, 0x7F000001u);
   EXPECT_TRUE(fake.Asked.empty());
   std::vector<bool> waits;
-  EXPECT_EQ(ResolveQuery("host.example", ip, [&](bool W) { waits.push_back(W); }).Code, 0);
-  EXPECT_EQ(ip, 0x0A000001u);
+  EXPECT_EQ(ResolveQuery("host.example", a, false, [&](bool W) { waits.push_back(W); }).Code, 0);
+  EXPECT_EQ(a.IPv4, 0x0A000001u);
+  EXPECT_FALSE(a.IsIPv6);
   EXPECT_EQ(waits, (std::vector<bool>{true, false}));
-  const TResolveResult unknown = ResolveQuery("nope.example", ip);
+  const TResolveResult unknown = ResolveQuery("nope.example", a);
   EXPECT_EQ(unknown.Code, EAI_NONAME);
   EXPECT_EQ(unknown.Error, "Name or service not known");
-  EXPECT_EQ(ResolveQuery("sys.example", ip).Error, "No such file or directory");
-  EXPECT_EQ(ResolveQuery("255.255.255.255", ip).Code, EAI_NONAME);  // all ones is no number
+  EXPECT_EQ(ResolveQuery("sys.example", a).Error, "No such file or directory");
+  EXPECT_EQ(ResolveQuery("255.255.255.255", a).Code, EAI_NONAME);  // all ones is no number
   EXPECT_EQ(fake.Asked, (std::vector<std::string>{"host.example", "nope.example", "sys.example",
                                                   "255.255.255.255"}));
 }
 
+TEST(ResolveTest, IPv6TextIsNumericAndNamesGiveIPv4FirstUnlessIPv6IsPreferred) {
+  TFakeResolver fake;
+  TIPv6Address v6 = 0;
+  ASSERT_TRUE(StrToIPv6("2001:db8::53", v6));
+  fake.Addresses["both.example"] = 0x0A000001;
+  fake.Addresses6["both.example"] = v6;
+  fake.Addresses6["six.example"] = v6;
+  TQueryAddress a;
+  ASSERT_EQ(ResolveQuery("2001:DB8:0:0::53", a).Code, 0);
+  EXPECT_TRUE(a.IsIPv6);
+  EXPECT_TRUE(a.IPv6 == v6);
+  EXPECT_TRUE(fake.Asked.empty());
+  for (const char* text : {"2001:db8::1%eth0", "2001:db8:::1", "1:2:3:4:5:6:7:8:9", "[::1]"}) {
+    EXPECT_NE(ResolveQuery(text, a).Code, 0) << text;  // not numeric: a name nobody knows
+  }
+  ASSERT_EQ(ResolveQuery("both.example", a).Code, 0);
+  EXPECT_FALSE(a.IsIPv6);
+  EXPECT_EQ(a.IPv4, 0x0A000001u);
+  ASSERT_EQ(ResolveQuery("both.example", a, true).Code, 0);
+  EXPECT_TRUE(a.IsIPv6);
+  ASSERT_EQ(ResolveQuery("six.example", a).Code, 0);
+  EXPECT_TRUE(a.IsIPv6 && a.IPv6 == v6);
+}
+
 TEST(ResolveTest, SystemResolverRefusesZeroBytesWithoutAsking) {
-  uint32_t net = 0;
-  const TResolveResult r = SystemResolveHost(std::string("a\0b", 3), net);
+  THostAddresses found;
+  const TResolveResult r = SystemResolveHost(std::string("a\0b", 3), found);
   EXPECT_EQ(r.Code, EAI_NONAME);
   EXPECT_EQ(r.Error, TrimErrorText(gai_strerror(EAI_NONAME)));
   EXPECT_EQ(TrimErrorText("Host not found. \r\n"), "Host not found");
