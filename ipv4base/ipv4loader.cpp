@@ -87,7 +87,9 @@ void ReadIPv6Entry(TStream& Stream, uint32_t Length, std::vector<TIPv6Block>& Bl
   // Order is checked among this entry's blocks: a database loaded twice
   // holds both files' blocks, as its IPv4 part does.
   const size_t first = Blocks.size();
-  Blocks.reserve(first + std::min<size_t>(n, kMaxReserve));
+  // A count that lies costs at most the room for 65,536 blocks (4 MB); a
+  // larger section grows as its records arrive.
+  Blocks.reserve(first + std::min<size_t>(n, 1 << 16));
   constexpr uint32_t kRun = 1024;
   unsigned char run[kRun * kIPv6RecordSize];
   for (uint32_t done = 0; done < n;) {

@@ -183,6 +183,59 @@ TEST_F(HostileTest, LargestValidFileStaysUnder256MB) {
   EXPECT_LT(o.PeakMB, 256 * kPeakLimitScale);
 }
 
+// A binary body with no IPv4 blocks whose trailer holds one IPv6 entry of
+// Count records: its header, to be followed by the records.
+std::string IPv6EntryHead(uint32_t Count) {
+  std::string head = Le32(0) + Le32(0) + Le32(0) + "KTRL" + Le32(1);
+  head += std::string{static_cast<char>(ttIPv6Blocks), 0};
+  return head + Le32(static_cast<int64_t>(4 + uint64_t{Count} * kIPv6RecordSize)) + Le32(Count);
+}
+
+TEST_F(HostileTest, IPv6SectionsAreBoundedAndChecked) {
+  // The most IPv6 blocks a file may hold, each its own /64, in one country:
+  // one record written, then copied with its start and last moved on.
+  TIPv6Block first;
+  first.Start = TIPv6Address{0x20010DB8} << 96;
+  first.Last = first.Start | ~uint64_t{0};
+  first.CountryCode = Code("US");
+  first.CenterID = kArinID;
+  const std::string record = EncodeIPv6Blocks({first}).substr(4);
+  std::string records;
+  records.reserve(size_t{kMaxIPv6Count} * kIPv6RecordSize);
+  for (uint32_t i = 0; i < kMaxIPv6Count; ++i) {
+    const size_t at = records.size();
+    records += record;
+    for (const size_t field : {size_t{4}, size_t{20}}) {  // bytes 4-7 of each address
+      for (int k = 0; k < 4; ++k) records[at + field + k] = static_cast<char>(i >> (24 - 8 * k));
+    }
+  }
+  const TOutcome o = LoadInChild(Write(EncodeHeader(true, cmZLib, "20261201") +
+                                       ZLibCompress(IPv6EntryHead(kMaxIPv6Count) + records, 1)));
+  EXPECT_EQ(o.Message, "");
+  // A million blocks of 64 bytes and their index.
+  EXPECT_LT(o.PeakMB, 128 * kPeakLimitScale);
+
+  // Zero records by the million from a few kilobytes: the second is not
+  // after the first, and the load stops there.
+  const TOutcome zeros = LoadInChild(
+      Write(EncodeHeader(true, cmBZip2, "20261201") +
+            CompressRepeated(true, IPv6EntryHead(kMaxIPv6Count),
+                             std::string(kIPv6RecordSize * 4096, '\0'), kMaxIPv6Count / 4096)));
+  EXPECT_EQ(zeros.Message, Invalid());
+  EXPECT_LT(zeros.PeakMB, 16 * kPeakLimitScale);
+  // One over the bound, a length that does not fit the count, a cut entry.
+  const std::string one = record;
+  std::string badLength = IPv6EntryHead(1) + one;
+  badLength[22] = 3;  // the entry's length: 3 bytes, shorter than its count
+  for (const std::string& body :
+       {IPv6EntryHead(kMaxIPv6Count + 1) + one, badLength, IPv6EntryHead(2) + one}) {
+    EXPECT_EQ(LoadInChild(Write(EncodeHeader(true, cmNone, "20261201") + body)).Message, Invalid());
+  }
+  EXPECT_EQ(
+      LoadInChild(Write(EncodeHeader(true, cmNone, "20261201") + IPv6EntryHead(1) + one)).Message,
+      "");
+}
+
 TEST_F(HostileTest, GigabyteOfTextLines) {
   // One gigabyte of lines that are no records, from about a megabyte.
   const std::string line = std::string(4095, 'x') + "\n";
