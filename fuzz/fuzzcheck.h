@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <vector>
 
 #include "ipv4base/ipv4base.h"
 
@@ -59,6 +60,35 @@ inline void CheckLookup(TIPv4Database& Db, uint32_t IP, bool Disjoint) {
   if (Disjoint) FUZZ_CHECK(found == ScanForBlock(Db, IP));
 }
 
+// The IPv6 part after a successful load: blocks ascending without overlap
+// and linked, and searches at each block's edges and at Probes that agree
+// with a scan.
+inline void CheckLoaded6(const TIPv4Database& Db, std::vector<TIPv6Address> Probes = {}) {
+  const auto& blocks = Db.IPv6.Blocks;
+  FUZZ_CHECK(blocks.size() <= kMaxIPv6Count);
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    FUZZ_CHECK(blocks[i].Start <= blocks[i].Last);
+    FUZZ_CHECK(i == 0 || blocks[i - 1].Last < blocks[i].Start);
+    FUZZ_CHECK(blocks[i].Country && blocks[i].Country->Code == blocks[i].CountryCode);
+    FUZZ_CHECK(blocks[i].Center && blocks[i].Center->ID == blocks[i].CenterID);
+    if (i < 64)
+      Probes.insert(Probes.end(),
+                    {blocks[i].Start - 1, blocks[i].Start, blocks[i].Last, blocks[i].Last + 1});
+  }
+  for (const TIPv6Address a : Probes) {
+    int want = -1;
+    for (size_t i = 0; i < blocks.size() && blocks.size() <= 4096; ++i) {
+      if (blocks[i].Start <= a && a <= blocks[i].Last) want = static_cast<int>(i);
+    }
+    const int found = Db.IPv6.Find(a);
+    if (found >= 0) {
+      FUZZ_CHECK(blocks[static_cast<size_t>(found)].Start <= a &&
+                 a <= blocks[static_cast<size_t>(found)].Last);
+    }
+    if (blocks.size() <= 4096) FUZZ_CHECK(found == want);
+  }
+}
+
 // A database after a successful load: blocks sorted, every block linked and
 // in its country's and registry's lists, and lookups that agree with a plain
 // scan at every block's first and last address, the addresses around them,
@@ -88,6 +118,7 @@ inline void CheckLoaded(TIPv4Database& Db) {
   }
   for (int i = 0; i < Db.CountryCount(); ++i) linked += Db.CountryAt(i)->Blocks.size();
   FUZZ_CHECK(linked == static_cast<size_t>(Db.BlockCount()));
+  CheckLoaded6(Db);
 }
 
 // Runs Body; our own errors end the input quietly, anything else crashes.

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ipv4base/ipv4writer.h"
@@ -58,6 +59,30 @@ int main(int argc, char** argv) {
         EncodeDatabaseFile(true, cmNone, "20261201",
                            EncodeBinBody({}, {}, {}) + EncodeTrailer({{ttSortedDisjoint, {}}})));
   Write(out / "mapped", "unmarked", EncodeDatabaseFile(true, cmNone, "20261201", bin));
+  // IPv6 sections: ascending blocks of built-in and file registries, one
+  // that reaches the top of the space, and ones out of order.
+  std::vector<TIPv6Block> blocks6;
+  for (const auto& [first, last, registry] :
+       std::vector<std::tuple<const char*, const char*, uint16_t>>{
+           {"::", "::ff", kIanaID},
+           {"2001:db8::", "2001:db8::1:ffff", 7},
+           {"2001:db8:0:1::", "2001:db8:ffff:ffff:ffff:ffff:ffff:ffff", kRipeID},
+           {"ffff::", "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", kArinID}}) {
+    TIPv6Block b;
+    StrToIPv6(first, b.Start);
+    StrToIPv6(last, b.Last);
+    b.CountryCode = StrToCode('N', 'L');
+    b.CenterID = registry;
+    blocks6.push_back(b);
+  }
+  Write(out / "ipv6", "sorted", EncodeIPv6Blocks(blocks6));
+  std::swap(blocks6[1], blocks6[2]);
+  Write(out / "ipv6", "unsorted", EncodeIPv6Blocks(blocks6));
+  Write(out / "ipv6", "empty", EncodeIPv6Blocks({}));
+  Write(out / "mapped", "ipv6",
+        EncodeDatabaseFile(true, cmNone, "20261201",
+                           bin + EncodeTrailer({{ttSortedDisjoint, {}},
+                                                {ttIPv6Blocks, EncodeIPv6Blocks(blocks6)}})));
   for (TCompression c : {cmNone, cmZLib, cmBZip2}) {
     const std::string tag(1, static_cast<char>(c));
     Write(out / "loadfile", "bin" + tag, EncodeDatabaseFile(true, c, "20261201", bin));
@@ -77,6 +102,9 @@ int main(int argc, char** argv) {
   Write(out / "streams", "bzip2", std::string(1, '\x09') + BZ2Compress(text));
   Write(out / "mkdb", "delegation", text + "afrinic|ZA|ipv4|41.0.0.0|256|20040101|allocated\n");
   Write(out / "mkdb", "ranges", "# geoip\n16777216,16777471,AU\n134744064,134744831,US\n");
+  Write(out / "mkdb", "ranges6",
+        "2001::,2001:0:ffff:ffff:ffff:ffff:ffff:ffff,??\n"
+        "2001:200::,2001:200:ffff:ffff:ffff:ffff:ffff:ffff,JP\n");
   Write(out / "mkdb", "gzip", GZipCompress("16777216,16777471,AU\n"));
   Write(out / "mkdb", "iso", R"({"3166-1": [{"alpha_2": "RS", "name": "Serbia"}]})");
   return 0;
