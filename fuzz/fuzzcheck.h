@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ipv4base/ipv4base.h"
+#include "ipv4base/ipv4format.h"
 
 // Stops the run: libFuzzer (and the replay) report it as a crash.
 [[noreturn]] inline void FuzzFail(const char* What) {
