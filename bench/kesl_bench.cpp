@@ -4,6 +4,7 @@
 //   goal NAME MEASURED TARGET pass|fail
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -40,12 +41,41 @@ struct TData {
   std::unique_ptr<TIPv4Database> Db;
   uint16_t LargestCountry = 0;
   std::string Lines;  // path of one million numeric query lines
+  // The IPv6 part: a database with both families (the default one's form),
+  // loaded, and a million addresses uniform over 2000::/4 and inside blocks.
+  std::unique_ptr<TIPv4Database> Db6;
+  std::vector<TIPv6Address> Uniform6, Inside6;
 };
 TData gData;
 
 std::string ReadFile(const std::string& Path) {
   std::ifstream f(Path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// The database of both families, as the default one is built, plain.
+void Prepare6(const std::string& Source, const std::string& Source6) {
+  TDatabaseCompiler c;
+  c.AddFile(Source);
+  c.AddFile(Source6);
+  c.Finish();
+  const std::string path = gData.Dir + "/both_none.ip4";
+  std::ofstream(path, std::ios::binary)
+      << EncodeDatabaseFile(true, cmNone, "20261201", c.BinaryBody());
+  gData.Files["both_none"] = path;
+  gData.Db6 = std::make_unique<TIPv4Database>();
+  gData.Db6->LoadFromFile(path);
+  const auto& blocks = gData.Db6->IPv6.Blocks;
+  std::mt19937_64 rng(6);
+  gData.Uniform6.resize(1000000);
+  for (TIPv6Address& a : gData.Uniform6)
+    a = (TIPv6Address{2} << 124) | (TIPv6Address{rng()} << 64 | rng()) >> 4;
+  gData.Inside6.resize(1000000);
+  for (TIPv6Address& a : gData.Inside6) {
+    const TIPv6Block& b = blocks[rng() % blocks.size()];
+    const TIPv6Address offset = TIPv6Address{rng()} << 64 | rng();
+    a = b.Last - b.Start == ~TIPv6Address{0} ? offset : b.Start + offset % (b.Last - b.Start + 1);
+  }
 }
 
 void Prepare(const std::string& Source) {
@@ -139,6 +169,38 @@ void BM_FlatReference(benchmark::State& State, const std::vector<uint32_t>* Addr
   for (auto _ : State) {
     int64_t sum = 0;
     for (uint32_t a : *Addresses) sum += FlatSearch(starts, a);
+    benchmark::DoNotOptimize(sum);
+  }
+  State.SetItemsProcessed(State.iterations() * static_cast<int64_t>(Addresses->size()));
+}
+
+// The same reference over the 128-bit starts of the IPv6 blocks.
+int FlatSearch6(const std::vector<TIPv6Address>& Starts, TIPv6Address IP) {
+  const TIPv6Address* base = Starts.data();
+  size_t n = Starts.size();
+  while (n > 1) {
+    const size_t half = n / 2;
+    base = base[half] <= IP ? base + half : base;
+    n -= half;
+  }
+  return *base <= IP ? static_cast<int>(base - Starts.data()) : -1;
+}
+
+void BM_FindBlock6(benchmark::State& State, const std::vector<TIPv6Address>* Addresses) {
+  for (auto _ : State) {
+    int64_t sum = 0;
+    for (const TIPv6Address a : *Addresses) sum += gData.Db6->IPv6.Find(a);
+    benchmark::DoNotOptimize(sum);
+  }
+  State.SetItemsProcessed(State.iterations() * static_cast<int64_t>(Addresses->size()));
+}
+
+void BM_FlatReference6(benchmark::State& State, const std::vector<TIPv6Address>* Addresses) {
+  std::vector<TIPv6Address> starts;
+  for (const TIPv6Block& b : gData.Db6->IPv6.Blocks) starts.push_back(b.Start);
+  for (auto _ : State) {
+    int64_t sum = 0;
+    for (const TIPv6Address a : *Addresses) sum += FlatSearch6(starts, a);
     benchmark::DoNotOptimize(sum);
   }
   State.SetItemsProcessed(State.iterations() * static_cast<int64_t>(Addresses->size()));
@@ -334,6 +396,10 @@ int main(int argc, char** argv) {
   const std::string source =
       argc > 1 && argv[argc - 1][0] != '-' ? argv[--argc] : "/usr/share/tor/geoip";
   Prepare(source);
+  const char* source6 = std::getenv("KESL_GEOIP6_SOURCE");
+  if (!source6) source6 = "/usr/share/tor/geoip6";
+  const bool ipv6 = std::filesystem::exists(source6);
+  if (ipv6) Prepare6(source, source6);
   const double memory = DatabaseMemoryMB(gData.Files["bin_zlib"]);
   QApplication app(argc, argv);
   // The windows made here keep their settings away from the user's own.
@@ -351,6 +417,12 @@ int main(int argc, char** argv) {
   reg("reference_uniform", BM_FlatReference, &gData.Uniform)->Unit(benchmark::kMillisecond);
   reg("findblock_inside", BM_FindBlock, &gData.Inside)->Unit(benchmark::kMillisecond);
   reg("reference_inside", BM_FlatReference, &gData.Inside)->Unit(benchmark::kMillisecond);
+  if (ipv6) {
+    reg("findblock6_uniform", BM_FindBlock6, &gData.Uniform6)->Unit(benchmark::kMillisecond);
+    reg("reference6_uniform", BM_FlatReference6, &gData.Uniform6)->Unit(benchmark::kMillisecond);
+    reg("findblock6_inside", BM_FindBlock6, &gData.Inside6)->Unit(benchmark::kMillisecond);
+    reg("reference6_inside", BM_FlatReference6, &gData.Inside6)->Unit(benchmark::kMillisecond);
+  }
   for (const char* kind : {"bin_zlib", "text_zlib"}) {
     reg((std::string("load_") + kind).c_str(), BM_Load, kind)->Unit(benchmark::kMillisecond);
     reg((std::string("inflate_") + kind).c_str(), BM_Inflate, kind)->Unit(benchmark::kMillisecond);
@@ -386,6 +458,8 @@ int main(int argc, char** argv) {
   };
   ratio("findblock_uniform_ratio", "findblock_uniform", "reference_uniform", 1.5);
   ratio("findblock_inside_ratio", "findblock_inside", "reference_inside", 1.5);
+  ratio("findblock6_uniform_ratio", "findblock6_uniform", "reference6_uniform", 1.5);
+  ratio("findblock6_inside_ratio", "findblock6_inside", "reference6_inside", 1.5);
   ratio("load_bin_zlib_ratio", "load_bin_zlib", "inflate_bin_zlib", 1.6);
   ratio("load_text_zlib_ratio", "load_text_zlib", "inflate_text_zlib", 2.0);
   ratio("load_text_bzip2_ratio", "load_text_bzip2", "bunzip2_text_bzip2", 1.2);
@@ -407,6 +481,20 @@ int main(int argc, char** argv) {
     goals.push_back({"lookup_single_ms", ours * 1e3, 2, true});
   } else {
     std::printf("\nno /usr/bin/geoiplookup: lookup_single_ratio not measured\n");
+  }
+  // The same for an IPv6 address, on the database of both families, against
+  // geoiplookup6 on its IPv6 database.
+  const auto [ours6, peer6] =
+      ipv6 ? AlternatingMedians(
+                 {KESL_LOOKUP, "--db", gData.Files["both_none"], "2001:4860:4860::8888"},
+                 {"/usr/bin/geoiplookup6", "2001:4860:4860::8888"}, 41)
+           : std::pair<double, double>{0, 0};
+  if (peer6 > 0) {
+    std::printf("whole process, one IPv6 address: kesl-lookup %.3f ms, geoiplookup6 %.3f ms\n",
+                ours6 * 1e3, peer6 * 1e3);
+    goals.push_back({"lookup6_single_ratio", ours6 / peer6, 1.0, true});
+  } else {
+    std::printf("no geoip6 source or /usr/bin/geoiplookup6: lookup6_single_ratio not measured\n");
   }
   if (has("first_locate")) goals.push_back({"first_locate_ms", m["first_locate"] * 1e3, 30, true});
   std::cout << "\n";

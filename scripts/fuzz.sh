@@ -31,7 +31,7 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$dir/kesl_fuzz_seeds" "$work/seeds"
-targets=(loadfile textbody binbody strtoip streams mkdb mapped)
+targets=(loadfile textbody binbody strtoip streams mkdb mapped ipv6)
 run() {
   local t=$1
   mkdir -p "$work/corpus/$t"

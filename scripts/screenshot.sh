@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Takes a screenshot of the real window under Xvfb after a locate of 8.8.8.8
-# on the default database, switched to CIDR notation with a row's tooltip
-# showing: docs/screenshot.png (or the path given).
+# (or $KESL_ADDRESS) on the default database, switched to CIDR notation with
+# a row's tooltip showing: docs/screenshot.png (or the path given). The
+# program is $KESL_BUILD/bin/kesl (build/ by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-docs/screenshot.png}
 bash scripts/setup.sh xvfb xdotool imagemagick
-[ -x build/bin/kesl ] || bash scripts/build.sh build
+build=${KESL_BUILD:-build}
+address=${KESL_ADDRESS:-8.8.8.8}
+[ -x "$build/bin/kesl" ] || bash scripts/build.sh "$build"
 display=:97
 Xvfb $display -screen 0 720x440x24 -nolisten tcp &
 xvfb=$!
@@ -14,7 +17,7 @@ settings=$(mktemp -d)
 trap 'kill $kesl $xvfb 2>/dev/null || true; rm -rf "$settings"' EXIT
 sleep 1
 export DISPLAY=$display XDG_CONFIG_HOME=$settings
-build/bin/kesl &
+"$build/bin/kesl" &
 kesl=$!
 win=""
 for _ in $(seq 50); do
@@ -26,7 +29,7 @@ xdotool windowmove "$win" 20 20
 sleep 0.5
 xdotool windowfocus --sync "$win"
 xdotool key --window "$win" ctrl+a
-xdotool type --window "$win" 8.8.8.8
+xdotool type --window "$win" "$address"
 xdotool key --window "$win" Return
 sleep 1.5
 # The default data may be from an earlier month: answer the age question "No".

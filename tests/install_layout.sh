@@ -19,6 +19,13 @@ info=$(env -u KESL_DB XDG_DATA_HOME="$prefix/no-data" "$prefix/bin/kesl-lookup" 
 grep -q "^Database: $prefix/bin/../share/kesl/country.ip4\$" <<< "$info" || fail "$info"
 grep -q '^Source: geoip, .*CC BY-SA 4.0, IPFire Location Database via tor-geoipdb$' <<< "$info" ||
   fail "no provenance: $info"
+# The default database answers both families.
+if [ -f "${KESL_GEOIP6_SOURCE:-/usr/share/tor/geoip6}" ]; then
+  grep -q '^IPv6 blocks: [1-9][0-9]*$' <<< "$info" || fail "no IPv6 blocks: $info"
+  answer=$(env -u KESL_DB XDG_DATA_HOME="$prefix/no-data" "$prefix/bin/kesl-lookup" \
+    --fields address,country 2001:4860:4860:0::8888)
+  [ "$answer" = "$(printf '2001:4860:4860::8888\tUS')" ] || fail "IPv6 answer: $answer"
+fi
 for p in kesl-lookup kesl-mkdb; do
   [ "$("$prefix/bin/$p" --version)" = "$p $(sed -n 's/.*kProgramVersion\[\] = "\(.*\)";/\1/p' \
     "$build/generated/tools/version.h")" ] || fail "$p --version"
@@ -49,6 +56,7 @@ codes=$(complete_words "$lookup" "$prefix/bin/kesl-lookup" --country DE,c)
 grep -qw 'DE,CH' <<< "$codes" && ! grep -qv '^DE,C' <<< "$(tr ' ' '\n' <<< "$codes")" ||
   fail "country codes: $codes"
 [ "$(complete_words "$lookup" "$prefix/bin/kesl-lookup" --registry afr)" = "AFRINIC" ] || fail "registry"
+[ "$(complete_words "$lookup" "$prefix/bin/kesl-lookup" --family a)" = "all" ] || fail "family"
 [ "$(complete_words "$completions/kesl-mkdb" "$prefix/bin/kesl-mkdb" --upd)" = "--update" ] ||
   fail "mkdb --upd"
 
