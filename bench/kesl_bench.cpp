@@ -142,9 +142,11 @@ void Prepare(const std::string& Source) {
   std::ofstream(gData.Lines) << lines;
 }
 
-// The reference search: branch-free over a flat array of start addresses.
-int FlatSearch(const std::vector<uint32_t>& Starts, uint32_t IP) {
-  const uint32_t* base = Starts.data();
+// The reference search: branch-free over a flat array of start addresses
+// (32 bits for IPv4, 128 for IPv6).
+template <typename TAddress>
+int FlatSearch(const std::vector<TAddress>& Starts, TAddress IP) {
+  const TAddress* base = Starts.data();
   size_t n = Starts.size();
   while (n > 1) {
     const size_t half = n / 2;
@@ -154,56 +156,35 @@ int FlatSearch(const std::vector<uint32_t>& Starts, uint32_t IP) {
   return *base <= IP ? static_cast<int>(base - Starts.data()) : -1;
 }
 
-void BM_FindBlock(benchmark::State& State, const std::vector<uint32_t>* Addresses) {
+// Times Find over every address.
+template <typename TAddress, typename TFind>
+void Searches(benchmark::State& State, const std::vector<TAddress>& Addresses, TFind Find) {
   for (auto _ : State) {
     int64_t sum = 0;
-    for (uint32_t a : *Addresses) sum += gData.Db->FindBlock(a);
+    for (const TAddress a : Addresses) sum += Find(a);
     benchmark::DoNotOptimize(sum);
   }
-  State.SetItemsProcessed(State.iterations() * static_cast<int64_t>(Addresses->size()));
+  State.SetItemsProcessed(State.iterations() * static_cast<int64_t>(Addresses.size()));
+}
+
+void BM_FindBlock(benchmark::State& State, const std::vector<uint32_t>* Addresses) {
+  Searches(State, *Addresses, [](uint32_t A) { return gData.Db->FindBlock(A); });
 }
 
 void BM_FlatReference(benchmark::State& State, const std::vector<uint32_t>* Addresses) {
   std::vector<uint32_t> starts;
   for (const TIPv4Block& b : gData.Db->Blocks) starts.push_back(b.StartIP);
-  for (auto _ : State) {
-    int64_t sum = 0;
-    for (uint32_t a : *Addresses) sum += FlatSearch(starts, a);
-    benchmark::DoNotOptimize(sum);
-  }
-  State.SetItemsProcessed(State.iterations() * static_cast<int64_t>(Addresses->size()));
-}
-
-// The same reference over the 128-bit starts of the IPv6 blocks.
-int FlatSearch6(const std::vector<TIPv6Address>& Starts, TIPv6Address IP) {
-  const TIPv6Address* base = Starts.data();
-  size_t n = Starts.size();
-  while (n > 1) {
-    const size_t half = n / 2;
-    base = base[half] <= IP ? base + half : base;
-    n -= half;
-  }
-  return *base <= IP ? static_cast<int>(base - Starts.data()) : -1;
+  Searches(State, *Addresses, [&starts](uint32_t A) { return FlatSearch(starts, A); });
 }
 
 void BM_FindBlock6(benchmark::State& State, const std::vector<TIPv6Address>* Addresses) {
-  for (auto _ : State) {
-    int64_t sum = 0;
-    for (const TIPv6Address a : *Addresses) sum += gData.Db6->IPv6.Find(a);
-    benchmark::DoNotOptimize(sum);
-  }
-  State.SetItemsProcessed(State.iterations() * static_cast<int64_t>(Addresses->size()));
+  Searches(State, *Addresses, [](TIPv6Address A) { return gData.Db6->IPv6.Find(A); });
 }
 
 void BM_FlatReference6(benchmark::State& State, const std::vector<TIPv6Address>* Addresses) {
   std::vector<TIPv6Address> starts;
   for (const TIPv6Block& b : gData.Db6->IPv6.Blocks) starts.push_back(b.Start);
-  for (auto _ : State) {
-    int64_t sum = 0;
-    for (const TIPv6Address a : *Addresses) sum += FlatSearch6(starts, a);
-    benchmark::DoNotOptimize(sum);
-  }
-  State.SetItemsProcessed(State.iterations() * static_cast<int64_t>(Addresses->size()));
+  Searches(State, *Addresses, [&starts](TIPv6Address A) { return FlatSearch(starts, A); });
 }
 
 void BM_Load(benchmark::State& State, const char* Kind) {

@@ -95,6 +95,16 @@ bool ValidSetName(const std::string& Name) {
   return true;
 }
 
+namespace {
+
+// A range as nft writes it, "first-last", or one address alone.
+std::string RangeElement(std::string First, const std::string& Last) {
+  if (Last != First) (First += '-') += Last;
+  return First;
+}
+
+}  // namespace
+
 std::string ListText(const std::vector<const TIPv4Block*>& Blocks,
                      const std::vector<const TIPv6Block*>& Blocks6, TNotation Notation,
                      TListForm Form, const std::string& SetName) {
@@ -107,16 +117,14 @@ std::string ListText(const std::vector<const TIPv4Block*>& Blocks,
   for (const TIPv4Block* b : Blocks) {
     if (ranges) {
       const uint32_t last = b->LastIP();
-      if (b->Count)
-        elements.push_back(IPToStr(b->StartIP) + (last != b->StartIP ? "-" + IPToStr(last) : ""));
+      if (b->Count) elements.push_back(RangeElement(IPToStr(b->StartIP), IPToStr(last)));
       continue;
     }
     for (const TPrefix& p : b->Prefixes()) elements.push_back(PrefixText(p, nmCIDR));
   }
   for (const TIPv6Block* b : ipv6 ? Blocks6 : std::vector<const TIPv6Block*>()) {
     if (ranges) {
-      elements.push_back(IPv6ToStr(b->Start) +
-                         (b->Last != b->Start ? "-" + IPv6ToStr(b->Last) : ""));
+      elements.push_back(RangeElement(IPv6ToStr(b->Start), IPv6ToStr(b->Last)));
       continue;
     }
     for (const TIPv6Prefix& p : b->Prefixes()) elements.push_back(IPv6PrefixText(p));

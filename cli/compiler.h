@@ -115,6 +115,10 @@ class TDatabaseCompiler {
   std::string Where(const TBlock& B) const;
   template <typename TBlock>
   void FinishBlocks(std::vector<TBlock>& Blocks, bool ResolveOverlaps);
+  // Reads a range file's lines "first,last,CC": Parse reads an address,
+  // AddRange adds the blocks of a good line.
+  template <typename TAddress, typename TParse, typename TAddRange>
+  void AddRanges(const std::string& Name, std::string_view Text, TParse Parse, TAddRange AddRange);
 
   std::vector<TInputBlock> FBlocks;
   std::vector<TInputBlock6> FBlocks6;

@@ -293,7 +293,9 @@ void TDatabaseCompiler::AddDelegationText(const std::string& Name, std::string_v
   ShowProgress(Name, lines, true);
 }
 
-void TDatabaseCompiler::AddRangeText(const std::string& Name, std::string_view Text) {
+template <typename TAddress, typename TParse, typename TAddRange>
+void TDatabaseCompiler::AddRanges(const std::string& Name, std::string_view Text, TParse Parse,
+                                  TAddRange AddRange) {
   const uint32_t file = static_cast<uint32_t>(FFiles.size());
   FFiles.push_back(Name);
   const uint64_t lines = ForEachLine(Text, [&](std::string_view Line, uint64_t N) {
@@ -301,63 +303,60 @@ void TDatabaseCompiler::AddRangeText(const std::string& Name, std::string_view T
     if (Line.empty()) return Skip("blank");
     if (Line[0] == '#') return Skip("comment");
     const auto f = Split(Line, ',');
-    uint64_t lo, hi;
-    if (f.size() != 3 || !ParseU64(f[0], lo) || !ParseU64(f[1], hi) || lo > hi ||
-        hi > 0xFFFFFFFFu || f[2].size() != 2) {
+    TAddress lo, hi;
+    if (f.size() != 3 || !Parse(f[0], lo) || !Parse(f[1], hi) || lo > hi || f[2].size() != 2) {
       return Skip("malformed");
     }
     uint16_t country;
     if (f[2] == "??" || !InputCountry(f[2], country)) return Skip("no country");
-    // Ranges carry no registry: each /8 belongs to the one that administers it.
-    for (uint64_t at = lo; at <= hi;) {
-      const uint16_t reg = kSlash8Registry[at >> 24];
-      uint64_t end = at | 0xFFFFFF;
-      while (end < hi && kSlash8Registry[(end + 1) >> 24] == reg) end += 0x1000000;
-      end = std::min(end, hi);
-      TInputBlock b;
-      b.Start = static_cast<uint32_t>(at);
-      b.Count = static_cast<uint32_t>(end - at + 1);
-      b.Country = country;
-      b.Registry = reg;
-      b.File = file;
-      b.Line = static_cast<uint32_t>(N);
-      Add(b);
-      at = end + 1;
-    }
+    AddRange(lo, hi, country, file, static_cast<uint32_t>(N));
   });
   ShowProgress(Name, lines, true);
 }
 
+void TDatabaseCompiler::AddRangeText(const std::string& Name, std::string_view Text) {
+  auto parse = [](std::string_view S, uint64_t& V) { return ParseU64(S, V) && V <= 0xFFFFFFFFu; };
+  AddRanges<uint64_t>(
+      Name, Text, parse,
+      [this](uint64_t lo, uint64_t hi, uint16_t Country, uint32_t File, uint32_t Line) {
+        // Ranges carry no registry: each /8 belongs to the one that administers it.
+        for (uint64_t at = lo; at <= hi;) {
+          const uint16_t reg = kSlash8Registry[at >> 24];
+          uint64_t end = at | 0xFFFFFF;
+          while (end < hi && kSlash8Registry[(end + 1) >> 24] == reg) end += 0x1000000;
+          end = std::min(end, hi);
+          TInputBlock b;
+          b.Start = static_cast<uint32_t>(at);
+          b.Count = static_cast<uint32_t>(end - at + 1);
+          b.Country = Country;
+          b.Registry = reg;
+          b.File = File;
+          b.Line = Line;
+          Add(b);
+          at = end + 1;
+        }
+      });
+}
+
 void TDatabaseCompiler::AddRangeText6(const std::string& Name, std::string_view Text) {
-  const uint32_t file = static_cast<uint32_t>(FFiles.size());
-  FFiles.push_back(Name);
-  const uint64_t lines = ForEachLine(Text, [&](std::string_view Line, uint64_t N) {
-    ShowProgress(Name, N, false);
-    if (Line.empty()) return Skip("blank");
-    if (Line[0] == '#') return Skip("comment");
-    const auto f = Split(Line, ',');
-    TIPv6Address lo, hi;
-    if (f.size() != 3 || !StrToIPv6(f[0], lo) || !StrToIPv6(f[1], hi) || lo > hi ||
-        f[2].size() != 2) {
-      return Skip("malformed");
-    }
-    uint16_t country;
-    if (f[2] == "??" || !InputCountry(f[2], country)) return Skip("no country");
-    // As for IPv4, each piece of the range gets the registry its part of
-    // the space is assigned to.
-    for (TIPv6Address at = lo;;) {
-      TIPv6Address end;
-      TInputBlock6 b;
-      b.Registry = IPv6Registry(at, end);
-      b.Start = at;
-      b.Last = std::min(end, hi);
-      b.Country = country;
-      b.File = file;
-      b.Line = static_cast<uint32_t>(N);
-      Add(b);
-      if (b.Last == hi) break;
-      at = b.Last + 1;
-    }
-  });
-  ShowProgress(Name, lines, true);
+  auto parse = [](std::string_view S, TIPv6Address& V) { return StrToIPv6(S, V); };
+  AddRanges<TIPv6Address>(
+      Name, Text, parse,
+      [this](TIPv6Address lo, TIPv6Address hi, uint16_t Country, uint32_t File, uint32_t Line) {
+        // As for IPv4, each piece of the range gets the registry its part of
+        // the space is assigned to.
+        for (TIPv6Address at = lo;;) {
+          TIPv6Address end;
+          TInputBlock6 b;
+          b.Registry = IPv6Registry(at, end);
+          b.Start = at;
+          b.Last = std::min(end, hi);
+          b.Country = Country;
+          b.File = File;
+          b.Line = Line;
+          Add(b);
+          if (b.Last == hi) break;
+          at = b.Last + 1;
+        }
+      });
 }

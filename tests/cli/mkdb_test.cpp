@@ -170,6 +170,58 @@ TEST(MkdbTest, ResolvedOverlapsKeepEveryAddressAndTheLaterDateWins) {
   }
 }
 
+TEST(MkdbTest, IPv6RangesSplitByAssignmentAndOverlapsResolveAsIPv4) {
+  // 2001:1800::/23 is ARIN's and 2001:1a00::/23 RIPE NCC's: a range across
+  // both is two blocks; 3000::/4 is no registry's.
+  TDatabaseCompiler ranges;
+  ranges.AddData("geoip6",
+                 "# tor\n2001:19ff:ff00::,2001:1a00:ff::,US\n3000::,3000::ff,DE\n"
+                 "2001:200::,2001:200::ffff,??\n2001:201::,2001:201::1,X\n");
+  ranges.Finish();
+  ASSERT_EQ(ranges.Blocks6().size(), 3u);
+  EXPECT_EQ(IPv6ToStr(ranges.Blocks6()[0].Last), "2001:19ff:ffff:ffff:ffff:ffff:ffff:ffff");
+  EXPECT_EQ(ranges.Blocks6()[0].Registry, kArinID);
+  EXPECT_EQ(IPv6ToStr(ranges.Blocks6()[1].Start), "2001:1a00::");
+  EXPECT_EQ(ranges.Blocks6()[1].Registry, kRipeID);
+  EXPECT_EQ(ranges.Blocks6()[2].Registry, kIanaID);
+  EXPECT_EQ(ranges.Skipped().at("no country"), 1u);
+  EXPECT_EQ(ranges.Skipped().at("malformed"), 1u);
+
+  // An old /32, a newer /48 inside it, the newest across the /48's end.
+  TDatabaseCompiler c;
+  c.AddData("r", "ripencc|NL|ipv6|2001:db8::|32|20000101|allocated\n");
+  c.AddData("a", "arin|US|ipv6|2001:db8:1::|48|20100101|allocated\n");
+  c.AddData("p",
+            "apnic|JP|ipv6|2001:db8:1:8000::|49|20200101|allocated\n"
+            "apnic|JP|ipv6|2001:db8:2::|49|20200101|allocated\n");
+  EXPECT_THROW(TDatabaseCompiler(c).Finish(), EKeslError);  // refused unless resolved
+  c.Finish(true);
+  EXPECT_EQ(c.Overlaps().size(), 3u);
+  auto answer = [&](const char* Text) -> std::string {
+    TIPv6Address a = 0;
+    StrToIPv6(Text, a);
+    for (const TInputBlock6& b : c.Blocks6()) {
+      if (b.Start <= a && a <= b.Last) return CodeToStr(b.Country);
+    }
+    return "none";
+  };
+  const std::pair<const char*, const char*> want[] = {
+      {"2001:db8::", "NL"},
+      {"2001:db8:0:ffff::", "NL"},
+      {"2001:db8:1::", "US"},
+      {"2001:db8:1:7fff:ffff:ffff:ffff:ffff", "US"},
+      {"2001:db8:1:8000::", "JP"},
+      {"2001:db8:1:ffff:ffff:ffff:ffff:ffff", "JP"},
+      {"2001:db8:2::", "JP"},
+      {"2001:db8:2:8000::", "NL"},
+      {"2001:db8:ffff:ffff:ffff:ffff:ffff:ffff", "NL"},
+      {"2001:db9::", "none"}};
+  for (const auto& [address, country] : want) EXPECT_EQ(answer(address), country) << address;
+  for (size_t i = 1; i < c.Blocks6().size(); ++i) {
+    EXPECT_LT(c.Blocks6()[i - 1].Last, c.Blocks6()[i].Start);
+  }
+}
+
 TEST(MkdbTest, ProvenanceIsKeptInEveryCompression) {
   TTempDir dir;
   const std::string input = dir.Write("geoip", "# ranges\n16777216,16777471,AU\n");
@@ -268,9 +320,19 @@ TEST(MkdbMainTest, WritesChecksAndRefuses) {
   EXPECT_NE(co.str().find("Created: 2026-12-05"), std::string::npos) << co.str();
   EXPECT_NE(co.str().find("Registry 6 AFRINIC: 2 blocks, 2097920 addresses"), std::string::npos);
 
+  EXPECT_NE(o.str().find("IPv6 blocks: 1\n"), std::string::npos) << o.str();
+  EXPECT_NE(co.str().find("IPv6 blocks: 1\n"), std::string::npos) << co.str();
+
   std::ostringstream to, te;
   EXPECT_EQ(MkdbMain({"-o", dir.Path("t.ip4"), "--text", in}, to, te), 1);
   EXPECT_FALSE(std::filesystem::exists(dir.Path("t.ip4")));
+  // The text form carries no IPv6 blocks, and says so.
+  const std::string plain = dir.Write("p.txt",
+                                      "arin|US|ipv4|3.0.0.0|256||allocated\n"
+                                      "arin|US|ipv6|2600::|12||allocated\n");
+  std::ostringstream po, pe;
+  EXPECT_EQ(MkdbMain({"-o", dir.Path("t.ip4"), "--text", plain}, po, pe), 0) << pe.str();
+  EXPECT_EQ(pe.str(), "kesl-mkdb: the text form carries no IPv6 blocks; 1 left out\n");
   std::ostringstream uo, ue;
   EXPECT_EQ(MkdbMain({"--compress", "lzma", in}, uo, ue), 2);
   EXPECT_EQ(MkdbMain({"--date", "20230229", in}, uo, ue), 2);
