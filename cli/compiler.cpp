@@ -251,18 +251,19 @@ std::string TDatabaseCompiler::BinaryBody() const {
   // can then be searched where it lies.
   std::string body = EncodeBinBody(centers, countries, blocks);
   std::vector<TTrailerEntry> trailer;
+  if (!FBlocks6.empty()) {
+    // A reader needs them sorted and disjoint, as only Finish makes them.
+    // They come first: damage in the notes after them cannot cost them.
+    if (!FFinished) throw EKeslError("The IPv6 blocks are not checked yet");
+    std::vector<TIPv6Block> blocks6;
+    blocks6.reserve(FBlocks6.size());
+    for (const TInputBlock6& s : FBlocks6) blocks6.push_back(OutputBlock(s));
+    trailer.push_back({ttIPv6Blocks, EncodeIPv6Blocks(blocks6)});
+  }
   if (FFinished) trailer.push_back({ttSortedDisjoint, {}});
   std::vector<TSource> sources = FSources;
   for (TSource& s : sources) s.Licence = FLicence;
   if (!sources.empty()) trailer.push_back({ttProvenance, EncodeSources(sources)});
-  if (!FBlocks6.empty()) {
-    std::vector<TIPv6Block> blocks6;
-    blocks6.reserve(FBlocks6.size());
-    for (const TInputBlock6& s : FBlocks6) blocks6.push_back(OutputBlock(s));
-    // A reader needs them sorted and disjoint, as only Finish makes them.
-    if (!FFinished) throw EKeslError("The IPv6 blocks are not checked yet");
-    trailer.push_back({ttIPv6Blocks, EncodeIPv6Blocks(blocks6)});
-  }
   body += EncodeTrailer(trailer);
   return body;
 }

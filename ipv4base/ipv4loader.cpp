@@ -73,9 +73,6 @@ bool TryRead(TStream& Stream, void* Buffer, int32_t Count) try {
   return false;
 }
 
-// A 16-byte address in network order.
-TIPv6Address GetIPv6(const unsigned char* P) { return IPv6FromBytes(P); }
-
 // The IPv6 blocks of a trailer entry Length bytes long. Unlike the rest of
 // the trailer they are data, not notes about it: an entry whose count does
 // not fit its length or its bound, whose blocks do not ascend without
@@ -98,8 +95,8 @@ void ReadIPv6Entry(TStream& Stream, uint32_t Length, std::vector<TIPv6Block>& Bl
     for (uint32_t i = 0; i < count; ++i) {
       const unsigned char* r = run + i * kIPv6RecordSize;
       TIPv6Block b;
-      b.Start = GetIPv6(r);
-      b.Last = GetIPv6(r + 16);
+      b.Start = IPv6FromBytes(r);
+      b.Last = IPv6FromBytes(r + 16);
       b.Date = Get32(r + 32);
       b.CountryCode = Get16(r + 36);
       b.CenterID = Get16(r + 38);
@@ -114,20 +111,25 @@ void ReadIPv6Entry(TStream& Stream, uint32_t Length, std::vector<TIPv6Block>& Bl
 
 // The trailer after a binary body's sections. Its notes (the data's
 // sources) are optional: a file that has none, or whose trailer is cut short
-// or malformed before the IPv6 blocks, loads all the same, and nothing in it
-// can make the load read without bound. Returns the sources.
+// or malformed in them, loads all the same, and nothing in it can make the
+// load read without bound. The IPv6 blocks are checked as the sections are
+// (the writer puts them first, so that damage in the notes cannot cost
+// them); a second entry of them makes the file invalid. Returns the sources.
 std::vector<TSource> ReadTrailer(TStream& Stream, std::vector<TIPv6Block>& IPv6) {
   unsigned char head[8];
   if (!TryRead(Stream, head, 8) || std::memcmp(head, kTrailerMagic, kMagicSize) != 0) return {};
   const uint32_t entries = Get32(head + 4);
   if (entries > static_cast<uint32_t>(kMaxTrailerEntries)) return {};
   std::vector<TSource> sources;
+  bool ipv6 = false;
   for (uint32_t i = 0; i < entries; ++i) {
     unsigned char e[6];
     if (!TryRead(Stream, e, 6)) break;
     const uint16_t tag = Get16(e);
     const uint32_t length = Get32(e + 2);
     if (tag == ttIPv6Blocks) {
+      if (ipv6) throw ETruncated();
+      ipv6 = true;
       ReadIPv6Entry(Stream, length, IPv6);
       continue;
     }

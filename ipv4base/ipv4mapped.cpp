@@ -140,8 +140,9 @@ bool TMappedDatabase::Parse(const unsigned char* Data, size_t Size) {
     const uint32_t length = Get32(c.At() + 2);
     if (!c.Skip(6)) return false;
     if (tag == ttIPv6Blocks) {
-      // Its count must fit its length and bound, or the full load says why.
-      if (length < 4 || c.Left() < length || !c.Count(kMaxIPv6Count, FCount6) ||
+      // One entry, whose count fits its length and bound, or the full load
+      // says why not.
+      if (FRecords6 || length < 4 || c.Left() < length || !c.Count(kMaxIPv6Count, FCount6) ||
           length != 4 + uint64_t{FCount6} * kIPv6RecordSize) {
         return false;
       }

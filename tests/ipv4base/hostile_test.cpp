@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include "corrupt.h"
+#include "ipv4base/ipv4mapped.h"
 #include "streams/compress.h"
 
 namespace {
@@ -227,9 +228,17 @@ TEST_F(HostileTest, IPv6SectionsAreBoundedAndChecked) {
   const std::string one = record;
   std::string badLength = IPv6EntryHead(1) + one;
   badLength[22] = 3;  // the entry's length: 3 bytes, shorter than its count
+  // Two entries, each in order, whose blocks overlap.
+  const std::string twice =
+      Le32(0) + Le32(0) + Le32(0) +
+      EncodeTrailer({{ttSortedDisjoint, {}},
+                     {ttIPv6Blocks, Le32(1) + one},
+                     {ttIPv6Blocks, Le32(1) + one}});
   for (const std::string& body :
-       {IPv6EntryHead(kMaxIPv6Count + 1) + one, badLength, IPv6EntryHead(2) + one}) {
-    EXPECT_EQ(LoadInChild(Write(EncodeHeader(true, cmNone, "20261201") + body)).Message, Invalid());
+       {IPv6EntryHead(kMaxIPv6Count + 1) + one, badLength, IPv6EntryHead(2) + one, twice}) {
+    const std::string file = EncodeHeader(true, cmNone, "20261201") + body;
+    EXPECT_EQ(LoadInChild(Write(file)).Message, Invalid());
+    EXPECT_FALSE(TMappedDatabase::FromMemory(file.data(), file.size()));  // nor searched in place
   }
   EXPECT_EQ(
       LoadInChild(Write(EncodeHeader(true, cmNone, "20261201") + IPv6EntryHead(1) + one)).Message,
