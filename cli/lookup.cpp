@@ -257,18 +257,17 @@ class TAnswerWriter {
   // The fields of a line after the block: country, its name, registry, date.
   template <typename TBlock>
   void PutRest(const TBlock& B) {
-    const TBlock* b = &B;
     Reserve(8);
     *FEnd++ = '\t';
-    *FEnd++ = static_cast<char>(b->CountryCode >> 8);
-    *FEnd++ = static_cast<char>(b->CountryCode & 255);
+    *FEnd++ = static_cast<char>(B.CountryCode >> 8);
+    *FEnd++ = static_cast<char>(B.CountryCode & 255);
     *FEnd++ = '\t';
-    Put(CountryName(b->Country));
+    Put(CountryName(B.Country));
     Put("\t");
-    Put(b->Center->Name);
+    Put(B.Center->Name);
     Reserve(16);
     *FEnd++ = '\t';
-    FEnd = std::to_chars(FEnd, FEnd + 12, b->Date).ptr;
+    FEnd = std::to_chars(FEnd, FEnd + 12, B.Date).ptr;
     *FEnd++ = '\n';
   }
 

@@ -231,9 +231,8 @@ TEST_F(HostileTest, IPv6SectionsAreBoundedAndChecked) {
   // Two entries, each in order, whose blocks overlap.
   const std::string twice =
       Le32(0) + Le32(0) + Le32(0) +
-      EncodeTrailer({{ttSortedDisjoint, {}},
-                     {ttIPv6Blocks, Le32(1) + one},
-                     {ttIPv6Blocks, Le32(1) + one}});
+      EncodeTrailer(
+          {{ttSortedDisjoint, {}}, {ttIPv6Blocks, Le32(1) + one}, {ttIPv6Blocks, Le32(1) + one}});
   for (const std::string& body :
        {IPv6EntryHead(kMaxIPv6Count + 1) + one, badLength, IPv6EntryHead(2) + one, twice}) {
     const std::string file = EncodeHeader(true, cmNone, "20261201") + body;
