@@ -187,7 +187,7 @@ class TAnswerWriter {
     if (Query.size() > kMaxQuery) {
       // Shown cut, so that one hostile line cannot flood the output either.
       const std::string cut = std::string(Query.substr(0, kMaxQuery)) + "...";
-      return Failed(cut, "error", "Longer than any address or host name");
+      return Failed(cut, "Longer than any address or host name");
     }
     uint32_t net = 0, ip = 0;
     if (ParseNumericIPv4(Query, net)) {
@@ -195,15 +195,13 @@ class TAnswerWriter {
     } else if (AllDigitsAndDots(Query)) {
       // Digits and dots that do not form an address are no host name
       // either: answering them needs no resolver.
-      return Failed(Query, "error", "Not a valid IPv4 address");
+      return Failed(Query, "Not a valid IPv4 address");
     } else {
       TQueryAddress a;
       const TResolveResult r = ResolveQuery(std::string(Query), a, FPreferIPv6);
-      if (r.Code != 0) return Failed(Query, "error", r.Error);
-      // ::ffff:0:0/96 holds IPv4 addresses: their blocks are IPv4 blocks.
-      const bool mapped = a.IsIPv6 && a.IPv6 >> 32 == 0xFFFF;
-      if (a.IsIPv6 && !mapped) return Answer6(Query, a.IPv6);
-      ip = mapped ? static_cast<uint32_t>(a.IPv6) : a.IPv4;
+      if (r.Code != 0) return Failed(Query, r.Error);
+      if (a.IsIPv6) return Answer6(Query, a.IPv6);
+      ip = a.IPv4;
     }
     const TIPv4Block* b = Find(ip);
     if (FFormat != fmLines) {
@@ -292,10 +290,10 @@ class TAnswerWriter {
     std::memcpy(FEnd, " - ", 3);
     FEnd = FormatIP(B.StartIP + B.Count - 1, FEnd + 3);
   }
-  // A query that gave no address: Status "error".
-  bool Failed(std::string_view Query, const char* Status, std::string_view Message) {
+  // A query that gave no address.
+  bool Failed(std::string_view Query, std::string_view Message) {
     if (FFormat != fmLines) {
-      Record(Query, Status, {}, static_cast<const TIPv4Block*>(nullptr), Message);
+      Record(Query, "error", {}, static_cast<const TIPv4Block*>(nullptr), Message);
       return false;
     }
     Put(Query);
@@ -304,8 +302,6 @@ class TAnswerWriter {
     Put("\n");
     return false;
   }
-  // One answer with the chosen fields; a field that does not apply is
-  // empty, or null in JSON.
   // The block in the notation asked for.
   std::string BlockText(const TIPv4Block& B) const {
     return FNotation == nmCIDR || FNotation == nmMask
@@ -313,6 +309,8 @@ class TAnswerWriter {
                : IPToStr(B.StartIP) + " - " + IPToStr(B.StartIP + B.Count - 1);
   }
   std::string BlockText(const TIPv6Block& B) const { return B.AsText(FNotation); }
+  // One answer with the chosen fields; a field that does not apply is
+  // empty, or null in JSON.
   template <typename TBlock>
   void Record(std::string_view Query, std::string_view Status, std::string_view Address,
               const TBlock* B, std::string_view Message) {

@@ -281,10 +281,6 @@ void TKeslMainForm::StartWork() {
   TQueryAddress address;
   const TResolveResult resolved = ResolveQuery(text, address, false, SetWaitCursor);
   CheckError(resolved.Code, resolved.Error);
-  // ::ffff:0:0/96 holds IPv4 addresses, which IPv4 blocks hold.
-  if (address.IsIPv6 && address.IPv6 >> 32 == 0xFFFF) {
-    address = {false, static_cast<uint32_t>(address.IPv6), 0};
-  }
   const std::string addressText = address.IsIPv6 ? IPv6ToStr(address.IPv6) : IPToStr(address.IPv4);
   IPEdit->setText(QString::fromLatin1(addressText));
 

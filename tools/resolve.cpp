@@ -86,9 +86,17 @@ THostResolver SetHostResolver(THostResolver NewResolver) {
 TResolveResult ResolveQuery(const std::string& Text, TQueryAddress& Address, bool PreferIPv6,
                             const std::function<void(bool)>& Waiting) {
   uint32_t net = 0;
+  // ::ffff:0:0/96 holds IPv4 addresses: such an address is the IPv4 one.
+  const auto unmap = [&Address] {
+    if (Address.IsIPv6 && Address.IPv6 >> 32 == 0xFFFF) {
+      Address.IsIPv6 = false;
+      Address.IPv4 = static_cast<uint32_t>(Address.IPv6);
+    }
+    return TResolveResult{};
+  };
   if (StrToIPv6(Text, Address.IPv6)) {
     Address.IsIPv6 = true;
-    return {};
+    return unmap();
   }
   if (ParseNumericIPv4(Text, net)) {
     Address.IsIPv6 = false;
@@ -106,7 +114,7 @@ TResolveResult ResolveQuery(const std::string& Text, TQueryAddress& Address, boo
   Address.IsIPv6 = found.HasIPv6 && (PreferIPv6 || !found.HasIPv4);
   Address.IPv4 = __builtin_bswap32(found.IPv4);
   Address.IPv6 = found.IPv6;
-  return {};
+  return unmap();
 }
 
 std::string TrimErrorText(std::string Text) {

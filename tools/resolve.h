@@ -47,7 +47,8 @@ struct TQueryAddress {
 
 // Text to address: a numeric IPv4 or IPv6 form, else the resolver's first
 // IPv4 address, or its first IPv6 address for a name without IPv4 ones
-// (PreferIPv6 turns the order round). Waiting, when given, is called with
+// (PreferIPv6 turns the order round). An IPv4-mapped IPv6 address
+// (::ffff:192.0.2.1) comes back as the IPv4 address it holds. Waiting, when given, is called with
 // true before the resolver runs (it may take a while) and with false after
 // it, also when it throws.
 TResolveResult ResolveQuery(const std::string& Text, TQueryAddress& Address,

@@ -199,6 +199,10 @@ TEST(ResolveTest, IPv6TextIsNumericAndNamesGiveIPv4FirstUnlessIPv6IsPreferred) {
   EXPECT_TRUE(a.IsIPv6);
   ASSERT_EQ(ResolveQuery("six.example", a).Code, 0);
   EXPECT_TRUE(a.IsIPv6 && a.IPv6 == v6);
+  // An IPv4-mapped address is the IPv4 address it holds.
+  ASSERT_EQ(ResolveQuery("::FFFF:10.0.0.2", a).Code, 0);
+  EXPECT_FALSE(a.IsIPv6);
+  EXPECT_EQ(a.IPv4, 0x0A000002u);
 }
 
 TEST(ResolveTest, SystemResolverRefusesZeroBytesWithoutAsking) {
