@@ -17,6 +17,7 @@
 #include "ipv4base/registries.h"
 #include "tools/files.h"
 #include "tools/resolve.h"
+#include "tools/tools.h"
 #include "tools/version.h"
 
 namespace {
@@ -111,17 +112,6 @@ size_t Utf8SequenceLength(std::string_view Text) {
     return 0;
   }
   return n;
-}
-
-// The items of a comma-separated list, empty ones included.
-std::vector<std::string_view> SplitList(std::string_view Text) {
-  std::vector<std::string_view> items;
-  for (;;) {
-    const size_t comma = Text.find(',');
-    items.push_back(Text.substr(0, comma));
-    if (comma == std::string_view::npos) return items;
-    Text.remove_prefix(comma + 1);
-  }
 }
 
 bool AllDigitsAndDots(std::string_view Text) {
@@ -603,7 +593,7 @@ int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
       std::string list;
       auto& to = a == "--country" ? countries : registries;
       if (!args.Value(list)) return args.Usage(a + " needs a list");
-      for (std::string_view item : SplitList(list)) {
+      for (std::string_view item : SplitText(list, ',')) {
         if (!item.empty()) to.emplace_back(item);
       }
       if (to.empty()) return args.Usage(a + " needs a list");
@@ -656,7 +646,7 @@ int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
   TFormat answerFormat = format == kCsv ? fmCsv : format == kJson ? fmJson : fmLines;
   std::vector<TField> chosen;
   if (!fields.empty()) {
-    for (std::string_view name : SplitList(fields)) {
+    for (std::string_view name : SplitText(fields, ',')) {
       const auto* f = std::find(std::begin(kFieldNames), std::end(kFieldNames), name);
       if (f == std::end(kFieldNames)) {
         std::string all;

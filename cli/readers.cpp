@@ -108,20 +108,6 @@ uint32_t DateValue(std::string_view S) {
   return EncodeDayNumber(y, m, d) < 0 ? 0 : static_cast<uint32_t>(v);
 }
 
-std::vector<std::string_view> Split(std::string_view Line, char Sep) {
-  std::vector<std::string_view> f;
-  size_t start = 0;
-  for (;;) {
-    const size_t p = Line.find(Sep, start);
-    if (p == std::string_view::npos) {
-      f.push_back(Line.substr(start));
-      return f;
-    }
-    f.push_back(Line.substr(start, p - start));
-    start = p + 1;
-  }
-}
-
 // Calls Fn for each line without its line end; returns the line count.
 template <typename Fn>
 uint64_t ForEachLine(std::string_view Text, Fn F) {
@@ -220,7 +206,7 @@ void TDatabaseCompiler::AddContent(const std::string& Name, std::string_view Dat
     if (first.empty() && !Line.empty() && Line[0] != '#') first = Line;
   });
   if (first.find('|') != std::string_view::npos) return AddDelegationText(Name, Data);
-  const auto f = Split(first, ',');
+  const auto f = SplitText(first, ',');
   uint64_t v;
   if (f.size() == 3 && ParseU64(f[0], v) && ParseU64(f[1], v)) return AddRangeText(Name, Data);
   TIPv6Address a;
@@ -237,7 +223,7 @@ void TDatabaseCompiler::AddDelegationText(const std::string& Name, std::string_v
     if (Line.empty() || Line.find_first_not_of(" \t") == std::string_view::npos)
       return Skip("blank");
     if (Line[0] == '#') return Skip("comment");
-    const auto f = Split(Line, '|');
+    const auto f = SplitText(Line, '|');
     if (f.size() >= 6 && !f[0].empty() &&
         f[0].find_first_not_of("0123456789.") == std::string_view::npos) {
       // version|registry|serial|records|startdate|enddate|UTCoffset
@@ -302,7 +288,7 @@ void TDatabaseCompiler::AddRanges(const std::string& Name, std::string_view Text
     ShowProgress(Name, N, false);
     if (Line.empty()) return Skip("blank");
     if (Line[0] == '#') return Skip("comment");
-    const auto f = Split(Line, ',');
+    const auto f = SplitText(Line, ',');
     TAddress lo, hi;
     if (f.size() != 3 || !Parse(f[0], lo) || !Parse(f[1], hi) || lo > hi || f[2].size() != 2) {
       return Skip("malformed");

@@ -114,3 +114,13 @@ TIPv6Address IPv6FromBytes(const unsigned char* Bytes) {
   std::memcpy(half, Bytes, 16);
   return TIPv6Address{__builtin_bswap64(half[0])} << 64 | __builtin_bswap64(half[1]);
 }
+
+std::vector<std::string_view> SplitText(std::string_view Text, char Separator) {
+  std::vector<std::string_view> pieces;
+  for (;;) {
+    const size_t at = Text.find(Separator);
+    pieces.push_back(Text.substr(0, at));
+    if (at == std::string_view::npos) return pieces;
+    Text.remove_prefix(at + 1);
+  }
+}

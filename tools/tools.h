@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // An IPv6 address as one 128-bit number, the first byte of its network
 // form in the top bits, so that addresses compare as numbers.
@@ -53,6 +54,10 @@ constexpr bool SameAsciiText(std::string_view A, std::string_view B) {
   }
   return true;
 }
+
+// The pieces of Text between Separators, empty ones included: one piece
+// when there is no separator.
+std::vector<std::string_view> SplitText(std::string_view Text, char Separator);
 
 // Runs a function on every way out of a scope, exceptions included.
 class TFinally {
