@@ -29,12 +29,6 @@ struct TSpanOf<TInputBlock> {
     B.Start = First;
     B.Count = Last - First + 1;
   }
-  static std::string Text(const TInputBlock& B) {
-    TIPv4Block b;
-    b.StartIP = B.Start;
-    b.Count = B.Count;
-    return b.AsText(nmRange);
-  }
 };
 
 template <>
@@ -46,15 +40,7 @@ struct TSpanOf<TInputBlock6> {
     B.Start = First;
     B.Last = Last;
   }
-  static std::string Text(const TInputBlock6& B) {
-    return IPv6ToStr(B.Start) + " - " + IPv6ToStr(B.Last);
-  }
 };
-
-template <typename TBlock>
-std::string BlockText(const TBlock& B) {
-  return TSpanOf<TBlock>::Text(B) + " " + CodeToStr(B.Country);
-}
 
 TIPv4Block OutputBlock(const TInputBlock& S) {
   TIPv4Block b;
@@ -74,6 +60,12 @@ TIPv6Block OutputBlock(const TInputBlock6& S) {
   b.CountryCode = S.Country;
   b.CenterID = S.Registry;
   return b;
+}
+
+// A block as messages name it: its range and country.
+template <typename TBlock>
+std::string BlockText(const TBlock& B) {
+  return OutputBlock(B).AsText(nmRange) + " " + CodeToStr(B.Country);
 }
 
 }  // namespace

@@ -74,7 +74,7 @@ std::vector<TIPv6Span> MakeIPv6Table() {
     TIPv6Address first;
     const TRegistryInfo* r = RegistryByLetter(a.Registry);
     if (!StrToIPv6(a.Prefix, first) || !r) throw EKeslError("The IPv6 table is broken");
-    const TIPv6Address last = first | ((TIPv6Address{1} << (128 - a.Bits)) - 1);
+    const TIPv6Address last = first | IPv6HostMask(a.Bits);
     if (!t.empty() && t.back().Last >= first) throw EKeslError("The IPv6 table is not in order");
     t.push_back({first, last, r->ID});
   }
@@ -251,8 +251,7 @@ void TDatabaseCompiler::AddDelegationText(const std::string& Name, std::string_v
       if (!StrToIPv6(f[3], b.Start) || !ParseU64(f[4], count) || count > 128) {
         return Skip("malformed");
       }
-      const TIPv6Address host =
-          count == 0 ? ~TIPv6Address{0} : (TIPv6Address{1} << (128 - count)) - 1;
+      const TIPv6Address host = IPv6HostMask(static_cast<int>(count));
       if (b.Start & host) return Skip("malformed");
       b.Last = b.Start | host;
       b.Country = country;

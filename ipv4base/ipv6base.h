@@ -25,6 +25,9 @@ struct TIPv6Prefix {
   int Bits;
   bool operator==(const TIPv6Prefix&) const = default;
 };
+// The host bits of a prefix Bits long (0 to 128) set: its last address
+// is its first | IPv6HostMask(Bits).
+constexpr TIPv6Address IPv6HostMask(int Bits) { return Bits >= 128 ? 0 : ~TIPv6Address{0} >> Bits; }
 // The fewest aligned prefixes, ascending, that cover exactly First .. Last.
 std::vector<TIPv6Prefix> IPv6Prefixes(TIPv6Address First, TIPv6Address Last);
 // "2001:db8::/32".
