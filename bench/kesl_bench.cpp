@@ -23,10 +23,12 @@
 #include <bzlib.h>
 #include <zlib.h>
 
-#include "cli/compiler.h"
-#include "ipv4base/ipv4base.h"
-#include "ipv4base/ipv4writer.h"
-#include "ipv4base/registries.h"
+#include "dbbuild/compiler.h"
+#include "ipdb/blocktext.h"
+#include "ipdb/countries.h"
+#include "ipdb/database.h"
+#include "ipdb/registries.h"
+#include "ipdb/writer.h"
 #include "keslmain/blocklist.h"
 #include "keslmain/keslmain.h"
 #include "utilmain/dialogs.h"

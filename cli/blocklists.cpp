@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "ipdb/blocktext.h"
+
 std::vector<const TIPv4Block*> SelectBlocks(TIPv4Database& Db,
                                             const std::vector<uint16_t>& Countries,
                                             const std::vector<uint16_t>& Registries) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ipv4base/ipv4base.h"
+#include "ipdb/database.h"
 
 enum TListForm { lfLines, lfIpset, lfNft };
 

@@ -2,7 +2,8 @@
 
 #include <map>
 
-#include "ipv4base/ipv4base.h"
+#include "ipdb/database.h"
+#include "ipdb/provenance.h"
 #include "tools/tools.h"
 
 void PrintDatabaseInfo(TIPv4Database& Db, const std::string& FileName, std::ostream& Out) {
@@ -31,15 +32,5 @@ void PrintDatabaseInfo(TIPv4Database& Db, const std::string& FileName, std::ostr
     for (const TIPv4Block* b : c->Blocks) addresses += b->Count;
     Out << "Registry " << c->ID << " " << c->Name << ": " << c->Blocks.size() << " blocks, "
         << addresses << " addresses, " << byCenter6[c->ID] << " IPv6 blocks\n";
-  }
-}
-
-bool LoadDatabase(TIPv4Database& Db, const std::string& FileName, std::ostream& Err) {
-  try {
-    Db.LoadFromFile(FileName);
-    return true;
-  } catch (const std::exception& e) {
-    Err << e.what() << "\n";
-    return false;
   }
 }

@@ -9,7 +9,3 @@ class TIPv4Database;
 
 // FileName is the file it was loaded from.
 void PrintDatabaseInfo(TIPv4Database& Db, const std::string& FileName, std::ostream& Out);
-
-// Loads FileName into Db; on failure writes the loader's message to Err and
-// returns false.
-bool LoadDatabase(TIPv4Database& Db, const std::string& FileName, std::ostream& Err);

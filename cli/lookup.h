@@ -1,23 +1,11 @@
 // kesl-lookup: answers from country.ip4 on the command line.
 #pragma once
 
-#include <cstddef>
 #include <iosfwd>
 #include <string>
 #include <vector>
 
-// The program's input and output. Answers go out through WriteOut in large
-// pieces; Out and Err serve the rest (help, --info, messages) and may be
-// made on first use, so that a run that needs no stream makes none.
-class TLookupIO {
- public:
-  virtual ~TLookupIO() = default;
-  // Up to Size bytes of standard input; 0 at its end.
-  virtual size_t Read(char* Buffer, size_t Size) = 0;
-  virtual void WriteOut(const char* Data, size_t Size) = 0;
-  virtual std::ostream& Out() = 0;
-  virtual std::ostream& Err() = 0;
-};
+#include "cli/lookupio.h"
 
 // Runs the program with Args (without the program name); returns the exit
 // status: 0 all located, 1 some not located or not resolved, 2 usage,

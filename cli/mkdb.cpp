@@ -6,11 +6,13 @@
 #include <sstream>
 
 #include "cli/args.h"
-#include "cli/compiler.h"
 #include "cli/dbinfo.h"
-#include "cli/update.h"
-#include "ipv4base/ipv4base.h"
-#include "ipv4base/ipv4writer.h"
+#include "dbbuild/compiler.h"
+#include "dbbuild/update.h"
+#include "dbbuild/writedb.h"
+#include "ipdb/countries.h"
+#include "ipdb/database.h"
+#include "ipdb/writer.h"
 #include "tools/files.h"
 #include "tools/tools.h"
 #include "tools/version.h"
@@ -35,12 +37,14 @@ const char kUsage[] =
     "\n"
     "Inputs, each plain or gzip- or bzip2-compressed, their kind read from their content:\n"
     "  - registry delegation statistics files (delegated-*-latest, standard or\n"
-    "    extended) of any registry, AFRINIC included; version, summary, IPv6, ASN,\n"
-    "    available and reserved lines are skipped;\n"
+    "    extended) of any registry, AFRINIC included, their IPv4 and IPv6 lines;\n"
+    "    version, summary, ASN, available and reserved lines are skipped;\n"
     "  - range files of lines LOW,HIGH,CC with decimal 32-bit addresses, such as\n"
     "    /usr/share/tor/geoip; '#' starts a comment, country ?? is skipped. Ranges\n"
     "    carry no registry: each block gets the registry that administers its /8 in\n"
-    "    IANA's IPv4 address space registry, so the registry of such data is by /8.\n"
+    "    IANA's IPv4 address space registry, so the registry of such data is by /8;\n"
+    "  - IPv6 range files of lines FIRST,LAST,CC, such as /usr/share/tor/geoip6,\n"
+    "    each block with the registry of its part of IANA's IPv6 assignments.\n"
     "\n"
     "  -o PATH           the file to write (default country.ip4); written whole or not at all\n"
     "  --binary          binary records (the default); carries registries and countries\n"
@@ -218,13 +222,7 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
   const std::string file = EncodeDatabaseFile(binary, compression, header, body);
   // A failed run never leaves a half-written or unloadable database in place.
   std::string loadError;
-  const std::string failure = ReplaceFile(output, file, [&](const std::string& Temp) {
-    TIPv4Database verify;
-    std::ostringstream err;
-    if (LoadDatabase(verify, Temp, err)) return true;
-    loadError = err.str();
-    return false;
-  });
+  const std::string failure = WriteDatabase(output, file, &loadError);
   if (!failure.empty()) {
     Err << loadError;
     if (!loadError.empty()) {

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "fuzzcheck.h"
-#include "ipv4base/ipv4mapped.h"
-#include "ipv4base/ipv4writer.h"
+#include "ipdb/inplace.h"
+#include "ipdb/writer.h"
 #include "streams/stream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   // A copy of its own size, so that AddressSanitizer sees any read past it.
   std::unique_ptr<uint8_t[]> bytes(new uint8_t[file.size()]);
   std::memcpy(bytes.get(), file.data(), file.size());
-  const auto mapped = TMappedDatabase::FromMemory(bytes.get(), file.size());
+  const auto mapped = TInPlaceDatabase::FromMemory(bytes.get(), file.size());
   if (!mapped) return 0;
   FUZZ_CHECK(static_cast<size_t>(mapped->IPv6BlockCount()) * kIPv6RecordSize <= Size);
   for (const TIPv6Address a : probes) {

@@ -2,8 +2,8 @@
 // and the iso-codes country names.
 #include <string>
 
-#include "cli/compiler.h"
-#include "cli/isocodes.h"
+#include "dbbuild/compiler.h"
+#include "dbbuild/isocodes.h"
 #include "fuzzcheck.h"
 #include "streams/stream.h"
 

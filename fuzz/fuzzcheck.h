@@ -8,8 +8,8 @@
 #include <exception>
 #include <vector>
 
-#include "ipv4base/ipv4base.h"
-#include "ipv4base/ipv4format.h"
+#include "ipdb/database.h"
+#include "ipdb/format.h"
 
 // Stops the run: libFuzzer (and the replay) report it as a crash.
 [[noreturn]] inline void FuzzFail(const char* What) {

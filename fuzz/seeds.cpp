@@ -6,8 +6,9 @@
 #include <tuple>
 #include <vector>
 
-#include "ipv4base/ipv4writer.h"
-#include "ipv4base/registries.h"
+#include "ipdb/countries.h"
+#include "ipdb/registries.h"
+#include "ipdb/writer.h"
 #include "streams/compress.h"
 
 namespace {
@@ -54,11 +55,11 @@ int main(int argc, char** argv) {
           {{ttSortedDisjoint, {}},
            {ttProvenance, EncodeSources({{"geoip", 20260626, std::string(32, 'a'), "CC BY-SA 4.0"},
                                          {"delegated", 0, "", ""}})}});
-  Write(out / "mapped", "marked", EncodeDatabaseFile(true, cmNone, "20261201", marked));
-  Write(out / "mapped", "empty",
+  Write(out / "inplace", "marked", EncodeDatabaseFile(true, cmNone, "20261201", marked));
+  Write(out / "inplace", "empty",
         EncodeDatabaseFile(true, cmNone, "20261201",
                            EncodeBinBody({}, {}, {}) + EncodeTrailer({{ttSortedDisjoint, {}}})));
-  Write(out / "mapped", "unmarked", EncodeDatabaseFile(true, cmNone, "20261201", bin));
+  Write(out / "inplace", "unmarked", EncodeDatabaseFile(true, cmNone, "20261201", bin));
   // IPv6 sections: ascending blocks of built-in and file registries, one
   // that reaches the top of the space, and ones out of order.
   std::vector<TIPv6Block> blocks6;
@@ -79,7 +80,7 @@ int main(int argc, char** argv) {
   std::swap(blocks6[1], blocks6[2]);
   Write(out / "ipv6", "unsorted", EncodeIPv6Blocks(blocks6));
   Write(out / "ipv6", "empty", EncodeIPv6Blocks({}));
-  Write(out / "mapped", "ipv6",
+  Write(out / "inplace", "ipv6",
         EncodeDatabaseFile(true, cmNone, "20261201",
                            bin + EncodeTrailer({{ttSortedDisjoint, {}},
                                                 {ttIPv6Blocks, EncodeIPv6Blocks(blocks6)}})));

@@ -1,8 +1,9 @@
 #include "keslmain/blocklist.h"
 
+#include <QListView>
 #include <QPainter>
 
-#include "ipv4base/ipv4base.h"
+#include "ipdb/database.h"
 
 int TBlockListModel::rowCount(const QModelIndex& Parent) const {
   return Parent.isValid() ? 0 : Count();
@@ -116,4 +117,34 @@ void TBlockRowDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& Opt
 QSize TBlockRowDelegate::sizeHint(const QStyleOptionViewItem& Option, const QModelIndex&) const {
   // Every row is as wide as the widest, text 2 pixels from each edge.
   return QSize(Option.fontMetrics.horizontalAdvance(FModel.WidestText()) + 4, FRowHeight);
+}
+
+void TBlockListModel::Fill(const std::vector<TIPv4Block*>* Blocks,
+                           const std::vector<const TIPv6Block*>& Blocks6,
+                           const std::function<bool(int PerMille)>& Progress) {
+  const size_t n = Blocks ? Blocks->size() : Blocks6.size();
+  Reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    if (Blocks) {
+      Append((*Blocks)[i]);
+    } else {
+      Append(Blocks6[i]);
+    }
+    if (Progress(static_cast<int>(i * 1000 / n))) break;
+  }
+}
+
+void SelectBlockRows(QListView& List, const TBlockListModel& Model, const TIPv4Block* Block,
+                     const TIPv6Block* Block6) {
+  QItemSelectionModel* sel = List.selectionModel();
+  sel->clearSelection();
+  if (!Block && !Block6) return;
+  for (int i = 0; i < Model.Count(); ++i) {
+    if (Block ? Model.BlockAt(i) == Block : Model.Block6At(i) == Block6) {
+      const QModelIndex idx = Model.index(i);
+      sel->select(idx, QItemSelectionModel::Select);
+      sel->setCurrentIndex(idx, QItemSelectionModel::NoUpdate);
+      List.scrollTo(idx);
+    }
+  }
 }

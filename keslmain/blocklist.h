@@ -10,8 +10,9 @@
 #include <QAbstractListModel>
 #include <QStyledItemDelegate>
 
-#include "ipv4base/ipv4notation.h"
+#include "tools/address.h"
 
+class QListView;
 class TIPv4Block;
 class TIPv6Block;
 
@@ -31,6 +32,11 @@ class TBlockListModel : public QAbstractListModel {
   void Append(TIPv4Block* Block) { FPending.push_back(Block); }
   void Append(const TIPv6Block* Block) { FPending6.push_back(Block); }
   void Publish();
+  // Adds the rows of a country's blocks (Blocks, else Blocks6) without
+  // telling the view. Progress gets each row's per-mille place before it is
+  // added and returns true to stop there.
+  void Fill(const std::vector<TIPv4Block*>* Blocks, const std::vector<const TIPv6Block*>& Blocks6,
+            const std::function<bool(int PerMille)>& Progress);
   // The row's block, nullptr outside the rows or for a row of the other
   // family.
   TIPv4Block* BlockAt(int Row) const;
@@ -57,6 +63,11 @@ class TBlockListModel : public QAbstractListModel {
   TNotation FNotation = nmRange;
   mutable std::optional<QString> FWidest;  // made when asked, after each change
 };
+
+// Selects the rows of Block (or, without it, Block6) in List, whose model
+// is Model, and scrolls to them; with neither, clears the selection.
+void SelectBlockRows(QListView& List, const TBlockListModel& Model, const TIPv4Block* Block,
+                     const TIPv6Block* Block6);
 
 // Paints a row: its text 2 pixels right of the row's left edge, in the list's
 // or the selection's colours, with the focus rectangle on the focused row.

@@ -1,7 +1,6 @@
 #include "keslmain/keslmain.h"
 
 #include <algorithm>
-#include <thread>
 
 #include <QApplication>
 #include <QClipboard>
@@ -17,13 +16,15 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
-#include <QThread>
 #include <QTimer>
 
-#include "cli/update.h"
-#include "ipv4base/ipv4base.h"
-#include "ipv4base/registries.h"
+#include "dbbuild/update.h"
+#include "ipdb/blocktext.h"
+#include "ipdb/countries.h"
+#include "ipdb/database.h"
+#include "ipdb/registries.h"
 #include "keslmain/blocklist.h"
+#include "keslmain/updaterunner.h"
 #include "tools/files.h"
 #include "tools/resolve.h"
 #include "tools/tools.h"
@@ -284,7 +285,7 @@ void TKeslMainForm::StartWork() {
   const std::string addressText = address.IsIPv6 ? IPv6ToStr(address.IPv6) : IPToStr(address.IPv4);
   IPEdit->setText(QString::fromLatin1(addressText));
 
-  if (!Database && !LoadDatabase()) return;
+  if (!Database && !OpenDatabase()) return;
 
   Family = address.IsIPv6 ? 6 : 4;
   TIPv4Block* block = nullptr;
@@ -304,21 +305,30 @@ void TKeslMainForm::StartWork() {
   WhoisButton->setEnabled(!WhoisURL.isEmpty());
 }
 
-bool TKeslMainForm::LoadDatabase() {
+std::unique_ptr<TIPv4Database> TKeslMainForm::ReadDatabase(const QString& FileName,
+                                                           QString* Error) {
+  auto db = std::make_unique<TIPv4Database>();
+  try {
+    db->LoadFromFile(FileName.toLocal8Bit().toStdString());
+  } catch (const std::exception& e) {
+    if (Error) *Error = QString::fromLocal8Bit(e.what());
+    return nullptr;
+  }
+  return db;
+}
+
+bool TKeslMainForm::OpenDatabase() {
   {
     SetWaitCursor(true);
     const TFinally done([] { SetWaitCursor(false); });
-    Database = std::make_unique<TIPv4Database>();
     // The file found now is the one in use, whatever the search path finds
     // later.
     const QString file = DatabaseFileName();
-    try {
-      Database->LoadFromFile(file.toLocal8Bit().toStdString());
+    Database = ReadDatabase(file);
+    if (Database) {
       FDatabaseFileName = file;
-    } catch (const std::exception&) {
-      Database.reset();
+      FillBoxes();
     }
-    if (Database) FillBoxes();
   }
   if (!Database) {
     Dialogs().ShowMessage(this, tr("Can't load IP-to-country database (country.ip4)."));
@@ -361,35 +371,7 @@ bool TKeslMainForm::UpdateDatabase() {
                                  "XDG_DATA_HOME nor HOME is set."));
     return false;
   }
-  // The bar moves over the bytes received: a fifth of it per registry.
-  const std::vector<std::string> registries = UpdateRegistries();
-  std::atomic<int> perMille = 0;
-  options.Progress = [&](const std::string& Registry, uint64_t Received, uint64_t Total) {
-    const size_t i = static_cast<size_t>(std::find(registries.begin(), registries.end(), Registry) -
-                                         registries.begin());
-    const uint64_t part = Total ? std::min(Received, Total) * 1000 / Total : 0;
-    perMille = static_cast<int>((i * 1000 + part) / registries.size());
-    return !Aborted;
-  };
-  TUpdateResult result;
-  {
-    BeginBusy();
-    Aborted = false;
-    const TFinally end([this] { EndBusy(); });
-    // The download runs beside the window, which stays responsive; its
-    // Start button aborts it.
-    std::atomic<bool> done = false;
-    std::thread worker([&] {
-      result = RunUpdate(options);
-      done = true;
-    });
-    while (!done) {
-      SetProgress(perMille);
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-      if (!done) QThread::msleep(10);
-    }
-    worker.join();
-  }
+  const TUpdateResult result = TUpdateRunner(*this, Aborted).Run(options);
   const QString output = QString::fromLocal8Bit(options.Output);
   switch (result.Status) {
     case usAborted:
@@ -408,11 +390,10 @@ bool TKeslMainForm::UpdateDatabase() {
     case usWritten:
       break;
   }
-  auto fresh = std::make_unique<TIPv4Database>();
-  try {
-    fresh->LoadFromFile(options.Output);
-  } catch (const std::exception& e) {
-    Dialogs().ShowError(this, QString::fromLocal8Bit(e.what()));
+  QString error;
+  std::unique_ptr<TIPv4Database> fresh = ReadDatabase(output, &error);
+  if (!fresh) {
+    Dialogs().ShowError(this, error);
     return false;
   }
   // The list shows blocks of the old database: it goes first.
@@ -430,13 +411,10 @@ QString TKeslMainForm::AboutText() {
   std::unique_ptr<TIPv4Database> read;
   TIPv4Database* db = Database.get();
   if (!db) {
-    read = std::make_unique<TIPv4Database>();
-    try {
-      read->LoadFromFile(DatabaseFileName().toLocal8Bit().toStdString());
-      db = read.get();
-    } catch (const std::exception& e) {
-      return text + QStringLiteral("<br>") + QString::fromLocal8Bit(e.what()).toHtmlEscaped();
-    }
+    QString error;
+    read = ReadDatabase(DatabaseFileName(), &error);
+    if (!read) return text + QStringLiteral("<br>") + error.toHtmlEscaped();
+    db = read.get();
   }
   text += QStringLiteral("<br>") +
           tr("Created: %1").arg(QString::fromStdString(DayNumberText(db->Created)));
@@ -459,24 +437,10 @@ void TKeslMainForm::SelectCode(QComboBox* Box, uint16_t Code) {
   }
 }
 
-void TKeslMainForm::SelectBlockRow(TIPv4Block* Block, const TIPv6Block* Block6) {
-  QItemSelectionModel* sel = ListBox->selectionModel();
-  sel->clearSelection();
-  if (!Block && !Block6) return;
-  for (int i = 0; i < FModel->Count(); ++i) {
-    if (Block ? FModel->BlockAt(i) == Block : FModel->Block6At(i) == Block6) {
-      const QModelIndex idx = FModel->index(i);
-      sel->select(idx, QItemSelectionModel::Select);
-      sel->setCurrentIndex(idx, QItemSelectionModel::NoUpdate);
-      ListBox->scrollTo(idx);
-    }
-  }
-}
-
 void TKeslMainForm::ShowBlocks(std::optional<uint16_t> Code, TIPv4Block* Block,
                                const TIPv6Block* Block6) {
   if (Code && ListedCountry == Code && ListedFamily == Family) {
-    SelectBlockRow(Block, Block6);
+    SelectBlockRows(*ListBox, *FModel, Block, Block6);
     return;
   }
   FModel->Clear();
@@ -500,26 +464,18 @@ void TKeslMainForm::ShowBlocks(std::optional<uint16_t> Code, TIPv4Block* Block,
   const std::vector<TIPv4Block*>* blocks = Family == 4 ? Database->CountryBlocks(*Code) : nullptr;
   const std::vector<const TIPv6Block*> blocks6 =
       Family == 6 ? Database->IPv6.CountryBlocks(*Code) : std::vector<const TIPv6Block*>();
-  const size_t n = blocks ? blocks->size() : blocks6.size();
   ListBox->setUpdatesEnabled(false);
   const TFinally resume([this, Block, Block6] {
     // Rows are shown in one go, also after an abort or an error.
     FModel->Publish();
-    SelectBlockRow(Block, Block6);
+    SelectBlockRows(*ListBox, *FModel, Block, Block6);
     ListBox->setUpdatesEnabled(true);
   });
-  FModel->Reserve(n);
-  for (size_t i = 0; i < n; ++i) {
-    if (blocks) {
-      FModel->Append((*blocks)[i]);
-    } else {
-      FModel->Append(blocks6[i]);
-    }
-    if (SetProgress(static_cast<int>(i * 1000 / n))) {
-      QCoreApplication::processEvents();
-      if (Aborted) break;
-    }
-  }
+  FModel->Fill(blocks, blocks6, [this](int PerMille) {
+    if (!SetProgress(PerMille)) return false;
+    QCoreApplication::processEvents();
+    return Aborted.load();
+  });
 }
 
 void TKeslMainForm::BoxChange(QComboBox* Box) {

@@ -111,10 +111,15 @@ class TKeslMainForm : public TUtilMainForm {
   void keyPressEvent(QKeyEvent* Event) override;
 
  private:
-  bool LoadDatabase();
+  // Loads the database in use on the first locate, fills the boxes and
+  // asks about its age; false, after saying so, when it does not load.
+  bool OpenDatabase();
+  // A database loaded from FileName, or nullptr with the loader's message
+  // in Error (when given).
+  static std::unique_ptr<TIPv4Database> ReadDatabase(const QString& FileName,
+                                                     QString* Error = nullptr);
   void FillBoxes();
   void AgeCheck();
-  void SelectBlockRow(TIPv4Block* Block, const TIPv6Block* Block6);
   void SelectCode(QComboBox* Box, uint16_t Code);
   void BoxChange(QComboBox* Box);
 

@@ -17,7 +17,8 @@ dir=build-fuzz/fuzz
 # Fuzzing is blind without coverage feedback from the code under test, and
 # finds little without the sanitizers in it: refuse a build whose core lacks
 # either.
-for lib in build-fuzz/libkesl_ipv4base.a build-fuzz/libkesl_streams.a build-fuzz/libkesl_cli.a; do
+for lib in build-fuzz/libkesl_tools.a build-fuzz/libkesl_streams.a build-fuzz/libkesl_ipdb.a \
+    build-fuzz/libkesl_dbbuild.a; do
   symbols=$(nm "$lib" 2>/dev/null || true)
   if ! grep -q __sanitizer_cov <<< "$symbols"; then
     echo "fuzz: $lib carries no coverage instrumentation; the fuzzers would run blind" >&2
@@ -31,7 +32,7 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$dir/kesl_fuzz_seeds" "$work/seeds"
-targets=(loadfile textbody binbody strtoip streams mkdb mapped ipv6)
+targets=(loadfile textbody binbody strtoip streams mkdb inplace ipv6)
 run() {
   local t=$1
   mkdir -p "$work/corpus/$t"

@@ -9,7 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "ipv4base/registries.h"
+#include "ipdb/registries.h"
 #include "testutil.h"
 #include "tools/md5.h"
 

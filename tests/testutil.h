@@ -2,11 +2,13 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <netdb.h>
+#include <optional>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -16,8 +18,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "ipv4base/ipv4base.h"
-#include "ipv4base/registries.h"
+#include "ipdb/countries.h"
+#include "ipdb/database.h"
+#include "ipdb/registries.h"
 #include "tools/resolve.h"
 
 // Asserts that Statement throws Type whose what() is exactly Message.
@@ -45,6 +48,31 @@ class TTempDir {
 
  private:
   std::string FPath;
+};
+
+// Sets an environment variable (or, with nullptr, removes it) for the life
+// of the object, and then puts back what was there, also when an assertion
+// ends the test early.
+class TScopedEnv {
+ public:
+  TScopedEnv(const char* Name, const char* Value) : FName(Name) {
+    if (const char* old = std::getenv(Name)) FOld = old;
+    Set(Value);
+  }
+  TScopedEnv(const TScopedEnv&) = delete;
+  TScopedEnv& operator=(const TScopedEnv&) = delete;
+  ~TScopedEnv() { Set(FOld ? FOld->c_str() : nullptr); }
+  void Set(const char* Value) const {
+    if (Value) {
+      setenv(FName.c_str(), Value, 1);
+    } else {
+      unsetenv(FName.c_str());
+    }
+  }
+
+ private:
+  std::string FName;
+  std::optional<std::string> FOld;
 };
 
 // A country code from its two letters, as written: Code("US").

@@ -28,3 +28,11 @@ class EReadError : public EKeslError {
  public:
   using EKeslError::EKeslError;
 };
+
+// A database that cannot be loaded or linked: a bad header, a section count
+// out of bounds, a body that ends inside a record, a block that names no
+// country or registry.
+class EDatabaseError : public EKeslError {
+ public:
+  using EKeslError::EKeslError;
+};

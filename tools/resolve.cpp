@@ -18,37 +18,6 @@ THostResolver& Resolver() {
 
 }  // namespace
 
-bool ParseNumericIPv4(std::string_view Text, uint32_t& NetworkOrder) {
-  // The common form, four decimal parts without leading zeros, is read
-  // here: a log of a million addresses spent a fifth of its time in
-  // inet_addr. Every other form (octal, hex, fewer parts) is its.
-  uint32_t host = 0;
-  int parts = 0;
-  for (size_t i = 0; i < Text.size() && parts < 4; ++parts) {
-    const size_t start = i;
-    uint32_t part = 0;
-    while (i < Text.size() && i - start < 3 && Text[i] >= '0' && Text[i] <= '9') {
-      part = part * 10 + static_cast<uint32_t>(Text[i++] - '0');
-    }
-    const bool leadingZero = Text[start] == '0' && i - start > 1;
-    if (i == start || leadingZero || part > 255) break;
-    host = host << 8 | part;
-    if (parts == 3 && i == Text.size()) {
-      if (host == 0xFFFFFFFFu) return false;  // inet_addr's failure value
-      NetworkOrder = __builtin_bswap32(host);
-      return true;
-    }
-    if (i >= Text.size() || Text[i] != '.') break;
-    ++i;
-  }
-  // inet_addr reads up to a zero byte; text with one inside is not numeric.
-  if (Text.find('\0') != std::string_view::npos) return false;
-  const in_addr_t a = inet_addr(std::string(Text).c_str());
-  if (a == INADDR_NONE) return false;
-  NetworkOrder = a;
-  return true;
-}
-
 TResolveResult SystemResolveHost(const std::string& Host, THostAddresses& Found) {
   if (Host.find('\0') != std::string::npos) return {EAI_NONAME, ResolverErrorText(EAI_NONAME, 0)};
   addrinfo hints{};

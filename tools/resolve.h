@@ -7,12 +7,7 @@
 #include <string>
 #include <string_view>
 
-// The numeric forms inet_addr accepts (10.1.2.3, 127.1, 0x7f.1, 2130706433).
-// The address comes in network byte order. 255.255.255.255 is refused, as
-// inet_addr gives it the value of its failure.
-bool ParseNumericIPv4(std::string_view Text, uint32_t& NetworkOrder);
-
-#include "tools/tools.h"
+#include "tools/address.h"
 
 // The outcome of a resolution: Code 0, or the resolver's error code with
 // its text, read at once from the call that failed.

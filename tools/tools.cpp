@@ -1,6 +1,5 @@
 #include "tools/tools.h"
 
-#include <arpa/inet.h>
 #include <cstdio>
 #include <cstring>
 
@@ -91,28 +90,10 @@ bool DatabaseIsOld(double Created, int32_t TodayYear, int32_t TodayMonth, int32_
   return TodayDay > 1 && (y < TodayYear || (y == TodayYear && m < TodayMonth));
 }
 
-bool StrToIPv6(std::string_view Text, TIPv6Address& Address) {
-  // The longest text form is 45 characters (eight groups with an IPv4 tail).
-  if (Text.size() > 45 || Text.find(':') == std::string_view::npos) return false;
-  char text[46];
-  std::memcpy(text, Text.data(), Text.size());
-  text[Text.size()] = '\0';
-  unsigned char bytes[16];
-  if (::inet_pton(AF_INET6, text, bytes) != 1) return false;
-  Address = IPv6FromBytes(bytes);
-  return true;
-}
-
-void IPv6ToBytes(TIPv6Address Address, unsigned char* Bytes) {
-  const uint64_t half[2] = {__builtin_bswap64(static_cast<uint64_t>(Address >> 64)),
-                            __builtin_bswap64(static_cast<uint64_t>(Address))};
-  std::memcpy(Bytes, half, 16);
-}
-
-TIPv6Address IPv6FromBytes(const unsigned char* Bytes) {
-  uint64_t half[2];
-  std::memcpy(half, Bytes, 16);
-  return TIPv6Address{__builtin_bswap64(half[0])} << 64 | __builtin_bswap64(half[1]);
+std::string AsciiUpperText(std::string_view Text) {
+  std::string upper(Text);
+  for (char& c : upper) c = AsciiUpper(c);
+  return upper;
 }
 
 std::vector<std::string_view> SplitText(std::string_view Text, char Separator) {
@@ -123,4 +104,75 @@ std::vector<std::string_view> SplitText(std::string_view Text, char Separator) {
     if (at == std::string_view::npos) return pieces;
     Text.remove_prefix(at + 1);
   }
+}
+
+namespace {
+
+int HexDigit(char C) {
+  if (C >= '0' && C <= '9') return C - '0';
+  if (C >= 'a' && C <= 'f') return C - 'a' + 10;
+  if (C >= 'A' && C <= 'F') return C - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+bool ReadInteger(std::string_view Text, int64_t& Value) {
+  // Plain decimal digits that cannot overflow: the common case, in one pass.
+  if (!Text.empty() && Text.size() <= 18) {
+    int64_t v = 0;
+    size_t i = 0;
+    for (; i < Text.size() && static_cast<unsigned>(Text[i] - '0') < 10; ++i) {
+      v = v * 10 + (Text[i] - '0');
+    }
+    if (i == Text.size()) {
+      Value = v;
+      return true;
+    }
+  }
+  size_t i = 0;
+  const size_t n = Text.size();
+  while (i < n && Text[i] == ' ') ++i;
+  bool negative = false;
+  if (i < n && (Text[i] == '+' || Text[i] == '-')) negative = Text[i++] == '-';
+  int base = 10;
+  if (i < n && Text[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (i + 1 < n && Text[i] == '0' && (Text[i + 1] == 'x' || Text[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i == n) return false;
+  // Magnitude up to 2^63, which only a negative number may reach.
+  const uint64_t limit = uint64_t{1} << 63;
+  uint64_t v = 0;
+  for (; i < n; ++i) {
+    const int d = HexDigit(Text[i]);
+    if (d < 0 || d >= base) return false;
+    // Only a value this large can overflow with one more digit.
+    if (v >= (uint64_t{1} << 59) &&
+        v > (limit - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base)) {
+      return false;
+    }
+    v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
+  }
+  if (v == limit && !negative) return false;
+  Value = negative ? static_cast<int64_t>(0 - v) : static_cast<int64_t>(v);
+  return true;
+}
+
+std::string Latin1ToUtf8(std::string_view Text) {
+  std::string out;
+  out.reserve(Text.size());
+  for (const char c : Text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x80) {
+      out += c;
+    } else {
+      out += static_cast<char>(0xC0 | (u >> 6));
+      out += static_cast<char>(0x80 | (u & 0x3F));
+    }
+  }
+  return out;
 }

@@ -1,4 +1,5 @@
-// Date, text, 64-bit and IPv6 address helpers.
+// Date, text and 64-bit helpers, and the scope guard TFinally. Addresses
+// are in tools/address.h.
 #pragma once
 
 #include <cstdint>
@@ -6,16 +7,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-// An IPv6 address as one 128-bit number, the first byte of its network
-// form in the top bits, so that addresses compare as numbers.
-using TIPv6Address = unsigned __int128;
-// An address in any of RFC 4291's text forms (2001:db8::1,
-// ::ffff:192.0.2.1); false for anything else, zone suffixes included.
-bool StrToIPv6(std::string_view Text, TIPv6Address& Address);
-// The 16 bytes of the network form, first byte first.
-void IPv6ToBytes(TIPv6Address Address, unsigned char* Bytes);
-TIPv6Address IPv6FromBytes(const unsigned char* Bytes);
 
 // True for years divisible by 4 and either not by 100 or by 400.
 bool YearIsLeap(uint16_t Year);
@@ -46,6 +37,9 @@ bool DatabaseIsOld(double Created, int32_t TodayYear, int32_t TodayMonth, int32_
 // The ASCII letter in upper case; every other byte as it is.
 constexpr char AsciiUpper(char C) { return C >= 'a' && C <= 'z' ? static_cast<char>(C - 32) : C; }
 
+// The text with its ASCII letters in upper case.
+std::string AsciiUpperText(std::string_view Text);
+
 // Whether two texts are the same but for the case of ASCII letters.
 constexpr bool SameAsciiText(std::string_view A, std::string_view B) {
   if (A.size() != B.size()) return false;
@@ -54,6 +48,14 @@ constexpr bool SameAsciiText(std::string_view A, std::string_view B) {
   }
   return true;
 }
+
+// Integer text: optional leading blanks, one sign, decimal digits or hex
+// after "$" or "0x"/"0X", running to the end; false when it does not read
+// or does not fit a signed 64-bit value.
+bool ReadInteger(std::string_view Text, int64_t& Value);
+
+// Latin-1 text as UTF-8, for display.
+std::string Latin1ToUtf8(std::string_view Text);
 
 // The pieces of Text between Separators, empty ones included: one piece
 // when there is no separator.

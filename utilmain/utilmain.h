@@ -3,8 +3,6 @@
 // in the title, and the window's settings.
 #pragma once
 
-#include <functional>
-
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
@@ -116,7 +114,3 @@ class TUtilMainForm : public QMainWindow {
   QPointer<QWidget> FFocusBeforeBusy;
   QElapsedTimer FTitleClock;
 };
-
-// Program start-up: application object, title "Kesl", the one main window
-// made by Create, the event loop. Returns the exit code.
-int RunApplication(int& Argc, char** Argv, const std::function<TUtilMainForm*()>& Create);

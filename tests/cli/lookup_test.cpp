@@ -5,9 +5,9 @@
 #include <tuple>
 
 #include "cli/blocklists.h"
-#include "cli/compiler.h"
-#include "ipv4base/ipv4mapped.h"
-#include "ipv4base/ipv4writer.h"
+#include "dbbuild/compiler.h"
+#include "ipdb/inplace.h"
+#include "ipdb/writer.h"
 #include "testutil.h"
 
 namespace {
@@ -380,8 +380,8 @@ TEST_F(LookupTest, InPlaceAndLoadedAnswersAreTheSame) {
   const std::string plain =
       FDir.Write("plain.ip4", EncodeDatabaseFile(true, cmNone, "20261201", c.BinaryBody()));
   const std::string zlib = FDb;
-  ASSERT_TRUE(TMappedDatabase::Open(plain));
-  ASSERT_FALSE(TMappedDatabase::Open(FDb));
+  ASSERT_TRUE(TInPlaceDatabase::Open(plain));
+  ASSERT_FALSE(TInPlaceDatabase::Open(FDb));
   const std::vector<std::string> queries = {"8.8.8.8",  "8.8.11.1", "127.1",     "192.168.0.255",
                                             "10.0.0.1", "0.0.0.0",  "8.8.10.255"};
   for (const char* notation : {"range", "cidr", "mask"}) {

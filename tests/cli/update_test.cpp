@@ -1,19 +1,20 @@
 // kesl-mkdb --update against a local server holding five registry files.
-#include "cli/update.h"
+#include "dbbuild/update.h"
 
 #include <sstream>
 #include <sys/stat.h>
 
-#include "cli/compiler.h"
 #include "cli/mkdb.h"
-#include "ipv4base/ipv4mapped.h"
+#include "dbbuild/compiler.h"
+#include "ipdb/countries.h"
+#include "ipdb/inplace.h"
 #include "registryfiles.h"
 #include "tools/files.h"
 
 namespace {
 
 struct TRun {
-  int Status;
+  int Status = 0;
   std::string Out, Err;
 };
 
@@ -136,7 +137,7 @@ TEST_F(UpdateTest, IPv6AnswersAgreeWithTheFilesLoadedAndInPlace) {
       r.Out, testing::HasSubstr("Overlap: 2001:610:: - 2001:610:ffff:ffff:ffff:ffff:ffff:ffff NL"));
   TIPv4Database db;
   db.LoadFromFile(FDb);
-  const auto mapped = TMappedDatabase::Open(FDb);
+  const auto mapped = TInPlaceDatabase::Open(FDb);
   ASSERT_TRUE(mapped);
   // RIPE's /32 is cut round ARIN's /48: three blocks where the files list two.
   EXPECT_EQ(db.IPv6.Count(), static_cast<int>(FixtureDelegations6().size()) + 1);
@@ -196,9 +197,11 @@ TEST_F(UpdateTest, FailuresNameTheRegistryAndChangeNothing) {
 
 TEST_F(UpdateTest, FileAddressesAndWhereTheUserDatabaseGoes) {
   TTempDir home;
-  setenv("XDG_DATA_HOME", home.Dir().c_str(), 1);
-  const TRun r = Mkdb({"--update", "--from", "file://" + FFiles.Dir()});
-  unsetenv("XDG_DATA_HOME");
+  TRun r;
+  {
+    const TScopedEnv xdg("XDG_DATA_HOME", home.Dir().c_str());
+    r = Mkdb({"--update", "--from", "file://" + FFiles.Dir()});
+  }
   ASSERT_EQ(r.Status, 0) << r.Err;
   const std::string user = home.Path("kesl/country.ip4");
   EXPECT_THAT(r.Out, testing::HasSubstr("Wrote " + user));

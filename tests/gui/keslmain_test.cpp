@@ -24,8 +24,8 @@
 #include <QtTest/QTest>
 
 #include "guitest.h"
-#include "ipv4base/ipv4base.h"
-#include "ipv4base/ipv4writer.h"
+#include "ipdb/database.h"
+#include "ipdb/writer.h"
 #include "keslmain/blocklist.h"
 #include "registryfiles.h"
 #include "tools/tools.h"

@@ -108,8 +108,8 @@ TEST(FilesTest, DatabaseSearchPathTakesTheFirstThatExists) {
   TTempDir dir;
   const std::string beside = ExecutableDir() + "country.ip4";
   const std::string env = dir.Path("env.ip4");
-  setenv("KESL_DB", env.c_str(), 1);
-  setenv("XDG_DATA_HOME", dir.Dir().c_str(), 1);
+  const TScopedEnv kesl("KESL_DB", env.c_str());
+  const TScopedEnv xdg("XDG_DATA_HOME", dir.Dir().c_str());
   const std::string user = dir.Path("kesl/country.ip4");
   EXPECT_EQ(UserDatabasePath(), user);
   const std::vector<std::string> path = DatabaseSearchPath();
@@ -124,13 +124,9 @@ TEST(FilesTest, DatabaseSearchPathTakesTheFirstThatExists) {
   dir.Write("env.ip4", "env");
   EXPECT_EQ(FindDatabase(), env);
   // A relative XDG_DATA_HOME is not used; HOME stands in.
-  setenv("XDG_DATA_HOME", "relative", 1);
-  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
-  setenv("HOME", dir.Dir().c_str(), 1);
+  xdg.Set("relative");
+  const TScopedEnv home("HOME", dir.Dir().c_str());
   EXPECT_EQ(UserDatabasePath(), dir.Path(".local/share/kesl/country.ip4"));
-  setenv("HOME", home.c_str(), 1);
-  unsetenv("XDG_DATA_HOME");
-  unsetenv("KESL_DB");
 }
 
 TEST(Md5Test, KnownDigests) {

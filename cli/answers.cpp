@@ -1,0 +1,350 @@
+#include "cli/answers.h"
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli/lookupio.h"
+#include "ipdb/countries.h"
+#include "ipdb/database.h"
+#include "ipdb/inplace.h"
+#include "tools/resolve.h"
+#include "tools/tools.h"
+
+namespace {
+
+// The length of the valid UTF-8 sequence that Text starts with (a
+// character from U+0080 on), or 0 when it starts with none.
+size_t Utf8SequenceLength(std::string_view Text) {
+  const auto b = [&](size_t i) { return static_cast<unsigned char>(Text[i]); };
+  const unsigned char c = b(0);
+  const size_t n = c >= 0xC2 && c <= 0xDF   ? 2
+                   : c >= 0xE0 && c <= 0xEF ? 3
+                   : c >= 0xF0 && c <= 0xF4 ? 4
+                                            : 0;
+  if (n == 0 || Text.size() < n) return 0;
+  for (size_t i = 1; i < n; ++i) {
+    if ((b(i) & 0xC0) != 0x80) return 0;
+  }
+  // Overlong forms, UTF-16 surrogates and code points past U+10FFFF.
+  if ((c == 0xE0 && b(1) < 0xA0) || (c == 0xED && b(1) > 0x9F) || (c == 0xF0 && b(1) < 0x90) ||
+      (c == 0xF4 && b(1) > 0x8F)) {
+    return 0;
+  }
+  return n;
+}
+
+bool AllDigitsAndDots(std::string_view Text) {
+  return !Text.empty() && std::all_of(Text.begin(), Text.end(),
+                                      [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
+}
+
+}  // namespace
+
+class TAnswerWriter::TImpl {
+ public:
+  // Answers come from Mapped, the file searched where it lies, while it is
+  // given; else from Db, loaded whole.
+  TImpl(const TInPlaceDatabase* Mapped, const TIPv4Database* Db, TNotation Notation, TFormat Format,
+        std::vector<TField> Fields, bool PreferIPv6, TLookupIO& IO)
+      : FMapped(Mapped),
+        FDb(Db),
+        FPreferIPv6(PreferIPv6),
+        FNotation(Notation),
+        FFormat(Format),
+        FFields(std::move(Fields)),
+        FIO(IO),
+        FBuf(new char[kBufSize]) {}
+
+  // The column names, for tsv and csv.
+  void Header() {
+    if (FFormat == fmLines) return Put(kLinesHeader);
+    for (size_t i = 0; i < FFields.size(); ++i) {
+      if (i) Put(FFormat == fmCsv ? "," : "\t");
+      Put(kFieldNames[FFields[i]]);
+    }
+    Put(FFormat == fmCsv ? "\r\n" : "\n");
+  }
+
+  // Answers one query; returns false when it was not located.
+  bool Answer(std::string_view Query) {
+    if (Query.size() > kMaxQuery) {
+      // Shown cut, so that one hostile line cannot flood the output either.
+      const std::string cut = std::string(Query.substr(0, kMaxQuery)) + "...";
+      return Failed(cut, "Longer than any address or host name");
+    }
+    uint32_t net = 0, ip = 0;
+    if (ParseNumericIPv4(Query, net)) {
+      ip = SwapBytes(net);
+    } else if (AllDigitsAndDots(Query)) {
+      // Digits and dots that do not form an address are no host name
+      // either: answering them needs no resolver.
+      return Failed(Query, "Not a valid IPv4 address");
+    } else {
+      TQueryAddress a;
+      const TResolveResult r = ResolveQuery(std::string(Query), a, FPreferIPv6);
+      if (r.Code != 0) return Failed(Query, r.Error);
+      if (a.IsIPv6) return Answer6(Query, a.IPv6);
+      ip = a.IPv4;
+    }
+    const TIPv4Block* b = Find(ip);
+    if (FFormat != fmLines) {
+      Record(Query, b ? "ok" : "not_found", IPToStr(ip), b, {});
+      return b != nullptr;
+    }
+    // Room for the fixed fields; the texts of any length are put with Put.
+    Reserve(Query.size() + 64);
+    Put(Query);
+    *FEnd++ = '\t';
+    FEnd = FormatIP(ip, FEnd);
+    if (!b) {
+      Put("\t-\n");
+      return false;
+    }
+    *FEnd++ = '\t';
+    PutBlock(*b);
+    PutRest(*b);
+    return true;
+  }
+
+  void Flush() {
+    FIO.WriteOut(FBuf.get(), static_cast<size_t>(FEnd - FBuf.get()));
+    FEnd = FBuf.get();
+  }
+
+ private:
+  // Small enough to come from the heap, not a mapping of its own.
+  static constexpr size_t kFlushAt = 1 << 16;
+  static constexpr size_t kBufSize = kFlushAt + 4096;
+
+  // An IPv6 address's answer.
+  bool Answer6(std::string_view Query, TIPv6Address Address) {
+    const TIPv6Block* b = Find(Address);
+    if (FFormat != fmLines) {
+      Record(Query, b ? "ok" : "not_found", IPv6ToStr(Address), b, {});
+      return b != nullptr;
+    }
+    Put(Query);
+    Put("\t");
+    Put(IPv6ToStr(Address));
+    if (!b) {
+      Put("\t-\n");
+      return false;
+    }
+    Put("\t");
+    Put(b->AsText(FNotation));
+    PutRest(*b);
+    return true;
+  }
+  // The fields of a line after the block: country, its name, registry, date.
+  template <typename TBlock>
+  void PutRest(const TBlock& B) {
+    Reserve(8);
+    *FEnd++ = '\t';
+    *FEnd++ = static_cast<char>(B.CountryCode >> 8);
+    *FEnd++ = static_cast<char>(B.CountryCode & 255);
+    *FEnd++ = '\t';
+    Put(CountryName(B.Country));
+    Put("\t");
+    Put(B.Center->Name);
+    Reserve(16);
+    *FEnd++ = '\t';
+    FEnd = std::to_chars(FEnd, FEnd + 12, B.Date).ptr;
+    *FEnd++ = '\n';
+  }
+
+  // Makes room for N more bytes, flushing a buffer that is full enough.
+  void Reserve(size_t N) {
+    if (static_cast<size_t>(FEnd - FBuf.get()) + N > kFlushAt) Flush();
+  }
+  void Put(std::string_view Text) {
+    if (Text.size() > kBufSize / 2) {
+      Flush();
+      FIO.WriteOut(Text.data(), Text.size());
+      return;
+    }
+    Reserve(Text.size());
+    std::memcpy(FEnd, Text.data(), Text.size());
+    FEnd += Text.size();
+  }
+  void PutBlock(const TIPv4Block& B) {
+    if (FNotation == nmCIDR || FNotation == nmMask) return Put(B.AsText(FNotation));
+    Reserve(40);
+    FEnd = FormatIP(B.StartIP, FEnd);
+    std::memcpy(FEnd, " - ", 3);
+    FEnd = FormatIP(B.StartIP + B.Count - 1, FEnd + 3);
+  }
+  // A query that gave no address.
+  bool Failed(std::string_view Query, std::string_view Message) {
+    if (FFormat != fmLines) {
+      Record(Query, "error", {}, static_cast<const TIPv4Block*>(nullptr), Message);
+      return false;
+    }
+    Put(Query);
+    Put("\terror\t");
+    Put(Message);
+    Put("\n");
+    return false;
+  }
+  // One answer with the chosen fields; a field that does not apply is
+  // empty, or null in JSON.
+  template <typename TBlock>
+  void Record(std::string_view Query, std::string_view Status, std::string_view Address,
+              const TBlock* B, std::string_view Message) {
+    const bool located = B != nullptr, addressed = Status == "ok" || Status == "not_found";
+    FRecordText.clear();
+    if (FFormat == fmJson) FRecordText += '{';
+    for (size_t i = 0; i < FFields.size(); ++i) {
+      if (i) FRecordText += FFormat == fmTsv ? '\t' : ',';
+      const TField f = FFields[i];
+      if (FFormat == fmJson) (FRecordText += '"').append(kFieldNames[f]) += "\":";
+      FValue.clear();
+      bool applies = true;
+      switch (f) {
+        case fdQuery:
+          FValue = Query;
+          break;
+        case fdStatus:
+          FValue = Status;
+          break;
+        case fdAddress:
+          applies = addressed;
+          if (applies) FValue = Address;
+          break;
+        case fdBlock:
+          applies = located;
+          if (applies) FValue = B->AsText(FNotation);
+          break;
+        case fdCountry:
+          applies = located;
+          if (applies) FValue = CodeToStr(B->CountryCode);
+          break;
+        case fdCountryName:
+          applies = located;
+          if (applies) FValue = CountryName(B->Country);
+          break;
+        case fdRegistry:
+          applies = located;
+          if (applies) FValue = B->Center->Name;
+          break;
+        case fdDate:
+          applies = located && B->Date != 0;
+          if (applies) FValue = std::to_string(B->Date);
+          break;
+        case fdMessage:
+          applies = !Message.empty();
+          FValue = Message;
+          break;
+        case fdCount:
+          break;
+      }
+      AppendValue(applies);
+    }
+    FRecordText += FFormat == fmJson ? "}\n" : FFormat == fmCsv ? "\r\n" : "\n";
+    Put(FRecordText);
+  }
+  // FValue in the format's quoting.
+  void AppendValue(bool Applies) {
+    if (FFormat == fmJson) {
+      if (!Applies) {
+        FRecordText += "null";
+        return;
+      }
+      FRecordText += '"';
+      for (size_t i = 0; i < FValue.size();) {
+        const auto u = static_cast<unsigned char>(FValue[i]);
+        if (u >= 0x80) {
+          // JSON is UTF-8: a byte that starts no valid sequence (a query
+          // in another encoding) stands as U+FFFD.
+          const size_t n = Utf8SequenceLength(std::string_view(FValue).substr(i));
+          if (n) {
+            FRecordText.append(FValue, i, n);
+            i += n;
+          } else {
+            FRecordText += "\xEF\xBF\xBD";
+            ++i;
+          }
+          continue;
+        }
+        if (u == '"' || u == '\\') {
+          (FRecordText += '\\') += static_cast<char>(u);
+        } else if (u < 0x20 || u == 0x7F) {
+          char esc[8];
+          std::snprintf(esc, sizeof esc, "\\u%04x", u);
+          FRecordText += esc;
+        } else {
+          FRecordText += static_cast<char>(u);
+        }
+        ++i;
+      }
+      FRecordText += '"';
+    } else if (FFormat == fmCsv) {
+      // RFC 4180: a field with a comma, a quote or a line end is quoted,
+      // its quotes doubled.
+      if (FValue.find_first_of(",\"\r\n") == std::string::npos) {
+        FRecordText += FValue;
+        return;
+      }
+      FRecordText += '"';
+      for (const char c : FValue) FRecordText.append(c == '"' ? 2 : 1, c);
+      FRecordText += '"';
+    } else {
+      // Tab-separated values hold no tab or line end.
+      for (const char c : FValue) FRecordText += c == '\t' || c == '\n' || c == '\r' ? ' ' : c;
+    }
+  }
+  const TIPv4Block* Find(uint32_t IP) {
+    if (FMapped) return FMapped->Find(IP, FFound) ? &FFound : nullptr;
+    const int i = FDb->FindBlock(IP);
+    return i < 0 ? nullptr : &FDb->Blocks[static_cast<size_t>(i)];
+  }
+  const TIPv6Block* Find(TIPv6Address IP) {
+    if (FMapped) return FMapped->Find(IP, FFound6) ? &FFound6 : nullptr;
+    const int i = FDb->IPv6.Find(IP);
+    return i < 0 ? nullptr : &FDb->IPv6.Blocks[static_cast<size_t>(i)];
+  }
+  // The name as UTF-8, from a small cache keyed by the country's code.
+  const std::string& CountryName(const TIPv4Country* C) {
+    if (!FNames) FNames = std::make_unique<TName[]>(kNameSlots);  // not for a run without answers
+    TName& slot = FNames[(C->Code * 31u + (C->Code >> 8)) % kNameSlots];
+    if (slot.Country != C) {
+      slot.Country = C;
+      slot.Utf8 = Latin1ToUtf8(C->Name);
+    }
+    return slot.Utf8;
+  }
+
+  struct TName {
+    const TIPv4Country* Country = nullptr;
+    std::string Utf8;
+  };
+  const TInPlaceDatabase* FMapped;
+  const TIPv4Database* FDb;
+  bool FPreferIPv6;
+  TIPv4Block FFound;  // the last block found in the mapping
+  TIPv6Block FFound6;
+  TNotation FNotation;
+  TFormat FFormat;
+  std::vector<TField> FFields;
+  TLookupIO& FIO;
+  std::unique_ptr<char[]> FBuf;
+  char* FEnd = FBuf.get();
+  std::string FRecordText, FValue;
+  static constexpr size_t kNameSlots = 512;
+  std::unique_ptr<TName[]> FNames;
+};
+
+TAnswerWriter::TAnswerWriter(const TInPlaceDatabase* Mapped, const TIPv4Database* Db,
+                             TNotation Notation, TFormat Format, std::vector<TField> Fields,
+                             bool PreferIPv6, TLookupIO& IO)
+    : FImpl(std::make_unique<TImpl>(Mapped, Db, Notation, Format, std::move(Fields), PreferIPv6,
+                                    IO)) {}
+
+TAnswerWriter::~TAnswerWriter() { FImpl->Flush(); }
+
+void TAnswerWriter::Header() { FImpl->Header(); }
+
+bool TAnswerWriter::Answer(std::string_view Query) { return FImpl->Answer(Query); }
+
+void TAnswerWriter::Flush() { FImpl->Flush(); }

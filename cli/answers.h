@@ -1,0 +1,67 @@
+// kesl-lookup's answers: the formats they are written in and their fields,
+// and the writer that finds each query's block and writes its answer.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "tools/address.h"
+
+class TIPv4Database;
+class TInPlaceDatabase;
+class TLookupIO;
+
+// No address or host name is longer than 253 characters.
+constexpr size_t kMaxQuery = 253;
+
+// How answers are written. fmLines is today's tab-separated line, whose
+// fields vary with the outcome; the others write the same chosen fields for
+// every answer.
+enum TFormat { fmLines, fmTsv, fmCsv, fmJson };
+
+// The fields of an answer, in their fixed order.
+enum TField {
+  fdQuery,
+  fdStatus,
+  fdAddress,
+  fdBlock,
+  fdCountry,
+  fdCountryName,
+  fdRegistry,
+  fdDate,
+  fdMessage,
+  fdCount
+};
+constexpr std::string_view kFieldNames[fdCount] = {"query",    "status",  "address",
+                                                   "block",    "country", "country_name",
+                                                   "registry", "date",    "message"};
+// The columns of the tab-separated lines, for --header.
+constexpr char kLinesHeader[] = "query\taddress\tblock\tcountry\tcountry_name\tregistry\tdate\n";
+
+// Writes answers into one large buffer, flushed in large pieces. A million
+// answers are written in a fraction of a second: each field goes straight
+// into the buffer, and names are made UTF-8 once.
+class TAnswerWriter {
+ public:
+  // Answers come from Mapped, the file searched where it lies, while it is
+  // given; else from Db, loaded whole. Both, and IO, must outlive the writer.
+  TAnswerWriter(const TInPlaceDatabase* Mapped, const TIPv4Database* Db, TNotation Notation,
+                TFormat Format, std::vector<TField> Fields, bool PreferIPv6, TLookupIO& IO);
+  TAnswerWriter(const TAnswerWriter&) = delete;
+  TAnswerWriter& operator=(const TAnswerWriter&) = delete;
+  // Flushes what is left.
+  ~TAnswerWriter();
+
+  // The column names, for tsv and csv.
+  void Header();
+  // Answers one query, a numeric address or a host name, which goes to the
+  // resolver; returns false when it was not located.
+  bool Answer(std::string_view Query);
+  void Flush();
+
+ private:
+  class TImpl;
+  std::unique_ptr<TImpl> FImpl;
+};

@@ -1,0 +1,210 @@
+// The compiler's input readers: content sniffing, registry delegation files
+// and range files.
+#include "dbbuild/readers.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "dbbuild/allocations.h"
+#include "ipdb/countries.h"
+#include "tools/tools.h"
+
+namespace {
+
+bool IsLetter(char C) { return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z'); }
+
+bool ParseU64(std::string_view S, uint64_t& V) {
+  if (S.empty()) return false;
+  const auto r = std::from_chars(S.data(), S.data() + S.size(), V);
+  return r.ec == std::errc() && r.ptr == S.data() + S.size();
+}
+
+// yyyymmdd as a number when the text is a valid date, else 0.
+uint32_t DateValue(std::string_view S) {
+  uint64_t v;
+  if (S.size() != 8 || !ParseU64(S, v)) return 0;
+  const int y = static_cast<int>(v / 10000), m = static_cast<int>(v / 100 % 100),
+            d = static_cast<int>(v % 100);
+  return EncodeDayNumber(y, m, d) < 0 ? 0 : static_cast<uint32_t>(v);
+}
+
+// Calls Fn for each line without its line end; returns the line count.
+template <typename Fn>
+uint64_t ForEachLine(std::string_view Text, Fn F) {
+  uint64_t n = 0;
+  size_t pos = 0;
+  while (pos < Text.size()) {
+    size_t end = Text.find('\n', pos);
+    if (end == std::string_view::npos) end = Text.size();
+    std::string_view line = Text.substr(pos, end - pos);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    F(line, ++n);
+    pos = end + 1;
+  }
+  return n;
+}
+
+// A country field of an input: two letters.
+bool InputCountry(std::string_view Field, uint16_t& Code) {
+  return Field.size() == 2 && IsLetter(Field[0]) && IsLetter(Field[1]) &&
+         ParseCountryCode(Field, Code);
+}
+
+}  // namespace
+
+void ReadDelegationText(const std::string& Name, uint32_t File, std::string_view Text,
+                        TInputSink& Sink) {
+  auto Skip = [&Sink](const char* Reason) { Sink.Skip(Reason); };
+  const uint64_t lines = ForEachLine(Text, [&](std::string_view Line, uint64_t N) {
+    Sink.LinesRead(Name, N, false);
+    if (Line.empty() || Line.find_first_not_of(" \t") == std::string_view::npos)
+      return Skip("blank");
+    if (Line[0] == '#') return Skip("comment");
+    const auto f = SplitText(Line, '|');
+    if (f.size() >= 6 && !f[0].empty() &&
+        f[0].find_first_not_of("0123456789.") == std::string_view::npos) {
+      // version|registry|serial|records|startdate|enddate|UTCoffset
+      uint32_t d = DateValue(f[5]);
+      if (!d) d = DateValue(f[2]);
+      Sink.VersionDate(d);
+      return Skip("version");
+    }
+    if (f.size() >= 6 && (f[5] == "summary" || f[3] == "*")) return Skip("summary");
+    if (f.size() < 7) return Skip("malformed");
+    const std::string type = AsciiUpperText(f[2]);
+    if (type != "IPV4" && type != "IPV6") return Skip("not IPv4 or IPv6");
+    const std::string status = AsciiUpperText(f[6]);
+    if (status == "AVAILABLE") return Skip("available");
+    if (status == "RESERVED") return Skip("reserved");
+    if (status != "ALLOCATED" && status != "ASSIGNED") return Skip("other status");
+    uint16_t country;
+    // ZZ is the registries' mark for a country not known.
+    if (!InputCountry(f[1], country) || country == StrToCode('Z', 'Z')) return Skip("no country");
+    uint64_t count;
+    if (type == "IPV6") {
+      // The count of an IPv6 line is its prefix length.
+      TInputBlock6 b;
+      if (!StrToIPv6(f[3], b.Start) || !ParseU64(f[4], count) || count > 128) {
+        return Skip("malformed");
+      }
+      const TIPv6Address host = IPv6HostMask(static_cast<int>(count));
+      if (b.Start & host) return Skip("malformed");
+      b.Last = b.Start | host;
+      b.Country = country;
+      b.Date = DateValue(f[5]);
+      b.Registry = Sink.RegistryID(f[0]);
+      b.File = File;
+      b.Line = static_cast<uint32_t>(N);
+      return Sink.Add(b);
+    }
+    TInputBlock b;
+    b.Country = country;
+    b.Start = StrToIP(f[3]);
+    if (b.Start == 0xFFFFFFFFu || !ParseU64(f[4], count) || count == 0 ||
+        b.Start + count > (uint64_t{1} << 32) || count > 0xFFFFFFFFu) {
+      return Skip("malformed");
+    }
+    b.Count = static_cast<uint32_t>(count);
+    b.Date = DateValue(f[5]);
+    b.Registry = Sink.RegistryID(f[0]);
+    b.File = File;
+    b.Line = static_cast<uint32_t>(N);
+    Sink.Add(b);
+  });
+  Sink.LinesRead(Name, lines, true);
+}
+
+namespace {
+
+// Reads a range file's lines "first,last,CC": Parse reads an address,
+// AddRange adds the blocks of a good line.
+template <typename TAddress, typename TParse, typename TAddRange>
+void ReadRanges(const std::string& Name, uint32_t File, std::string_view Text, TInputSink& Sink,
+                TParse Parse, TAddRange AddRange) {
+  auto Skip = [&Sink](const char* Reason) { Sink.Skip(Reason); };
+  const uint64_t lines = ForEachLine(Text, [&](std::string_view Line, uint64_t N) {
+    Sink.LinesRead(Name, N, false);
+    if (Line.empty()) return Skip("blank");
+    if (Line[0] == '#') return Skip("comment");
+    const auto f = SplitText(Line, ',');
+    TAddress lo, hi;
+    if (f.size() != 3 || !Parse(f[0], lo) || !Parse(f[1], hi) || lo > hi || f[2].size() != 2) {
+      return Skip("malformed");
+    }
+    uint16_t country;
+    if (f[2] == "??" || !InputCountry(f[2], country)) return Skip("no country");
+    AddRange(lo, hi, country, File, static_cast<uint32_t>(N));
+  });
+  Sink.LinesRead(Name, lines, true);
+}
+
+}  // namespace
+
+void ReadRangeText(const std::string& Name, uint32_t File, std::string_view Text,
+                   TInputSink& Sink) {
+  auto parse = [](std::string_view S, uint64_t& V) { return ParseU64(S, V) && V <= 0xFFFFFFFFu; };
+  ReadRanges<uint64_t>(
+      Name, File, Text, Sink, parse,
+      [&Sink](uint64_t lo, uint64_t hi, uint16_t Country, uint32_t File, uint32_t Line) {
+        // Ranges carry no registry: each /8 belongs to the one that administers it.
+        for (uint64_t at = lo; at <= hi;) {
+          const uint16_t reg = kSlash8Registry[at >> 24];
+          uint64_t end = at | 0xFFFFFF;
+          while (end < hi && kSlash8Registry[(end + 1) >> 24] == reg) end += 0x1000000;
+          end = std::min(end, hi);
+          TInputBlock b;
+          b.Start = static_cast<uint32_t>(at);
+          b.Count = static_cast<uint32_t>(end - at + 1);
+          b.Country = Country;
+          b.Registry = reg;
+          b.File = File;
+          b.Line = Line;
+          Sink.Add(b);
+          at = end + 1;
+        }
+      });
+}
+
+void ReadRangeText6(const std::string& Name, uint32_t File, std::string_view Text,
+                    TInputSink& Sink) {
+  auto parse = [](std::string_view S, TIPv6Address& V) { return StrToIPv6(S, V); };
+  ReadRanges<TIPv6Address>(
+      Name, File, Text, Sink, parse,
+      [&Sink](TIPv6Address lo, TIPv6Address hi, uint16_t Country, uint32_t File, uint32_t Line) {
+        // As for IPv4, each piece of the range gets the registry its part of
+        // the space is assigned to.
+        for (TIPv6Address at = lo;;) {
+          TIPv6Address end;
+          TInputBlock6 b;
+          b.Registry = IPv6Registry(at, end);
+          b.Start = at;
+          b.Last = std::min(end, hi);
+          b.Country = Country;
+          b.File = File;
+          b.Line = Line;
+          Sink.Add(b);
+          if (b.Last == hi) break;
+          at = b.Last + 1;
+        }
+      });
+}
+
+TInputKind SniffInput(std::string_view Data) {
+  if (Data.size() >= 2 && static_cast<unsigned char>(Data[0]) == 0x1F &&
+      static_cast<unsigned char>(Data[1]) == 0x8B) {
+    return ikGzip;
+  }
+  if (Data.substr(0, 3) == "BZh") return ikBzip2;
+  // The first line that is neither blank nor a comment tells the kind.
+  std::string_view first;
+  ForEachLine(Data, [&](std::string_view Line, uint64_t) {
+    if (first.empty() && !Line.empty() && Line[0] != '#') first = Line;
+  });
+  if (first.find('|') != std::string_view::npos) return ikDelegation;
+  const auto f = SplitText(first, ',');
+  uint64_t v;
+  if (f.size() == 3 && ParseU64(f[0], v) && ParseU64(f[1], v)) return ikRanges;
+  TIPv6Address a;
+  if (f.size() == 3 && StrToIPv6(f[0], a) && StrToIPv6(f[1], a)) return ikRanges6;
+  return first.empty() ? ikEmpty : ikUnknown;
+}

@@ -1,0 +1,76 @@
+// The database compiler's input readers: what kind of data an input holds,
+// and the readers of registry delegation files and range files. They hand
+// what they find to a sink, line by line, and keep nothing themselves.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "tools/address.h"
+
+// Inputs, and what they inflate to, are read whole: bounded so that a
+// compressed bomb cannot take the machine's memory.
+constexpr uint64_t kMaxInputSize = uint64_t{1} << 30;
+
+// One block as read from an input, with where it came from.
+struct TInputBlock {
+  uint32_t Start = 0;
+  uint32_t Count = 0;
+  uint32_t Date = 0;
+  uint16_t Country = 0;
+  uint16_t Registry = 0;
+  uint32_t File = 0;
+  uint32_t Line = 0;
+};
+
+// The same for an IPv6 block: Start .. Last.
+struct TInputBlock6 {
+  TIPv6Address Start = 0;
+  TIPv6Address Last = 0;
+  uint32_t Date = 0;
+  uint16_t Country = 0;
+  uint16_t Registry = 0;
+  uint32_t File = 0;
+  uint32_t Line = 0;
+};
+
+// Where the readers put what they read.
+class TInputSink {
+ public:
+  virtual ~TInputSink() = default;
+  virtual void Add(const TInputBlock& Block) = 0;
+  virtual void Add(const TInputBlock6& Block) = 0;
+  // A line passed over, by reason ("comment", "malformed", ...).
+  virtual void Skip(const char* Reason) = 0;
+  // The ID of a registry as a file names it ("ripencc", "RIPE").
+  virtual uint16_t RegistryID(std::string_view Name) = 0;
+  // The date (yyyymmdd) of the data, from a version line.
+  virtual void VersionDate(uint32_t Date) = 0;
+  // Lines read so far of the input Name; Done after its last.
+  virtual void LinesRead(const std::string& Name, uint64_t Lines, bool Done) = 0;
+};
+
+// What an input holds, from its first bytes and its first line that is
+// neither blank nor a comment.
+enum TInputKind {
+  ikGzip,
+  ikBzip2,
+  ikDelegation,  // registry delegation statistics, "registry|cc|type|start|value|date|status"
+  ikRanges,      // "low,high,CC" with decimal 32-bit addresses (tor's geoip)
+  ikRanges6,     // "first,last,CC" with IPv6 addresses (tor's geoip6)
+  ikEmpty,       // no line with data
+  ikUnknown,
+};
+TInputKind SniffInput(std::string_view Data);
+
+// The readers of the three kinds of text. Name is the input's, for
+// progress; File its index, which each block keeps with its line number.
+void ReadDelegationText(const std::string& Name, uint32_t File, std::string_view Text,
+                        TInputSink& Sink);
+// Ranges carry no registry: each block gets the one that administers its
+// part of the space (dbbuild/allocations.h), a range split where that
+// changes.
+void ReadRangeText(const std::string& Name, uint32_t File, std::string_view Text, TInputSink& Sink);
+void ReadRangeText6(const std::string& Name, uint32_t File, std::string_view Text,
+                    TInputSink& Sink);

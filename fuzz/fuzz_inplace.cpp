@@ -1,0 +1,36 @@
+// Whole files through the in-place reader: it never reads outside the
+// bytes, and every answer it gives is a block of the file that holds the
+// address, whatever the file's mark claims.
+#include <cstring>
+#include <string>
+
+#include "fuzzcheck.h"
+#include "ipdb/inplace.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+  // A copy of its own size, so that AddressSanitizer sees any read past it.
+  std::unique_ptr<uint8_t[]> bytes(new uint8_t[Size]);
+  if (Size) std::memcpy(bytes.get(), Data, Size);
+  const auto db = TInPlaceDatabase::FromMemory(bytes.get(), Size);
+  if (!db) return 0;
+  FUZZ_CHECK(static_cast<size_t>(db->BlockCount()) * 16 <= Size);
+  // Probe below, at and around the first bytes' worth of starts.
+  uint32_t probes[16] = {0, 1, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFE, 0xFFFFFFFF};
+  for (size_t i = 6; i < 16; ++i) {
+    uint32_t v = static_cast<uint32_t>(i * 0x1234567);
+    if (Size >= i * 4 + 4) std::memcpy(&v, Data + Size - i * 4 - 4, 4);
+    probes[i] = v;
+  }
+  // Halving over all records, then with the index.
+  for (int pass = 0; pass < 2; ++pass) {
+    if (pass) db->BuildIndex();
+    for (uint32_t ip : probes) {
+      TIPv4Block b;
+      if (!db->Find(ip, b)) continue;
+      FUZZ_CHECK(b.StartIP <= ip && ip - b.StartIP < b.Count);
+      FUZZ_CHECK(b.Country != nullptr && b.Center != nullptr);
+      FUZZ_CHECK(b.Country->Code == b.CountryCode && b.Center->ID == b.CenterID);
+    }
+  }
+  return 0;
+}

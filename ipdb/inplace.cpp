@@ -1,0 +1,249 @@
+#include "ipdb/inplace.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "ipdb/by16index.h"
+#include "ipdb/countries.h"
+#include "ipdb/format.h"
+#include "ipdb/registries.h"
+#include "streams/stream.h"
+#include "tools/tools.h"
+
+namespace {
+
+// Walks bytes without ever stepping past their end.
+class TCursor {
+ public:
+  TCursor(const unsigned char* Data, size_t Size) : FData(Data), FLeft(Size) {}
+  bool Skip(size_t N) {
+    if (N > FLeft) return false;
+    FData += N;
+    FLeft -= N;
+    return true;
+  }
+  bool Count(int64_t Bound, uint32_t& N) {
+    if (FLeft < 4) return false;
+    N = Get32(FData);
+    FData += 4;
+    FLeft -= 4;
+    return static_cast<int64_t>(static_cast<int32_t>(N)) >= 0 && N <= Bound;
+  }
+  // A registry or country record, as the codec measures it.
+  bool SkipCenter() { return SkipRecord(CenterRecordSize(FData, FLeft)); }
+  bool SkipCountry() { return SkipRecord(CountryRecordSize(FData, FLeft)); }
+  const unsigned char* At() const { return FData; }
+  size_t Left() const { return FLeft; }
+
+ private:
+  bool SkipRecord(size_t Size) { return Size != 0 && Skip(Size); }
+
+  const unsigned char* FData;
+  size_t FLeft;
+};
+
+// Reads the record of Key from a section of Count records that starts at
+// Records (bounds checked when the file was opened); nullptr when none.
+template <typename T>
+std::unique_ptr<T> FromSection(const unsigned char* Records, uint32_t Count, uint16_t Key,
+                               bool (TCursor::*SkipRecord)()) {
+  TCursor c(Records, SIZE_MAX);
+  for (uint32_t i = 0; i < Count; ++i) {
+    const unsigned char* at = c.At();
+    (c.*SkipRecord)();
+    if (Get16(at) != Key) continue;
+    TMemoryStream record(
+        std::string(reinterpret_cast<const char*>(at), static_cast<size_t>(c.At() - at)));
+    auto item = std::make_unique<T>();
+    item->LoadFromStream(record);
+    return item;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+TInPlaceDatabase::~TInPlaceDatabase() {
+  if (FMapping) ::munmap(FMapping, FMappingSize);
+}
+
+std::unique_ptr<TInPlaceDatabase> TInPlaceDatabase::Open(const std::string& FileName) {
+  const int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  const TFinally closeFile([fd] { ::close(fd); });
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < kHeaderSize) return nullptr;
+  // A plain binary header is checked before anything is mapped.
+  unsigned char bytes[kHeaderSize];
+  THeader header;
+  if (::pread(fd, bytes, kHeaderSize, 0) != kHeaderSize || !DecodeHeader(bytes, header) ||
+      !header.Binary || header.Compression != cmNone) {
+    return nullptr;
+  }
+  const size_t size = static_cast<size_t>(st.st_size);
+  void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  if (map == MAP_FAILED) return nullptr;
+  std::unique_ptr<TInPlaceDatabase> db(new TInPlaceDatabase());
+  db->FMapping = map;
+  db->FMappingSize = size;
+  if (!db->Parse(static_cast<const unsigned char*>(map), size)) return nullptr;
+  return db;
+}
+
+std::unique_ptr<TInPlaceDatabase> TInPlaceDatabase::FromMemory(const void* Data, size_t Size) {
+  std::unique_ptr<TInPlaceDatabase> db(new TInPlaceDatabase());
+  if (!db->Parse(static_cast<const unsigned char*>(Data), Size)) return nullptr;
+  return db;
+}
+
+bool TInPlaceDatabase::Parse(const unsigned char* Data, size_t Size) {
+  THeader header;
+  if (Size < static_cast<size_t>(kHeaderSize) || !DecodeHeader(Data, header) || !header.Binary ||
+      header.Compression != cmNone) {
+    return false;
+  }
+  // Find where each section lies, bounds checked, before anything is read.
+  TCursor c(Data + kHeaderSize, Size - kHeaderSize);
+  if (!c.Count(kMaxKeyedCount, FCenterCount)) return false;
+  FCenters = c.At();
+  for (uint32_t i = 0; i < FCenterCount; ++i) {
+    if (!c.SkipCenter()) return false;
+  }
+  if (!c.Count(kMaxKeyedCount, FCountryCount)) return false;
+  FCountries = c.At();
+  for (uint32_t i = 0; i < FCountryCount; ++i) {
+    if (!c.SkipCountry()) return false;
+  }
+  if (!c.Count(kMaxSectionCount, FCount)) return false;
+  FRecords = c.At();
+  if (!c.Skip(size_t{FCount} * kBlockRecordSize)) return false;
+  // The trailer must say that the blocks can be searched as they lie.
+  uint32_t entries = 0;
+  if (c.Left() < static_cast<size_t>(kTrailerHeadSize) || !DecodeTrailerHead(c.At(), entries) ||
+      !c.Skip(kMagicSize) || !c.Count(kMaxTrailerEntries, entries)) {
+    return false;
+  }
+  bool marked = false;
+  for (uint32_t i = 0; i < entries; ++i) {
+    if (c.Left() < static_cast<size_t>(kEntryHeadSize)) return false;
+    uint16_t tag = 0;
+    uint32_t length = 0;
+    DecodeEntryHead(c.At(), tag, length);
+    if (!c.Skip(kEntryHeadSize)) return false;
+    if (tag == ttIPv6Blocks) {
+      // One entry, whose count fits its length and bound, or the full load
+      // says why not.
+      if (FRecords6 || length < 4 || c.Left() < length || !c.Count(kMaxIPv6Count, FCount6) ||
+          length != 4 + uint64_t{FCount6} * kIPv6RecordSize) {
+        return false;
+      }
+      FRecords6 = c.At();
+      if (!c.Skip(length - 4)) return false;
+      continue;
+    }
+    if (!c.Skip(length)) return false;
+    marked |= tag == ttSortedDisjoint;
+  }
+  if (!marked) return false;
+  FCreated = header.Created;
+  return true;
+}
+
+void TInPlaceDatabase::BuildIndex() const {
+  if (!FBy16.empty()) return;
+  // Whatever order the records are really in, the index stays within them,
+  // so a file that lies about its order can only make a search miss, never
+  // read outside the mapping.
+  std::vector<uint32_t> starts(FCount);
+  for (uint32_t i = 0; i < FCount; ++i) starts[i] = Get32(FRecords + size_t{i} * kBlockRecordSize);
+  FBy16 = MakeBy16Index(starts.size(), [&starts](size_t i) { return starts[i]; });
+  FStarts = std::move(starts);
+}
+
+namespace {
+
+// Of the N entries from Lo, sorted by their starts (StartAt), the last whose
+// start is at or below IP, in Lo; false when there is none.
+template <typename TAddress, typename TStartAt>
+bool LastAtOrBelow(TAddress IP, size_t& Lo, size_t N, TStartAt StartAt) {
+  if (N == 0 || StartAt(Lo) > IP) return false;
+  while (N > 1) {
+    const size_t half = N / 2;
+    Lo = StartAt(Lo + half) <= IP ? Lo + half : Lo;
+    N -= half;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool TInPlaceDatabase::Find(uint32_t IP, TIPv4Block& Block) const {
+  // The last record whose start is at or below IP, by halving: over all
+  // records, or with the index over those of IP's /16 and the one before.
+  size_t lo = 0, n = FCount;
+  if (!FBy16.empty()) {
+    By16Range(FBy16, IP, lo, n);
+    const uint32_t* starts = FStarts.data();
+    if (!LastAtOrBelow(IP, lo, n, [starts](size_t i) { return starts[i]; })) return false;
+  } else {
+    const unsigned char* records = FRecords;
+    auto startAt = [records](size_t i) { return Get32(records + i * kBlockRecordSize); };
+    if (!LastAtOrBelow(IP, lo, n, startAt)) return false;
+  }
+  DecodeBlockRecord(FRecords + lo * kBlockRecordSize, Block);
+  if (IP - Block.StartIP >= Block.Count) return false;
+  return LinkFound(Block);
+}
+
+bool TInPlaceDatabase::Find(TIPv6Address IP, TIPv6Block& Block) const {
+  const unsigned char* records = FRecords6;
+  size_t lo = 0;
+  auto startAt = [records](size_t i) { return IPv6FromBytes(records + i * kIPv6RecordSize); };
+  if (!LastAtOrBelow(IP, lo, FCount6, startAt)) return false;
+  DecodeIPv6Record(records + lo * kIPv6RecordSize, Block);
+  if (IP < Block.Start || IP > Block.Last) return false;
+  return LinkFound(Block);
+}
+
+template <typename TBlock>
+bool TInPlaceDatabase::LinkFound(TBlock& Block) const {
+  // A block naming what the file does not know would have failed the full
+  // load; a file that says otherwise lies, and gets no answer.
+  Block.Country = const_cast<TIPv4Country*>(CountryFor(Block.CountryCode));
+  Block.Center = const_cast<TIPv4Center*>(CenterFor(Block.CenterID));
+  return Block.Country && Block.Center;
+}
+
+const TIPv4Country* TInPlaceDatabase::CountryFor(uint16_t Code) const {
+  auto& slot = FCountryCache.RecentSlot(Code);
+  if (slot.Item && slot.Key == Code) return slot.Item;
+  auto& made = FCountryCache.Made[Code];
+  if (!made)
+    made = FromSection<TIPv4Country>(FCountries, FCountryCount, Code, &TCursor::SkipCountry);
+  for (size_t i = 0; !made && i < std::size(kCountryTable); ++i) {
+    const TCountryRec& rec = kCountryTable[i];
+    if (strnlen(rec.ISO2, 2) == 2 && StrToCode(rec.ISO2[0], rec.ISO2[1]) == Code) {
+      made = MakeBuiltInCountry(rec);
+    }
+  }
+  if (made) slot = {Code, made.get()};
+  return made.get();
+}
+
+const TIPv4Center* TInPlaceDatabase::CenterFor(uint16_t ID) const {
+  auto& slot = FCenterCache.RecentSlot(ID);
+  if (slot.Item && slot.Key == ID) return slot.Item;
+  auto& made = FCenterCache.Made[ID];
+  if (!made) made = FromSection<TIPv4Center>(FCenters, FCenterCount, ID, &TCursor::SkipCenter);
+  const TRegistryInfo* r = RegistryByID(ID);
+  if (!made && r && r->BuiltIn) {
+    made = std::make_unique<TIPv4Center>();
+    made->ID = ID;
+    made->Name = r->Name;
+  }
+  if (made) slot = {ID, made.get()};
+  return made.get();
+}

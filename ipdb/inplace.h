@@ -1,0 +1,86 @@
+// Looking addresses up in a database file where it lies: the file is mapped
+// read-only, its registry and country sections are read (a few kilobytes),
+// and the block records are searched in the mapping. Only a plain binary
+// file whose trailer says its blocks are sorted and disjoint qualifies;
+// every other file takes the full load (TIPv4Database::LoadFromFile).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ipdb/database.h"
+
+class TInPlaceDatabase {
+ public:
+  // Maps FileName; nullptr when it cannot be searched in place for any
+  // reason (missing, compressed, text, unmarked, damaged), so that the
+  // caller's full load gives the file's own error.
+  static std::unique_ptr<TInPlaceDatabase> Open(const std::string& FileName);
+  // The same over bytes that the caller keeps alive as long as the result.
+  static std::unique_ptr<TInPlaceDatabase> FromMemory(const void* Data, size_t Size);
+
+  TInPlaceDatabase(const TInPlaceDatabase&) = delete;
+  TInPlaceDatabase& operator=(const TInPlaceDatabase&) = delete;
+  ~TInPlaceDatabase();
+
+  // The block holding IP, decoded into Block and linked to its country and
+  // registry (which live as long as this object); false when no block holds
+  // it. Over a file whose mark lies the answer may be wrong, but it is
+  // always a block of the file that holds IP.
+  bool Find(uint32_t IP, TIPv4Block& Block) const;
+  // The same for an IPv6 address, among the file's IPv6 blocks.
+  bool Find(TIPv6Address IP, TIPv6Block& Block) const;
+  // Builds an index (one pass over the records; 4 bytes a record and
+  // 256 kB), after which a search reads a few starts side by side near the
+  // address and then one record, instead of halving over all the records.
+  // For many lookups.
+  void BuildIndex() const;
+  int BlockCount() const { return static_cast<int>(FCount); }
+  int IPv6BlockCount() const { return static_cast<int>(FCount6); }
+  double Created() const { return FCreated; }
+
+ private:
+  TInPlaceDatabase() = default;
+  bool Parse(const unsigned char* Data, size_t Size);
+  // The country or registry of a key as the full load finds it: the file's
+  // own record, else the built-in one; made when first asked for.
+  const TIPv4Country* CountryFor(uint16_t Code) const;
+  const TIPv4Center* CenterFor(uint16_t ID) const;
+  // Links a found block to its country and registry; false when the file
+  // knows neither (a full load would have failed).
+  template <typename TBlock>
+  bool LinkFound(TBlock& Block) const;
+
+  void* FMapping = nullptr;  // owned when mapped from a file
+  size_t FMappingSize = 0;
+  const unsigned char* FCenters = nullptr;  // the registry records
+  uint32_t FCenterCount = 0;
+  const unsigned char* FCountries = nullptr;  // the country records
+  uint32_t FCountryCount = 0;
+  const unsigned char* FRecords = nullptr;  // the first block record
+  uint32_t FCount = 0;
+  const unsigned char* FRecords6 = nullptr;  // the first IPv6 block record
+  uint32_t FCount6 = 0;
+  double FCreated = 0;
+  // FBy16[h]: how many records start below h << 16; FStarts: every
+  // record's start, in file order. Empty until built.
+  mutable std::vector<uint32_t> FBy16, FStarts;
+  // Countries and registries made so far, by key, with a small table of
+  // recent ones in front, so that most lookups cost one read.
+  template <typename T>
+  struct TCache {
+    struct TSlot {
+      uint16_t Key = 0;
+      const T* Item = nullptr;
+    };
+    std::map<uint16_t, std::unique_ptr<T>> Made;
+    TSlot Recent[1024];
+    TSlot& RecentSlot(uint16_t Key) { return Recent[((Key >> 8) * 32u + Key) % 1024]; }
+  };
+  mutable TCache<TIPv4Country> FCountryCache;
+  mutable TCache<TIPv4Center> FCenterCache;
+};

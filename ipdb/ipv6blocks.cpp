@@ -1,0 +1,65 @@
+#include "ipdb/ipv6blocks.h"
+
+#include <algorithm>
+
+#include "ipdb/countries.h"
+#include "tools/errors.h"
+
+int TIPv6Blocks::Find(TIPv6Address Address) const {
+  const size_t count = FHigh.size();
+  const uint64_t high = static_cast<uint64_t>(Address >> 64);
+  if (count == 0 || FHigh[0] > high) return -1;
+  // The last block whose start's upper half is at or below the address's,
+  // without a branch per step.
+  const uint64_t* base = FHigh.data();
+  for (size_t n = count; n > 1;) {
+    const size_t half = n / 2;
+    base = base[half] <= high ? base + half : base;
+    n -= half;
+  }
+  size_t i = static_cast<size_t>(base - FHigh.data());
+  if (Blocks[i].Start > Address) {
+    // Blocks that share the upper half: the last among them that starts at
+    // or below the address, else the block before them all.
+    const size_t first =
+        static_cast<size_t>(std::lower_bound(FHigh.data(), base, high) - FHigh.data());
+    const auto at = std::upper_bound(
+        Blocks.begin() + static_cast<ptrdiff_t>(first), Blocks.begin() + static_cast<ptrdiff_t>(i),
+        Address, [](TIPv6Address A, const TIPv6Block& B) { return A < B.Start; });
+    if (at == Blocks.begin()) return -1;
+    i = static_cast<size_t>(at - Blocks.begin()) - 1;
+  }
+  const TIPv6Block& b = Blocks[i];
+  return b.Start <= Address && Address <= b.Last ? static_cast<int>(i) : -1;
+}
+
+void TIPv6Blocks::Link(const TBlockOwners& Owners) {
+  auto less = [](const TIPv6Block& A, const TIPv6Block& B) { return A.Start < B.Start; };
+  if (!std::is_sorted(Blocks.begin(), Blocks.end(), less)) {
+    std::stable_sort(Blocks.begin(), Blocks.end(), less);
+  }
+  // Each code is looked up once; one that is not known ends the link.
+  std::vector<TIPv4Country*> countryOf(65536, nullptr);
+  std::vector<TIPv4Center*> centerOf(65536, nullptr);
+  FHigh.clear();
+  FHigh.reserve(Blocks.size());
+  for (TIPv6Block& block : Blocks) {
+    TIPv4Country*& c = countryOf[block.CountryCode];
+    if (!c) c = Owners.Country(block.CountryCode);
+    if (!c) throw EDatabaseError("Unknown country code: " + CodeToStr(block.CountryCode));
+    TIPv4Center*& r = centerOf[block.CenterID];
+    if (!r) r = Owners.Center(block.CenterID);
+    if (!r) throw EDatabaseError("Unknown NIC code: " + std::to_string(block.CenterID));
+    block.Country = c;
+    block.Center = r;
+    FHigh.push_back(static_cast<uint64_t>(block.Start >> 64));
+  }
+}
+
+std::vector<const TIPv6Block*> TIPv6Blocks::CountryBlocks(uint16_t Code) const {
+  std::vector<const TIPv6Block*> out;
+  for (const TIPv6Block& b : Blocks) {
+    if (b.CountryCode == Code) out.push_back(&b);
+  }
+  return out;
+}

@@ -1,0 +1,155 @@
+// The in-place reader against the full load: the same answers everywhere,
+// and no answer at all from a file it must not trust.
+#include "ipdb/inplace.h"
+
+#include <random>
+
+#include "corrupt.h"
+
+namespace {
+
+// Both readers at IP: the same block, date, country and registry, or none.
+void ExpectSameAnswer(const TInPlaceDatabase& Mapped, const TIPv4Database& Full, uint32_t IP) {
+  TIPv4Block found;
+  const bool inPlace = Mapped.Find(IP, found);
+  const int i = Full.FindBlock(IP);
+  ASSERT_EQ(inPlace, i >= 0) << IPToStr(IP);
+  if (i < 0) return;
+  const TIPv4Block& want = Full.Blocks[static_cast<size_t>(i)];
+  ASSERT_EQ(found.StartIP, want.StartIP) << IPToStr(IP);
+  ASSERT_EQ(found.Count, want.Count);
+  ASSERT_EQ(found.Date, want.Date);
+  ASSERT_EQ(found.CountryCode, want.CountryCode);
+  ASSERT_EQ(found.Country->Name, want.Country->Name);
+  ASSERT_EQ(found.Center->Name, want.Center->Name);
+}
+
+// Every block's first and last address, and the addresses around it.
+void ExpectSameAtEveryEdge(const TInPlaceDatabase& Mapped, const TIPv4Database& Full) {
+  for (const TIPv4Block& b : Full.Blocks) {
+    for (uint32_t ip : {b.StartIP, b.LastIP(), b.StartIP - 1, b.LastIP() + 1}) {
+      ExpectSameAnswer(Mapped, Full, ip);
+      if (testing::Test::HasFatalFailure()) return;
+    }
+  }
+}
+
+class MappedTest : public CorruptFileTest {
+ protected:
+  // A plain file of Blocks with the mark, and the two readers over it.
+  void Open(const std::vector<TIPv4Block>& Blocks, bool Mark = true) {
+    std::string body =
+        EncodeBinBody({{kAfrinicID, "AFRINIC"}}, {{Code("RS"), "Serbia", "", "", "", 0}}, Blocks);
+    if (Mark) body += EncodeTrailer({{ttSortedDisjoint, {}}});
+    MakeBin(body);
+    FMapped = TInPlaceDatabase::Open(WriteFile());
+    FFull = std::make_unique<TIPv4Database>();
+    ASSERT_EQ(Load(*FFull), "");
+  }
+  std::unique_ptr<TInPlaceDatabase> FMapped;
+  std::unique_ptr<TIPv4Database> FFull;
+};
+
+}  // namespace
+
+TEST_F(MappedTest, SmallDatabaseWithGapsAndEdges) {
+  // Blocks at both ends of the space, gaps between, a file country and
+  // registry, and a lone address.
+  Open({MakeBlock(0, 256, "AU", kApnicID, 20010101), MakeBlock(0x01000000, 0x00FFFFFF, "US"),
+        MakeBlock(0x0A000000, 1, "RS", kAfrinicID, 20200202),
+        MakeBlock(0x7F000000, 0x01000000, "JP"), MakeBlock(0xC0000000, 0x10000, "DE", kRipeID),
+        MakeBlock(0xFFFFFFFF, 1, "GB", kRipeID)});
+  ASSERT_TRUE(FMapped);
+  EXPECT_EQ(FMapped->BlockCount(), 6);
+  EXPECT_EQ(FMapped->Created(), FFull->Created);
+  // Halving over all records, then with the index.
+  for (int pass = 0; pass < 2 && !HasFatalFailure(); ++pass) {
+    if (pass) FMapped->BuildIndex();
+    ExpectSameAtEveryEdge(*FMapped, *FFull);
+    std::mt19937 rng(7);
+    for (int i = 0; i < 100000 && !HasFatalFailure(); ++i)
+      ExpectSameAnswer(*FMapped, *FFull, rng());
+  }
+  TIPv4Block b;
+  ASSERT_TRUE(FMapped->Find(0x0A000000, b));
+  EXPECT_EQ(b.Country->Name, "Serbia");
+  EXPECT_EQ(b.Center->Name, "AFRINIC");
+  EXPECT_EQ(b.Date, 20200202u);
+}
+
+TEST_F(MappedTest, BlockRunningPastTheTop) {
+  Open({MakeBlock(0x01000000, 256, "AU", kApnicID), MakeBlock(0xFFFFFF00, 512, "US")});
+  ASSERT_TRUE(FMapped);
+  for (int pass = 0; pass < 2; ++pass) {
+    if (pass) FMapped->BuildIndex();
+    ExpectSameAtEveryEdge(*FMapped, *FFull);
+    for (uint32_t ip : {0u, 5u, 0xFFFFFEFFu, 0xFFFFFF00u, 0xFFFFFFFFu})
+      ExpectSameAnswer(*FMapped, *FFull, ip);
+  }
+}
+
+TEST_F(MappedTest, OnlyMarkedPlainBinaryFilesQualify) {
+  const std::vector<TIPv4Block> blocks = {MakeBlock(0x01000000, 256, "AU", kApnicID)};
+  Open(blocks, false);
+  EXPECT_FALSE(FMapped);  // no mark
+  const std::string body = EncodeBinBody({}, {}, blocks) + EncodeTrailer({{ttSortedDisjoint, {}}});
+  for (TCompression c : {cmZLib, cmBZip2}) {
+    MakeBin(body, c);
+    EXPECT_FALSE(TInPlaceDatabase::Open(WriteFile())) << static_cast<char>(c);
+  }
+  MakeText("apnic|AU|ipv4|1.0.0.0|256|20110811|allocated\n");
+  EXPECT_FALSE(TInPlaceDatabase::Open(WriteFile()));
+  EXPECT_FALSE(TInPlaceDatabase::Open(FDir.Path("missing.ip4")));
+  EXPECT_FALSE(TInPlaceDatabase::Open(FDir.Dir()));
+  // Cut anywhere, or with a count out of bounds: never mapped.
+  MakeBin(body);
+  const std::string whole = Bytes();
+  for (size_t n = 0; n < whole.size(); ++n) {
+    MakeBin(body);
+    Truncate(n);
+    ASSERT_FALSE(TInPlaceDatabase::Open(WriteFile())) << n;
+  }
+  MakeBin(body);
+  SetByte(16 + 8 + 3, '\x7F');  // the block count far past the records
+  EXPECT_FALSE(TInPlaceDatabase::Open(WriteFile()));
+  // Other trailer entries are passed over; the mark may come after them.
+  MakeBin(EncodeBinBody({}, {}, blocks) + EncodeTrailer({{99, "later"}, {ttSortedDisjoint, {}}}));
+  EXPECT_TRUE(TInPlaceDatabase::Open(WriteFile()));
+}
+
+TEST_F(MappedTest, LyingMarkGivesOnlyBlocksThatHoldTheAddress) {
+  // Unsorted and overlapping, yet marked: any answer still holds the address.
+  std::vector<TIPv4Block> blocks;
+  std::mt19937 rng(3);
+  for (int i = 0; i < 500; ++i) blocks.push_back(MakeBlock(rng(), 1 + rng() % 100000000, "US"));
+  MakeBin(EncodeBinBody({}, {}, blocks) + EncodeTrailer({{ttSortedDisjoint, {}}}));
+  FMapped = TInPlaceDatabase::Open(WriteFile());
+  ASSERT_TRUE(FMapped);
+  for (int i = 0; i < 200000; ++i) {
+    if (i == 100000) FMapped->BuildIndex();
+    const uint32_t ip = rng();
+    TIPv4Block b;
+    if (FMapped->Find(ip, b)) {
+      ASSERT_TRUE(b.StartIP <= ip && ip - b.StartIP < b.Count) << IPToStr(ip);
+    }
+  }
+}
+
+TEST(MappedDefaultTest, SameAnswersAsTheFullLoadOnTheDefaultDatabase) {
+  const std::string path = KESL_DEFAULT_DATABASE;
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << "no default database at " << path;
+  const auto mapped = TInPlaceDatabase::Open(path);
+  ASSERT_TRUE(mapped) << "the default database cannot be searched in place";
+  TIPv4Database full;
+  full.LoadFromFile(path);
+  ASSERT_EQ(mapped->BlockCount(), full.BlockCount());
+  // Halving over all records, then with the index.
+  for (int pass = 0; pass < 2 && !testing::Test::HasFatalFailure(); ++pass) {
+    if (pass) mapped->BuildIndex();
+    ExpectSameAtEveryEdge(*mapped, full);
+    std::mt19937 rng(11);
+    for (int i = 0; i < 1000000 && !testing::Test::HasFatalFailure(); ++i) {
+      ExpectSameAnswer(*mapped, full, rng());
+    }
+  }
+}
