@@ -77,6 +77,22 @@ std::string BlockText(const TBlock& B) {
 
 TDatabaseCompiler::TDatabaseCompiler() = default;
 
+TInputSink TDatabaseCompiler::Sink() {
+  TInputSink sink;
+  sink.Block = [this](const TInputBlock& B) { Add(B); };
+  sink.Block6 = [this](const TInputBlock6& B) { Add(B); };
+  sink.Skipped = [this](const char* Reason) { ++FSkipped[Reason]; };
+  sink.RegistryOf = [this](std::string_view Name) { return RegistryID(Name); };
+  sink.DataDate = [this](uint32_t Date) {
+    FNewestVersionDate = std::max(FNewestVersionDate, Date);
+    FSourceVersionDate = std::max(FSourceVersionDate, Date);
+  };
+  sink.Lines = [this](const std::string& Name, uint64_t Lines, bool Done) {
+    ShowProgress(Name, Lines, Done);
+  };
+  return sink;
+}
+
 std::string TDatabaseCompiler::RegistryName(uint16_t ID) const {
   if (const TRegistryInfo* r = RegistryByID(ID)) return std::string(r->Name);
   for (const auto& [name, id] : FNewRegistries) {
@@ -85,7 +101,7 @@ std::string TDatabaseCompiler::RegistryName(uint16_t ID) const {
   return std::to_string(ID);
 }
 
-void TDatabaseCompiler::LinesRead(const std::string& Name, uint64_t Lines, bool Done) {
+void TDatabaseCompiler::ShowProgress(const std::string& Name, uint64_t Lines, bool Done) {
   if (!FProgress) return;
   if (Done || Lines % 65536 == 0) {
     *FProgress << "\rReading " << Name << ": " << Lines << " lines" << (Done ? "\n" : "")
@@ -172,25 +188,20 @@ void TDatabaseCompiler::AddContent(const std::string& Name, std::string_view Dat
 }
 
 void TDatabaseCompiler::AddDelegationText(const std::string& Name, std::string_view Text) {
-  ReadDelegationText(Name, NewFile(Name), Text, *this);
+  ReadDelegationText(Name, NewFile(Name), Text, Sink());
 }
 
 void TDatabaseCompiler::AddRangeText(const std::string& Name, std::string_view Text) {
-  ReadRangeText(Name, NewFile(Name), Text, *this);
+  ReadRangeText(Name, NewFile(Name), Text, Sink());
 }
 
 void TDatabaseCompiler::AddRangeText6(const std::string& Name, std::string_view Text) {
-  ReadRangeText6(Name, NewFile(Name), Text, *this);
+  ReadRangeText6(Name, NewFile(Name), Text, Sink());
 }
 
 uint32_t TDatabaseCompiler::NewFile(const std::string& Name) {
   FFiles.push_back(Name);
   return static_cast<uint32_t>(FFiles.size() - 1);
-}
-
-void TDatabaseCompiler::VersionDate(uint32_t Date) {
-  FNewestVersionDate = std::max(FNewestVersionDate, Date);
-  FSourceVersionDate = std::max(FSourceVersionDate, Date);
 }
 
 template <typename TBlock>

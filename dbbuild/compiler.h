@@ -14,8 +14,7 @@
 #include "ipdb/provenance.h"
 #include "tools/tools.h"
 
-// What the readers find goes into the compiler (its TInputSink).
-class TDatabaseCompiler : private TInputSink {
+class TDatabaseCompiler {
  public:
   TDatabaseCompiler();
 
@@ -71,13 +70,12 @@ class TDatabaseCompiler : private TInputSink {
   void SetLicence(const std::string& Licence) { FLicence = Licence; }
 
  private:
-  // What the readers hand over.
-  uint16_t RegistryID(std::string_view Name) override;
-  void Skip(const char* Reason) override { ++FSkipped[Reason]; }
-  void Add(const TInputBlock& B) override;
-  void Add(const TInputBlock6& B) override;
-  void VersionDate(uint32_t Date) override;
-  void LinesRead(const std::string& Name, uint64_t Lines, bool Done) override;
+  uint16_t RegistryID(std::string_view Name);
+  void Add(const TInputBlock& B);
+  void Add(const TInputBlock6& B);
+  void ShowProgress(const std::string& Name, uint64_t Lines, bool Done);
+  // The readers' way into this compiler, for one read.
+  TInputSink Sink();
   // A new input's index in FFiles.
   uint32_t NewFile(const std::string& Name);
   // AddData after the source is noted: sniffs, decompresses, reads.

@@ -53,65 +53,65 @@ bool InputCountry(std::string_view Field, uint16_t& Code) {
 }  // namespace
 
 void ReadDelegationText(const std::string& Name, uint32_t File, std::string_view Text,
-                        TInputSink& Sink) {
-  auto Skip = [&Sink](const char* Reason) { Sink.Skip(Reason); };
+                        const TInputSink& Sink) {
+  const auto& skip = Sink.Skipped;
   const uint64_t lines = ForEachLine(Text, [&](std::string_view Line, uint64_t N) {
-    Sink.LinesRead(Name, N, false);
+    Sink.Lines(Name, N, false);
     if (Line.empty() || Line.find_first_not_of(" \t") == std::string_view::npos)
-      return Skip("blank");
-    if (Line[0] == '#') return Skip("comment");
+      return skip("blank");
+    if (Line[0] == '#') return skip("comment");
     const auto f = SplitText(Line, '|');
     if (f.size() >= 6 && !f[0].empty() &&
         f[0].find_first_not_of("0123456789.") == std::string_view::npos) {
       // version|registry|serial|records|startdate|enddate|UTCoffset
       uint32_t d = DateValue(f[5]);
       if (!d) d = DateValue(f[2]);
-      Sink.VersionDate(d);
-      return Skip("version");
+      Sink.DataDate(d);
+      return skip("version");
     }
-    if (f.size() >= 6 && (f[5] == "summary" || f[3] == "*")) return Skip("summary");
-    if (f.size() < 7) return Skip("malformed");
+    if (f.size() >= 6 && (f[5] == "summary" || f[3] == "*")) return skip("summary");
+    if (f.size() < 7) return skip("malformed");
     const std::string type = AsciiUpperText(f[2]);
-    if (type != "IPV4" && type != "IPV6") return Skip("not IPv4 or IPv6");
+    if (type != "IPV4" && type != "IPV6") return skip("not IPv4 or IPv6");
     const std::string status = AsciiUpperText(f[6]);
-    if (status == "AVAILABLE") return Skip("available");
-    if (status == "RESERVED") return Skip("reserved");
-    if (status != "ALLOCATED" && status != "ASSIGNED") return Skip("other status");
+    if (status == "AVAILABLE") return skip("available");
+    if (status == "RESERVED") return skip("reserved");
+    if (status != "ALLOCATED" && status != "ASSIGNED") return skip("other status");
     uint16_t country;
     // ZZ is the registries' mark for a country not known.
-    if (!InputCountry(f[1], country) || country == StrToCode('Z', 'Z')) return Skip("no country");
+    if (!InputCountry(f[1], country) || country == StrToCode('Z', 'Z')) return skip("no country");
     uint64_t count;
     if (type == "IPV6") {
       // The count of an IPv6 line is its prefix length.
       TInputBlock6 b;
       if (!StrToIPv6(f[3], b.Start) || !ParseU64(f[4], count) || count > 128) {
-        return Skip("malformed");
+        return skip("malformed");
       }
       const TIPv6Address host = IPv6HostMask(static_cast<int>(count));
-      if (b.Start & host) return Skip("malformed");
+      if (b.Start & host) return skip("malformed");
       b.Last = b.Start | host;
       b.Country = country;
       b.Date = DateValue(f[5]);
-      b.Registry = Sink.RegistryID(f[0]);
+      b.Registry = Sink.RegistryOf(f[0]);
       b.File = File;
       b.Line = static_cast<uint32_t>(N);
-      return Sink.Add(b);
+      return Sink.Block6(b);
     }
     TInputBlock b;
     b.Country = country;
     b.Start = StrToIP(f[3]);
     if (b.Start == 0xFFFFFFFFu || !ParseU64(f[4], count) || count == 0 ||
         b.Start + count > (uint64_t{1} << 32) || count > 0xFFFFFFFFu) {
-      return Skip("malformed");
+      return skip("malformed");
     }
     b.Count = static_cast<uint32_t>(count);
     b.Date = DateValue(f[5]);
-    b.Registry = Sink.RegistryID(f[0]);
+    b.Registry = Sink.RegistryOf(f[0]);
     b.File = File;
     b.Line = static_cast<uint32_t>(N);
-    Sink.Add(b);
+    Sink.Block(b);
   });
-  Sink.LinesRead(Name, lines, true);
+  Sink.Lines(Name, lines, true);
 }
 
 namespace {
@@ -119,29 +119,29 @@ namespace {
 // Reads a range file's lines "first,last,CC": Parse reads an address,
 // AddRange adds the blocks of a good line.
 template <typename TAddress, typename TParse, typename TAddRange>
-void ReadRanges(const std::string& Name, uint32_t File, std::string_view Text, TInputSink& Sink,
-                TParse Parse, TAddRange AddRange) {
-  auto Skip = [&Sink](const char* Reason) { Sink.Skip(Reason); };
+void ReadRanges(const std::string& Name, uint32_t File, std::string_view Text,
+                const TInputSink& Sink, TParse Parse, TAddRange AddRange) {
+  const auto& skip = Sink.Skipped;
   const uint64_t lines = ForEachLine(Text, [&](std::string_view Line, uint64_t N) {
-    Sink.LinesRead(Name, N, false);
-    if (Line.empty()) return Skip("blank");
-    if (Line[0] == '#') return Skip("comment");
+    Sink.Lines(Name, N, false);
+    if (Line.empty()) return skip("blank");
+    if (Line[0] == '#') return skip("comment");
     const auto f = SplitText(Line, ',');
     TAddress lo, hi;
     if (f.size() != 3 || !Parse(f[0], lo) || !Parse(f[1], hi) || lo > hi || f[2].size() != 2) {
-      return Skip("malformed");
+      return skip("malformed");
     }
     uint16_t country;
-    if (f[2] == "??" || !InputCountry(f[2], country)) return Skip("no country");
+    if (f[2] == "??" || !InputCountry(f[2], country)) return skip("no country");
     AddRange(lo, hi, country, File, static_cast<uint32_t>(N));
   });
-  Sink.LinesRead(Name, lines, true);
+  Sink.Lines(Name, lines, true);
 }
 
 }  // namespace
 
 void ReadRangeText(const std::string& Name, uint32_t File, std::string_view Text,
-                   TInputSink& Sink) {
+                   const TInputSink& Sink) {
   auto parse = [](std::string_view S, uint64_t& V) { return ParseU64(S, V) && V <= 0xFFFFFFFFu; };
   ReadRanges<uint64_t>(
       Name, File, Text, Sink, parse,
@@ -159,14 +159,14 @@ void ReadRangeText(const std::string& Name, uint32_t File, std::string_view Text
           b.Registry = reg;
           b.File = File;
           b.Line = Line;
-          Sink.Add(b);
+          Sink.Block(b);
           at = end + 1;
         }
       });
 }
 
 void ReadRangeText6(const std::string& Name, uint32_t File, std::string_view Text,
-                    TInputSink& Sink) {
+                    const TInputSink& Sink) {
   auto parse = [](std::string_view S, TIPv6Address& V) { return StrToIPv6(S, V); };
   ReadRanges<TIPv6Address>(
       Name, File, Text, Sink, parse,
@@ -182,7 +182,7 @@ void ReadRangeText6(const std::string& Name, uint32_t File, std::string_view Tex
           b.Country = Country;
           b.File = File;
           b.Line = Line;
-          Sink.Add(b);
+          Sink.Block6(b);
           if (b.Last == hi) break;
           at = b.Last + 1;
         }

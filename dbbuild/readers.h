@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -35,20 +36,18 @@ struct TInputBlock6 {
   uint32_t Line = 0;
 };
 
-// Where the readers put what they read.
-class TInputSink {
- public:
-  virtual ~TInputSink() = default;
-  virtual void Add(const TInputBlock& Block) = 0;
-  virtual void Add(const TInputBlock6& Block) = 0;
+// Where the readers put what they read: each is called as a line is read.
+struct TInputSink {
+  std::function<void(const TInputBlock& Block)> Block;
+  std::function<void(const TInputBlock6& Block)> Block6;
   // A line passed over, by reason ("comment", "malformed", ...).
-  virtual void Skip(const char* Reason) = 0;
+  std::function<void(const char* Reason)> Skipped;
   // The ID of a registry as a file names it ("ripencc", "RIPE").
-  virtual uint16_t RegistryID(std::string_view Name) = 0;
+  std::function<uint16_t(std::string_view Name)> RegistryOf;
   // The date (yyyymmdd) of the data, from a version line.
-  virtual void VersionDate(uint32_t Date) = 0;
+  std::function<void(uint32_t Date)> DataDate;
   // Lines read so far of the input Name; Done after its last.
-  virtual void LinesRead(const std::string& Name, uint64_t Lines, bool Done) = 0;
+  std::function<void(const std::string& Name, uint64_t Lines, bool Done)> Lines;
 };
 
 // What an input holds, from its first bytes and its first line that is
@@ -67,10 +66,11 @@ TInputKind SniffInput(std::string_view Data);
 // The readers of the three kinds of text. Name is the input's, for
 // progress; File its index, which each block keeps with its line number.
 void ReadDelegationText(const std::string& Name, uint32_t File, std::string_view Text,
-                        TInputSink& Sink);
+                        const TInputSink& Sink);
 // Ranges carry no registry: each block gets the one that administers its
 // part of the space (dbbuild/allocations.h), a range split where that
 // changes.
-void ReadRangeText(const std::string& Name, uint32_t File, std::string_view Text, TInputSink& Sink);
+void ReadRangeText(const std::string& Name, uint32_t File, std::string_view Text,
+                   const TInputSink& Sink);
 void ReadRangeText6(const std::string& Name, uint32_t File, std::string_view Text,
-                    TInputSink& Sink);
+                    const TInputSink& Sink);

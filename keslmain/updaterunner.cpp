@@ -8,11 +8,8 @@
 #include <QCoreApplication>
 #include <QThread>
 
-#include "tools/tools.h"
-#include "utilmain/utilmain.h"
-
-TUpdateResult TUpdateRunner::Run(TUpdateOptions Options) {
-  // The bar moves over the bytes received: a fifth of it per registry.
+TUpdateResult TUpdateRunner::Run(TUpdateOptions Options,
+                                 const std::function<void(int PerMille)>& ShowProgress) {
   const std::vector<std::string> registries = UpdateRegistries();
   std::atomic<int> perMille = 0;
   Options.Progress = [&](const std::string& Registry, uint64_t Received, uint64_t Total) {
@@ -23,18 +20,13 @@ TUpdateResult TUpdateRunner::Run(TUpdateOptions Options) {
     return !FAborted;
   };
   TUpdateResult result;
-  FFrame.BeginBusy();
-  FAborted = false;
-  const TFinally end([this] { FFrame.EndBusy(); });
-  // The download runs beside the window, which stays responsive; its Start
-  // button aborts it.
   std::atomic<bool> done = false;
   std::thread worker([&] {
     result = RunUpdate(Options);
     done = true;
   });
   while (!done) {
-    FFrame.SetProgress(perMille);
+    ShowProgress(perMille);
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     if (!done) QThread::msleep(10);
   }

@@ -1,26 +1,25 @@
 // The window's update from the registries: the download and the compiling
-// run on a thread of their own while the window stays responsive, its
-// progress bar following the bytes received and its Start button aborting.
+// run on a thread of their own while the window's events go on being
+// processed, so that it repaints and its Start button can abort.
 #pragma once
 
 #include <atomic>
+#include <functional>
 
 #include "dbbuild/update.h"
 
-class TUtilMainForm;
-
 class TUpdateRunner {
  public:
-  // Frame shows the progress; Aborted, set by the frame's Start button,
-  // stops the update. Both must outlive the runner.
-  TUpdateRunner(TUtilMainForm& Frame, std::atomic<bool>& Aborted)
-      : FFrame(Frame), FAborted(Aborted) {}
+  // Aborted, read by the update as it goes, stops it; it must outlive the
+  // runner.
+  explicit TUpdateRunner(const std::atomic<bool>& Aborted) : FAborted(Aborted) {}
 
-  // Runs the update with Options (its Progress is the runner's) in the
-  // frame's busy state, and returns its result when it has ended.
-  TUpdateResult Run(TUpdateOptions Options);
+  // Runs the update with Options (its Progress is the runner's) and returns
+  // its result when it has ended. Meanwhile ShowProgress is told, about
+  // every 50 ms, the per-mille part done: a fifth of the bar per registry,
+  // moving over the bytes received.
+  TUpdateResult Run(TUpdateOptions Options, const std::function<void(int PerMille)>& ShowProgress);
 
  private:
-  TUtilMainForm& FFrame;
-  std::atomic<bool>& FAborted;
+  const std::atomic<bool>& FAborted;
 };

@@ -31,8 +31,8 @@ std::string PrefixOrMask(uint32_t Start, int Bits, TNotation Mode) {
 // The common form, four parts of one to three decimal digits: read in one
 // pass. False for anything else, which the general reader then decides.
 bool PlainDottedQuad(std::string_view Text, uint32_t& Result) {
-  const char* p = Text.data();
-  const char* const end = p + Text.size();
+  auto p = Text.begin();
+  const auto end = Text.end();
   uint32_t result = 0;
   for (int part = 0; part < 4; ++part) {
     uint32_t v = 0;
@@ -170,7 +170,7 @@ bool StrToIPv6(std::string_view Text, TIPv6Address& Address) {
   // The longest text form is 45 characters (eight groups with an IPv4 tail).
   if (Text.size() > 45 || Text.find(':') == std::string_view::npos) return false;
   char text[46];
-  std::memcpy(text, Text.data(), Text.size());
+  Text.copy(text, Text.size());
   text[Text.size()] = '\0';
   unsigned char bytes[16];
   if (::inet_pton(AF_INET6, text, bytes) != 1) return false;

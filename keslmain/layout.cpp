@@ -1,0 +1,192 @@
+// The locator window's controls: their layout and names, the tab order,
+// the list's menu and shortcuts, and the keys the window takes itself.
+#include <QAction>
+#include <QComboBox>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
+
+#include "ipdb/database.h"
+#include "keslmain/blocklist.h"
+#include "keslmain/keslmain.h"
+#include "utilmain/anchors.h"
+
+namespace {
+
+// The caption the design's sizes were measured against, and its width in
+// design pixels.
+constexpr int kMeasureCaptionWidth = 113;
+
+}  // namespace
+
+TKeslMainForm::TKeslMainForm(QWidget* Parent)
+    : TUtilMainForm(Parent, {tr("IP-address or Hostname"), kMeasureCaptionWidth}) {
+  setObjectName(QStringLiteral("KeslMainForm"));
+  QWidget* client = Client();
+  auto name = [](QWidget* w, const char* n) {
+    w->setObjectName(QLatin1String(n));
+    return w;
+  };
+
+  MainPanel = new QFrame(client);
+  name(MainPanel, "MainPanel");
+  MainPanel->setFrameShape(QFrame::StyledPanel);
+  Anchors().Add(MainPanel, QRect(8, 8, 426, 180), akLeft | akTop | akRight | akBottom);
+  auto* panelAnchors = new TAnchors(MainPanel, QSize(426, 180), DesignScale());
+
+  IPLabel = new QLabel(tr("IP-address or Hostname"), MainPanel);
+  DomainLabel = new QLabel(tr("Domain"), MainPanel);
+  CountryLabel = new QLabel(tr("&Country"), MainPanel);
+  FamilyLabel = new QLabel(tr("IPv4 blocks"), MainPanel);
+  FamilyLabel->setAlignment(Qt::AlignRight | Qt::AlignTop);
+  IPEdit = new QLineEdit(QStringLiteral("127.0.0.1"), MainPanel);
+  DomainBox = new QComboBox(MainPanel);
+  CountryBox = new QComboBox(MainPanel);
+  ListBox = new QListView(MainPanel);
+  name(IPLabel, "IPLabel");
+  name(DomainLabel, "DomainLabel");
+  name(CountryLabel, "CountryLabel");
+  name(FamilyLabel, "FamilyLabel");
+  name(IPEdit, "IPEdit");
+  name(DomainBox, "DomainBox");
+  name(CountryBox, "CountryBox");
+  name(ListBox, "ListBox");
+  IPLabel->setBuddy(IPEdit);
+  DomainLabel->setBuddy(DomainBox);
+  CountryLabel->setBuddy(CountryBox);
+  panelAnchors->Add(IPLabel, QRect(8, 8, 116, 14), akLeft | akTop);
+  panelAnchors->Add(DomainLabel, QRect(136, 8, 35, 14), akLeft | akTop);
+  panelAnchors->Add(CountryLabel, QRect(216, 8, 38, 14), akLeft | akTop);
+  panelAnchors->Add(FamilyLabel, QRect(317, 8, 100, 14), akRight | akTop);
+  panelAnchors->Add(IPEdit, QRect(8, 24, 121, 22), akLeft | akTop);
+  panelAnchors->Add(DomainBox, QRect(136, 24, 73, 22), akLeft | akTop);
+  panelAnchors->Add(CountryBox, QRect(216, 24, 201, 22), akLeft | akRight | akTop);
+  panelAnchors->Add(ListBox, QRect(8, 56, 409, 116), akLeft | akTop | akRight | akBottom);
+
+  StartButton->setText(tr("&Locate"));
+  WhoisButton = new QPushButton(tr("IP &Whois"), client);
+  name(WhoisButton, "WhoisButton");
+  WhoisButton->setEnabled(false);
+  Anchors().Add(WhoisButton, QRect(88, 220, 75, 25), akLeft | akBottom);
+  Anchors().Add(CloseButton, QRect(168, 220, 75, 25), akLeft | akBottom);
+  MaskLabel = new QLabel(tr("IP Blocks notation:"), client);
+  name(MaskLabel, "MaskLabel");
+  Anchors().Add(MaskLabel, QRect(16, 196, 87, 14), akLeft | akBottom);
+  MaskBox = new QComboBox(client);
+  name(MaskBox, "MaskBox");
+  MaskBox->addItems({tr("Start-stop range"), tr("Classless CIDR"), tr("Dotted decimal")});
+  MaskLabel->setBuddy(MaskBox);
+  Anchors().Add(MaskBox, QRect(112, 192, 321, 22), akLeft | akRight | akBottom);
+
+  setTabOrder(IPEdit, DomainBox);
+  setTabOrder(DomainBox, CountryBox);
+  setTabOrder(CountryBox, ListBox);
+  setTabOrder(ListBox, StartButton);
+  setTabOrder(StartButton, WhoisButton);
+  setTabOrder(WhoisButton, CloseButton);
+  setTabOrder(CloseButton, MaskBox);
+
+  // The list: rows refer to blocks, drawn by ListBoxDrawItem.
+  FModel = new TBlockListModel(this);
+  ListBox->setModel(FModel);
+  ListBox->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  ListBox->setUniformItemSizes(true);
+  ListBox->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  const int rowHeight = std::max(Scaled(14), ListBox->fontMetrics().height() + 1);
+  auto* delegate = new TBlockRowDelegate(ListBox, *FModel, rowHeight);
+  delegate->SetDraw(
+      [this](int Index, const QRect& Rect, QPainter& Painter, bool Selected, bool Focused) {
+        ListBoxDrawItem(Index, Rect, Painter, Selected, Focused);
+      });
+  ListBox->setItemDelegate(delegate);
+
+  PopupMenu = new QMenu(this);
+  PopupMenu->setObjectName(QStringLiteral("PopupMenu"));
+  CopyMenuItem = PopupMenu->addAction(tr("&Copy"));
+  CopyMenuItem->setObjectName(QStringLiteral("CopyMenuItem"));
+  CopyMenuItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+  SelectMenuItem = PopupMenu->addAction(tr("Select &All"));
+  SelectMenuItem->setObjectName(QStringLiteral("SelectMenuItem"));
+  SelectMenuItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+  for (QAction* a : {CopyMenuItem, SelectMenuItem}) {
+    a->setShortcutContext(Qt::WidgetShortcut);
+    ListBox->addAction(a);
+  }
+  ListBox->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(ListBox, &QWidget::customContextMenuRequested, this, [this](const QPoint& Pos) {
+    PopupMenuPopup();
+    PopupMenu->exec(ListBox->viewport()->mapToGlobal(Pos));
+  });
+  connect(CopyMenuItem, &QAction::triggered, this, [this] {
+    try {
+      CopyMenuItemClick();
+    } catch (const std::exception& e) {
+      ReportError(e);
+    }
+  });
+  connect(SelectMenuItem, &QAction::triggered, this, [this] { SelectMenuItemClick(); });
+  // The shortcuts work while their item is available: the actions follow
+  // the rows and the selection, not only the last popup. Where one is not
+  // available, the list's own handling of the key is kept from it too.
+  PopupMenuPopup();
+  connect(ListBox->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this] { PopupMenuPopup(); });
+  for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved}) {
+    connect(FModel, signal, this, [this] { PopupMenuPopup(); });
+  }
+  connect(FModel, &QAbstractItemModel::modelReset, this, [this] { PopupMenuPopup(); });
+  ListBox->installEventFilter(this);
+
+  Timer = new QTimer(this);
+  Timer->setObjectName(QStringLiteral("Timer"));
+  Timer->setInterval(1000);
+  connect(Timer, &QTimer::timeout, this, [this] { TimerTimer(); });
+  Timer->start();
+
+  // Only a choice by the user runs the change handlers.
+  connect(DomainBox, &QComboBox::activated, this, [this] { DomainBoxChange(); });
+  connect(CountryBox, &QComboBox::activated, this, [this] { CountryBoxChange(); });
+  connect(MaskBox, &QComboBox::currentIndexChanged, this, [this] { MaskBoxChange(); });
+  connect(WhoisButton, &QPushButton::clicked, this, [this] { WhoisButtonClick(); });
+
+  FormCreate();
+  IPEdit->setFocus();
+  // The first keystroke replaces the example address.
+  IPEdit->selectAll();
+}
+
+void TKeslMainForm::keyPressEvent(QKeyEvent* Event) {
+  // Keys that no control took come here, the way a dialog's default and
+  // cancel buttons get them: Enter locates and Esc closes. A button with the
+  // focus takes its own Enter. An open drop-down list keeps both keys: it
+  // is a window of its own, so they never reach this one.
+  const bool plain = (Event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+  if (plain && (Event->key() == Qt::Key_Return || Event->key() == Qt::Key_Enter)) {
+    if (auto* button = qobject_cast<QAbstractButton*>(focusWidget())) {
+      if (button->isEnabled()) button->click();
+    } else if (StartButton->isEnabled()) {
+      StartButtonClick();
+    }
+    return;
+  }
+  if (plain && Event->key() == Qt::Key_Escape) {
+    if (CloseButton->isEnabled()) CloseButtonClick();
+    return;
+  }
+  TUtilMainForm::keyPressEvent(Event);
+}
+
+bool TKeslMainForm::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Watched == ListBox && Event->type() == QEvent::KeyPress) {
+    // Copy and Select All come only from the actions: with an action
+    // unavailable the list would otherwise copy its current row itself.
+    const auto* key = static_cast<QKeyEvent*>(Event);
+    if (key->matches(QKeySequence::Copy) || key->matches(QKeySequence::SelectAll)) return true;
+  }
+  return TUtilMainForm::eventFilter(Watched, Event);
+}
