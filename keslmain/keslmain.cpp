@@ -5,8 +5,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
-#include <QFrame>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -16,7 +14,6 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
-#include <QTimer>
 
 #include "dbbuild/update.h"
 #include "ipdb/blocktext.h"
@@ -28,7 +25,6 @@
 #include "tools/files.h"
 #include "tools/resolve.h"
 #include "tools/tools.h"
-#include "utilmain/anchors.h"
 #include "utilmain/dialogs.h"
 #include "utilmain/settings.h"
 

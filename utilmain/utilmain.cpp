@@ -1,15 +1,11 @@
 #include "utilmain/utilmain.h"
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <malloc.h>
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
-#include <QIcon>
 #include <QLabel>
 #include <QLocale>
 #include <QMouseEvent>

@@ -155,6 +155,8 @@ if tool_works("ipset", ["ipset", "restore"], f"create {probe} hash:net family in
     p = subprocess.run(["ipset", "restore"], input=restore, capture_output=True, text=True)
     check("ipset restore", p.returncode == 0, p.stderr[:500])
     listed = subprocess.run(["ipset", "list", name, "-t"], capture_output=True, text=True).stdout
+    # Above ipset's default maxelem of 65,536: the set the form creates must
+    # be made large enough for the list, or the restore would stop there.
     check("ipset entries", f"Number of entries: {count}" in listed and count > 65536, listed)
     subprocess.run(["ipset", "destroy", name], capture_output=True)
     restore = run("--country", "DE", "--family", "6", "--format", "ipset", "--set-name", name,
