@@ -46,14 +46,14 @@ class TAnswerWriter::TImpl {
  public:
   // Answers come from Mapped, the file searched where it lies, while it is
   // given; else from Db, loaded whole.
-  TImpl(const TInPlaceDatabase* Mapped, const TIPv4Database* Db, TNotation Notation, TFormat Format,
-        std::vector<TField> Fields, bool PreferIPv6, TLookupIO& IO)
+  TImpl(const TInPlaceDatabase* Mapped, const TIPv4Database* Db, TAnswerStyle Style, TLookupIO& IO)
       : FMapped(Mapped),
         FDb(Db),
-        FPreferIPv6(PreferIPv6),
-        FNotation(Notation),
-        FFormat(Format),
-        FFields(std::move(Fields)),
+        FPreferIPv6(Style.PreferIPv6),
+        FNoResolve(Style.NoResolve),
+        FNotation(Style.Notation),
+        FFormat(Style.Format),
+        FFields(std::move(Style.Fields)),
         FIO(IO),
         FBuf(new char[kBufSize]) {}
 
@@ -72,15 +72,28 @@ class TAnswerWriter::TImpl {
     if (Query.size() > kMaxQuery) {
       // Shown cut, so that one hostile line cannot flood the output either.
       const std::string cut = std::string(Query.substr(0, kMaxQuery)) + "...";
-      return Failed(cut, "Longer than any address or host name");
+      return Failed(EscapeControlChars(cut), "Longer than any address or host name");
+    }
+    // A tab or a line end in an echoed query would shift the fields or
+    // start what looks like another answer: such a query is no address,
+    // and it is shown with those characters written out.
+    if (HasControlChars(Query)) {
+      return Failed(EscapeControlChars(Query), "control characters in the query");
     }
     uint32_t net = 0, ip = 0;
+    TIPv6Address ip6 = 0;
     if (ParseNumericIPv4(Query, net)) {
       ip = SwapBytes(net);
     } else if (AllDigitsAndDots(Query)) {
       // Digits and dots that do not form an address are no host name
       // either: answering them needs no resolver.
       return Failed(Query, "Not a valid IPv4 address");
+    } else if (!StrToIPv6(Query, ip6) && FNoResolve) {
+      return Failed(Query, "not an address");
+    } else if (!StrToIPv6(Query, ip6) && !CanBeHostName(Query)) {
+      // Only what can be a host name goes to the resolver: junk from a log
+      // would otherwise become queries to the name servers.
+      return Failed(Query, "not an address or host name");
     } else {
       TQueryAddress a;
       const TResolveResult r = ResolveQuery(std::string(Query), a, FPreferIPv6);
@@ -142,12 +155,13 @@ class TAnswerWriter::TImpl {
   void PutRest(const TBlock& B) {
     Reserve(8);
     *FEnd++ = '\t';
-    *FEnd++ = static_cast<char>(B.CountryCode >> 8);
-    *FEnd++ = static_cast<char>(B.CountryCode & 255);
-    *FEnd++ = '\t';
+    const char code[2] = {static_cast<char>(B.CountryCode >> 8),
+                          static_cast<char>(B.CountryCode & 255)};
+    PutText(std::string_view(code, 2));
+    Put("\t");
     Put(CountryName(B.Country));
     Put("\t");
-    Put(B.Center->Name);
+    PutText(B.Center->Name);
     Reserve(16);
     *FEnd++ = '\t';
     FEnd = std::to_chars(FEnd, FEnd + 12, B.Date).ptr;
@@ -168,6 +182,11 @@ class TAnswerWriter::TImpl {
     std::memcpy(FEnd, Text.data(), Text.size());
     FEnd += Text.size();
   }
+  // A text from the database, with any control characters written out.
+  void PutText(std::string_view Text) {
+    if (HasControlChars(Text)) return Put(EscapeControlChars(Text));
+    Put(Text);
+  }
   void PutBlock(const TIPv4Block& B) {
     if (FNotation == nmCIDR || FNotation == nmMask) return Put(B.AsText(FNotation));
     Reserve(40);
@@ -183,7 +202,7 @@ class TAnswerWriter::TImpl {
     }
     Put(Query);
     Put("\terror\t");
-    Put(Message);
+    PutText(Message);
     Put("\n");
     return false;
   }
@@ -218,7 +237,7 @@ class TAnswerWriter::TImpl {
           break;
         case fdCountry:
           applies = located;
-          if (applies) FValue = CodeToStr(B->CountryCode);
+          if (applies) FValue = EscapeControlChars(CodeToStr(B->CountryCode));
           break;
         case fdCountryName:
           applies = located;
@@ -226,7 +245,7 @@ class TAnswerWriter::TImpl {
           break;
         case fdRegistry:
           applies = located;
-          if (applies) FValue = B->Center->Name;
+          if (applies) FValue = EscapeControlChars(B->Center->Name);
           break;
         case fdDate:
           applies = located && B->Date != 0;
@@ -234,7 +253,7 @@ class TAnswerWriter::TImpl {
           break;
         case fdMessage:
           applies = !Message.empty();
-          FValue = Message;
+          FValue = EscapeControlChars(Message);
           break;
         case fdCount:
           break;
@@ -310,7 +329,7 @@ class TAnswerWriter::TImpl {
     TName& slot = FNames[(C->Code * 31u + (C->Code >> 8)) % kNameSlots];
     if (slot.Country != C) {
       slot.Country = C;
-      slot.Utf8 = Latin1ToUtf8(C->Name);
+      slot.Utf8 = EscapeControlChars(Latin1ToUtf8(C->Name));
     }
     return slot.Utf8;
   }
@@ -322,6 +341,7 @@ class TAnswerWriter::TImpl {
   const TInPlaceDatabase* FMapped;
   const TIPv4Database* FDb;
   bool FPreferIPv6;
+  bool FNoResolve;
   TIPv4Block FFound;  // the last block found in the mapping
   TIPv6Block FFound6;
   TNotation FNotation;
@@ -336,10 +356,8 @@ class TAnswerWriter::TImpl {
 };
 
 TAnswerWriter::TAnswerWriter(const TInPlaceDatabase* Mapped, const TIPv4Database* Db,
-                             TNotation Notation, TFormat Format, std::vector<TField> Fields,
-                             bool PreferIPv6, TLookupIO& IO)
-    : FImpl(std::make_unique<TImpl>(Mapped, Db, Notation, Format, std::move(Fields), PreferIPv6,
-                                    IO)) {}
+                             TAnswerStyle Style, TLookupIO& IO)
+    : FImpl(std::make_unique<TImpl>(Mapped, Db, std::move(Style), IO)) {}
 
 TAnswerWriter::~TAnswerWriter() { FImpl->Flush(); }
 

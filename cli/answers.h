@@ -40,6 +40,19 @@ constexpr std::string_view kFieldNames[fdCount] = {"query",    "status",  "addre
 // The columns of the tab-separated lines, for --header.
 constexpr char kLinesHeader[] = "query\taddress\tblock\tcountry\tcountry_name\tregistry\tdate\n";
 
+// How the answers are found and written.
+struct TAnswerStyle {
+  TNotation Notation = nmRange;
+  TFormat Format = fmLines;
+  std::vector<TField> Fields;  // for every format but fmLines
+  // A host name with addresses of both families is looked up by its IPv6
+  // one.
+  bool PreferIPv6 = false;
+  // Nothing goes to the resolver: a query that is no numeric address is
+  // answered "not an address".
+  bool NoResolve = false;
+};
+
 // Writes answers into one large buffer, flushed in large pieces. A million
 // answers are written in a fraction of a second: each field goes straight
 // into the buffer, and names are made UTF-8 once.
@@ -47,8 +60,8 @@ class TAnswerWriter {
  public:
   // Answers come from Mapped, the file searched where it lies, while it is
   // given; else from Db, loaded whole. Both, and IO, must outlive the writer.
-  TAnswerWriter(const TInPlaceDatabase* Mapped, const TIPv4Database* Db, TNotation Notation,
-                TFormat Format, std::vector<TField> Fields, bool PreferIPv6, TLookupIO& IO);
+  TAnswerWriter(const TInPlaceDatabase* Mapped, const TIPv4Database* Db, TAnswerStyle Style,
+                TLookupIO& IO);
   TAnswerWriter(const TAnswerWriter&) = delete;
   TAnswerWriter& operator=(const TAnswerWriter&) = delete;
   // Flushes what is left.
@@ -57,7 +70,10 @@ class TAnswerWriter {
   // The column names, for tsv and csv.
   void Header();
   // Answers one query, a numeric address or a host name, which goes to the
-  // resolver; returns false when it was not located.
+  // resolver; returns false when it was not located. A query with a control
+  // character, or that cannot be a host name, is answered as an error
+  // without the resolver; its control characters are shown as \xHH, as
+  // are any in the names the database gives.
   bool Answer(std::string_view Query);
   void Flush();
 

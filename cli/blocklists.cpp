@@ -97,6 +97,8 @@ bool ValidSetName(const std::string& Name) {
   return true;
 }
 
+std::string IpsetTempName(const std::string& SetName) { return SetName.substr(0, 27) + "_new"; }
+
 namespace {
 
 // A range as nft writes it, "first-last", or one address alone.
@@ -109,14 +111,14 @@ std::string RangeElement(std::string First, const std::string& Last) {
 
 std::string ListText(const std::vector<const TIPv4Block*>& Blocks,
                      const std::vector<const TIPv6Block*>& Blocks6, TNotation Notation,
-                     TListForm Form, const std::string& SetName) {
+                     TListForm Form, const std::string& SetName, int Family) {
   if (Form == lfLines) {
     return BlocksText(Blocks, Notation, "\n") + BlocksTextOf(Blocks6, Notation, "\n", {});
   }
   const bool ranges = Form == lfNft && Notation == nmRange;
-  const bool ipv6 = Blocks.empty() && !Blocks6.empty();
+  const bool ipv6 = Family == 6;
   std::vector<std::string> elements;
-  for (const TIPv4Block* b : Blocks) {
+  for (const TIPv4Block* b : ipv6 ? std::vector<const TIPv4Block*>() : Blocks) {
     if (ranges) {
       const uint32_t last = b->LastIP();
       if (b->Count) elements.push_back(RangeElement(IPToStr(b->StartIP), IPToStr(last)));
@@ -133,12 +135,20 @@ std::string ListText(const std::vector<const TIPv4Block*>& Blocks,
   }
   std::string out;
   if (Form == lfIpset) {
-    // ipset's sets hold 65,536 entries unless told more.
+    // ipset's sets hold 65,536 entries unless told more. The list is put
+    // into a temporary set that is then swapped with the live one, so the
+    // live set is never empty or half filled, and a restore that fails on
+    // the way leaves it as it was. A temporary set left by such a failure
+    // is thrown away first.
     size_t room = 65536;
     while (room < elements.size()) room *= 2;
-    out += "create " + SetName + " hash:net family " + (ipv6 ? "inet6" : "inet") + " maxelem " +
-           std::to_string(room) + " -exist\nflush " + SetName + "\n";
-    for (const std::string& e : elements) out += "add " + SetName + " " + e + "\n";
+    const std::string temp = IpsetTempName(SetName);
+    const std::string type = std::string(" hash:net family ") + (ipv6 ? "inet6" : "inet") +
+                             " maxelem " + std::to_string(room);
+    out += "destroy " + temp + " -exist\ncreate " + temp + type + "\n";
+    for (const std::string& e : elements) out += "add " + temp + " " + e + "\n";
+    out += "create " + SetName + type + " -exist\nswap " + temp + " " + SetName + "\ndestroy " +
+           temp + "\n";
     return out;
   }
   out += "table inet kesl {\n\tset " + SetName + " {\n\t\ttype " +

@@ -28,15 +28,19 @@ std::vector<const TIPv6Block*> SelectBlocks6(const TIPv4Database& Db,
 std::vector<TIPv6Block> AggregateBlocks6(const std::vector<const TIPv6Block*>& Blocks);
 
 // The list as text: lines in a notation, the IPv4 blocks first; for ipset a
-// restore file that creates (if missing) and fills a hash:net set SetName
-// large enough for it; for nftables a file for "nft -f" that defines an
-// interval set SetName in the table "inet kesl" and fills it, prefixes in
-// cidr and mask notation (IPv6 blocks in cidr), ranges in range notation.
-// Both forms replace what the set held. A set holds one family: the
-// firewall forms take the IPv6 blocks when there are no IPv4 ones given.
+// restore file that fills a temporary hash:net set large enough for the
+// list and swaps it with SetName (created when missing), so that the live
+// set changes in one step; for nftables a file for "nft -f" that defines an
+// interval set SetName in the table "inet kesl", empties and fills it in
+// one transaction, prefixes in cidr and mask notation (IPv6 blocks in
+// cidr), ranges in range notation. A set holds one family, Family (4 or 6):
+// the firewall forms write that family's blocks, whatever the lists hold.
 std::string ListText(const std::vector<const TIPv4Block*>& Blocks,
                      const std::vector<const TIPv6Block*>& Blocks6, TNotation Notation,
-                     TListForm Form, const std::string& SetName);
+                     TListForm Form, const std::string& SetName, int Family);
+// The temporary set that the ipset form fills before the swap: SetName cut
+// to 27 characters, then "_new".
+std::string IpsetTempName(const std::string& SetName);
 
 // A name ipset and nftables both take: a letter or '_', then letters,
 // digits and '_', at most 31 in all.

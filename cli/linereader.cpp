@@ -34,10 +34,18 @@ bool TLineReader::Next(std::string_view& Line, bool& Cut) {
   return true;
 }
 
+namespace {
+
+// The blanks around a line: spaces, tabs and the CR of a CR LF end. Other
+// control characters stay, so that the query is seen to hold them.
+bool IsBlank(char C) { return C == ' ' || C == '\t' || C == '\r'; }
+
+}  // namespace
+
 std::string_view TLineReader::Trim(std::string_view Text) {
   size_t b = 0, e = Text.size();
-  while (b < e && static_cast<unsigned char>(Text[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(Text[e - 1]) <= ' ') --e;
+  while (b < e && IsBlank(Text[b])) ++b;
+  while (e > b && IsBlank(Text[e - 1])) --e;
   return Text.substr(b, e - b);
 }
 

@@ -16,8 +16,8 @@ class TLineReader {
   TLineReader(const TLineReader&) = delete;
   TLineReader& operator=(const TLineReader&) = delete;
 
-  // The next line without its LF and the blanks around it; false at the
-  // end of the input. The text lasts until the next call.
+  // The next line without its LF and the blanks (spaces, tabs, CR) around
+  // it; false at the end of the input. The text lasts until the next call.
   bool Next(std::string_view& Line, bool& Cut);
 
  private:

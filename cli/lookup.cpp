@@ -84,8 +84,15 @@ int ListBlocks(TIPv4Database& Db, const TLookupOptions& Options, TLookupIO& IO) 
     blocks6.clear();
     for (const TIPv6Block& b : merged6) blocks6.push_back(&b);
   }
-  const std::string text =
-      ListText(blocks, blocks6, Options.Notation, Options.ListForm, Options.SetName);
+  // An empty set in a firewall is a change of policy, not a refresh: only
+  // when asked for.
+  if (Options.ListForm != lfLines && blocks.empty() && blocks6.empty() && !Options.AllowEmpty) {
+    IO.Err() << "kesl-lookup: the list has no blocks, so no set was written "
+                "(--allow-empty writes an empty set)\n";
+    return 1;
+  }
+  const std::string text = ListText(blocks, blocks6, Options.Notation, Options.ListForm,
+                                    Options.SetName, Options.Family);
   IO.WriteOut(text.data(), text.size());
   return 0;
 }
@@ -95,8 +102,10 @@ int ListBlocks(TIPv4Database& Db, const TLookupOptions& Options, TLookupIO& IO) 
 int AnswerQueries(const TInPlaceDatabase* Mapped, const TIPv4Database* Db, TLookupOptions& Options,
                   TLookupIO& IO) {
   bool all = true;
-  TAnswerWriter writer(Mapped, Db, Options.Notation, Options.Format, std::move(Options.Fields),
-                       Options.PreferIPv6, IO);
+  TAnswerWriter writer(Mapped, Db,
+                       {Options.Notation, Options.Format, std::move(Options.Fields),
+                        Options.PreferIPv6, Options.NoResolve},
+                       IO);
   if (Options.Header) writer.Header();
   if (Options.Mode == lmStdin) {
     std::string_view line;
@@ -150,5 +159,12 @@ int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
     case lmStdin:
       break;
   }
-  return AnswerQueries(mapped.get(), loaded.get(), options, IO);
+  try {
+    return AnswerQueries(mapped.get(), loaded.get(), options, IO);
+  } catch (const EKeslError& e) {
+    // The file searched in place was cut short by another program: the
+    // answers so far are out, and the rest cannot be trusted.
+    IO.Err() << "kesl-lookup: " << e.what() << "\n";
+    return 3;
+  }
 }

@@ -32,6 +32,8 @@ const char kUsage[] =
     "                   IPv6 blocks have no mask form: they are written in cidr.\n"
     "  -6               a host name with addresses of both families is looked up\n"
     "                   by its IPv6 address (by its IPv4 address without -6)\n"
+    "  --no-resolve     answer numeric addresses only: any other query is an error\n"
+    "                   ('not an address'), and nothing is asked of the resolver\n"
     "  --stdin, -       read one query per line from standard input\n"
     "  --format F       tsv (the default), csv (RFC 4180) or json (JSON Lines) for\n"
     "                   answers; ipset or nft for lists (with --set-name)\n"
@@ -47,8 +49,11 @@ const char kUsage[] =
     "                   6 or all (IPv4 blocks first; not for ipset and nft, whose\n"
     "                   sets hold one family)\n"
     "  --aggregate      merge the listed blocks into the fewest ranges or prefixes\n"
-    "  --set-name NAME  the set for --format ipset (a file for 'ipset restore') or\n"
-    "                   nft (a file for 'nft -f', table inet kesl)\n"
+    "  --set-name NAME  the set for --format ipset (a file for 'ipset restore' that\n"
+    "                   fills a temporary set and swaps it in whole) or nft (a file\n"
+    "                   for 'nft -f', table inet kesl, one transaction)\n"
+    "  --allow-empty    write the set also for a list with no blocks, which empties\n"
+    "                   it; without this such a list is an error and writes nothing\n"
     "  --info           the database file in use, its date, where its data came\n"
     "                   from, counts, and each registry's blocks and addresses\n"
     "  --list WHAT      the database's countries or registries, one per line\n"
@@ -60,7 +65,10 @@ const char kUsage[] =
     "an IPv6 address), otherwise resolved as a host name to its first IPv4\n"
     "address, or its first IPv6 address when it has no IPv4 one. An IPv4-mapped\n"
     "address (::ffff:192.0.2.1) is looked up as the IPv4 address it holds. IPv6\n"
-    "addresses are written in RFC 5952 form. Each answer is one line of\n"
+    "addresses are written in RFC 5952 form. Only text that can be a host name\n"
+    "(letters, digits, hyphens and dots) goes to the resolver; other text is an\n"
+    "error, as is a query with a control character, which is shown as \\xHH (so\n"
+    "are any in the database's names). Each answer is one line of\n"
     "tab-separated fields: the query,\n"
     "the address, the block, the country code, the country's name, the registry\n"
     "and the block's date (yyyymmdd, 0 when unknown). An address in no block\n"
@@ -82,6 +90,7 @@ int ReadLookupOptions(const std::vector<std::string>& Args, TLookupIO& IO,
   int format = -1;         // none given
   int listNames = -1;
   bool fromStdin = false, info = false, aggregate = false, header = false, preferIPv6 = false;
+  bool noResolve = false, allowEmpty = false;
   int family = -1;  // none given: IPv4 lists
   std::string setName, fields;
   std::vector<std::string> countries, registries, queries;
@@ -122,6 +131,10 @@ int ReadLookupOptions(const std::vector<std::string>& Args, TLookupIO& IO,
       if (!args.Value(setName)) return args.Usage("--set-name needs a name");
     } else if (a == "-6") {
       preferIPv6 = true;
+    } else if (a == "--no-resolve") {
+      noResolve = true;
+    } else if (a == "--allow-empty") {
+      allowEmpty = true;
     } else if (a == "--family") {
       const int rc = args.Choose({{"4", 4}, {"6", 6}, {"all", 0}}, family);
       if (rc) return rc;
@@ -177,6 +190,10 @@ int ReadLookupOptions(const std::vector<std::string>& Args, TLookupIO& IO,
     return args.Usage("a set holds one family: give --family 4 or 6 with --format ipset or nft");
   }
   if (preferIPv6 && (lists || info || listNames >= 0)) return args.Usage("-6 goes with lookups");
+  if (noResolve && (lists || info || listNames >= 0)) {
+    return args.Usage("--no-resolve goes with lookups");
+  }
+  if (allowEmpty && !firewall) return args.Usage("--allow-empty goes with --format ipset or nft");
   if ((header || !fields.empty()) && (lists || info || listNames >= 0)) {
     return args.Usage("--header and --fields go with lookups");
   }
@@ -212,6 +229,8 @@ int ReadLookupOptions(const std::vector<std::string>& Args, TLookupIO& IO,
   Options.Fields = std::move(chosen);
   Options.Header = header;
   Options.PreferIPv6 = preferIPv6;
+  Options.NoResolve = noResolve;
+  Options.AllowEmpty = allowEmpty;
   Options.Queries = std::move(queries);
   Options.ListRegistries = listNames == 1;
   Options.Countries = std::move(countries);

@@ -30,6 +30,7 @@ struct TLookupOptions {
   std::vector<TField> Fields;
   bool Header = false;
   bool PreferIPv6 = false;
+  bool NoResolve = false;  // answer numeric addresses only
   std::vector<std::string> Queries;
   // --list: the countries (false) or the registries (true).
   bool ListRegistries = false;
@@ -39,6 +40,7 @@ struct TLookupOptions {
   TListForm ListForm = lfLines;
   std::string SetName;
   bool Aggregate = false;
+  bool AllowEmpty = false;  // a firewall set may be written empty
 };
 
 // Reads the arguments into Options. Returns -1 when the run goes on, else

@@ -1,7 +1,11 @@
 #include "ipdb/inplace.h"
 
+#include <atomic>
+#include <csetjmp>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,26 +49,82 @@ class TCursor {
   size_t FLeft;
 };
 
-// Reads the record of Key from a section of Count records that starts at
-// Records (bounds checked when the file was opened); nullptr when none.
-template <typename T>
-std::unique_ptr<T> FromSection(const unsigned char* Records, uint32_t Count, uint16_t Key,
-                               bool (TCursor::*SkipRecord)()) {
-  TCursor c(Records, SIZE_MAX);
+// A mapped file that another program truncates under us (cp over it, a
+// copy cut short) makes reads past its new end raise SIGBUS. Reads of the
+// mapping run under a guard: the signal, when it comes from inside one,
+// ends that read instead of the process. What runs under a guard only
+// copies bytes out of the mapping: no allocation, no lock, nothing that a
+// jump out of the middle could leave half done.
+thread_local sigjmp_buf* volatile tGuard = nullptr;
+struct sigaction gPreviousBus;
+
+void OnBus(int Signal, siginfo_t*, void*) {
+  if (tGuard) siglongjmp(*tGuard, 1);
+  // Not a read of ours: what would have happened without us.
+  sigaction(SIGBUS, &gPreviousBus, nullptr);
+  raise(Signal);
+}
+
+void GuardMappings() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction action {};
+    action.sa_sigaction = OnBus;
+    // SA_NODEFER: the jump leaves the handler without restoring the
+    // signal mask, which must therefore never have held SIGBUS.
+    action.sa_flags = SA_SIGINFO | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGBUS, &action, &gPreviousBus);
+  });
+}
+
+// Runs Read under the guard; false when the mapping could not be read.
+template <typename TRead>
+bool ReadMapped(TRead Read) {
+  sigjmp_buf here;
+  sigjmp_buf* const outer = tGuard;
+  // The mask is not saved: saving it costs a system call per lookup.
+  if (sigsetjmp(here, 0) != 0) {
+    tGuard = outer;
+    return false;
+  }
+  tGuard = &here;
+  // The reads must stay between the two stores: the fences keep the
+  // compiler from moving them across, which it could for plain loads.
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  Read();
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  tGuard = outer;
+  return true;
+}
+
+// The largest registry or country record: a key, four counted texts of at
+// most 255 bytes, the population.
+constexpr size_t kMaxKeyedRecord = 2 + 4 * 256 + 8;
+
+// Copies the record of Key out of a section of Count records from Records
+// to End (bounds checked when the file was opened) into Out; its size, or
+// 0 when there is none. Runs under the guard: it only reads and copies.
+size_t FindInSection(const unsigned char* Records, const unsigned char* End, uint32_t Count,
+                     uint16_t Key, bool (TCursor::*SkipRecord)(), unsigned char* Out) {
+  TCursor c(Records, static_cast<size_t>(End - Records));
   for (uint32_t i = 0; i < Count; ++i) {
     const unsigned char* at = c.At();
-    (c.*SkipRecord)();
-    if (Get16(at) != Key) continue;
-    TMemoryStream record(
-        std::string(reinterpret_cast<const char*>(at), static_cast<size_t>(c.At() - at)));
-    auto item = std::make_unique<T>();
-    item->LoadFromStream(record);
-    return item;
+    if (!(c.*SkipRecord)()) return 0;
+    const size_t size = static_cast<size_t>(c.At() - at);
+    if (Get16(at) != Key || size > kMaxKeyedRecord) continue;
+    std::memcpy(Out, at, size);
+    return size;
   }
-  return nullptr;
+  return 0;
 }
 
 }  // namespace
+
+void TInPlaceDatabase::Unreadable() const {
+  throw EDatabaseError("The file " + FFileName +
+                       " changed while it was read: it is shorter than when it was opened");
+}
 
 TInPlaceDatabase::~TInPlaceDatabase() {
   if (FMapping) ::munmap(FMapping, FMappingSize);
@@ -89,7 +149,15 @@ std::unique_ptr<TInPlaceDatabase> TInPlaceDatabase::Open(const std::string& File
   std::unique_ptr<TInPlaceDatabase> db(new TInPlaceDatabase());
   db->FMapping = map;
   db->FMappingSize = size;
-  if (!db->Parse(static_cast<const unsigned char*>(map), size)) return nullptr;
+  db->FFileName = FileName;
+  GuardMappings();
+  // A file cut short while it is parsed is left to the full load, which
+  // says what is wrong with it.
+  bool parsed = false;
+  if (!ReadMapped([&] { parsed = db->Parse(static_cast<const unsigned char*>(map), size); }) ||
+      !parsed) {
+    return nullptr;
+  }
   return db;
 }
 
@@ -112,11 +180,13 @@ bool TInPlaceDatabase::Parse(const unsigned char* Data, size_t Size) {
   for (uint32_t i = 0; i < FCenterCount; ++i) {
     if (!c.SkipCenter()) return false;
   }
+  FCentersEnd = c.At();
   if (!c.Count(kMaxKeyedCount, FCountryCount)) return false;
   FCountries = c.At();
   for (uint32_t i = 0; i < FCountryCount; ++i) {
     if (!c.SkipCountry()) return false;
   }
+  FCountriesEnd = c.At();
   if (!c.Count(kMaxSectionCount, FCount)) return false;
   FRecords = c.At();
   if (!c.Skip(size_t{FCount} * kBlockRecordSize)) return false;
@@ -158,7 +228,13 @@ void TInPlaceDatabase::BuildIndex() const {
   // so a file that lies about its order can only make a search miss, never
   // read outside the mapping.
   std::vector<uint32_t> starts(FCount);
-  for (uint32_t i = 0; i < FCount; ++i) starts[i] = Get32(FRecords + size_t{i} * kBlockRecordSize);
+  uint32_t* const to = starts.data();
+  if (!ReadMapped([&] {
+        for (uint32_t i = 0; i < FCount; ++i)
+          to[i] = Get32(FRecords + size_t{i} * kBlockRecordSize);
+      })) {
+    Unreadable();
+  }
   FBy16 = MakeBy16Index(starts.size(), [&starts](size_t i) { return starts[i]; });
   FStarts = std::move(starts);
 }
@@ -181,6 +257,12 @@ bool LastAtOrBelow(TAddress IP, size_t& Lo, size_t N, TStartAt StartAt) {
 }  // namespace
 
 bool TInPlaceDatabase::Find(uint32_t IP, TIPv4Block& Block) const {
+  bool held = false;
+  if (!ReadMapped([&] { held = FindRecord(IP, Block); })) Unreadable();
+  return held && LinkFound(Block);
+}
+
+bool TInPlaceDatabase::FindRecord(uint32_t IP, TIPv4Block& Block) const {
   // The last record whose start is at or below IP, by halving: over all
   // records, or with the index over those of IP's /16 and the one before.
   size_t lo = 0, n = FCount;
@@ -194,18 +276,22 @@ bool TInPlaceDatabase::Find(uint32_t IP, TIPv4Block& Block) const {
     if (!LastAtOrBelow(IP, lo, n, startAt)) return false;
   }
   DecodeBlockRecord(FRecords + lo * kBlockRecordSize, Block);
-  if (IP - Block.StartIP >= Block.Count) return false;
-  return LinkFound(Block);
+  return IP - Block.StartIP < Block.Count;
 }
 
 bool TInPlaceDatabase::Find(TIPv6Address IP, TIPv6Block& Block) const {
+  bool held = false;
+  if (!ReadMapped([&] { held = FindRecord(IP, Block); })) Unreadable();
+  return held && LinkFound(Block);
+}
+
+bool TInPlaceDatabase::FindRecord(TIPv6Address IP, TIPv6Block& Block) const {
   const unsigned char* records = FRecords6;
   size_t lo = 0;
   auto startAt = [records](size_t i) { return IPv6FromBytes(records + i * kIPv6RecordSize); };
   if (!LastAtOrBelow(IP, lo, FCount6, startAt)) return false;
   DecodeIPv6Record(records + lo * kIPv6RecordSize, Block);
-  if (IP < Block.Start || IP > Block.Last) return false;
-  return LinkFound(Block);
+  return Block.Start <= IP && IP <= Block.Last;
 }
 
 template <typename TBlock>
@@ -221,8 +307,7 @@ const TIPv4Country* TInPlaceDatabase::CountryFor(uint16_t Code) const {
   auto& slot = FCountryCache.RecentSlot(Code);
   if (slot.Item && slot.Key == Code) return slot.Item;
   auto& made = FCountryCache.Made[Code];
-  if (!made)
-    made = FromSection<TIPv4Country>(FCountries, FCountryCount, Code, &TCursor::SkipCountry);
+  if (!made) made = FromSection<TIPv4Country>(FCountries, FCountriesEnd, FCountryCount, Code);
   for (size_t i = 0; !made && i < std::size(kCountryTable); ++i) {
     const TCountryRec& rec = kCountryTable[i];
     if (strnlen(rec.ISO2, 2) == 2 && StrToCode(rec.ISO2[0], rec.ISO2[1]) == Code) {
@@ -237,7 +322,7 @@ const TIPv4Center* TInPlaceDatabase::CenterFor(uint16_t ID) const {
   auto& slot = FCenterCache.RecentSlot(ID);
   if (slot.Item && slot.Key == ID) return slot.Item;
   auto& made = FCenterCache.Made[ID];
-  if (!made) made = FromSection<TIPv4Center>(FCenters, FCenterCount, ID, &TCursor::SkipCenter);
+  if (!made) made = FromSection<TIPv4Center>(FCenters, FCentersEnd, FCenterCount, ID);
   const TRegistryInfo* r = RegistryByID(ID);
   if (!made && r && r->BuiltIn) {
     made = std::make_unique<TIPv4Center>();
@@ -246,4 +331,24 @@ const TIPv4Center* TInPlaceDatabase::CenterFor(uint16_t ID) const {
   }
   if (made) slot = {ID, made.get()};
   return made.get();
+}
+
+template <typename T>
+std::unique_ptr<T> TInPlaceDatabase::FromSection(const unsigned char* Records,
+                                                 const unsigned char* End, uint32_t Count,
+                                                 uint16_t Key) const {
+  constexpr bool country = std::is_same_v<T, TIPv4Country>;
+  unsigned char record[kMaxKeyedRecord];
+  size_t size = 0;
+  if (!ReadMapped([&] {
+        size = FindInSection(Records, End, Count, Key,
+                             country ? &TCursor::SkipCountry : &TCursor::SkipCenter, record);
+      })) {
+    Unreadable();
+  }
+  if (size == 0) return nullptr;
+  TMemoryStream stream(std::string(reinterpret_cast<const char*>(record), size));
+  auto item = std::make_unique<T>();
+  item->LoadFromStream(stream);
+  return item;
 }

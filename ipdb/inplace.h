@@ -30,14 +30,16 @@ class TInPlaceDatabase {
   // The block holding IP, decoded into Block and linked to its country and
   // registry (which live as long as this object); false when no block holds
   // it. Over a file whose mark lies the answer may be wrong, but it is
-  // always a block of the file that holds IP.
+  // always a block of the file that holds IP. EDatabaseError when the file
+  // has been cut short since it was opened (another program rewrote it in
+  // place): the process goes on.
   bool Find(uint32_t IP, TIPv4Block& Block) const;
   // The same for an IPv6 address, among the file's IPv6 blocks.
   bool Find(TIPv6Address IP, TIPv6Block& Block) const;
   // Builds an index (one pass over the records; 4 bytes a record and
   // 256 kB), after which a search reads a few starts side by side near the
   // address and then one record, instead of halving over all the records.
-  // For many lookups.
+  // For many lookups. EDatabaseError as Find.
   void BuildIndex() const;
   int BlockCount() const { return static_cast<int>(FCount); }
   int IPv6BlockCount() const { return static_cast<int>(FCount6); }
@@ -46,6 +48,15 @@ class TInPlaceDatabase {
  private:
   TInPlaceDatabase() = default;
   bool Parse(const unsigned char* Data, size_t Size);
+  // The searches themselves, run where a SIGBUS ends them, not the process.
+  bool FindRecord(uint32_t IP, TIPv4Block& Block) const;
+  bool FindRecord(TIPv6Address IP, TIPv6Block& Block) const;
+  // The record of Key in the registry or country section from Records to
+  // End, made into an object; nullptr when the section has none.
+  template <typename T>
+  std::unique_ptr<T> FromSection(const unsigned char* Records, const unsigned char* End,
+                                 uint32_t Count, uint16_t Key) const;
+  [[noreturn]] void Unreadable() const;
   // The country or registry of a key as the full load finds it: the file's
   // own record, else the built-in one; made when first asked for.
   const TIPv4Country* CountryFor(uint16_t Code) const;
@@ -57,9 +68,13 @@ class TInPlaceDatabase {
 
   void* FMapping = nullptr;  // owned when mapped from a file
   size_t FMappingSize = 0;
-  const unsigned char* FCenters = nullptr;  // the registry records
+  std::string FFileName;  // for messages
+  // The registry and the country records, from their first to their end.
+  const unsigned char* FCenters = nullptr;
+  const unsigned char* FCentersEnd = nullptr;
   uint32_t FCenterCount = 0;
-  const unsigned char* FCountries = nullptr;  // the country records
+  const unsigned char* FCountries = nullptr;
+  const unsigned char* FCountriesEnd = nullptr;
   uint32_t FCountryCount = 0;
   const unsigned char* FRecords = nullptr;  // the first block record
   uint32_t FCount = 0;

@@ -3,10 +3,18 @@
 // reads and writes address text.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// Addresses are turned between network and host order by swapping bytes
+// (SwapBytes, IPv6FromBytes, ParseNumericIPv4): the code assumes a
+// little-endian machine, and a big-endian one is refused here.
+static_assert(std::endian::native == std::endian::little,
+              "Kesl turns network byte order into host order by swapping bytes: it needs a "
+              "little-endian target");
 
 // An IPv6 address as one 128-bit number, the first byte of its network
 // form in the top bits, so that addresses compare as numbers.

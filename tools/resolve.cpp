@@ -86,6 +86,23 @@ TResolveResult ResolveQuery(const std::string& Text, TQueryAddress& Address, boo
   return unmap();
 }
 
+bool CanBeHostName(std::string_view Text) {
+  if (!Text.empty() && Text.back() == '.') Text.remove_suffix(1);
+  if (Text.empty() || Text.size() > 253) return false;
+  size_t label = 0;
+  for (const char c : Text) {
+    if (c == '.') {
+      if (label == 0) return false;
+      label = 0;
+      continue;
+    }
+    const bool allowed =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+    if (!allowed || ++label > 63) return false;
+  }
+  return label > 0;
+}
+
 std::string TrimErrorText(std::string Text) {
   while (!Text.empty()) {
     const auto c = static_cast<unsigned char>(Text.back());

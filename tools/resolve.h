@@ -49,6 +49,11 @@ struct TQueryAddress {
 TResolveResult ResolveQuery(const std::string& Text, TQueryAddress& Address,
                             bool PreferIPv6 = false, const std::function<void(bool)>& Waiting = {});
 
+// Whether Text can be a host name as RFC 1123 allows: letters, digits,
+// hyphens and dots, labels of 1 to 63 characters, 253 in all (one final
+// dot, as in a fully qualified name, allowed besides).
+bool CanBeHostName(std::string_view Text);
+
 // The resolver's text for an error code, cleaned as for a message box.
 // EAI_SYSTEM takes the system error SystemError.
 std::string ResolverErrorText(int Code, int SystemError);

@@ -1,5 +1,6 @@
 #include "tools/tools.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -88,6 +89,36 @@ bool DatabaseIsOld(double Created, int32_t TodayYear, int32_t TodayMonth, int32_
   // Day numbers before year 1 or after 9999 cannot come from a header.
   if (!DecodeDayNumber(static_cast<int32_t>(Created), y, m, d)) return TodayDay > 1;
   return TodayDay > 1 && (y < TodayYear || (y == TodayYear && m < TodayMonth));
+}
+
+namespace {
+
+bool IsControlChar(char C) {
+  const auto u = static_cast<unsigned char>(C);
+  return u < 0x20 || u == 0x7F;
+}
+
+}  // namespace
+
+bool HasControlChars(std::string_view Text) {
+  return std::any_of(Text.begin(), Text.end(), IsControlChar);
+}
+
+std::string EscapeControlChars(std::string_view Text) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(Text.size());
+  for (const char c : Text) {
+    if (!IsControlChar(c)) {
+      out += c;
+      continue;
+    }
+    const auto u = static_cast<unsigned char>(c);
+    out += "\\x";
+    out += kHex[u >> 4];
+    out += kHex[u & 15];
+  }
+  return out;
 }
 
 std::string AsciiUpperText(std::string_view Text) {

@@ -54,6 +54,12 @@ constexpr bool SameAsciiText(std::string_view A, std::string_view B) {
 // or does not fit a signed 64-bit value.
 bool ReadInteger(std::string_view Text, int64_t& Value);
 
+// Whether Text holds a C0 control character (0x00 to 0x1F) or DEL.
+bool HasControlChars(std::string_view Text);
+// Text with each C0 control character and DEL written as \xHH (lower-case
+// hex), so that it can stand in one field of one line.
+std::string EscapeControlChars(std::string_view Text);
+
 // Latin-1 text as UTF-8, for display.
 std::string Latin1ToUtf8(std::string_view Text);
 

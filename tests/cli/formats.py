@@ -168,6 +168,106 @@ if tool_works("ipset", ["ipset", "restore"], f"create {probe} hash:net family in
     check("ipset IPv6 entries", f"Number of entries: {count}" in listed and count > 1000, listed)
     subprocess.run(["ipset", "destroy", name], capture_output=True)
 
+    # The live set is replaced whole: filled aside and swapped in. A restore
+    # that fails on its last line leaves the old content; a good one leaves
+    # exactly the new content, and no temporary set.
+    def members(set_name):
+        listed = subprocess.run(["ipset", "list", set_name], capture_output=True, text=True)
+        if listed.returncode != 0:
+            return None
+        after = listed.stdout.split("Members:\n", 1)[-1].split()
+        return {ipaddress.ip_network(m) for m in after}
+
+    def prefixes(restore_text):
+        return {ipaddress.ip_network(l.split()[2]) for l in restore_text.splitlines()
+                if l.startswith("add ")}
+
+    old = run("--country", "LI", "--format", "ipset", "--set-name", name, status=0)
+    subprocess.run(["ipset", "restore"], input=old, capture_output=True, text=True)
+    check("ipset old content", members(name) == prefixes(old), name)
+    new = run("--country", "CH", "--format", "ipset", "--set-name", name, status=0)
+    lines_new = new.splitlines()
+    last_add = max(i for i, l in enumerate(lines_new) if l.startswith("add "))
+    broken = "\n".join(lines_new[:last_add] + [lines_new[last_add] + "/99"]) + "\n"
+    p = subprocess.run(["ipset", "restore"], input=broken, capture_output=True, text=True)
+    check("ipset broken restore fails", p.returncode != 0, p.stderr[:300])
+    check("ipset old content kept", members(name) == prefixes(old), "after a failed restore")
+    p = subprocess.run(["ipset", "restore"], input=new, capture_output=True, text=True)
+    check("ipset swap", p.returncode == 0 and members(name) == prefixes(new), p.stderr[:300])
+    temp = [l.split()[1] for l in lines_new if l.startswith("create ")][0]
+    check("ipset temporary set gone", temp != name and members(temp) is None, temp)
+    # A1, the old row for anonymous proxies, has no blocks in today's data.
+    empty = subprocess.run([lookup, "--db", db, "--country", "A1", "--family", "6",
+                            "--format", "ipset", "--set-name", name], capture_output=True)
+    check("ipset no empty set by accident", empty.returncode == 1 and not empty.stdout
+          and members(name) == prefixes(new), empty.stderr)
+    subprocess.run(["ipset", "destroy", name], capture_output=True)
+
+# nftables loads a file in one transaction: a load that fails on its last
+# element leaves the set as it was. The set goes into table inet kesl, which
+# the test removes again only when it made it.
+nft_set = f"kesl_test_{os.getpid()}"
+if "nft" not in skipped and tool_works(
+        "nft (loading)", ["nft", "-f", "-"],
+        f"table inet {probe} {{\n\tset s {{\n\t\ttype ipv4_addr\n\t}}\n}}\n"):
+    subprocess.run(["nft", "delete", "table", "inet", probe], capture_output=True)
+    had_table = subprocess.run(["nft", "list", "table", "inet", "kesl"],
+                               capture_output=True).returncode == 0
+
+    # The addresses a set holds, as merged ranges: nft merges what touches.
+    def cover(spans):
+        merged = []
+        for lo, hi in sorted(spans):
+            if merged and lo <= merged[-1][1] + 1:
+                merged[-1] = (merged[-1][0], max(merged[-1][1], hi))
+            else:
+                merged.append((lo, hi))
+        return merged
+
+    def span(network):
+        n = ipaddress.ip_network(network)
+        return int(n.network_address), int(n.broadcast_address)
+
+    def elements():
+        listed = subprocess.run(["nft", "-j", "list", "set", "inet", "kesl", nft_set],
+                                capture_output=True, text=True)
+        spans = []
+        for item in json.loads(listed.stdout)["nftables"]:
+            for e in item.get("set", {}).get("elem", []):
+                if isinstance(e, dict) and "prefix" in e:
+                    spans.append(span(f"{e['prefix']['addr']}/{e['prefix']['len']}"))
+                elif isinstance(e, dict) and "range" in e:
+                    lo, hi = e["range"]
+                    spans.append((int(ipaddress.ip_address(lo)), int(ipaddress.ip_address(hi))))
+                else:
+                    spans.append(span(e))
+        return cover(spans)
+
+    def nft_prefixes(text):
+        spans = []
+        for l in text.splitlines():
+            if l.startswith("add element"):
+                spans += [span(e.strip()) for e in l.split("{", 1)[1].rsplit("}", 1)[0].split(",")]
+        return cover(spans)
+
+    old = run("--country", "LI", "--notation", "cidr", "--format", "nft", "--set-name", nft_set,
+              status=0)
+    p = subprocess.run(["nft", "-f", "-"], input=old, capture_output=True, text=True)
+    check("nft load", p.returncode == 0 and elements() == nft_prefixes(old), p.stderr[:300])
+    new = run("--country", "CH", "--notation", "cidr", "--format", "nft", "--set-name", nft_set,
+              status=0)
+    broken = new.rstrip("\n").rsplit(" }", 1)[0] + ", 300.0.0.0/8 }\n"
+    p = subprocess.run(["nft", "-f", "-"], input=broken, capture_output=True, text=True)
+    check("nft broken load fails", p.returncode != 0, "")
+    check("nft old elements kept", elements() == nft_prefixes(old), "after a failed load")
+    p = subprocess.run(["nft", "-f", "-"], input=new, capture_output=True, text=True)
+    check("nft new elements", p.returncode == 0 and elements() == nft_prefixes(new),
+          p.stderr[:300])
+    if had_table:
+        subprocess.run(["nft", "delete", "set", "inet", "kesl", nft_set], capture_output=True)
+    else:
+        subprocess.run(["nft", "delete", "table", "inet", "kesl"], capture_output=True)
+
 for f in failures:
     print("FAIL", f)
 print(f"formats: {len(failures)} failures")

@@ -57,6 +57,9 @@ TEST(LineReaderTest, LinesTrimmedWhateverPiecesTheInputComesIn) {
     EXPECT_EQ(ReadAll(input, step, 64), want);
   }
   EXPECT_TRUE(ReadAll("", 1, 64).empty());
+  // Only blanks are trimmed: other control characters belong to the query.
+  EXPECT_EQ(ReadAll("\x1b[1m8.8.8.8\x7f\v\n", 4, 64),
+            (std::vector<TLine>{{"\x1b[1m8.8.8.8\x7f\v", false}}));
 }
 
 TEST(LineReaderTest, LongLinesKeepTheirFirstBytesAndTheNextLineIsWhole) {

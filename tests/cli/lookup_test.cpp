@@ -129,13 +129,14 @@ TEST_F(LookupTest, GnuOptionFormsAndStandardInputAsDash) {
 
 TEST_F(LookupTest, JsonIsValidUtf8WhateverTheQuery) {
   // Latin-1, a cut sequence, an overlong form and a surrogate, beside good
-  // UTF-8, a control character and a quote.
+  // UTF-8, a control character (shown as \x01, its backslash escaped) and a
+  // quote.
   EXPECT_EQ(Run({"--format", "json", "--fields", "query",
                  "caf\xE9 \xC3 \xC0\xAF \xED\xA0\x80 \xC3\xA9\x01\"\\"}),
             1);
   EXPECT_EQ(FOut.str(),
             "{\"query\":\"caf\xEF\xBF\xBD \xEF\xBF\xBD \xEF\xBF\xBD\xEF\xBF\xBD "
-            "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD \xC3\xA9\\u0001\\\"\\\\\"}\n");
+            "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD \xC3\xA9\\\\x01\\\"\\\\\"}\n");
 }
 
 TEST_F(LookupTest, IPv6QueriesAreAnsweredInRfc5952FormWithoutTheResolver) {
@@ -146,9 +147,11 @@ TEST_F(LookupTest, IPv6QueriesAreAnsweredInRfc5952FormWithoutTheResolver) {
             "2001:DB8:0:0:1::1\t2001:db8::1:0:0:1\t-\n"
             "::ffff:8.8.8.8\t8.8.8.8\t8.8.8.0 - 8.8.10.255\tUS\tUnited States\tARIN\t20140101\n");
   EXPECT_TRUE(FResolver.Asked.empty());
-  // Not an address of either family: a name for the resolver.
+  // Not an address of either family, and no host name: the resolver is
+  // not asked.
   EXPECT_EQ(Run({"1::2::3"}), 1);
-  EXPECT_EQ(FResolver.Asked, std::vector<std::string>{"1::2::3"});
+  EXPECT_EQ(FOut.str(), "1::2::3\terror\tnot an address or host name\n");
+  EXPECT_TRUE(FResolver.Asked.empty());
 }
 
 // A database with both families, plain (searched in place) and compressed
@@ -229,8 +232,10 @@ TEST_P(LookupIPv6Test, ListsOfAFamily) {
             "2001:db9::1:0 - 2001:db9::2:ffff\n"
             "ffff:: - ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff\n");
   EXPECT_EQ(Run({"--country", "US", "--family", "6", "--format", "ipset", "--set-name", "us6"}),
-            "create us6 hash:net family inet6 maxelem 65536 -exist\nflush us6\n"
-            "add us6 2001:db9::1:0/112\nadd us6 2001:db9::2:0/112\n");
+            "destroy us6_new -exist\ncreate us6_new hash:net family inet6 maxelem 65536\n"
+            "add us6_new 2001:db9::1:0/112\nadd us6_new 2001:db9::2:0/112\n"
+            "create us6 hash:net family inet6 maxelem 65536 -exist\nswap us6_new us6\n"
+            "destroy us6_new\n");
   const std::string nft =
       Run({"--country", "US", "--family", "6", "--format", "nft", "--set-name", "us6"});
   EXPECT_THAT(nft, testing::HasSubstr("type ipv6_addr"));
@@ -277,8 +282,10 @@ TEST_F(LookupTest, ListsOfCountriesAndRegistries) {
   EXPECT_EQ(Run({"--aggregate", "8.8.8.8"}), 2);
   EXPECT_EQ(Run({"--country", "US", "--format", "ipset", "--set-name", "us"}), 0);
   EXPECT_EQ(FOut.str(),
-            "create us hash:net family inet maxelem 65536 -exist\nflush us\n"
-            "add us 8.8.8.0/23\nadd us 8.8.10.0/24\nadd us 8.8.11.0/24\n");
+            "destroy us_new -exist\ncreate us_new hash:net family inet maxelem 65536\n"
+            "add us_new 8.8.8.0/23\nadd us_new 8.8.10.0/24\nadd us_new 8.8.11.0/24\n"
+            "create us hash:net family inet maxelem 65536 -exist\nswap us_new us\n"
+            "destroy us_new\n");
 }
 
 TEST_F(LookupTest, InfoUsageAndLoadFailures) {
@@ -308,7 +315,10 @@ TEST_F(LookupTest, InfoUsageAndLoadFailures) {
 TEST_F(LookupTest, OverlongQueriesAreAnsweredWithoutBeingHeld) {
   // Within the bound a query is read as usual; past it, the answer is an
   // error whose query is cut, and the next line is answered as usual.
-  const std::string name = std::string(249, 'a') + ".com";  // 253 characters
+  // 253 characters, in labels of at most 63 as host names have them.
+  const std::string label(63, 'a');
+  const std::string name = label + "." + label + "." + label + "." + std::string(57, 'a') + ".com";
+  ASSERT_EQ(name.size(), 253u);
   FResolver.Addresses[name] = StrToIP("8.8.8.8");
   EXPECT_EQ(Run({"--stdin"}, "  " + name + "  \n" + std::string(10 << 20, 'b') + "\n8.8.8.8\n"), 1);
   std::istringstream lines(FOut.str());
@@ -414,4 +424,200 @@ TEST_F(LookupTest, LongStdinGoesOnUnnoticedOnceTheMappingIsIndexed) {
   }
   EXPECT_EQ(Run({"--stdin"}, input), 1);
   EXPECT_TRUE(FOut.str() == want) << "the answers differ";
+}
+
+namespace {
+
+// The records of a run's output: lines, and the fields of each as the
+// format separates them (none of the test's texts holds a comma or quote).
+std::vector<std::vector<std::string>> Records(const std::string& Out, char Separator) {
+  std::vector<std::vector<std::string>> records;
+  std::istringstream lines(Out);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::vector<std::string> fields;
+    for (std::string_view f : SplitText(line, Separator)) fields.emplace_back(f);
+    records.push_back(fields);
+  }
+  return records;
+}
+
+}  // namespace
+
+TEST_F(LookupTest, ControlCharactersNeverSplitOrAddARecord) {
+  const std::vector<std::pair<std::string, std::string>> queries = {{"1.1.1.1\tX", "1.1.1.1\\x09X"},
+                                                                    {"8.8.8.8\rY", "8.8.8.8\\x0dY"},
+                                                                    {"a\nb", "a\\x0ab"},
+                                                                    {"\x1b[31mred", "\\x1b[31mred"},
+                                                                    {"del\x7f", "del\\x7f"}};
+  std::vector<std::string> args;
+  std::string input;
+  for (const auto& [query, shown] : queries) {
+    args.push_back(query);
+    // Standard input ends a line at its LF: that one stays for arguments.
+    if (query.find('\n') == std::string::npos) input += query + "\n";
+  }
+  struct TForm {
+    std::vector<std::string> Options;
+    char Separator;
+    size_t Fields;
+  };
+  const std::vector<TForm> forms = {{{}, '\t', 3},
+                                    {{"--fields", "query,status,message"}, '\t', 3},
+                                    {{"--format", "csv"}, ',', 9},
+                                    {{"--format", "json"}, ',', 9}};
+  for (const TForm& form : forms) {
+    for (const bool fromStdin : {false, true}) {
+      SCOPED_TRACE(testing::PrintToString(form.Options) + (fromStdin ? " stdin" : " args"));
+      std::vector<std::string> run = form.Options;
+      if (fromStdin) {
+        run.push_back("--stdin");
+      } else {
+        run.insert(run.end(), args.begin(), args.end());
+      }
+      EXPECT_EQ(Run(run, input), 1);
+      const auto records = Records(FOut.str(), form.Separator);
+      ASSERT_EQ(records.size(), fromStdin ? queries.size() - 1 : queries.size()) << FOut.str();
+      for (size_t i = 0, q = 0; i < records.size(); ++i, ++q) {
+        if (fromStdin && queries[q].first.find('\n') != std::string::npos) ++q;
+        EXPECT_EQ(records[i].size(), form.Fields) << FOut.str();
+        EXPECT_THAT(FOut.str(),
+                    testing::Not(testing::ContainsRegex("[\x01-\x08\x0b-\x0c\x0e-\x1f]")));
+        const std::string& shown = queries[q].second;
+        // JSON writes the backslash of \xHH escaped.
+        std::string echoed = shown;
+        if (form.Options == std::vector<std::string>{"--format", "json"}) {
+          echoed = "{\"query\":\"" + std::string(shown).replace(shown.find('\\'), 1, "\\\\") + "\"";
+        }
+        EXPECT_EQ(records[i][0], echoed);
+      }
+      EXPECT_THAT(FOut.str(), testing::HasSubstr("control characters in the query"));
+    }
+  }
+  EXPECT_TRUE(FResolver.Asked.empty());
+}
+
+TEST_F(LookupTest, NamesFromTheDatabaseAreWrittenWithoutControlCharacters) {
+  TNewCountry land;
+  land.Code = Code("XQ");
+  land.Name = "Tab\tLand\x1b[0m";
+  const std::string body =
+      EncodeBinBody({{7, "EV\nIL"}}, {land}, {MakeBlock(0x0A000000, 256, "XQ", 7)});
+  FDb = FDir.Write("names.ip4", EncodeDatabaseFile(true, cmNone, "20261201", body));
+  EXPECT_EQ(Run({"10.0.0.1"}), 0);
+  EXPECT_EQ(FOut.str(),
+            "10.0.0.1\t10.0.0.1\t10.0.0.0 - 10.0.0.255\tXQ\tTab\\x09Land\\x1b[0m\tEV\\x0aIL\t0\n");
+  EXPECT_EQ(Run({"--format", "csv", "--fields", "country_name,registry", "10.0.0.1"}), 0);
+  EXPECT_EQ(FOut.str(), "Tab\\x09Land\\x1b[0m,EV\\x0aIL\r\n");
+  EXPECT_EQ(Run({"--format", "json", "--fields", "registry", "10.0.0.1"}), 0);
+  EXPECT_EQ(FOut.str(), "{\"registry\":\"EV\\\\x0aIL\"}\n");
+}
+
+TEST_F(LookupTest, OnlyWhatCanBeAHostNameGoesToTheResolver) {
+  FResolver.Addresses["example.org."] = StrToIP("8.8.8.8");
+  FResolver.Addresses["a-b.example"] = StrToIP("8.8.8.8");
+  EXPECT_EQ(Run({"--no-resolve", "example.org.", "8.8.8.8", "2001:db8::1"}), 1);
+  EXPECT_EQ(FOut.str(),
+            "example.org.\terror\tnot an address\n"
+            "8.8.8.8\t8.8.8.8\t8.8.8.0 - 8.8.10.255\tUS\tUnited States\tARIN\t20140101\n"
+            "2001:db8::1\t2001:db8::1\t-\n");
+  EXPECT_TRUE(FResolver.Asked.empty());
+  // Junk from a log, empty labels, a label past 63 characters.
+  const std::vector<std::string> junk = {"GET /index.html",
+                                         "user@example.org",
+                                         "under_score.org",
+                                         "a..b",
+                                         ".a",
+                                         std::string(64, 'a') + ".org"};
+  for (const std::string& q : junk) {
+    SCOPED_TRACE(q);
+    EXPECT_EQ(Run({q}), 1);
+    EXPECT_EQ(FOut.str().substr(0, std::min<size_t>(q.size(), 253)), q.substr(0, 253));
+    EXPECT_THAT(FOut.str(), testing::EndsWith("\terror\tnot an address or host name\n"));
+  }
+  EXPECT_TRUE(FResolver.Asked.empty());
+  EXPECT_EQ(Run({"example.org.", "a-b.example"}), 0);
+  EXPECT_EQ(FResolver.Asked, (std::vector<std::string>{"example.org.", "a-b.example"}));
+  EXPECT_EQ(Run({"--no-resolve", "--country", "US"}), 2);
+}
+
+TEST_F(LookupTest, FirewallSetsAreNeverEmptyByAccidentAndHoldTheFamilyAsked) {
+  // LACNIC is known but has no blocks here, nor has the database IPv6 ones.
+  for (const char* form : {"ipset", "nft"}) {
+    SCOPED_TRACE(form);
+    EXPECT_EQ(Run({"--registry", "LACNIC", "--format", form, "--set-name", "s"}), 1);
+    EXPECT_EQ(FOut.str(), "");
+    EXPECT_EQ(FErr.str(),
+              "kesl-lookup: the list has no blocks, so no set was written "
+              "(--allow-empty writes an empty set)\n");
+    EXPECT_EQ(Run({"--country", "US", "--family", "6", "--format", form, "--set-name", "s"}), 1);
+    EXPECT_EQ(FOut.str(), "");
+  }
+  EXPECT_EQ(Run({"--country", "US", "--family", "6", "--format", "nft", "--set-name", "s",
+                 "--allow-empty"}),
+            0);
+  EXPECT_THAT(FOut.str(), testing::HasSubstr("type ipv6_addr"));
+  EXPECT_THAT(FOut.str(), testing::Not(testing::HasSubstr("add element")));
+  EXPECT_EQ(Run({"--registry", "LACNIC", "--format", "ipset", "--set-name", "s", "--allow-empty"}),
+            0);
+  EXPECT_EQ(FOut.str(),
+            "destroy s_new -exist\ncreate s_new hash:net family inet maxelem 65536\n"
+            "create s hash:net family inet maxelem 65536 -exist\nswap s_new s\ndestroy s_new\n");
+  EXPECT_EQ(Run({"--registry", "LACNIC", "--allow-empty"}), 2);
+  // The temporary set's name stays within ipset's 31 characters.
+  EXPECT_EQ(IpsetTempName(std::string(31, 'x')), std::string(27, 'x') + "_new");
+}
+
+namespace {
+
+// Standard input that cuts the database file short once Before lines have
+// been read, the way a copy over it would, and then gives After more.
+class TTruncatingIO : public TLookupIO {
+ public:
+  TTruncatingIO(std::string Db, size_t Before, size_t After)
+      : FDb(std::move(Db)), FBefore(Before), FAfter(After) {}
+  size_t Read(char* Buffer, size_t Size) override {
+    if (FSent == FBefore) {
+      EXPECT_EQ(::truncate(FDb.c_str(), 4096), 0);
+    }
+    if (FSent == FBefore + FAfter) return 0;
+    // Addresses all over the blocks, most of whose records lie past the cut.
+    const std::string line = IPToStr(0x0A000001 + (FSent * 7919 % 20000) * 256) + "\n";
+    ++FSent;
+    line.copy(Buffer, std::min(Size, line.size()));
+    return std::min(Size, line.size());
+  }
+  void WriteOut(const char* Data, size_t Size) override {
+    Out().write(Data, static_cast<std::streamsize>(Size));
+  }
+  std::ostream& Out() override { return FOut; }
+  std::ostream& Err() override { return FErr; }
+  std::ostringstream FOut, FErr;
+
+ private:
+  std::string FDb;
+  size_t FBefore, FAfter, FSent = 0;
+};
+
+}  // namespace
+
+TEST_F(LookupTest, ADatabaseCutShortUnderALongRunEndsItWithAMessageNotASignal) {
+  // Some pages of blocks, so that most lie past the cut.
+  std::vector<TIPv4Block> blocks;
+  for (uint32_t i = 0; i < 20000; ++i) blocks.push_back(MakeBlock(0x0A000000 + i * 256, 256, "US"));
+  const std::string body = EncodeBinBody({}, {}, blocks) + EncodeTrailer({{ttSortedDisjoint, ""}});
+  const std::string file = EncodeDatabaseFile(true, cmNone, "20261201", body);
+  // Cut before and after the in-place index is built (after 4,096 queries).
+  for (const size_t before : {size_t{10}, size_t{5000}}) {
+    SCOPED_TRACE(before);
+    const std::string db = FDir.Write("cut.ip4", file);
+    TTruncatingIO io(db, before, 3000);
+    EXPECT_EQ(LookupMain({"--db", db, "--stdin"}, io), 3);
+    EXPECT_EQ(io.FErr.str(), "kesl-lookup: The file " + db +
+                                 " changed while it was read: it is shorter than when it was "
+                                 "opened\n");
+    // What was answered before the cut is out, whole lines only.
+    const std::string out = io.FOut.str();
+    EXPECT_TRUE(out.empty() || out.back() == '\n');
+  }
 }

@@ -153,3 +153,45 @@ TEST(MappedDefaultTest, SameAnswersAsTheFullLoadOnTheDefaultDatabase) {
     }
   }
 }
+
+TEST(InPlaceCutTest, AFileCutShortUnderTheMappingGivesAnErrorAndTheProcessGoesOn) {
+  TTempDir dir;
+  // Pages of records of both families, and a country the built-in table
+  // lacks, whose record is read from the file when first asked for.
+  std::vector<TIPv4Block> blocks;
+  for (uint32_t i = 0; i < 20000; ++i) blocks.push_back(MakeBlock(0x0A000000 + i * 256, 256, "XQ"));
+  std::vector<TIPv6Block> blocks6;
+  for (uint32_t i = 0; i < 2000; ++i) {
+    TIPv6Block b;
+    b.Start = TIPv6Address{0x20010DB8} << 96 | TIPv6Address{i} << 64;
+    b.Last = b.Start | ~uint64_t{0};
+    b.CountryCode = Code("US");
+    b.CenterID = kArinID;
+    blocks6.push_back(b);
+  }
+  TNewCountry xq;
+  xq.Code = Code("XQ");
+  xq.Name = "Atlantis";
+  const std::string body =
+      EncodeBinBody({}, {xq}, blocks) +
+      EncodeTrailer({{ttIPv6Blocks, EncodeIPv6Blocks(blocks6)}, {ttSortedDisjoint, {}}});
+  const std::string path = dir.Write("cut.ip4", EncodeDatabaseFile(true, cmNone, "20261201", body));
+  const auto mapped = TInPlaceDatabase::Open(path);
+  ASSERT_TRUE(mapped);
+  TIPv4Block found;
+  ASSERT_TRUE(mapped->Find(0x0A000001, found));
+  EXPECT_EQ(found.Country->Name, "Atlantis");
+
+  // Another program truncates the file in place, as a copy over it does.
+  ASSERT_EQ(::truncate(path.c_str(), 4096), 0);
+  const std::string message =
+      "The file " + path + " changed while it was read: it is shorter than when it was opened";
+  EXPECT_THROW_MSG(mapped->Find(0x0A000000 + 19999 * 256, found), EDatabaseError, message);
+  TIPv6Block found6;
+  EXPECT_THROW_MSG(mapped->Find(blocks6.back().Start, found6), EDatabaseError, message);
+  EXPECT_THROW_MSG(mapped->BuildIndex(), EDatabaseError, message);
+  // Every search fails alike, not once; the process lives on to open the
+  // file anew, which it leaves to the full load and its error.
+  EXPECT_THROW_MSG(mapped->Find(0x0A000001, found), EDatabaseError, message);
+  EXPECT_FALSE(TInPlaceDatabase::Open(path));
+}
