@@ -299,15 +299,7 @@ class TAnswerWriter::TImpl {
       }
       FRecordText += '"';
     } else if (FFormat == fmCsv) {
-      // RFC 4180: a field with a comma, a quote or a line end is quoted,
-      // its quotes doubled.
-      if (FValue.find_first_of(",\"\r\n") == std::string::npos) {
-        FRecordText += FValue;
-        return;
-      }
-      FRecordText += '"';
-      for (const char c : FValue) FRecordText.append(c == '"' ? 2 : 1, c);
-      FRecordText += '"';
+      FRecordText += CsvField(FValue);
     } else {
       // Tab-separated values hold no tab or line end.
       for (const char c : FValue) FRecordText += c == '\t' || c == '\n' || c == '\r' ? ' ' : c;

@@ -8,6 +8,7 @@
 #include "cli/args.h"
 #include "cli/dbinfo.h"
 #include "dbbuild/compiler.h"
+#include "dbbuild/exports.h"
 #include "dbbuild/update.h"
 #include "dbbuild/writedb.h"
 #include "ipdb/countries.h"
@@ -24,6 +25,7 @@ const char kUsage[] =
     "                 [--date YYYYMMDD] [--iso-codes PATH] [--licence TEXT] INPUT...\n"
     "       kesl-mkdb --update [--from BASE] [-o PATH] [--verbose]\n"
     "       kesl-mkdb --check PATH\n"
+    "       kesl-mkdb --export mmdb|nginx|haproxy|csv [--db PATH] -o OUT\n"
     "\n"
     "Compiles address data into a Kesl database file (default country.ip4).\n"
     "\n"
@@ -63,12 +65,18 @@ const char kUsage[] =
     "  --from BASE       fetch BASE/delegated-<registry>-extended-latest instead\n"
     "                    (https://, http:// or file://), for mirrors\n"
     "  --verbose         with --update, tell each overlap between two files\n"
+    "  --export F        write the database (--db PATH, else the one kesl-lookup\n"
+    "                    uses) for other programs, both families, to -o OUT:\n"
+    "                    mmdb (a MaxMind DB file), nginx (the body of a geo block:\n"
+    "                    PREFIX CC;), haproxy (a map_ip file: PREFIX CC) or csv\n"
+    "                    (network,country,country_name,registry,date)\n"
+    "  --db PATH         the database to export\n"
     "  --help            this text\n"
     "\n"
     "Overlapping blocks are an error; the same block given twice counts once.\n"
-    "Exit status: 0 written, 1 bad input or a failed update (nothing replaced),\n"
-    "2 usage error, 3 --check could not load the file, 4 --update found the data\n"
-    "already current (nothing written).\n";
+    "Exit status: 0 written, 1 bad input or a failed update or export (nothing\n"
+    "replaced), 2 usage error, 3 --check or --export could not load the database,\n"
+    "4 --update found the data already current (nothing written).\n";
 
 std::string Megabytes(uint64_t Bytes) {
   char buf[32];
@@ -118,11 +126,35 @@ int Update(const std::string& Base, std::string Output, bool Verbose, std::ostre
   return 1;
 }
 
+// --export: the database in another program's form, written whole or not
+// at all.
+int Export(const std::string& DbPath, TExportFormat Format, const std::string& Output,
+           std::ostream& Out, std::ostream& Err) {
+  TIPv4Database db;
+  if (!LoadDatabase(db, DbPath, Err)) return 3;
+  std::string data;
+  try {
+    data = ExportDatabase(db, Format);
+  } catch (const std::exception& e) {
+    Err << "kesl-mkdb: " << e.what() << "\n";
+    return 1;
+  }
+  const std::string failure = ReplaceFile(Output, data);
+  if (!failure.empty()) {
+    Err << "kesl-mkdb: " << failure << "\n";
+    return 1;
+  }
+  Out << "Wrote " << Output << ": " << data.size() << " bytes from " << DbPath << ", "
+      << db.BlockCount() << " blocks, " << db.IPv6.Count() << " IPv6 blocks\n";
+  return 0;
+}
+
 }  // namespace
 
 int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err,
              std::ostream* Progress) {
-  std::string output, date, check, licence, from;
+  std::string output, date, check, licence, from, db;
+  int exportFormat = -1;
   bool update = false, verbose = false;
   std::string isoCodes = "/usr/share/iso-codes/json/iso_3166-1.json";
   bool binary = true;
@@ -168,6 +200,13 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
       if (!args.Value(from)) return args.Usage("--from needs a base address");
     } else if (a == "--verbose" || a == "-v") {
       verbose = true;
+    } else if (a == "--export") {
+      const int rc = args.Choose(
+          {{"mmdb", efMmdb}, {"nginx", efNginx}, {"haproxy", efHaproxy}, {"csv", efCsv}},
+          exportFormat);
+      if (rc) return rc;
+    } else if (a == "--db") {
+      if (!args.Value(db)) return args.Usage("--db needs a file name");
     } else if (a == "--check") {
       if (!args.Value(check)) return args.Usage("--check needs a file name");
     } else {
@@ -176,6 +215,15 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
   }
   if (!args.Error().empty()) return args.Usage(args.Error());
 
+  if (exportFormat >= 0) {
+    if (update || !check.empty() || !inputs.empty()) {
+      return args.Usage("--export takes no inputs, --update or --check");
+    }
+    if (output.empty()) return args.Usage("--export needs -o OUT");
+    return Export(db.empty() ? FindDatabase() : db, static_cast<TExportFormat>(exportFormat),
+                  output, Out, Err);
+  }
+  if (!db.empty()) return args.Usage("--db goes with --export");
   if (update) {
     if (!inputs.empty() || !check.empty()) return args.Usage("--update takes no inputs");
     return Update(from, output, verbose, Out, Err, Progress);

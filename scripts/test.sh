@@ -6,9 +6,11 @@
 # stage says how long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# The tests read output with python3 and check it with the real tools.
+# The tests read output with python3 and check it with the real tools: the
+# firewalls, and the programs that read the exports.
 bash scripts/setup.sh clang libfuzzer-14-dev libclang-rt-14-dev clang-format python3 ipv6calc \
-  nftables ipset appstream desktop-file-utils man-db groff-base
+  nftables ipset appstream desktop-file-utils man-db groff-base mmdb-bin python3-maxminddb \
+  nginx-light haproxy
 started=$SECONDS
 stage() { echo "== $1 (at $((SECONDS - started)) s)"; }
 

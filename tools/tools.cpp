@@ -121,6 +121,13 @@ std::string EscapeControlChars(std::string_view Text) {
   return out;
 }
 
+std::string CsvField(std::string_view Text) {
+  if (Text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(Text);
+  std::string field = "\"";
+  for (const char c : Text) field.append(c == '"' ? 2 : 1, c);
+  return field + "\"";
+}
+
 std::string AsciiUpperText(std::string_view Text) {
   std::string upper(Text);
   for (char& c : upper) c = AsciiUpper(c);

@@ -60,6 +60,10 @@ bool HasControlChars(std::string_view Text);
 // hex), so that it can stand in one field of one line.
 std::string EscapeControlChars(std::string_view Text);
 
+// Text as one field of RFC 4180 CSV: quoted, its quotes doubled, when it
+// holds a comma, a quote or a line end.
+std::string CsvField(std::string_view Text);
+
 // Latin-1 text as UTF-8, for display.
 std::string Latin1ToUtf8(std::string_view Text);
 

@@ -1,6 +1,7 @@
 #include "cli/mkdb.h"
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "dbbuild/samples.h"
@@ -41,4 +42,29 @@ TEST(MkdbMainTest, WritesChecksAndRefuses) {
   std::ostringstream bo, be;
   EXPECT_EQ(MkdbMain({"--check", in}, bo, be), 3);
   EXPECT_EQ(be.str(), "The file " + in + " is not valid or unknown IPv4 database file\n");
+}
+
+TEST(MkdbMainTest, ExportsNeedADatabaseAndAnOutput) {
+  TTempDir dir;
+  const std::string db = dir.Path("db.ip4");
+  std::ostringstream o, e;
+  ASSERT_EQ(MkdbMain({"-o", db, dir.Write("d.txt", kDelegation)}, o, e), 0) << e.str();
+  const std::string out = dir.Path("kesl.geo");
+  std::ostringstream eo, ee;
+  EXPECT_EQ(MkdbMain({"--export", "nginx", "--db", db, "-o", out}, eo, ee), 0) << ee.str();
+  EXPECT_THAT(eo.str(), testing::StartsWith("Wrote " + out + ": "));
+  std::ifstream geo(out);
+  const std::string first((std::istreambuf_iterator<char>(geo)), {});
+  EXPECT_THAT(first, testing::StartsWith("3.0.0.0/8 US;\n5.1.0.0/24 RS;\n"));
+  std::ostringstream uo, ue;
+  EXPECT_EQ(MkdbMain({"--export", "nginx", "--db", db}, uo, ue), 2);  // no -o
+  EXPECT_THAT(ue.str(), testing::StartsWith("kesl-mkdb: --export needs -o OUT\n"));
+  EXPECT_EQ(MkdbMain({"--export", "xml", "--db", db, "-o", out}, uo, ue), 2);
+  EXPECT_EQ(MkdbMain({"--export", "csv", "--update", "-o", out}, uo, ue), 2);
+  EXPECT_EQ(MkdbMain({"--db", db, "-o", out, dir.Path("d.txt")}, uo, ue), 2);
+  // A database that does not load: status 3, and the output is untouched.
+  std::ostringstream bo, be;
+  EXPECT_EQ(MkdbMain({"--export", "csv", "--db", dir.Path("d.txt"), "-o", out}, bo, be), 3);
+  std::ifstream again(out);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(again)), {}), first);
 }

@@ -1,0 +1,293 @@
+#include "dbbuild/mmdb.h"
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <tuple>
+#include <vector>
+
+#include "dbbuild/exports.h"
+#include "ipdb/countries.h"
+#include "ipdb/database.h"
+#include "ipdb/provenance.h"
+#include "tools/address.h"
+#include "tools/errors.h"
+#include "tools/tools.h"
+
+namespace {
+
+// The data field types of the format.
+enum TMmdbType : int {
+  mtPointer = 1,
+  mtString = 2,
+  mtUint16 = 5,
+  mtUint32 = 6,
+  mtMap = 7,
+  mtUint64 = 9,
+  mtArray = 11,
+};
+
+// The data section, and the metadata, which is encoded the same way.
+class TMmdbData {
+ public:
+  std::string Bytes;
+
+  // A control byte (and the extended type byte) for a field of Size.
+  void Control(int Type, size_t Size) {
+    const int first = Type <= 7 ? Type << 5 : 0;
+    std::string size;
+    int sizeBits = 0;
+    if (Size < 29) {
+      sizeBits = static_cast<int>(Size);
+    } else if (Size < 29 + 256) {
+      sizeBits = 29;
+      size += static_cast<char>(Size - 29);
+    } else if (Size < 285 + 65536) {
+      sizeBits = 30;
+      const size_t n = Size - 285;
+      size += static_cast<char>(n >> 8);
+      size += static_cast<char>(n & 255);
+    } else {
+      sizeBits = 31;
+      const size_t n = Size - 65821;
+      for (int shift = 16; shift >= 0; shift -= 8) size += static_cast<char>((n >> shift) & 255);
+    }
+    Bytes += static_cast<char>(first | sizeBits);
+    if (Type > 7) Bytes += static_cast<char>(Type - 7);
+    Bytes += size;
+  }
+  void String(std::string_view Text) {
+    Control(mtString, Text.size());
+    Bytes += Text;
+  }
+  // An unsigned integer of Type (uint16, uint32 or uint64), big-endian in
+  // as few bytes as it needs.
+  void Unsigned(int Type, uint64_t Value) {
+    std::string bytes;
+    for (; Value; Value >>= 8) bytes.insert(bytes.begin(), static_cast<char>(Value & 255));
+    Control(Type, bytes.size());
+    Bytes += bytes;
+  }
+  void Map(size_t Pairs) { Control(mtMap, Pairs); }
+  void Array(size_t Items) { Control(mtArray, Items); }
+  // A pointer to Offset in the data section, in the fewest bytes.
+  void Pointer(uint32_t Offset) {
+    if (Offset < 2048) {
+      Bytes += static_cast<char>((mtPointer << 5) | (0 << 3) | (Offset >> 8));
+      Bytes += static_cast<char>(Offset & 255);
+    } else if (Offset < 2048 + (1u << 19)) {
+      const uint32_t v = Offset - 2048;
+      Bytes += static_cast<char>((mtPointer << 5) | (1 << 3) | (v >> 16));
+      Bytes += static_cast<char>((v >> 8) & 255);
+      Bytes += static_cast<char>(v & 255);
+    } else if (Offset < 526336 + (1u << 27)) {
+      const uint32_t v = Offset - 526336;
+      Bytes += static_cast<char>((mtPointer << 5) | (2 << 3) | (v >> 24));
+      for (int shift = 16; shift >= 0; shift -= 8) Bytes += static_cast<char>((v >> shift) & 255);
+    } else {
+      Bytes += static_cast<char>((mtPointer << 5) | (3 << 3));
+      for (int shift = 24; shift >= 0; shift -= 8) {
+        Bytes += static_cast<char>((Offset >> shift) & 255);
+      }
+    }
+  }
+  uint32_t Offset() const { return static_cast<uint32_t>(Bytes.size()); }
+};
+
+// The answers, each stored once: a country's map is stored once too and
+// pointed to from every answer of that country.
+class TAnswers {
+ public:
+  explicit TAnswers(bool Registered) : FRegistered(Registered) {}
+
+  // The data section offset of the answer for a block.
+  template <typename TBlock>
+  uint32_t Of(const TBlock& B) {
+    const auto key = std::make_tuple(B.CountryCode, B.CenterID, B.Date);
+    const auto found = FAnswers.find(key);
+    if (found != FAnswers.end()) return found->second;
+    const uint32_t country = CountryMap(B);
+    const uint32_t at = FData.Offset();
+    FData.Map(FRegistered ? 3 : 2);
+    FData.String("country");
+    FData.Pointer(country);
+    if (FRegistered) {
+      FData.String("registered_country");
+      FData.Pointer(country);
+    }
+    FData.String("kesl");
+    FData.Map(B.Date ? 2 : 1);
+    FData.String("registry");
+    FData.String(B.Center->Name);
+    if (B.Date) {
+      FData.String("date");
+      FData.String(DateText(B.Date));
+    }
+    FAnswers.emplace(key, at);
+    return at;
+  }
+  const std::string& Bytes() const { return FData.Bytes; }
+
+ private:
+  template <typename TBlock>
+  uint32_t CountryMap(const TBlock& B) {
+    const auto found = FCountries.find(B.CountryCode);
+    if (found != FCountries.end()) return found->second;
+    const uint32_t at = FData.Offset();
+    FData.Map(2);
+    FData.String("iso_code");
+    FData.String(CodeToStr(B.CountryCode));
+    FData.String("names");
+    FData.Map(1);
+    FData.String("en");
+    FData.String(Latin1ToUtf8(B.Country->Name));
+    FCountries.emplace(B.CountryCode, at);
+    return at;
+  }
+
+  bool FRegistered;
+  TMmdbData FData;
+  std::map<std::tuple<uint16_t, uint16_t, uint32_t>, uint32_t> FAnswers;
+  std::map<uint16_t, uint32_t> FCountries;
+};
+
+// The search tree, one node a pair of records. A record is empty (0), a
+// node (its index), or an answer (kAnswer | its data offset).
+class TTree {
+ public:
+  static constexpr uint32_t kAnswer = 0x80000000u;
+
+  TTree() { FNodes.push_back({0, 0}); }
+
+  // Puts Answer on the Bits-long prefix at Start (an address of the IPv6
+  // tree). Where part of it holds an answer already, that answer stays:
+  // the database's blocks are disjoint, so this happens only where an
+  // IPv6 block would cover the IPv4 part of the tree.
+  void Insert(TIPv6Address Start, int Bits, uint32_t Answer) {
+    if (Bits == 0) return Fill(0, Answer | kAnswer);
+    uint32_t node = 0;
+    for (int depth = 0;; ++depth) {
+      const int bit = static_cast<int>((Start >> (127 - depth)) & 1);
+      uint32_t record = FNodes[node][bit];
+      if (depth == Bits - 1) {
+        if (record == 0) {
+          FNodes[node][bit] = Answer | kAnswer;
+        } else if (!(record & kAnswer)) {
+          Fill(record, Answer | kAnswer);
+        }
+        return;
+      }
+      if (record & kAnswer) return;
+      if (record == 0) {
+        record = static_cast<uint32_t>(FNodes.size());
+        if (record >= kAnswer) throw EKeslError("too many nodes for a MaxMind DB file");
+        FNodes[node][bit] = record;
+        FNodes.push_back({0, 0});
+      }
+      node = record;
+    }
+  }
+  const std::vector<std::array<uint32_t, 2>>& Nodes() const { return FNodes; }
+
+ private:
+  // Gives every empty record under Node the answer.
+  void Fill(uint32_t Node, uint32_t Answer) {
+    std::vector<uint32_t> todo = {Node};
+    while (!todo.empty()) {
+      const uint32_t n = todo.back();
+      todo.pop_back();
+      for (uint32_t& record : FNodes[n]) {
+        if (record == 0) {
+          record = Answer;
+        } else if (!(record & kAnswer)) {
+          todo.push_back(record);
+        }
+      }
+    }
+  }
+
+  std::vector<std::array<uint32_t, 2>> FNodes;
+};
+
+void PutRecord(std::string& Out, uint64_t Value, int Bytes) {
+  for (int shift = 8 * (Bytes - 1); shift >= 0; shift -= 8) {
+    Out += static_cast<char>((Value >> shift) & 255);
+  }
+}
+
+}  // namespace
+
+std::string WriteMmdb(const TIPv4Database& Db) {
+  TAnswers answers(CountriesAreRegistered(Db.Sources));
+  TTree tree;
+  // The IPv4 blocks go first, at ::a.b.c.d, where readers look up IPv4
+  // addresses in an IPv6 tree.
+  for (const TIPv4Block& b : Db.Blocks) {
+    if (b.Count == 0) continue;
+    const uint32_t answer = answers.Of(b);
+    for (const TPrefix& p : b.Prefixes()) tree.Insert(TIPv6Address{p.Start}, 96 + p.Bits, answer);
+  }
+  for (const TIPv6Block& b : Db.IPv6.Blocks) {
+    const uint32_t answer = answers.Of(b);
+    for (const TIPv6Prefix& p : b.Prefixes()) tree.Insert(p.Start, p.Bits, answer);
+  }
+
+  const auto& nodes = tree.Nodes();
+  const uint64_t nodeCount = nodes.size();
+  // The largest record: the data section's end, past the tree and the 16
+  // bytes between them.
+  const uint64_t largest = nodeCount + 16 + answers.Bytes().size();
+  const int recordBits = largest < (uint64_t{1} << 24)   ? 24
+                         : largest < (uint64_t{1} << 28) ? 28
+                         : largest < (uint64_t{1} << 32) ? 32
+                                                         : 0;
+  if (recordBits == 0) throw EKeslError("the database is too large for a MaxMind DB file");
+  std::string out;
+  out.reserve(nodes.size() * static_cast<size_t>(recordBits) / 4 + answers.Bytes().size() + 512);
+  auto value = [nodeCount](uint32_t Record) -> uint64_t {
+    if (Record == 0) return nodeCount;  // no answer
+    if (Record & TTree::kAnswer) return nodeCount + 16 + (Record & ~TTree::kAnswer);
+    return Record;
+  };
+  for (const auto& node : nodes) {
+    const uint64_t left = value(node[0]), right = value(node[1]);
+    if (recordBits == 28) {
+      // The middle byte holds the top four bits of each record.
+      PutRecord(out, left & 0xFFFFFF, 3);
+      out += static_cast<char>(((left >> 24) << 4) | (right >> 24));
+      PutRecord(out, right & 0xFFFFFF, 3);
+    } else {
+      PutRecord(out, left, recordBits / 8);
+      PutRecord(out, right, recordBits / 8);
+    }
+  }
+  out.append(16, '\0');
+  out += answers.Bytes();
+
+  TMmdbData meta;
+  meta.Map(9);
+  meta.String("binary_format_major_version");
+  meta.Unsigned(mtUint16, 2);
+  meta.String("binary_format_minor_version");
+  meta.Unsigned(mtUint16, 0);
+  meta.String("build_epoch");
+  meta.Unsigned(mtUint64, DatabaseEpoch(Db));
+  meta.String("database_type");
+  meta.String("Kesl-Country");
+  meta.String("description");
+  meta.Map(1);
+  meta.String("en");
+  meta.String(ExportDescription(Db));
+  meta.String("ip_version");
+  meta.Unsigned(mtUint16, 6);
+  meta.String("languages");
+  meta.Array(1);
+  meta.String("en");
+  meta.String("node_count");
+  meta.Unsigned(mtUint32, nodeCount);
+  meta.String("record_size");
+  meta.Unsigned(mtUint16, static_cast<uint64_t>(recordBits));
+  out += "\xAB\xCD\xEFMaxMind.com";
+  out += meta.Bytes;
+  return out;
+}

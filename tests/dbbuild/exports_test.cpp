@@ -1,0 +1,92 @@
+#include "dbbuild/exports.h"
+
+#include "dbbuild/mmdb.h"
+#include "ipdb/writer.h"
+#include "testutil.h"
+
+namespace {
+
+// Two IPv4 blocks, one of them no single prefix, and an IPv6 block that is
+// none either; a country name with a comma, as CSV must quote it.
+void Fill(TIPv4Database& Db, uint16_t Country = Code("KR")) {
+  Db.Blocks = {MakeBlock(0x01000000, 256, "AU", kApnicID, 20110811),
+               MakeBlock(0x0A000000, 768, "KR", kApnicID)};
+  Db.Blocks[1].CountryCode = Country;
+  TIPv6Block b;
+  b.Start = TIPv6Address{0x20010DB8} << 96;
+  b.Last = b.Start + 2;
+  b.CountryCode = Code("NL");
+  b.CenterID = kRipeID;
+  Db.IPv6.Blocks = {b};
+  Db.SortAndLink();
+}
+
+}  // namespace
+
+TEST(ExportTest, TextFormsWriteEveryPrefixOfBothFamilies) {
+  TIPv4Database db;
+  Fill(db);
+  EXPECT_EQ(ExportDatabase(db, efNginx),
+            "1.0.0.0/24 AU;\n10.0.0.0/23 KR;\n10.0.2.0/24 KR;\n2001:db8::/127 NL;\n"
+            "2001:db8::2/128 NL;\n");
+  EXPECT_EQ(ExportDatabase(db, efHaproxy),
+            "1.0.0.0/24 AU\n10.0.0.0/23 KR\n10.0.2.0/24 KR\n2001:db8::/127 NL\n"
+            "2001:db8::2/128 NL\n");
+  EXPECT_EQ(ExportDatabase(db, efCsv),
+            "network,country,country_name,registry,date\r\n"
+            "1.0.0.0/24,AU,Australia,APNIC,2011-08-11\r\n"
+            "10.0.0.0/23,KR,\"Korea, South\",APNIC,\r\n"
+            "10.0.2.0/24,KR,\"Korea, South\",APNIC,\r\n"
+            "2001:db8::/127,NL,Netherlands,RIPE,\r\n"
+            "2001:db8::2/128,NL,Netherlands,RIPE,\r\n");
+}
+
+TEST(ExportTest, ACodeThatWouldBreakALineIsRefused) {
+  TIPv4Database db;
+  db.AddCountry("A;", "Semicolon", "", "", "", "", 0);
+  Fill(db, StrToCode('A', ';'));
+  EXPECT_THROW_MSG(ExportDatabase(db, efNginx), EKeslError,
+                   "the country code 'A;' cannot be written in this form");
+  EXPECT_THROW_MSG(ExportDatabase(db, efHaproxy), EKeslError,
+                   "the country code 'A;' cannot be written in this form");
+  // CSV quotes what it must, and MaxMind DB holds any text.
+  EXPECT_NE(ExportDatabase(db, efCsv).find(",A;,Semicolon,"), std::string::npos);
+  EXPECT_FALSE(WriteMmdb(db).empty());
+}
+
+TEST(ExportTest, MaxMindDbIsTheSameBytesForTheSameDatabase) {
+  TIPv4Database a, b;
+  Fill(a);
+  Fill(b);
+  a.Created = b.Created = EncodeDayNumber(2026, 12, 1);
+  const std::string file = WriteMmdb(a);
+  EXPECT_EQ(file, WriteMmdb(b));
+  // The metadata follows its marker, and the build time is the
+  // database's date, not the clock's.
+  const std::string marker = "\xAB\xCD\xEFMaxMind.com";
+  ASSERT_NE(file.rfind(marker), std::string::npos);
+  EXPECT_EQ(DatabaseEpoch(a), 1796083200u);  // 2026-12-01 00:00 UTC
+  const std::string epoch = "build_epoch";
+  const size_t at = file.find(epoch, file.rfind(marker));
+  ASSERT_NE(at, std::string::npos);
+  // A uint64 (extended type 9) of four bytes: 0x6B0E0E00.
+  EXPECT_EQ(file.substr(at + epoch.size(), 6), std::string("\x04\x02\x6B\x0E\x0E\x00", 6));
+  b.Created = EncodeDayNumber(2026, 12, 2);
+  EXPECT_NE(file, WriteMmdb(b));
+}
+
+TEST(ExportTest, WhatTheCountriesMeanAndTheDescription) {
+  EXPECT_FALSE(CountriesAreRegistered({}));
+  EXPECT_TRUE(CountriesAreRegistered({{"delegated-ripencc-extended-latest", 0, "", ""},
+                                      {"delegated-arin-extended-latest", 0, "", ""}}));
+  EXPECT_FALSE(CountriesAreRegistered(
+      {{"delegated-ripencc-extended-latest", 0, "", ""}, {"geoip", 20261201, "", "CC BY-SA 4.0"}}));
+  EXPECT_EQ(DateText(20110811), "2011-08-11");
+  TIPv4Database db;
+  db.Created = EncodeDayNumber(2026, 12, 1);
+  EXPECT_EQ(ExportDescription(db),
+            "Kesl country database of 2026-12-01; its sources are not recorded");
+  db.Sources = {{"geoip", 20261201, "", "CC BY-SA 4.0"}};
+  EXPECT_EQ(ExportDescription(db),
+            "Kesl country database of 2026-12-01 from " + SourceText(db.Sources[0]));
+}
