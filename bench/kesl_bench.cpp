@@ -13,6 +13,7 @@
 #include <random>
 #include <spawn.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -272,6 +273,24 @@ void RunProcess(const std::vector<std::string>& Args, const std::string& In) {
   posix_spawn_file_actions_destroy(&fa);
 }
 
+// One run of a whole process: its time in seconds and its peak resident
+// memory in MB.
+std::pair<double, double> MeasuredRun(const std::vector<std::string>& Args) {
+  std::vector<char*> argv;
+  for (const std::string& a : Args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid;
+  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) std::abort();
+  int status = 0;
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::abort();
+  return {seconds, static_cast<double>(usage.ru_maxrss) / 1024};
+}
+
 void BM_LookupStdin(benchmark::State& State) {
   for (auto _ : State)
     RunProcess({KESL_LOOKUP, "--db", gData.Files["bin_none"], "--stdin"}, gData.Lines);
@@ -480,6 +499,24 @@ int main(int argc, char** argv) {
     std::printf("no geoip6 source or /usr/bin/geoiplookup6: lookup6_single_ratio not measured\n");
   }
   if (has("first_locate")) goals.push_back({"first_locate_ms", m["first_locate"] * 1e3, 30, true});
+  // Each export of the database of both families, as one process: its time
+  // and its peak memory; and the MaxMind DB file's size beside the
+  // database's own.
+  if (ipv6) {
+    const std::string db = gData.Files["both_none"];
+    std::printf("\n");
+    for (const char* form : {"mmdb", "nginx", "haproxy", "csv"}) {
+      const std::string out = gData.Dir + "/export." + form;
+      const auto [seconds, mb] = MeasuredRun({KESL_MKDB, "--export", form, "--db", db, "-o", out});
+      std::printf("export %s: %.2f s, peak %.0f MB, %.1f MB written\n", form, seconds, mb,
+                  static_cast<double>(std::filesystem::file_size(out)) / 1e6);
+      goals.push_back({std::string("export_") + form + "_s", seconds, 5, true});
+      goals.push_back({std::string("export_") + form + "_mb", mb, 300, true});
+    }
+    std::printf("database %.1f MB, its MaxMind DB file %.1f MB\n",
+                static_cast<double>(std::filesystem::file_size(db)) / 1e6,
+                static_cast<double>(std::filesystem::file_size(gData.Dir + "/export.mmdb")) / 1e6);
+  }
   std::cout << "\n";
   for (const TGoal& g : goals) {
     const bool pass = g.atMost ? g.measured <= g.target : g.measured >= g.target;
