@@ -3,7 +3,8 @@
 # and ends with one line per goal: goal NAME MEASURED TARGET pass|fail
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# geoiplookup (libGeoIP) with its country database: the peer of the one-address goal.
-bash scripts/setup.sh geoip-bin geoip-database
+# geoiplookup (libGeoIP) with its country database: the peer of the one-address goal;
+# GNU time for the exports' peak memory.
+bash scripts/setup.sh geoip-bin geoip-database time
 bash scripts/build.sh build-bench -DCMAKE_BUILD_TYPE=Release -DKESL_BENCH=ON -DKESL_BUILD_TESTS=OFF
 build-bench/bin/kesl_bench "$@" /usr/share/tor/geoip

@@ -161,7 +161,7 @@ class TAnswerWriter::TImpl {
     Put("\t");
     Put(CountryName(B.Country));
     Put("\t");
-    PutText(B.Center->Name);
+    Put(CenterName(B.Center));
     Reserve(16);
     *FEnd++ = '\t';
     FEnd = std::to_chars(FEnd, FEnd + 12, B.Date).ptr;
@@ -245,7 +245,7 @@ class TAnswerWriter::TImpl {
           break;
         case fdRegistry:
           applies = located;
-          if (applies) FValue = EscapeControlChars(B->Center->Name);
+          if (applies) FValue = CenterName(B->Center);
           break;
         case fdDate:
           applies = located && B->Date != 0;
@@ -315,6 +315,13 @@ class TAnswerWriter::TImpl {
     const int i = FDb->IPv6.Find(IP);
     return i < 0 ? nullptr : &FDb->IPv6.Blocks[static_cast<size_t>(i)];
   }
+  // The registry's name as it is written: as it is, unless it holds a
+  // control character, which a database of ours never gives it.
+  const std::string& CenterName(const TIPv4Center* C) {
+    if (!HasControlChars(C->Name)) return C->Name;
+    FEscapedName = EscapeControlChars(C->Name);
+    return FEscapedName;
+  }
   // The name as UTF-8, from a small cache keyed by the country's code.
   const std::string& CountryName(const TIPv4Country* C) {
     if (!FNames) FNames = std::make_unique<TName[]>(kNameSlots);  // not for a run without answers
@@ -334,7 +341,8 @@ class TAnswerWriter::TImpl {
   const TIPv4Database* FDb;
   bool FPreferIPv6;
   bool FNoResolve;
-  TIPv4Block FFound;  // the last block found in the mapping
+  std::string FEscapedName;  // the last registry name that needed escaping
+  TIPv4Block FFound;         // the last block found in the mapping
   TIPv6Block FFound6;
   TNotation FNotation;
   TFormat FFormat;

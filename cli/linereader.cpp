@@ -38,7 +38,7 @@ namespace {
 
 // The blanks around a line: spaces, tabs and the CR of a CR LF end. Other
 // control characters stay, so that the query is seen to hold them.
-bool IsBlank(char C) { return C == ' ' || C == '\t' || C == '\r'; }
+inline bool IsBlank(char C) { return C == ' ' || C == '\t' || C == '\r'; }
 
 }  // namespace
 

@@ -1,7 +1,6 @@
 #include "ipdb/inplace.h"
 
 #include <atomic>
-#include <csetjmp>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -50,52 +49,72 @@ class TCursor {
 };
 
 // A mapped file that another program truncates under us (cp over it, a
-// copy cut short) makes reads past its new end raise SIGBUS. Reads of the
-// mapping run under a guard: the signal, when it comes from inside one,
-// ends that read instead of the process. What runs under a guard only
-// copies bytes out of the mapping: no allocation, no lock, nothing that a
-// jump out of the middle could leave half done.
-thread_local sigjmp_buf* volatile tGuard = nullptr;
+// copy cut short) makes reads past its new end raise SIGBUS. The mappings
+// of open files are noted here; a SIGBUS inside one marks it damaged and
+// puts a page of zeros where the read failed, so that the read goes on and
+// ends, and the search that made it sees the mark and fails. That costs a
+// search nothing but the look at the mark. The slots are written outside
+// the handler and only read inside it.
+struct TMappingSlot {
+  std::atomic<uintptr_t> Start{0};
+  std::atomic<size_t> Size{0};
+  std::atomic<std::atomic<bool>*> Damaged{nullptr};
+};
+constexpr int kMappingSlots = 64;
+TMappingSlot gMappings[kMappingSlots];
 struct sigaction gPreviousBus;
+uintptr_t gPageSize = 4096;
 
-void OnBus(int Signal, siginfo_t*, void*) {
-  if (tGuard) siglongjmp(*tGuard, 1);
-  // Not a read of ours: what would have happened without us.
+void OnBus(int Signal, siginfo_t* Info, void* Context) {
+  const auto at = reinterpret_cast<uintptr_t>(Info->si_addr);
+  for (TMappingSlot& slot : gMappings) {
+    const uintptr_t start = slot.Start.load(std::memory_order_acquire);
+    if (start == 0 || at < start || at - start >= slot.Size.load(std::memory_order_relaxed)) {
+      continue;
+    }
+    void* page = reinterpret_cast<void*>(at & ~(gPageSize - 1));
+    if (::mmap(page, gPageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) ==
+        MAP_FAILED) {
+      break;
+    }
+    slot.Damaged.load(std::memory_order_relaxed)->store(true, std::memory_order_relaxed);
+    return;
+  }
+  // Not a mapping of ours: what would have happened without us.
+  if (gPreviousBus.sa_flags & SA_SIGINFO && gPreviousBus.sa_sigaction) {
+    return gPreviousBus.sa_sigaction(Signal, Info, Context);
+  }
   sigaction(SIGBUS, &gPreviousBus, nullptr);
   raise(Signal);
 }
 
-void GuardMappings() {
+void InstallBusHandler() {
   static std::once_flag once;
   std::call_once(once, [] {
+    gPageSize = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
     struct sigaction action {};
     action.sa_sigaction = OnBus;
-    // SA_NODEFER: the jump leaves the handler without restoring the
-    // signal mask, which must therefore never have held SIGBUS.
-    action.sa_flags = SA_SIGINFO | SA_NODEFER;
+    action.sa_flags = SA_SIGINFO;
     sigemptyset(&action.sa_mask);
     sigaction(SIGBUS, &action, &gPreviousBus);
   });
 }
 
-// Runs Read under the guard; false when the mapping could not be read.
-template <typename TRead>
-bool ReadMapped(TRead Read) {
-  sigjmp_buf here;
-  sigjmp_buf* const outer = tGuard;
-  // The mask is not saved: saving it costs a system call per lookup.
-  if (sigsetjmp(here, 0) != 0) {
-    tGuard = outer;
-    return false;
+// Notes a mapping; its slot, or -1 when all are taken (that mapping is then
+// not watched, and a truncation ends the process as it would without us).
+int WatchMapping(const void* Start, size_t Size, std::atomic<bool>* Damaged) {
+  InstallBusHandler();
+  for (int i = 0; i < kMappingSlots; ++i) {
+    uintptr_t empty = 0;
+    // Taken with a placeholder first, so that the handler never sees a
+    // start without its size and mark.
+    if (!gMappings[i].Start.compare_exchange_strong(empty, 1)) continue;
+    gMappings[i].Size.store(Size, std::memory_order_relaxed);
+    gMappings[i].Damaged.store(Damaged, std::memory_order_relaxed);
+    gMappings[i].Start.store(reinterpret_cast<uintptr_t>(Start), std::memory_order_release);
+    return i;
   }
-  tGuard = &here;
-  // The reads must stay between the two stores: the fences keep the
-  // compiler from moving them across, which it could for plain loads.
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  Read();
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  tGuard = outer;
-  return true;
+  return -1;
 }
 
 // The largest registry or country record: a key, four counted texts of at
@@ -127,7 +146,18 @@ void TInPlaceDatabase::Unreadable() const {
 }
 
 TInPlaceDatabase::~TInPlaceDatabase() {
+  if (FSlot >= 0) gMappings[FSlot].Start.store(0, std::memory_order_release);
   if (FMapping) ::munmap(FMapping, FMappingSize);
+}
+
+template <typename TRead>
+void TInPlaceDatabase::ReadMapped(TRead Read) const {
+  if (FDamaged.load(std::memory_order_relaxed)) Unreadable();
+  Read();
+  // The reads stay before the look at the mark: a read that failed has
+  // set it by the time it returns, on this same thread.
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  if (FDamaged.load(std::memory_order_relaxed)) Unreadable();
 }
 
 std::unique_ptr<TInPlaceDatabase> TInPlaceDatabase::Open(const std::string& FileName) {
@@ -150,14 +180,12 @@ std::unique_ptr<TInPlaceDatabase> TInPlaceDatabase::Open(const std::string& File
   db->FMapping = map;
   db->FMappingSize = size;
   db->FFileName = FileName;
-  GuardMappings();
+  db->FSlot = WatchMapping(map, size, &db->FDamaged);
   // A file cut short while it is parsed is left to the full load, which
   // says what is wrong with it.
-  bool parsed = false;
-  if (!ReadMapped([&] { parsed = db->Parse(static_cast<const unsigned char*>(map), size); }) ||
-      !parsed) {
-    return nullptr;
-  }
+  const bool parsed = db->Parse(static_cast<const unsigned char*>(map), size);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  if (!parsed || db->FDamaged.load(std::memory_order_relaxed)) return nullptr;
   return db;
 }
 
@@ -229,12 +257,9 @@ void TInPlaceDatabase::BuildIndex() const {
   // read outside the mapping.
   std::vector<uint32_t> starts(FCount);
   uint32_t* const to = starts.data();
-  if (!ReadMapped([&] {
-        for (uint32_t i = 0; i < FCount; ++i)
-          to[i] = Get32(FRecords + size_t{i} * kBlockRecordSize);
-      })) {
-    Unreadable();
-  }
+  ReadMapped([&] {
+    for (uint32_t i = 0; i < FCount; ++i) to[i] = Get32(FRecords + size_t{i} * kBlockRecordSize);
+  });
   FBy16 = MakeBy16Index(starts.size(), [&starts](size_t i) { return starts[i]; });
   FStarts = std::move(starts);
 }
@@ -258,7 +283,7 @@ bool LastAtOrBelow(TAddress IP, size_t& Lo, size_t N, TStartAt StartAt) {
 
 bool TInPlaceDatabase::Find(uint32_t IP, TIPv4Block& Block) const {
   bool held = false;
-  if (!ReadMapped([&] { held = FindRecord(IP, Block); })) Unreadable();
+  ReadMapped([&] { held = FindRecord(IP, Block); });
   return held && LinkFound(Block);
 }
 
@@ -281,7 +306,7 @@ bool TInPlaceDatabase::FindRecord(uint32_t IP, TIPv4Block& Block) const {
 
 bool TInPlaceDatabase::Find(TIPv6Address IP, TIPv6Block& Block) const {
   bool held = false;
-  if (!ReadMapped([&] { held = FindRecord(IP, Block); })) Unreadable();
+  ReadMapped([&] { held = FindRecord(IP, Block); });
   return held && LinkFound(Block);
 }
 
@@ -340,12 +365,10 @@ std::unique_ptr<T> TInPlaceDatabase::FromSection(const unsigned char* Records,
   constexpr bool country = std::is_same_v<T, TIPv4Country>;
   unsigned char record[kMaxKeyedRecord];
   size_t size = 0;
-  if (!ReadMapped([&] {
-        size = FindInSection(Records, End, Count, Key,
-                             country ? &TCursor::SkipCountry : &TCursor::SkipCenter, record);
-      })) {
-    Unreadable();
-  }
+  ReadMapped([&] {
+    size = FindInSection(Records, End, Count, Key,
+                         country ? &TCursor::SkipCountry : &TCursor::SkipCenter, record);
+  });
   if (size == 0) return nullptr;
   TMemoryStream stream(std::string(reinterpret_cast<const char*>(record), size));
   auto item = std::make_unique<T>();

@@ -5,6 +5,7 @@
 // every other file takes the full load (TIPv4Database::LoadFromFile).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -48,7 +49,11 @@ class TInPlaceDatabase {
  private:
   TInPlaceDatabase() = default;
   bool Parse(const unsigned char* Data, size_t Size);
-  // The searches themselves, run where a SIGBUS ends them, not the process.
+  // Runs Read, which reads the mapping; EDatabaseError when the file has
+  // been cut short under it (a SIGBUS marked the mapping damaged).
+  template <typename TRead>
+  void ReadMapped(TRead Read) const;
+  // The searches themselves, over the mapping.
   bool FindRecord(uint32_t IP, TIPv4Block& Block) const;
   bool FindRecord(TIPv6Address IP, TIPv6Block& Block) const;
   // The record of Key in the registry or country section from Records to
@@ -68,6 +73,10 @@ class TInPlaceDatabase {
 
   void* FMapping = nullptr;  // owned when mapped from a file
   size_t FMappingSize = 0;
+  // Set by the SIGBUS handler when a read of the mapping failed; the slot
+  // in which the handler finds the mapping, -1 for none.
+  std::atomic<bool> FDamaged{false};
+  int FSlot = -1;
   std::string FFileName;  // for messages
   // The registry and the country records, from their first to their end.
   const unsigned char* FCenters = nullptr;

@@ -100,10 +100,6 @@ bool IsControlChar(char C) {
 
 }  // namespace
 
-bool HasControlChars(std::string_view Text) {
-  return std::any_of(Text.begin(), Text.end(), IsControlChar);
-}
-
 std::string EscapeControlChars(std::string_view Text) {
   static const char kHex[] = "0123456789abcdef";
   std::string out;

@@ -54,8 +54,33 @@ constexpr bool SameAsciiText(std::string_view A, std::string_view B) {
 // or does not fit a signed 64-bit value.
 bool ReadInteger(std::string_view Text, int64_t& Value);
 
-// Whether Text holds a C0 control character (0x00 to 0x1F) or DEL.
-bool HasControlChars(std::string_view Text);
+// Whether Text holds a C0 control character (0x00 to 0x1F) or DEL. Inline
+// and eight bytes at a time: every query and name written is checked.
+inline bool HasControlChars(std::string_view Text) {
+  const size_t n = Text.size();
+  if (n < 8) {
+    for (const char c : Text) {
+      const auto u = static_cast<unsigned char>(c);
+      if (u < 0x20 || u == 0x7F) return true;
+    }
+    return false;
+  }
+  // The high bit of each byte below 0x20, or equal to 0x7F, in V.
+  constexpr uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
+  auto found = [](uint64_t V) {
+    const uint64_t del = V ^ (kOnes * 0x7F);
+    return (((V - kOnes * 0x20) & ~V) | ((del - kOnes) & ~del)) & kHighs;
+  };
+  uint64_t v;
+  for (size_t i = 0; i + 8 <= n; i += 8) {
+    __builtin_memcpy(&v, Text.data() + i, 8);
+    if (found(v)) return true;
+  }
+  // The last eight bytes, some of them again.
+  __builtin_memcpy(&v, Text.data() + n - 8, 8);
+  return found(v) != 0;
+}
+
 // Text with each C0 control character and DEL written as \xHH (lower-case
 // hex), so that it can stand in one field of one line.
 std::string EscapeControlChars(std::string_view Text);

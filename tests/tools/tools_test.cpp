@@ -208,3 +208,23 @@ TEST(ResolveTest, SystemResolverRefusesZeroBytesWithoutAsking) {
   EXPECT_EQ(r.Error, TrimErrorText(gai_strerror(EAI_NONAME)));
   EXPECT_EQ(TrimErrorText("Host not found. \r\n"), "Host not found");
 }
+
+TEST(ToolsTest, ControlCharactersFoundAnywhereAndWrittenOut) {
+  // Every byte value at every place of texts one to twenty bytes long,
+  // against the plain definition: the check reads eight bytes at a time.
+  for (size_t length = 1; length <= 20; ++length) {
+    for (size_t at = 0; at < length; ++at) {
+      for (int byte = 0; byte < 256; ++byte) {
+        std::string text(length, 'a');
+        text[at] = static_cast<char>(byte);
+        const bool control = byte < 0x20 || byte == 0x7F;
+        ASSERT_EQ(HasControlChars(text), control) << length << " " << at << " " << byte;
+      }
+    }
+  }
+  EXPECT_FALSE(HasControlChars(""));
+  EXPECT_FALSE(HasControlChars("caf\xC3\xA9 \x80\xFF ~ 8.8.8.8"));
+  EXPECT_EQ(EscapeControlChars(std::string("a\tb\r\n\x1b\x7f\0z", 9)),
+            "a\\x09b\\x0d\\x0a\\x1b\\x7f\\x00z");
+  EXPECT_EQ(EscapeControlChars("plain"), "plain");
+}
