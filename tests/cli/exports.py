@@ -23,6 +23,8 @@ import urllib.request
 
 import maxminddb
 
+from spans import merged
+
 mkdb, lookup, default_db = sys.argv[1:4]
 failures = []
 work = tempfile.mkdtemp(prefix="kesl-exports-")
@@ -197,16 +199,6 @@ text = open(export(default_db, "csv", os.path.join(work, "kesl.csv")), newline="
 rows = list(csv.reader(io.StringIO(text, newline="")))
 check("csv header", rows[0] == ["network", "country", "country_name", "registry", "date"], rows[0])
 nets = [network(r[0]) for r in rows[1:]]
-
-
-def merged(intervals):
-    out = []
-    for lo, hi in sorted(intervals):
-        if out and lo <= out[-1][1] + 1:
-            out[-1] = (out[-1][0], max(out[-1][1], hi))
-        else:
-            out.append((lo, hi))
-    return out
 
 
 for version in (4, 6):

@@ -14,6 +14,8 @@ import struct
 import subprocess
 import sys
 
+from spans import merged
+
 lookup, db = sys.argv[1], sys.argv[2]
 failures = []
 FIELDS = ["query", "status", "address", "block", "country", "country_name", "registry", "date",
@@ -90,14 +92,9 @@ def ranges(text):
 
 
 plain = ranges(run("--country", EU27, status=0))
-merged = []
-for lo, hi in sorted(plain):
-    if merged and lo <= merged[-1][1] + 1:
-        merged[-1] = (merged[-1][0], max(merged[-1][1], hi))
-    else:
-        merged.append((lo, hi))
-check("aggregate ranges", ranges(run("--country", EU27, "--aggregate", status=0)) == merged,
-      f"{len(merged)} ranges in the reference")
+reference = merged(plain)
+check("aggregate ranges", ranges(run("--country", EU27, "--aggregate", status=0)) == reference,
+      f"{len(reference)} ranges in the reference")
 cidr = run("--country", DACH, "--notation", "cidr", status=0).split()
 collapsed = [str(n) for n in ipaddress.collapse_addresses(ipaddress.IPv4Network(c) for c in cidr)]
 check("aggregate prefixes", run("--country", DACH, "--notation", "cidr", "--aggregate").split()
@@ -215,15 +212,6 @@ if "nft" not in skipped and tool_works(
                                capture_output=True).returncode == 0
 
     # The addresses a set holds, as merged ranges: nft merges what touches.
-    def cover(spans):
-        merged = []
-        for lo, hi in sorted(spans):
-            if merged and lo <= merged[-1][1] + 1:
-                merged[-1] = (merged[-1][0], max(merged[-1][1], hi))
-            else:
-                merged.append((lo, hi))
-        return merged
-
     def span(network):
         n = ipaddress.ip_network(network)
         return int(n.network_address), int(n.broadcast_address)
@@ -241,14 +229,14 @@ if "nft" not in skipped and tool_works(
                     spans.append((int(ipaddress.ip_address(lo)), int(ipaddress.ip_address(hi))))
                 else:
                     spans.append(span(e))
-        return cover(spans)
+        return merged(spans)
 
     def nft_prefixes(text):
         spans = []
         for l in text.splitlines():
             if l.startswith("add element"):
                 spans += [span(e.strip()) for e in l.split("{", 1)[1].rsplit("}", 1)[0].split(",")]
-        return cover(spans)
+        return merged(spans)
 
     old = run("--country", "LI", "--notation", "cidr", "--format", "nft", "--set-name", nft_set,
               status=0)
