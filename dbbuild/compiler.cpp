@@ -152,23 +152,20 @@ void TDatabaseCompiler::AddData(const std::string& Name, std::string_view Data) 
   FSources.push_back(std::move(source));
 }
 
-void TDatabaseCompiler::AddContent(const std::string& Name, std::string_view Data) {
+void TDatabaseCompiler::AddContent(const std::string& Name, std::string_view Data, bool Unpacked) {
   const TInputKind kind = SniffInput(Data);
-  if (kind == ikGzip) {
+  if (kind == ikGzip || kind == ikBzip2) {
+    // One layer only: compressed data inside it is refused, so that a file
+    // that unpacks to itself cannot unpack without end.
+    if (Unpacked) throw EKeslError(Name + ": compressed data inside compressed data");
+    std::string plain;
     try {
-      const std::string plain = GZipDecompress(Data, kMaxInputSize);
-      return AddContent(Name, plain);
+      plain =
+          kind == ikGzip ? GZipDecompress(Data, kMaxInputSize) : BZ2Decompress(Data, kMaxInputSize);
     } catch (const EKeslError& e) {
-      throw EKeslError(Name + ": gzip data: " + e.what());
+      throw EKeslError(Name + (kind == ikGzip ? ": gzip data: " : ": bzip2 data: ") + e.what());
     }
-  }
-  if (kind == ikBzip2) {
-    try {
-      const std::string plain = BZ2Decompress(Data, kMaxInputSize);
-      return AddContent(Name, plain);
-    } catch (const EKeslError& e) {
-      throw EKeslError(Name + ": bzip2 data: " + e.what());
-    }
+    return AddContent(Name, plain, true);
   }
   switch (kind) {
     case ikGzip:

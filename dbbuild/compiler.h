@@ -78,8 +78,9 @@ class TDatabaseCompiler {
   TInputSink Sink();
   // A new input's index in FFiles.
   uint32_t NewFile(const std::string& Name);
-  // AddData after the source is noted: sniffs, decompresses, reads.
-  void AddContent(const std::string& Name, std::string_view Data);
+  // AddData after the source is noted: sniffs, decompresses (once: Unpacked
+  // data that is compressed again is refused), reads.
+  void AddContent(const std::string& Name, std::string_view Data, bool Unpacked = false);
   template <typename TBlock>
   std::string Where(const TBlock& B) const;
   template <typename TBlock>

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -66,13 +67,22 @@ std::string ReadWholeFile(const std::string& Path, size_t MaxSize) {
 
 std::string ReplaceFile(const std::string& Path, std::string_view Data,
                         const std::function<bool(const std::string& Temp)>& Check) {
-  const std::string temp = Path + ".tmp";
+  // A name of its own beside Path, made with O_EXCL: two writers never
+  // share one, and nothing planted at a name is followed or overwritten.
+  std::string temp = Path + ".XXXXXX";
+  TDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
+  if (fd.Get() < 0) return "cannot write " + Path + ".XXXXXX: " + std::strerror(errno);
   auto fail = [&](const std::string& Why) {
     ::unlink(temp.c_str());
     return Why;
   };
-  TDescriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (fd.Get() < 0) return "cannot write " + temp + ": " + std::strerror(errno);
+  // The file keeps the mode it has; a new one gets 0644.
+  struct stat st {};
+  const mode_t mode =
+      ::stat(Path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? st.st_mode & 07777 : 0644;
+  if (::fchmod(fd.Get(), mode) != 0) {
+    return fail("cannot write " + temp + ": " + std::strerror(errno));
+  }
   for (size_t done = 0; done < Data.size();) {
     const ssize_t n = ::write(fd.Get(), Data.data() + done, Data.size() - done);
     if (n < 0 && errno == EINTR) continue;
@@ -86,13 +96,21 @@ std::string ReplaceFile(const std::string& Path, std::string_view Data,
   if (::rename(temp.c_str(), Path.c_str()) != 0) {
     return fail("cannot write " + Path + ": " + std::strerror(errno));
   }
+  // The rename lasts only once the folder is on disk too.
+  const size_t slash = Path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "."
+                          : slash == 0               ? "/"
+                                                     : Path.substr(0, slash);
+  TDescriptor folder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.Get() >= 0) ::fsync(folder.Get());
   return {};
 }
 
 std::string ExecutableDir() {
   char path[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return "./";
+  // Unknown: no folder at all, rather than whatever folder the user is in.
+  if (n <= 0) return {};
   std::string p(path, static_cast<size_t>(n));
   return p.substr(0, p.rfind('/') + 1);
 }
@@ -101,10 +119,20 @@ std::string MakeParentDirs(const std::string& Path) {
   for (size_t slash = Path.find('/', 1); slash != std::string::npos;
        slash = Path.find('/', slash + 1)) {
     const std::string dir = Path.substr(0, slash);
-    if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
+    // As the XDG base directory rules ask: folders only the user can enter.
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
       return "cannot create " + dir + ": " + std::strerror(errno);
     }
   }
+  return {};
+}
+
+std::string HomeDir() {
+  const char* home = std::getenv("HOME");
+  // A relative or empty HOME would put the data wherever the user stands.
+  if (home && home[0] == '/') return home;
+  const struct passwd* user = ::getpwuid(::getuid());
+  if (user && user->pw_dir && user->pw_dir[0] == '/') return user->pw_dir;
   return {};
 }
 
@@ -112,8 +140,8 @@ std::string UserDatabasePath() {
   const char* data = std::getenv("XDG_DATA_HOME");
   // XDG base directories must be absolute paths; others are ignored.
   if (data && data[0] == '/') return std::string(data) + "/kesl/country.ip4";
-  const char* home = std::getenv("HOME");
-  if (home && home[0]) return std::string(home) + "/.local/share/kesl/country.ip4";
+  const std::string home = HomeDir();
+  if (!home.empty()) return home + "/.local/share/kesl/country.ip4";
   return {};
 }
 
@@ -123,16 +151,24 @@ std::vector<std::string> DatabaseSearchPath() {
   if (env && env[0]) path.emplace_back(env);
   const std::string user = UserDatabasePath();
   if (!user.empty()) path.push_back(user);
-  path.push_back(ExecutableDir() + "country.ip4");
+  const std::string exe = ExecutableDir();
+  if (!exe.empty()) {
+    path.push_back(exe + "country.ip4");
 #ifdef KESL_INSTALLED_DATABASE
-  path.push_back(ExecutableDir() + KESL_INSTALLED_DATABASE);
+    path.push_back(exe + KESL_INSTALLED_DATABASE);
 #endif
+  }
   return path;
 }
 
 std::string FindDatabase() {
-  for (const std::string& p : DatabaseSearchPath()) {
+  const std::vector<std::string> path = DatabaseSearchPath();
+  for (const std::string& p : path) {
     if (::access(p.c_str(), F_OK) == 0) return p;
   }
-  return ExecutableDir() + "country.ip4";
+  // None exists: the one beside the executable, so that the error names
+  // the place a database is looked for first by default.
+  const std::string exe = ExecutableDir();
+  if (!exe.empty()) return exe + "country.ip4";
+  return path.empty() ? std::string() : path.back();
 }

@@ -11,22 +11,29 @@
 // reason. A file larger than MaxSize raises EReadError before it is read.
 std::string ReadWholeFile(const std::string& Path, size_t MaxSize);
 
-// Writes Data to Path through a file beside it ("PATH.tmp"), flushed to
-// disk, which Check (when given) may read and refuse before it is renamed
-// over Path. On any failure the temporary file is removed, Path is left as
-// it was, and the returned text says why; "" means Path holds Data now.
+// Writes Data to Path through a file beside it with a name of its own
+// ("PATH.XXXXXX", made new, never followed), flushed to disk, which Check
+// (when given) may read and refuse before it is renamed over Path; then
+// the folder is flushed too. Path keeps its mode (a new file gets 0644).
+// On any failure the temporary file is removed, Path is left as it was,
+// and the returned text says why; "" means Path holds Data now.
 std::string ReplaceFile(const std::string& Path, std::string_view Data,
                         const std::function<bool(const std::string& Temp)>& Check = {});
 
-// The folder of the running executable, ending in '/'.
+// The folder of the running executable, ending in '/'; "" when the system
+// does not say.
 std::string ExecutableDir();
 
-// Creates the folders above Path that are missing; "" or why it failed.
+// Creates the folders above Path that are missing, 0700; "" or why it
+// failed.
 std::string MakeParentDirs(const std::string& Path);
 
+// The user's home folder: $HOME when it is an absolute path, else the
+// password database's; "" when neither gives one.
+std::string HomeDir();
 // The user's own database, which the update writes:
-// $XDG_DATA_HOME/kesl/country.ip4, else ~/.local/share/kesl/country.ip4;
-// "" when neither XDG_DATA_HOME nor HOME is set.
+// $XDG_DATA_HOME/kesl/country.ip4 (an absolute one), else
+// HOME/.local/share/kesl/country.ip4; "" when there is no home folder.
 std::string UserDatabasePath();
 
 // Where the programs look for the database, in order: $KESL_DB, the user's

@@ -92,6 +92,16 @@ TEST(DatabaseCompilerTest, CompressedInputsAreDetectedByMagic) {
                    "x: neither a registry delegation file nor a range file");
   EXPECT_THROW_MSG(c.AddData("y", std::string("BZh9garbage")), EKeslError,
                    "y: bzip2 data: data error");
+  // One layer is unpacked, no more: gzip in gzip, bzip2 in gzip, gzip in
+  // bzip2 are refused (a file that unpacks to itself would never end).
+  for (const std::string& twice :
+       {GZipCompress(GZipCompress(kDelegation)), GZipCompress(BZ2Compress(kDelegation)),
+        BZ2Compress(GZipCompress(kDelegation))}) {
+    TDatabaseCompiler d;
+    EXPECT_THROW_MSG(d.AddData("twice", twice), EKeslError,
+                     "twice: compressed data inside compressed data");
+    EXPECT_TRUE(d.Blocks().empty());
+  }
 }
 
 TEST(DatabaseCompilerTest, OverlapsAndDuplicates) {

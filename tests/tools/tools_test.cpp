@@ -1,6 +1,8 @@
 #include "tools/tools.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <thread>
 
 #include "testutil.h"
 #include "tools/files.h"
@@ -82,14 +84,69 @@ TEST(FilesTest, ReplaceFileIsAllOrNothing) {
   EXPECT_EQ(ReplaceFile(path, "new"), "");
   EXPECT_EQ(ReadWholeFile(path, 100), "new");
   // Refused by the check: the old file stays and no temporary is left.
-  EXPECT_EQ(ReplaceFile(path, "bad",
-                        [](const std::string& Temp) { return ReadWholeFile(Temp, 100) != "bad"; }),
-            "the written file " + path + ".tmp was refused");
+  std::string checked;
+  const std::string refused = ReplaceFile(path, "bad", [&](const std::string& Temp) {
+    checked = Temp;
+    return ReadWholeFile(Temp, 100) != "bad";
+  });
+  EXPECT_EQ(refused, "the written file " + checked + " was refused");
+  EXPECT_THAT(checked, testing::MatchesRegex(path + "\\.[A-Za-z0-9]{6}"));
   EXPECT_EQ(ReadWholeFile(path, 100), "new");
-  EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Dir()), {}), 1);
   // A folder that cannot be written.
   EXPECT_EQ(ReplaceFile(dir.Path("none/db"), "x"),
-            "cannot write " + dir.Path("none/db.tmp") + ": No such file or directory");
+            "cannot write " + dir.Path("none/db.XXXXXX") + ": No such file or directory");
+}
+
+TEST(FilesTest, ReplaceFileKeepsTheModeAndFollowsNoPlantedLink) {
+  TTempDir dir;
+  const std::string path = dir.Write("db", "old");
+  ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+  EXPECT_EQ(ReplaceFile(path, "new"), "");
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(ReplaceFile(dir.Path("fresh"), "x"), "");
+  ASSERT_EQ(::stat(dir.Path("fresh").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+  // A link planted at the name the temporary file once had is left alone,
+  // and so is what it points to.
+  const std::string victim = dir.Write("victim", "keep");
+  std::filesystem::create_symlink(victim, path + ".tmp");
+  EXPECT_EQ(ReplaceFile(path, "newer"), "");
+  EXPECT_EQ(ReadWholeFile(victim, 100), "keep");
+  EXPECT_TRUE(std::filesystem::is_symlink(path + ".tmp"));
+  EXPECT_EQ(ReadWholeFile(path, 100), "newer");
+}
+
+TEST(FilesTest, TwoWritersAtOnceLeaveOneWholeFile) {
+  TTempDir dir;
+  const std::string path = dir.Path("db");
+  const std::string a(1 << 20, 'a'), b(1 << 20, 'b');
+  for (int round = 0; round < 20; ++round) {
+    std::thread other([&] { EXPECT_EQ(ReplaceFile(path, b), ""); });
+    EXPECT_EQ(ReplaceFile(path, a), "");
+    other.join();
+    const std::string now = ReadWholeFile(path, 2 << 20);
+    ASSERT_TRUE(now == a || now == b) << round;
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Dir()), {}), 1);
+}
+
+TEST(FilesTest, NewFoldersAreTheUsersAndARelativeHomeIsNotUsed) {
+  TTempDir dir;
+  EXPECT_EQ(MakeParentDirs(dir.Path("a/b/db")), "");
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.Path("a/b").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  const TScopedEnv xdg("XDG_DATA_HOME", nullptr);
+  const TScopedEnv home("HOME", "relative/home");
+  const struct passwd* user = ::getpwuid(::getuid());
+  ASSERT_TRUE(user && user->pw_dir);
+  EXPECT_EQ(HomeDir(), user->pw_dir);
+  EXPECT_EQ(UserDatabasePath(), std::string(user->pw_dir) + "/.local/share/kesl/country.ip4");
+  home.Set("");
+  EXPECT_EQ(HomeDir(), user->pw_dir);
 }
 
 TEST(FilesTest, ReadWholeFileErrors) {
