@@ -23,7 +23,7 @@ namespace {
 const char kUsage[] =
     "Usage: kesl-mkdb [-o PATH] [--text|--binary] [--compress none|zlib|bzip2]\n"
     "                 [--date YYYYMMDD] [--iso-codes PATH] [--licence TEXT] INPUT...\n"
-    "       kesl-mkdb --update [--from BASE] [-o PATH] [--verbose]\n"
+    "       kesl-mkdb --update [--from BASE [--allow-http]] [-o PATH] [--no-wait] [--verbose]\n"
     "       kesl-mkdb --check PATH\n"
     "       kesl-mkdb --export mmdb|nginx|haproxy|csv [--db PATH] -o OUT\n"
     "\n"
@@ -65,6 +65,9 @@ const char kUsage[] =
     "  --from BASE       fetch BASE/delegated-<registry>-extended-latest instead\n"
     "                    (https://, http:// or file://), for mirrors\n"
     "  --verbose         with --update, tell each overlap between two files\n"
+    "  --allow-http      take an http:// --from, which nothing authenticates\n"
+    "  --no-wait         with --update, fail at once when another update of the\n"
+    "                    same file is running, instead of waiting for it\n"
     "  --export F        write the database (--db PATH, else the one kesl-lookup\n"
     "                    uses) for other programs, both families, to -o OUT:\n"
     "                    mmdb (a MaxMind DB file), nginx (the body of a geo block:\n"
@@ -84,8 +87,8 @@ std::string Megabytes(uint64_t Bytes) {
   return buf;
 }
 
-int Update(const std::string& Base, std::string Output, bool Verbose, std::ostream& Out,
-           std::ostream& Err, std::ostream* Progress) {
+int Update(const std::string& Base, std::string Output, bool Verbose, bool NoWait,
+           std::ostream& Out, std::ostream& Err, std::ostream* Progress) {
   if (Output.empty()) Output = UserDatabasePath();
   if (Output.empty()) {
     Err << "kesl-mkdb: neither XDG_DATA_HOME nor HOME is set: give the output with -o\n";
@@ -94,6 +97,7 @@ int Update(const std::string& Base, std::string Output, bool Verbose, std::ostre
   TUpdateOptions options;
   options.Base = Base;
   options.Output = Output;
+  options.NoWait = NoWait;
   std::string shown;  // the registry whose line is open
   if (Progress) {
     options.Progress = [&](const std::string& Registry, uint64_t Received, uint64_t) {
@@ -155,7 +159,7 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
              std::ostream* Progress) {
   std::string output, date, check, licence, from, db;
   int exportFormat = -1;
-  bool update = false, verbose = false;
+  bool update = false, verbose = false, allowHttp = false, noWait = false;
   std::string isoCodes = "/usr/share/iso-codes/json/iso_3166-1.json";
   bool binary = true;
   TCompression compression = cmNone;
@@ -198,6 +202,10 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
       update = true;
     } else if (a == "--from") {
       if (!args.Value(from)) return args.Usage("--from needs a base address");
+    } else if (a == "--allow-http") {
+      allowHttp = true;
+    } else if (a == "--no-wait") {
+      noWait = true;
     } else if (a == "--verbose" || a == "-v") {
       verbose = true;
     } else if (a == "--export") {
@@ -226,7 +234,14 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
   if (!db.empty()) return args.Usage("--db goes with --export");
   if (update) {
     if (!inputs.empty() || !check.empty()) return args.Usage("--update takes no inputs");
-    return Update(from, output, verbose, Out, Err, Progress);
+    // Over http the files and their checksums come from the same place,
+    // and anyone on the way can change both.
+    if (from.rfind("http://", 0) == 0 && !allowHttp) {
+      return args.Usage("--from " + from +
+                        " is not authenticated: its files and their checksums can be changed on "
+                        "the way; use https:// or file://, or --allow-http to take it anyway");
+    }
+    return Update(from, output, verbose, noWait, Out, Err, Progress);
   }
   if (!from.empty()) return args.Usage("--from goes with --update");
   if (output.empty()) output = "country.ip4";

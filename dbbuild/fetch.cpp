@@ -47,28 +47,44 @@ std::string FetchUrl(const std::string& Url, uint64_t MaxSize, const TFetchProgr
   t.Progress = &Progress;
   char error[CURL_ERROR_SIZE] = "";
   CURL* c = curl.get();
-  curl_easy_setopt(c, CURLOPT_URL, Url.c_str());
-  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "https,http,file");
-  curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "https,http");
-  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
-  curl_easy_setopt(c, CURLOPT_FAILONERROR, 1L);
-  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 30L);
-  // A stalled transfer: less than a byte a second for a minute.
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, 60L);
-  curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
-  curl_easy_setopt(c, CURLOPT_USERAGENT, "kesl-mkdb");
-  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
-  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnData);
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
-  curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
-  curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
-  curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+  // Every option must take: a download with one missing (a limit, the
+  // protocols) is not the download this code means.
+  auto set = [&](CURLoption Option, auto Value) {
+    const CURLcode set = curl_easy_setopt(c, Option, Value);
+    if (set != CURLE_OK) {
+      throw EKeslError(Url + ": the download cannot be set up (" + curl_easy_strerror(set) + ")");
+    }
+  };
+  set(CURLOPT_URL, Url.c_str());
+  set(CURLOPT_PROTOCOLS_STR, "https,http,file");
+  // What comes over https is followed over https only.
+  set(CURLOPT_REDIR_PROTOCOLS_STR, Url.rfind("https://", 0) == 0 ? "https" : "https,http");
+  set(CURLOPT_FOLLOWLOCATION, 1L);
+  set(CURLOPT_MAXREDIRS, 5L);
+  set(CURLOPT_FAILONERROR, 1L);
+  set(CURLOPT_NOSIGNAL, 1L);
+  set(CURLOPT_CONNECTTIMEOUT, 30L);
+  set(CURLOPT_TIMEOUT, static_cast<long>(kFetchTimeLimit));
+  // A stalled transfer: less than a kilobyte a second for a minute.
+  set(CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(kStallBytesPerSecond));
+  set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(kStallSeconds));
+  // Refused as soon as the server announces more than the bound; OnData
+  // stops one that sends more without saying so.
+  set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaxSize));
+  set(CURLOPT_ACCEPT_ENCODING, "");
+  set(CURLOPT_USERAGENT, "kesl-mkdb");
+  set(CURLOPT_ERRORBUFFER, error);
+  set(CURLOPT_WRITEFUNCTION, OnData);
+  set(CURLOPT_WRITEDATA, &t);
+  set(CURLOPT_XFERINFOFUNCTION, OnProgress);
+  set(CURLOPT_XFERINFODATA, &t);
+  set(CURLOPT_NOPROGRESS, 0L);
   const CURLcode rc = curl_easy_perform(c);
   if (t.Aborted) throw EAborted();
   if (t.TooLarge) throw EKeslError(Url + ": larger than " + std::to_string(MaxSize) + " bytes");
+  if (rc == CURLE_FILESIZE_EXCEEDED) {
+    throw EKeslError(Url + ": larger than " + std::to_string(MaxSize) + " bytes");
+  }
   if (rc != CURLE_OK) {
     throw EKeslError(Url + ": " + (error[0] ? std::string(error) : curl_easy_strerror(rc)));
   }

@@ -1,6 +1,11 @@
 #include "dbbuild/update.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sstream>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "dbbuild/compiler.h"
 #include "dbbuild/fetch.h"
@@ -10,11 +15,12 @@
 #include "ipdb/writer.h"
 #include "tools/files.h"
 #include "tools/md5.h"
+#include "tools/tools.h"
 
 namespace {
 
 // The largest file the update takes; the real ones are some tens of MB.
-constexpr uint64_t kMaxDownload = uint64_t{1} << 30;
+constexpr uint64_t kMaxDownload = uint64_t{256} << 20;
 constexpr uint64_t kMaxChecksumFile = 1 << 12;
 
 bool IsHex(char C) { return (C >= '0' && C <= '9') || (C >= 'a' && C <= 'f'); }
@@ -79,6 +85,21 @@ TUpdateResult RunUpdate(const TUpdateOptions& Options) {
   std::vector<TDownload> files;
   std::string registry;  // the one being worked on, for messages
   try {
+    // One writer at a time: a timer and the window updating at once would
+    // each do the whole work for one file.
+    std::string failure = MakeParentDirs(Options.Output);
+    if (!failure.empty()) throw EKeslError(failure);
+    const std::string lockName = Options.Output + ".lock";
+    const int lock = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (lock < 0) throw EKeslError("cannot open " + lockName + ": " + std::strerror(errno));
+    const TFinally unlock([lock] { ::close(lock); });
+    while (::flock(lock, LOCK_EX | (Options.NoWait ? LOCK_NB : 0)) != 0) {
+      if (errno == EINTR) continue;
+      if (errno == EWOULDBLOCK) {
+        throw EKeslError("another update of " + Options.Output + " is running");
+      }
+      throw EKeslError("cannot lock " + lockName + ": " + std::strerror(errno));
+    }
     for (const TRegistryInfo& r : kRegistries) {
       if (r.StatsUrl.empty()) continue;
       registry = r.Name;
@@ -129,8 +150,7 @@ TUpdateResult RunUpdate(const TUpdateOptions& Options) {
     result.Date = compiler.HeaderDate("");
     const std::string file = EncodeDatabaseFile(true, cmNone, result.Date, compiler.BinaryBody());
     result.FileSize = file.size();
-    std::string failure = MakeParentDirs(Options.Output);
-    if (failure.empty()) failure = WriteDatabase(Options.Output, file);
+    failure = WriteDatabase(Options.Output, file);
     if (!failure.empty()) throw EKeslError(failure);
     result.Status = usWritten;
   } catch (const EAborted&) {

@@ -13,8 +13,11 @@ struct TUpdateOptions {
   // Where the files are: "" for the registries' own addresses, else a base
   // address (https, http or file) under which each file's name is fetched.
   std::string Base;
-  // The database to replace; its folders are made when missing.
+  // The database to replace; its folders are made when missing. The update
+  // holds a lock on Output + ".lock" for its whole run: a second update of
+  // the same file waits for it, or with NoWait fails at once.
   std::string Output;
+  bool NoWait = false;
   // Told each registry as its download starts (Received 0) and as bytes
   // arrive; returning false aborts the update.
   std::function<bool(const std::string& Registry, uint64_t Received, uint64_t Total)> Progress;

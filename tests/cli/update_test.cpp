@@ -1,8 +1,11 @@
 // kesl-mkdb --update against a local server holding five registry files.
 #include "dbbuild/update.h"
 
+#include <fcntl.h>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 
 #include "cli/mkdb.h"
 #include "dbbuild/compiler.h"
@@ -59,8 +62,9 @@ class UpdateTest : public testing::Test {
     ASSERT_NE(FServer->Base(), "") << "python3 -m http.server did not start";
     FDb = FOut.Path("sub/dir/country.ip4");
   }
+  // The test's server speaks plain http on 127.0.0.1.
   TRun Update(const std::string& Base) {
-    return Mkdb({"--update", "--from", Base, "-o", FDb, "--verbose"});
+    return Mkdb({"--update", "--from", Base, "--allow-http", "-o", FDb, "--verbose"});
   }
   // Runs an update that must fail, naming Registry, and leave FDb as it was.
   void ExpectFailure(const std::string& Registry, const std::string& Cause) {
@@ -195,6 +199,37 @@ TEST_F(UpdateTest, FailuresNameTheRegistryAndChangeNothing) {
   EXPECT_TRUE(FileBytes(FDb) == before);
 }
 
+TEST_F(UpdateTest, PlainHttpOnlyWhenAllowedAndOneUpdateAtATime) {
+  // Over http nothing authenticates the files: refused unless allowed.
+  const TRun refused = Mkdb({"--update", "--from", FServer->Base(), "-o", FDb});
+  EXPECT_EQ(refused.Status, 2);
+  EXPECT_THAT(refused.Err, testing::StartsWith("kesl-mkdb: --from " + FServer->Base() +
+                                               " is not authenticated: "));
+  EXPECT_FALSE(std::filesystem::exists(FDb));
+  // Another update holds the lock beside the output: --no-wait gives up at
+  // once, and nothing is written.
+  ASSERT_TRUE(std::filesystem::create_directories(std::filesystem::path(FDb).parent_path()) ||
+              std::filesystem::exists(std::filesystem::path(FDb).parent_path()));
+  const int lock = ::open((FDb + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(lock, 0);
+  ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+  const TRun busy =
+      Mkdb({"--update", "--from", FServer->Base(), "--allow-http", "--no-wait", "-o", FDb});
+  EXPECT_EQ(busy.Status, 1);
+  EXPECT_EQ(busy.Err, "kesl-mkdb: update failed: another update of " + FDb + " is running; " + FDb +
+                          " is unchanged\n");
+  EXPECT_FALSE(std::filesystem::exists(FDb));
+  // Without --no-wait it waits: released a moment later, it goes on.
+  std::thread release([lock] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ::close(lock);
+  });
+  const TRun waited = Update(FServer->Base());
+  release.join();
+  EXPECT_EQ(waited.Status, 0) << waited.Err;
+  EXPECT_TRUE(std::filesystem::exists(FDb));
+}
+
 TEST_F(UpdateTest, FileAddressesAndWhereTheUserDatabaseGoes) {
   TTempDir home;
   TRun r;
@@ -210,7 +245,9 @@ TEST_F(UpdateTest, FileAddressesAndWhereTheUserDatabaseGoes) {
   EXPECT_EQ(db.BlockAt(db.FindBlock(0x29000001))->CenterID, kAfrinicID);
   // On a terminal: a progress line per registry on stderr.
   std::ostringstream out, err, progress;
-  ASSERT_EQ(MkdbMain({"--update", "--from", FServer->Base(), "-o", FDb}, out, err, &progress), 0);
+  ASSERT_EQ(MkdbMain({"--update", "--from", FServer->Base(), "--allow-http", "-o", FDb}, out, err,
+                     &progress),
+            0);
   const std::string lines = progress.str();
   for (const char* r : {"ARIN", "RIPE", "APNIC", "LACNIC", "AFRINIC"}) {
     EXPECT_THAT(lines, testing::HasSubstr(std::string("Downloading ") + r + ": "));
