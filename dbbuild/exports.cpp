@@ -1,7 +1,6 @@
 #include "dbbuild/exports.h"
 
-#include <cstdio>
-
+#include "dbbuild/exportinfo.h"
 #include "dbbuild/mmdb.h"
 #include "ipdb/countries.h"
 #include "ipdb/database.h"
@@ -10,9 +9,6 @@
 #include "tools/tools.h"
 
 namespace {
-
-// The day number of 1970-01-01.
-constexpr int32_t kUnixDay = 25569;
 
 bool CodeChar(char C) {
   return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || (C >= '0' && C <= '9') || C == '-';
@@ -40,36 +36,6 @@ void ForEachPrefix(const TIPv4Database& Db, TLine Line) {
 }
 
 }  // namespace
-
-bool CountriesAreRegistered(const std::vector<TSource>& Sources) {
-  if (Sources.empty()) return false;
-  for (const TSource& s : Sources) {
-    if (s.Name.rfind("delegated-", 0) != 0) return false;
-  }
-  return true;
-}
-
-uint64_t DatabaseEpoch(const TIPv4Database& Db) {
-  const auto day = static_cast<int64_t>(Db.Created);
-  return day > kUnixDay ? static_cast<uint64_t>(day - kUnixDay) * 86400 : 0;
-}
-
-std::string ExportDescription(const TIPv4Database& Db) {
-  std::string text = "Kesl country database of " + DayNumberText(Db.Created);
-  if (Db.Sources.empty()) return text + "; its sources are not recorded";
-  text += " from";
-  for (size_t i = 0; i < Db.Sources.size(); ++i) {
-    text += (i ? "; " : " ") + SourceText(Db.Sources[i]);
-  }
-  return text;
-}
-
-std::string DateText(uint32_t Date) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u", Date / 10000 % 10000, Date / 100 % 100,
-                Date % 100);
-  return text;
-}
 
 std::string ExportDatabase(const TIPv4Database& Db, TExportFormat Format) {
   if (Format == efMmdb) return WriteMmdb(Db);

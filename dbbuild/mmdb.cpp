@@ -6,7 +6,7 @@
 #include <tuple>
 #include <vector>
 
-#include "dbbuild/exports.h"
+#include "dbbuild/exportinfo.h"
 #include "ipdb/countries.h"
 #include "ipdb/database.h"
 #include "ipdb/provenance.h"

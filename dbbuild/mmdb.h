@@ -1,5 +1,5 @@
 // A MaxMind DB file (format version 2.0) of a Kesl database, written from
-// the format's public specification: a binary search tree over the IPv6
+// the format's published description: a binary search tree over the IPv6
 // space with the IPv4 blocks at ::a.b.c.d, a data section in which each
 // distinct answer is stored once, and the metadata.
 #pragma once

@@ -73,11 +73,11 @@ inline bool HasControlChars(std::string_view Text) {
   };
   uint64_t v;
   for (size_t i = 0; i + 8 <= n; i += 8) {
-    __builtin_memcpy(&v, Text.data() + i, 8);
+    __builtin_memcpy(&v, &Text[i], 8);
     if (found(v)) return true;
   }
   // The last eight bytes, some of them again.
-  __builtin_memcpy(&v, Text.data() + n - 8, 8);
+  __builtin_memcpy(&v, &Text[n - 8], 8);
   return found(v) != 0;
 }
 

@@ -1,5 +1,6 @@
 #include "dbbuild/exports.h"
 
+#include "dbbuild/exportinfo.h"
 #include "dbbuild/mmdb.h"
 #include "ipdb/writer.h"
 #include "testutil.h"
