@@ -4,7 +4,11 @@
 with the geo block, a real HAProxy with the map_ip file, and Python's csv and
 ipaddress for the CSV; each answer must be the one kesl-lookup gives.
 
-    exports.py KESL-MKDB KESL-LOOKUP DEFAULT-DATABASE
+    exports.py KESL-MKDB KESL-LOOKUP DEFAULT-DATABASE [--quick]
+
+--quick (for the sanitizer build, whose programs run some times slower)
+checks a sample of 20,000 of the default database's block edges instead
+of all of them.
 """
 import csv
 import io
@@ -26,6 +30,7 @@ import maxminddb
 from spans import merged
 
 mkdb, lookup, default_db = sys.argv[1:4]
+quick = sys.argv[4:] == ["--quick"]
 failures = []
 work = tempfile.mkdtemp(prefix="kesl-exports-")
 rng = random.Random(26)
@@ -176,13 +181,17 @@ registries = subprocess.run([lookup, "--db", default_db, "--list", "registries"]
 listing = subprocess.run([lookup, "--db", default_db, "--registry", ",".join(registries),
                           "--family", "all"], capture_output=True, text=True).stdout
 addresses = [a for line in listing.splitlines() for a in line.split(" - ")]
+edge_count = len(addresses)
+if quick:
+    addresses = rng.sample(addresses, 20000)
 p = subprocess.run([lookup, "--db", default_db, "--no-resolve", "--fields",
                     "query,country,registry,date", "--stdin"],
                    input="\n".join(a if a != "255.255.255.255" else "::ffff:" + a
                                    for a in addresses) + "\n", capture_output=True, text=True)
 want = {}
 answered = p.stdout.splitlines()
-check("default database answered", len(answered) == len(addresses) > 500000, len(answered))
+check("default database answered", len(answered) == len(addresses) and edge_count > 500000,
+      (len(answered), edge_count))
 for address, line in zip(addresses, answered):
     _, country, registry, date = line.split("\t")
     want[address] = (country, registry, date or None) if country else None
