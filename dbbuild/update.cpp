@@ -28,8 +28,9 @@ bool IsHex(char C) { return (C >= '0' && C <= '9') || (C >= 'a' && C <= 'f'); }
 struct TDownload {
   const TRegistryInfo* Registry;
   std::string Name;  // the file's name
+  std::string Url;
+  std::string Md5;  // what the registry's .md5 file says
   std::string Data;
-  std::string Md5;
 };
 
 std::string UrlFileName(std::string_view Url) {
@@ -100,29 +101,19 @@ TUpdateResult RunUpdate(const TUpdateOptions& Options) {
       }
       throw EKeslError("cannot lock " + lockName + ": " + std::strerror(errno));
     }
+    // The checksums first, a few bytes each: when they are the ones the
+    // database in place was built from, nothing more is downloaded.
     for (const TRegistryInfo& r : kRegistries) {
       if (r.StatsUrl.empty()) continue;
       registry = r.Name;
-      TDownload d{&r, UrlFileName(r.StatsUrl), {}, {}};
-      std::string url(r.StatsUrl);
+      TDownload d{&r, UrlFileName(r.StatsUrl), std::string(r.StatsUrl), {}, {}};
       if (!Options.Base.empty()) {
-        url = Options.Base;
-        if (url.back() != '/') url += '/';
-        url += d.Name;
+        d.Url = Options.Base;
+        if (d.Url.back() != '/') d.Url += '/';
+        d.Url += d.Name;
       }
-      auto progress = [&](uint64_t Received, uint64_t Total) {
-        return !Options.Progress || Options.Progress(registry, Received, Total);
-      };
-      if (!progress(0, 0)) throw EAborted();
-      d.Data = FetchUrl(url, kMaxDownload, progress);
-      const std::string expected = ParseMd5File(FetchUrl(url + ".md5", kMaxChecksumFile, progress));
-      if (expected.empty()) throw EKeslError(url + ".md5 holds no MD5 checksum");
-      d.Md5 = Md5Hex(d.Data);
-      if (d.Md5 != expected) {
-        throw EKeslError("checksum mismatch: " + d.Name + " has MD5 " + d.Md5 +
-                         ", its .md5 file says " + expected +
-                         " (a damaged or incomplete download)");
-      }
+      d.Md5 = ParseMd5File(FetchUrl(d.Url + ".md5", kMaxChecksumFile));
+      if (d.Md5.empty()) throw EKeslError(d.Url + ".md5 holds no MD5 checksum");
       files.push_back(std::move(d));
     }
     registry.clear();
@@ -130,6 +121,20 @@ TUpdateResult RunUpdate(const TUpdateOptions& Options) {
       result.Status = usCurrent;
       return result;
     }
+    for (TDownload& d : files) {
+      registry = d.Registry->Name;
+      auto progress = [&](uint64_t Received, uint64_t Total) {
+        return !Options.Progress || Options.Progress(registry, Received, Total);
+      };
+      if (!progress(0, 0)) throw EAborted();
+      d.Data = FetchUrl(d.Url, kMaxDownload, progress);
+      const std::string md5 = Md5Hex(d.Data);
+      if (md5 != d.Md5) {
+        throw EKeslError("checksum mismatch: " + d.Name + " has MD5 " + md5 +
+                         ", its .md5 file says " + d.Md5 + " (a damaged or incomplete download)");
+      }
+    }
+    registry.clear();
 
     TDatabaseCompiler compiler;
     for (const TDownload& f : files) {

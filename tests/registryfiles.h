@@ -118,14 +118,19 @@ inline void WriteStatsFiles(const TTempDir& Dir, uint32_t EndDate = 20261207) {
 }
 
 // python3's http.server on 127.0.0.1 and a free port, serving Dir, for as
-// long as the object lives; each answer waits DelaySeconds first.
+// long as the object lives; each answer waits DelaySeconds first. With a
+// RequestLog, the path of every request is appended to that file, a line
+// each.
 class TLocalServer {
  public:
-  explicit TLocalServer(const std::string& Dir, double DelaySeconds = 0) {
+  explicit TLocalServer(const std::string& Dir, double DelaySeconds = 0,
+                        const std::string& RequestLog = "") {
     const std::string script =
         "import functools, http.server, sys, time\n"
         "class H(http.server.SimpleHTTPRequestHandler):\n"
         "  def do_GET(self):\n"
+        "    if sys.argv[3]:\n"
+        "      with open(sys.argv[3], 'a') as log: log.write(self.path + '\\n')\n"
         "    time.sleep(float(sys.argv[2]))\n"
         "    super().do_GET()\n"
         "  def log_message(self, *args): pass\n"
@@ -143,7 +148,7 @@ class TLocalServer {
       dup2(null, STDERR_FILENO);
       close(out[0]);
       execlp("python3", "python3", "-c", script.c_str(), Dir.c_str(), delay.c_str(),
-             static_cast<char*>(nullptr));
+             RequestLog.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     close(out[1]);

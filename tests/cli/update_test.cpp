@@ -2,6 +2,7 @@
 #include "dbbuild/update.h"
 
 #include <fcntl.h>
+#include <fstream>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -170,11 +171,15 @@ TEST_F(UpdateTest, FailuresNameTheRegistryAndChangeNothing) {
   const std::string afrinic = FFiles.Path(StatsName(kAfrinicID));
   const std::string kept = FileBytes(afrinic);
 
+  // Each failure comes with checksums that differ from the database's: with
+  // the same ones the update is over before any data file is fetched.
+  const std::string newer = StatsFile(kAfrinicID, 20261208);
+  FFiles.Write(StatsName(kAfrinicID) + ".md5", Md5Hex(newer));
   std::filesystem::remove(afrinic);
   ExpectFailure("AFRINIC", "404");
-  FFiles.Write(StatsName(kAfrinicID), kept.substr(0, kept.size() / 2));  // cut short
+  FFiles.Write(StatsName(kAfrinicID), newer.substr(0, newer.size() / 2));  // cut short
   ExpectFailure("AFRINIC", "checksum mismatch");
-  FFiles.Write(StatsName(kAfrinicID), kept);
+  FFiles.Write(StatsName(kAfrinicID), newer);
   FFiles.Write(StatsName(kAfrinicID) + ".md5", "no checksum here\n");
   ExpectFailure("AFRINIC", "holds no MD5 checksum");
   // A page of another kind served with a right checksum.
@@ -188,7 +193,8 @@ TEST_F(UpdateTest, FailuresNameTheRegistryAndChangeNothing) {
   ExpectFailure("AFRINIC", "no IPv4 delegations");
   FFiles.Write(StatsName(kAfrinicID), kept);
   FFiles.Write(StatsName(kAfrinicID) + ".md5", Md5Hex(kept));
-  FFiles.Write(StatsName(kLacnicID), StatsFile(kLacnicID, 20261208));  // new data, old .md5
+  // New data announced, and the file still the old one.
+  FFiles.Write(StatsName(kLacnicID) + ".md5", Md5Hex(StatsFile(kLacnicID, 20261208)));
   ExpectFailure("LACNIC", "checksum mismatch");
   // No server at all.
   FServer.reset();
@@ -197,6 +203,24 @@ TEST_F(UpdateTest, FailuresNameTheRegistryAndChangeNothing) {
   EXPECT_EQ(r.Status, 1);
   EXPECT_THAT(r.Err, testing::HasSubstr("update failed: ARIN: http://127.0.0.1:9/"));
   EXPECT_TRUE(FileBytes(FDb) == before);
+}
+
+TEST_F(UpdateTest, NothingIsDownloadedWhenTheChecksumsAreTheDatabasesOwn) {
+  ASSERT_EQ(Update(FServer->Base()).Status, 0);
+  // The server now notes every request.
+  TTempDir logs;
+  const std::string log = logs.Path("requests");
+  FServer = std::make_unique<TLocalServer>(FFiles.Dir(), 0, log);
+  ASSERT_FALSE(FServer->Base().empty());
+  const std::string before = FileBytes(FDb);
+  const TRun current = Update(FServer->Base());
+  EXPECT_EQ(current.Status, 4) << current.Err;
+  EXPECT_TRUE(FileBytes(FDb) == before);
+  std::vector<std::string> asked;
+  std::ifstream lines(log);
+  for (std::string line; std::getline(lines, line);) asked.push_back(line);
+  EXPECT_EQ(asked.size(), 5u);
+  for (const std::string& path : asked) EXPECT_THAT(path, testing::EndsWith(".md5"));
 }
 
 TEST_F(UpdateTest, PlainHttpOnlyWhenAllowedAndOneUpdateAtATime) {
