@@ -68,6 +68,8 @@ const char kUsage[] =
     "  --allow-http      take an http:// --from, which nothing authenticates\n"
     "  --no-wait         with --update, fail at once when another update of the\n"
     "                    same file is running, instead of waiting for it\n"
+    "  --retry-wait S    with --update, the seconds between the three tries of a\n"
+    "                    file whose checksum does not match (default 60)\n"
     "  --export F        write the database (--db PATH, else the one kesl-lookup\n"
     "                    uses) for other programs, both families, to -o OUT:\n"
     "                    mmdb (a MaxMind DB file), nginx (the body of a geo block:\n"
@@ -87,7 +89,7 @@ std::string Megabytes(uint64_t Bytes) {
   return buf;
 }
 
-int Update(const std::string& Base, std::string Output, bool Verbose, bool NoWait,
+int Update(const std::string& Base, std::string Output, bool Verbose, bool NoWait, int RetryWait,
            std::ostream& Out, std::ostream& Err, std::ostream* Progress) {
   if (Output.empty()) Output = UserDatabasePath();
   if (Output.empty()) {
@@ -98,6 +100,7 @@ int Update(const std::string& Base, std::string Output, bool Verbose, bool NoWai
   options.Base = Base;
   options.Output = Output;
   options.NoWait = NoWait;
+  options.RetryWait = RetryWait;
   std::string shown;  // the registry whose line is open
   if (Progress) {
     options.Progress = [&](const std::string& Registry, uint64_t Received, uint64_t) {
@@ -160,6 +163,7 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
   std::string output, date, check, licence, from, db;
   int exportFormat = -1;
   bool update = false, verbose = false, allowHttp = false, noWait = false;
+  int retryWait = 60;
   std::string isoCodes = "/usr/share/iso-codes/json/iso_3166-1.json";
   bool binary = true;
   TCompression compression = cmNone;
@@ -206,6 +210,13 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
       allowHttp = true;
     } else if (a == "--no-wait") {
       noWait = true;
+    } else if (a == "--retry-wait") {
+      std::string seconds;
+      int64_t value = -1;
+      if (!args.Value(seconds) || !ReadInteger(seconds, value) || value < 0 || value > 3600) {
+        return args.Usage("--retry-wait needs seconds from 0 to 3600");
+      }
+      retryWait = static_cast<int>(value);
     } else if (a == "--verbose" || a == "-v") {
       verbose = true;
     } else if (a == "--export") {
@@ -241,7 +252,7 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
                         " is not authenticated: its files and their checksums can be changed on "
                         "the way; use https:// or file://, or --allow-http to take it anyway");
     }
-    return Update(from, output, verbose, noWait, Out, Err, Progress);
+    return Update(from, output, verbose, noWait, retryWait, Out, Err, Progress);
   }
   if (!from.empty()) return args.Usage("--from goes with --update");
   if (output.empty()) output = "country.ip4";

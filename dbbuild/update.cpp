@@ -1,10 +1,12 @@
 #include "dbbuild/update.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <sstream>
 #include <sys/file.h>
+#include <thread>
 #include <unistd.h>
 
 #include "dbbuild/compiler.h"
@@ -22,6 +24,9 @@ namespace {
 // The largest file the update takes; the real ones are some tens of MB.
 constexpr uint64_t kMaxDownload = uint64_t{256} << 20;
 constexpr uint64_t kMaxChecksumFile = 1 << 12;
+// A file and its checksum are fetched this many times before a mismatch
+// fails the update.
+constexpr int kTries = 3;
 
 bool IsHex(char C) { return (C >= '0' && C <= '9') || (C >= 'a' && C <= 'f'); }
 
@@ -126,12 +131,25 @@ TUpdateResult RunUpdate(const TUpdateOptions& Options) {
       auto progress = [&](uint64_t Received, uint64_t Total) {
         return !Options.Progress || Options.Progress(registry, Received, Total);
       };
-      if (!progress(0, 0)) throw EAborted();
-      d.Data = FetchUrl(d.Url, kMaxDownload, progress);
-      const std::string md5 = Md5Hex(d.Data);
-      if (md5 != d.Md5) {
-        throw EKeslError("checksum mismatch: " + d.Name + " has MD5 " + md5 +
-                         ", its .md5 file says " + d.Md5 + " (a damaged or incomplete download)");
+      for (int attempt = 1;; ++attempt) {
+        if (!progress(0, 0)) throw EAborted();
+        d.Data = FetchUrl(d.Url, kMaxDownload, progress);
+        const std::string md5 = Md5Hex(d.Data);
+        if (md5 == d.Md5) break;
+        if (attempt == kTries) {
+          throw EKeslError(
+              "checksum mismatch: " + d.Name + " has MD5 " + md5 + ", its .md5 file says " + d.Md5 +
+              " (a damaged or incomplete download), " + std::to_string(kTries) + " tries");
+        }
+        // APNIC publishes its .md5 some minutes after the file, and ARIN's
+        // servers can answer the two from different copies: a mismatch
+        // may pass. The file and its checksum are fetched again.
+        for (int waited = 0; waited < Options.RetryWait * 10; ++waited) {
+          if (!progress(0, 0)) throw EAborted();
+          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        d.Md5 = ParseMd5File(FetchUrl(d.Url + ".md5", kMaxChecksumFile));
+        if (d.Md5.empty()) throw EKeslError(d.Url + ".md5 holds no MD5 checksum");
       }
     }
     registry.clear();

@@ -18,6 +18,9 @@ struct TUpdateOptions {
   // the same file waits for it, or with NoWait fails at once.
   std::string Output;
   bool NoWait = false;
+  // Seconds between the tries of a file whose checksum does not match (it
+  // is fetched three times in all before the update fails).
+  int RetryWait = 60;
   // Told each registry as its download starts (Received 0) and as bytes
   // arrive; returning false aborts the update.
   std::function<bool(const std::string& Registry, uint64_t Received, uint64_t Total)> Progress;

@@ -65,7 +65,8 @@ class UpdateTest : public testing::Test {
   }
   // The test's server speaks plain http on 127.0.0.1.
   TRun Update(const std::string& Base) {
-    return Mkdb({"--update", "--from", Base, "--allow-http", "-o", FDb, "--verbose"});
+    return Mkdb(
+        {"--update", "--from", Base, "--allow-http", "--retry-wait", "0", "-o", FDb, "--verbose"});
   }
   // Runs an update that must fail, naming Registry, and leave FDb as it was.
   void ExpectFailure(const std::string& Registry, const std::string& Cause) {
@@ -221,6 +222,30 @@ TEST_F(UpdateTest, NothingIsDownloadedWhenTheChecksumsAreTheDatabasesOwn) {
   for (std::string line; std::getline(lines, line);) asked.push_back(line);
   EXPECT_EQ(asked.size(), 5u);
   for (const std::string& path : asked) EXPECT_THAT(path, testing::EndsWith(".md5"));
+}
+
+TEST_F(UpdateTest, AChecksumPublishedLateIsWaitedFor) {
+  // The server gives a stale .md5 for LACNIC's new file, and the right one
+  // a moment later, as a registry that publishes it after the file does.
+  const std::string fresh = StatsFile(kLacnicID, 20261208);
+  FFiles.Write(StatsName(kLacnicID), fresh);
+  FFiles.Write(StatsName(kLacnicID) + ".md5", Md5Hex("stale") + "\n");
+  std::thread publish([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    FFiles.Write(StatsName(kLacnicID) + ".md5", Md5Hex(fresh) + "\n");
+  });
+  const TRun r =
+      Mkdb({"--update", "--from", FServer->Base(), "--allow-http", "--retry-wait", "1", "-o", FDb});
+  publish.join();
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  // A checksum that stays wrong fails after three tries.
+  FFiles.Write(StatsName(kLacnicID) + ".md5", Md5Hex(StatsFile(kLacnicID, 20261210)) + "\n");
+  FFiles.Write(StatsName(kLacnicID), StatsFile(kLacnicID, 20261209));
+  const TRun failed = Update(FServer->Base());
+  EXPECT_EQ(failed.Status, 1);
+  EXPECT_THAT(failed.Err, testing::HasSubstr("LACNIC: checksum mismatch: "));
+  EXPECT_THAT(failed.Err, testing::HasSubstr(", 3 tries"));
+  EXPECT_EQ(Mkdb({"--update", "--retry-wait", "-1"}).Status, 2);
 }
 
 TEST_F(UpdateTest, PlainHttpOnlyWhenAllowedAndOneUpdateAtATime) {
