@@ -31,6 +31,18 @@ for p in kesl-lookup kesl-mkdb; do
     "$build/generated/tools/version.h")" ] || fail "$p --version"
 done
 
+# The user timer that renews the database, checked as systemd would load it
+# (its documentation, the installed man page, must be found too).
+units="$prefix/lib/systemd/user"
+grep -q "^ExecStart=$prefix/bin/kesl-mkdb --update\$" "$units/kesl-update.service" ||
+  fail "kesl-update.service: $(cat "$units/kesl-update.service")"
+runtime=$(mktemp -d)
+verified=$(XDG_RUNTIME_DIR="$runtime" MANPATH="$prefix/share/man" \
+  systemd-analyze verify --user "$units/kesl-update.service" "$units/kesl-update.timer" 2>&1) ||
+  fail "systemd-analyze verify: $verified"
+rm -rf "$runtime"
+[ -z "$verified" ] || fail "systemd-analyze verify: $verified"
+
 # Man pages, rendered as Debian's checks do, warnings on.
 for page in man1/kesl.1 man1/kesl-lookup.1 man1/kesl-mkdb.1 man5/country.ip4.5; do
   file="$prefix/share/man/$page"
