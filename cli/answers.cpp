@@ -81,20 +81,20 @@ class TAnswerWriter::TImpl {
       return Failed(EscapeControlChars(Query), "control characters in the query");
     }
     uint32_t net = 0, ip = 0;
-    TIPv6Address ip6 = 0;
     if (ParseNumericIPv4(Query, net)) {
       ip = SwapBytes(net);
     } else if (AllDigitsAndDots(Query)) {
       // Digits and dots that do not form an address are no host name
       // either: answering them needs no resolver.
       return Failed(Query, "Not a valid IPv4 address");
-    } else if (!StrToIPv6(Query, ip6) && FNoResolve) {
-      return Failed(Query, "not an address");
-    } else if (!StrToIPv6(Query, ip6) && !CanBeHostName(Query)) {
-      // Only what can be a host name goes to the resolver: junk from a log
-      // would otherwise become queries to the name servers.
-      return Failed(Query, "not an address or host name");
     } else {
+      TIPv6Address ip6 = 0;
+      if (!StrToIPv6(Query, ip6)) {
+        if (FNoResolve) return Failed(Query, "not an address");
+        // Only what can be a host name goes to the resolver: junk from a
+        // log would otherwise become queries to the name servers.
+        if (!CanBeHostName(Query)) return Failed(Query, "not an address or host name");
+      }
       TQueryAddress a;
       const TResolveResult r = ResolveQuery(std::string(Query), a, FPreferIPv6);
       if (r.Code != 0) return Failed(Query, r.Error);

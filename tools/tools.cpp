@@ -1,6 +1,5 @@
 #include "tools/tools.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -90,15 +89,6 @@ bool DatabaseIsOld(double Created, int32_t TodayYear, int32_t TodayMonth, int32_
   if (!DecodeDayNumber(static_cast<int32_t>(Created), y, m, d)) return TodayDay > 1;
   return TodayDay > 1 && (y < TodayYear || (y == TodayYear && m < TodayMonth));
 }
-
-namespace {
-
-bool IsControlChar(char C) {
-  const auto u = static_cast<unsigned char>(C);
-  return u < 0x20 || u == 0x7F;
-}
-
-}  // namespace
 
 std::string EscapeControlChars(std::string_view Text) {
   static const char kHex[] = "0123456789abcdef";

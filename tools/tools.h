@@ -54,14 +54,18 @@ constexpr bool SameAsciiText(std::string_view A, std::string_view B) {
 // or does not fit a signed 64-bit value.
 bool ReadInteger(std::string_view Text, int64_t& Value);
 
+// Whether C is a C0 control character (0x00 to 0x1F) or DEL.
+constexpr bool IsControlChar(char C) {
+  return static_cast<unsigned char>(C) < 0x20 || static_cast<unsigned char>(C) == 0x7F;
+}
+
 // Whether Text holds a C0 control character (0x00 to 0x1F) or DEL. Inline
 // and eight bytes at a time: every query and name written is checked.
 inline bool HasControlChars(std::string_view Text) {
   const size_t n = Text.size();
   if (n < 8) {
     for (const char c : Text) {
-      const auto u = static_cast<unsigned char>(c);
-      if (u < 0x20 || u == 0x7F) return true;
+      if (IsControlChar(c)) return true;
     }
     return false;
   }
