@@ -23,7 +23,8 @@ namespace {
 const char kUsage[] =
     "Usage: kesl-mkdb [-o PATH] [--text|--binary] [--compress none|zlib|bzip2]\n"
     "                 [--date YYYYMMDD] [--iso-codes PATH] [--licence TEXT] INPUT...\n"
-    "       kesl-mkdb --update [--from BASE [--allow-http]] [-o PATH] [--no-wait] [--verbose]\n"
+    "       kesl-mkdb --update [--from BASE [--allow-http]] [-o PATH] [--no-wait]\n"
+    "                          [--force] [--verbose]\n"
     "       kesl-mkdb --check PATH\n"
     "       kesl-mkdb --export mmdb|nginx|haproxy|csv [--db PATH] -o OUT\n"
     "\n"
@@ -70,6 +71,8 @@ const char kUsage[] =
     "                    same file is running, instead of waiting for it\n"
     "  --retry-wait S    with --update, the seconds between the three tries of a\n"
     "                    file whose checksum does not match (default 60)\n"
+    "  --force           with --update, replace the database even when the new\n"
+    "                    data delegates far fewer addresses than it does\n"
     "  --export F        write the database (--db PATH, else the one kesl-lookup\n"
     "                    uses) for other programs, both families, to -o OUT:\n"
     "                    mmdb (a MaxMind DB file), nginx (the body of a geo block:\n"
@@ -89,18 +92,14 @@ std::string Megabytes(uint64_t Bytes) {
   return buf;
 }
 
-int Update(const std::string& Base, std::string Output, bool Verbose, bool NoWait, int RetryWait,
-           std::ostream& Out, std::ostream& Err, std::ostream* Progress) {
-  if (Output.empty()) Output = UserDatabasePath();
+int Update(TUpdateOptions options, bool Verbose, std::ostream& Out, std::ostream& Err,
+           std::ostream* Progress) {
+  if (options.Output.empty()) options.Output = UserDatabasePath();
+  const std::string& Output = options.Output;
   if (Output.empty()) {
     Err << "kesl-mkdb: neither XDG_DATA_HOME nor HOME is set: give the output with -o\n";
     return 2;
   }
-  TUpdateOptions options;
-  options.Base = Base;
-  options.Output = Output;
-  options.NoWait = NoWait;
-  options.RetryWait = RetryWait;
   std::string shown;  // the registry whose line is open
   if (Progress) {
     options.Progress = [&](const std::string& Registry, uint64_t Received, uint64_t) {
@@ -162,8 +161,8 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
              std::ostream* Progress) {
   std::string output, date, check, licence, from, db;
   int exportFormat = -1;
-  bool update = false, verbose = false, allowHttp = false, noWait = false;
-  int retryWait = 60;
+  bool update = false, verbose = false, allowHttp = false;
+  TUpdateOptions updateOptions;
   std::string isoCodes = "/usr/share/iso-codes/json/iso_3166-1.json";
   bool binary = true;
   TCompression compression = cmNone;
@@ -209,14 +208,16 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
     } else if (a == "--allow-http") {
       allowHttp = true;
     } else if (a == "--no-wait") {
-      noWait = true;
+      updateOptions.NoWait = true;
+    } else if (a == "--force") {
+      updateOptions.Force = true;
     } else if (a == "--retry-wait") {
       std::string seconds;
       int64_t value = -1;
       if (!args.Value(seconds) || !ReadInteger(seconds, value) || value < 0 || value > 3600) {
         return args.Usage("--retry-wait needs seconds from 0 to 3600");
       }
-      retryWait = static_cast<int>(value);
+      updateOptions.RetryWait = static_cast<int>(value);
     } else if (a == "--verbose" || a == "-v") {
       verbose = true;
     } else if (a == "--export") {
@@ -252,7 +253,9 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
                         " is not authenticated: its files and their checksums can be changed on "
                         "the way; use https:// or file://, or --allow-http to take it anyway");
     }
-    return Update(from, output, verbose, noWait, retryWait, Out, Err, Progress);
+    updateOptions.Base = from;
+    updateOptions.Output = output;
+    return Update(updateOptions, verbose, Out, Err, Progress);
   }
   if (!from.empty()) return args.Usage("--from goes with --update");
   if (output.empty()) output = "country.ip4";

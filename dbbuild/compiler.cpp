@@ -6,6 +6,7 @@
 #include <ostream>
 #include <set>
 #include <sys/stat.h>
+#include <type_traits>
 
 #include "dbbuild/isocodes.h"
 #include "ipdb/countries.h"
@@ -90,6 +91,9 @@ TInputSink TDatabaseCompiler::Sink() {
   sink.Lines = [this](const std::string& Name, uint64_t Lines, bool Done) {
     ShowProgress(Name, Lines, Done);
   };
+  sink.OwnRegistry = FOwnRegistry;
+  // Tomorrow in UTC: a day's grace for the registries' time zones.
+  sink.LatestDate = DateOfTime(static_cast<int64_t>(std::time(nullptr)) + 86400);
   return sink;
 }
 
@@ -142,11 +146,14 @@ void TDatabaseCompiler::AddFile(const std::string& Path) {
   if (timed && FSources.back().Date == 0) FSources.back().Date = DateOfTime(st.st_mtime);
 }
 
-void TDatabaseCompiler::AddData(const std::string& Name, std::string_view Data) {
+void TDatabaseCompiler::AddData(const std::string& Name, std::string_view Data,
+                                const std::string& Registry) {
   TSource source;
   source.Name = Name.substr(Name.rfind('/') + 1);
   source.Md5 = Md5Hex(Data);
   FSourceVersionDate = 0;
+  FOwnRegistry = Registry;
+  const TFinally forget([this] { FOwnRegistry.clear(); });
   AddContent(Name, Data);
   source.Date = FSourceVersionDate;
   FSources.push_back(std::move(source));
@@ -241,6 +248,30 @@ void Overlay(std::map<typename TSpanOf<TBlock>::TAddress, TBlock>& Pieces, const
   Pieces.emplace(first, B);
 }
 
+// The addresses that blocks of two registries or more hold, each counted
+// once, of blocks sorted by their first address. An address lies in blocks
+// of registries A and B when, at the later of the two blocks, A's blocks so
+// far reach it: the furthest reach of each registry tells.
+uint64_t AddressesOfSeveralRegistries(const std::vector<TInputBlock>& Blocks) {
+  std::map<uint16_t, uint64_t> reach;    // registry -> one past its furthest address
+  uint64_t counted = 0, countedEnd = 0;  // the union so far ends at countedEnd
+  for (const TInputBlock& b : Blocks) {
+    const uint64_t first = b.Start, end = first + b.Count;
+    uint64_t sharedEnd = first;
+    for (const auto& [registry, r] : reach) {
+      if (registry != b.Registry) sharedEnd = std::max(sharedEnd, std::min(r, end));
+    }
+    const uint64_t from = std::max(first, countedEnd);
+    if (sharedEnd > from) {
+      counted += sharedEnd - from;
+      countedEnd = sharedEnd;
+    }
+    uint64_t& mine = reach[b.Registry];
+    mine = std::max(mine, end);
+  }
+  return counted;
+}
+
 }  // namespace
 
 template <typename TBlock>
@@ -251,6 +282,9 @@ void TDatabaseCompiler::FinishBlocks(std::vector<TBlock>& Blocks, bool ResolveOv
   };
   if (!std::is_sorted(Blocks.begin(), Blocks.end(), less)) {
     std::stable_sort(Blocks.begin(), Blocks.end(), less);
+  }
+  if constexpr (std::is_same_v<TBlock, TInputBlock>) {
+    FCrossRegistryOverlap = AddressesOfSeveralRegistries(Blocks);
   }
   std::vector<TBlock> kept;
   kept.reserve(Blocks.size());

@@ -22,8 +22,10 @@ class TDatabaseCompiler {
   // kind by content. EKeslError for unreadable, corrupt or unknown input.
   void AddFile(const std::string& Path);
   // The same for data in memory; Name is used in messages and, without its
-  // folder, as the source's name.
-  void AddData(const std::string& Name, std::string_view Data);
+  // folder, as the source's name. Registry, when given, is the registry the
+  // data came from: a delegation file's records of any other are skipped,
+  // and a version line that names another refuses the file.
+  void AddData(const std::string& Name, std::string_view Data, const std::string& Registry = "");
   void AddDelegationText(const std::string& Name, std::string_view Text);
   void AddRangeText(const std::string& Name, std::string_view Text);
   // Ranges of IPv6 addresses, "first,last,CC" (tor's geoip6).
@@ -36,6 +38,9 @@ class TDatabaseCompiler {
   // so no address loses its answer, and Overlaps() tells each pair.
   void Finish(bool ResolveOverlaps = false);
   const std::vector<std::string>& Overlaps() const { return FOverlaps; }
+  // After Finish: the IPv4 addresses that blocks of two registries or more
+  // both held (each counted once).
+  uint64_t CrossRegistryOverlap() const { return FCrossRegistryOverlap; }
 
   // Country names for codes outside the built-in table (UTF-8 JSON of
   // iso-codes); missing names fall back to the code.
@@ -96,7 +101,9 @@ class TDatabaseCompiler {
   std::map<std::string, uint64_t> FSkipped;
   std::map<uint16_t, std::string> FNames;  // Latin-1 country names
   uint64_t FDuplicates = 0;
-  bool FFinished = false;  // Finish ran after the last block was added
+  uint64_t FCrossRegistryOverlap = 0;
+  std::string FOwnRegistry;  // of the data being read, "" when not known
+  bool FFinished = false;    // Finish ran after the last block was added
   uint32_t FNewestVersionDate = 0;
   uint32_t FSourceVersionDate = 0;  // of the source being read
   int64_t FNewestFileTime = 0;

@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <charconv>
+#include <map>
 
 #include "dbbuild/allocations.h"
 #include "ipdb/countries.h"
+#include "ipdb/registries.h"
+#include "tools/errors.h"
 #include "tools/tools.h"
 
 namespace {
@@ -50,11 +53,20 @@ bool InputCountry(std::string_view Field, uint16_t& Code) {
          ParseCountryCode(Field, Code);
 }
 
+std::string LowerText(std::string Text) {
+  for (char& c : Text) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+  return Text;
+}
+
 }  // namespace
 
 void ReadDelegationText(const std::string& Name, uint32_t File, std::string_view Text,
                         const TInputSink& Sink) {
   const auto& skip = Sink.Skipped;
+  // The file's own registry: the one it came from, else its version line's.
+  uint16_t own = Sink.OwnRegistry.empty() ? 0 : Sink.RegistryOf(Sink.OwnRegistry);
+  // Records by type as the summary lines announce them and as read.
+  std::map<std::string, uint64_t> announced, records;
   const uint64_t lines = ForEachLine(Text, [&](std::string_view Line, uint64_t N) {
     Sink.Lines(Name, N, false);
     if (Line.empty() || Line.find_first_not_of(" \t") == std::string_view::npos)
@@ -66,10 +78,28 @@ void ReadDelegationText(const std::string& Name, uint32_t File, std::string_view
       // version|registry|serial|records|startdate|enddate|UTCoffset
       uint32_t d = DateValue(f[5]);
       if (!d) d = DateValue(f[2]);
+      if (d > Sink.LatestDate) {
+        throw EKeslError(Name + ": the version line is dated " + std::to_string(d) +
+                         ", after tomorrow");
+      }
+      const uint16_t named = Sink.RegistryOf(f[1]);
+      if (own && named != own) {
+        throw EKeslError(Name + ": the version line names the registry " + std::string(f[1]) +
+                         ", not " + std::string(Sink.OwnRegistry));
+      }
+      // A registry's own file holds its records only; a combined file (the
+      // NRO's "nro") holds all of theirs.
+      const TRegistryInfo* known = FindRegistry(f[1]);
+      if (known && !known->StatsUrl.empty()) own = named;
       Sink.DataDate(d);
       return skip("version");
     }
-    if (f.size() >= 6 && (f[5] == "summary" || f[3] == "*")) return skip("summary");
+    if (f.size() >= 6 && (f[5] == "summary" || f[3] == "*")) {
+      uint64_t n;
+      if (f[5] == "summary" && ParseU64(f[4], n)) announced[AsciiUpperText(f[2])] += n;
+      return skip("summary");
+    }
+    if (f.size() >= 3) ++records[AsciiUpperText(f[2])];
     if (f.size() < 7) return skip("malformed");
     const std::string type = AsciiUpperText(f[2]);
     if (type != "IPV4" && type != "IPV6") return skip("not IPv4 or IPv6");
@@ -77,22 +107,30 @@ void ReadDelegationText(const std::string& Name, uint32_t File, std::string_view
     if (status == "AVAILABLE") return skip("available");
     if (status == "RESERVED") return skip("reserved");
     if (status != "ALLOCATED" && status != "ASSIGNED") return skip("other status");
+    // A registry's file lists its own delegations only.
+    const uint16_t registry = Sink.RegistryOf(f[0]);
+    if (own && registry != own) return skip("other registry");
     uint16_t country;
     // ZZ is the registries' mark for a country not known.
     if (!InputCountry(f[1], country) || country == StrToCode('Z', 'Z')) return skip("no country");
+    // No registry dates a delegation in the future.
+    const uint32_t date = DateValue(f[5]);
+    if (date > Sink.LatestDate) return skip("malformed");
     uint64_t count;
     if (type == "IPV6") {
-      // The count of an IPv6 line is its prefix length.
+      // The count of an IPv6 line is its prefix length; the registries are
+      // given /12 at the most.
       TInputBlock6 b;
-      if (!StrToIPv6(f[3], b.Start) || !ParseU64(f[4], count) || count > 128) {
+      if (!StrToIPv6(f[3], b.Start) || !ParseU64(f[4], count) || count > 128 ||
+          count < kShortestIPv6Prefix) {
         return skip("malformed");
       }
       const TIPv6Address host = IPv6HostMask(static_cast<int>(count));
       if (b.Start & host) return skip("malformed");
       b.Last = b.Start | host;
       b.Country = country;
-      b.Date = DateValue(f[5]);
-      b.Registry = Sink.RegistryOf(f[0]);
+      b.Date = date;
+      b.Registry = registry;
       b.File = File;
       b.Line = static_cast<uint32_t>(N);
       return Sink.Block6(b);
@@ -100,17 +138,27 @@ void ReadDelegationText(const std::string& Name, uint32_t File, std::string_view
     TInputBlock b;
     b.Country = country;
     b.Start = StrToIP(f[3]);
+    // A registry delegates a /8 at the most.
     if (b.Start == 0xFFFFFFFFu || !ParseU64(f[4], count) || count == 0 ||
-        b.Start + count > (uint64_t{1} << 32) || count > 0xFFFFFFFFu) {
+        b.Start + count > (uint64_t{1} << 32) || count > kLargestIPv4Count) {
       return skip("malformed");
     }
     b.Count = static_cast<uint32_t>(count);
-    b.Date = DateValue(f[5]);
-    b.Registry = Sink.RegistryOf(f[0]);
+    b.Date = date;
+    b.Registry = registry;
     b.File = File;
     b.Line = static_cast<uint32_t>(N);
     Sink.Block(b);
   });
+  // A file cut at a line end, with its checksum cut along, still holds
+  // summary lines that count what was there.
+  for (const auto& [type, n] : announced) {
+    const uint64_t held = records.count(type) ? records.at(type) : 0;
+    if (held != n) {
+      throw EKeslError(Name + ": its summary counts " + std::to_string(n) + " " + LowerText(type) +
+                       " records, the file holds " + std::to_string(held));
+    }
+  }
   Sink.Lines(Name, lines, true);
 }
 

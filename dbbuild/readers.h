@@ -14,6 +14,11 @@
 // compressed bomb cannot take the machine's memory.
 constexpr uint64_t kMaxInputSize = uint64_t{1} << 30;
 
+// The largest blocks a registry delegates: a /8 of IPv4, a /12 of IPv6.
+// A record larger than that is refused as malformed.
+constexpr uint64_t kLargestIPv4Count = uint64_t{1} << 24;
+constexpr int kShortestIPv6Prefix = 12;
+
 // One block as read from an input, with where it came from.
 struct TInputBlock {
   uint32_t Start = 0;
@@ -48,6 +53,12 @@ struct TInputSink {
   std::function<void(uint32_t Date)> DataDate;
   // Lines read so far of the input Name; Done after its last.
   std::function<void(const std::string& Name, uint64_t Lines, bool Done)> Lines;
+  // The registry a delegation file came from ("" when not known: then its
+  // version line tells). Records of any other registry are skipped.
+  std::string_view OwnRegistry;
+  // The latest date (yyyymmdd) a record or a version line may carry: no
+  // registry publishes data dated after tomorrow.
+  uint32_t LatestDate = 0xFFFFFFFFu;
 };
 
 // What an input holds, from its first bytes and its first line that is
@@ -65,6 +76,10 @@ TInputKind SniffInput(std::string_view Data);
 
 // The readers of the three kinds of text. Name is the input's, for
 // progress; File its index, which each block keeps with its line number.
+// A delegation file is refused whole (EKeslError naming it and the
+// reason) when its version line is dated after Sink.LatestDate, names
+// another registry than Sink.OwnRegistry, or its summary lines disagree
+// with the records it holds.
 void ReadDelegationText(const std::string& Name, uint32_t File, std::string_view Text,
                         const TInputSink& Sink);
 // Ranges carry no registry: each block gets the one that administers its

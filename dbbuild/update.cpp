@@ -2,8 +2,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <sstream>
 #include <sys/file.h>
 #include <thread>
@@ -35,26 +37,74 @@ struct TDownload {
   std::string Name;  // the file's name
   std::string Url;
   std::string Md5;  // what the registry's .md5 file says
-  std::string Data;
 };
 
 std::string UrlFileName(std::string_view Url) {
   return std::string(Url.substr(Url.rfind('/') + 1));
 }
 
-// True when the database at Path was built from exactly these files.
-bool SameSources(const std::string& Path, const std::vector<TDownload>& Files) {
-  TIPv4Database current;
-  std::ostringstream ignored;
-  // A missing or unreadable file is replaced.
-  if (!LoadDatabase(current, Path, ignored)) return false;
-  if (current.Sources.size() != Files.size()) return false;
+// True when Current was built from these files; with Md5, from exactly
+// these files' data.
+bool SameSources(const TIPv4Database& Current, const std::vector<TDownload>& Files, bool Md5) {
+  if (Current.Sources.size() != Files.size()) return false;
   for (const TDownload& f : Files) {
     bool found = false;
-    for (const TSource& s : current.Sources) found |= s.Name == f.Name && s.Md5 == f.Md5;
+    for (const TSource& s : Current.Sources) {
+      found |= s.Name == f.Name && (!Md5 || s.Md5 == f.Md5);
+    }
     if (!found) return false;
   }
   return true;
+}
+
+// The IPv4 addresses delegated, by registry.
+template <typename TBlocks, typename TCount>
+std::map<uint16_t, uint64_t> AddressesByRegistry(const TBlocks& Blocks, TCount Count) {
+  std::map<uint16_t, uint64_t> by;
+  for (const auto& b : Blocks) by[Count(b).first] += Count(b).second;
+  return by;
+}
+
+std::string Percent(uint64_t Part, uint64_t Whole) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f%%", Whole ? 100.0 * static_cast<double>(Part) / Whole : 0);
+  return buf;
+}
+
+// Why new data that replaces data from the registries is not to be
+// trusted without --force, or "": far fewer addresses in all or from one
+// registry, or registries that overlap on much of the space.
+std::string SuddenChange(const TIPv4Database& Current, bool FromRegistries,
+                         const TDatabaseCompiler& New) {
+  const auto now = AddressesByRegistry(
+      New.Blocks(), [](const TInputBlock& B) { return std::pair(B.Registry, uint64_t{B.Count}); });
+  constexpr uint64_t kSpace = uint64_t{1} << 32;
+  if (New.CrossRegistryOverlap() * 100 > kSpace) {
+    return "blocks of two registries share " + std::to_string(New.CrossRegistryOverlap()) +
+           " IPv4 addresses, " + Percent(New.CrossRegistryOverlap(), kSpace) +
+           " of the space (more than 1%)";
+  }
+  if (!FromRegistries) return {};
+  const auto before = AddressesByRegistry(
+      Current.Blocks, [](const TIPv4Block& B) { return std::pair(B.CenterID, uint64_t{B.Count}); });
+  uint64_t totalBefore = 0, totalNow = 0;
+  for (const auto& [id, n] : before) totalBefore += n;
+  for (const auto& [id, n] : now) totalNow += n;
+  if (totalNow * 10 < totalBefore * 9) {
+    return "the new data delegates " + std::to_string(totalNow) + " IPv4 addresses, " +
+           Percent(totalBefore - totalNow, totalBefore) + " fewer than the " +
+           std::to_string(totalBefore) + " of the database in place (more than 10%)";
+  }
+  for (const auto& [id, n] : before) {
+    const uint64_t left = now.count(id) ? now.at(id) : 0;
+    if (left * 4 < n * 3) {
+      const TRegistryInfo* r = RegistryByID(id);
+      return std::string(r ? r->Name : std::to_string(id)) + " delegates " + std::to_string(left) +
+             " IPv4 addresses, " + Percent(n - left, n) + " fewer than the " + std::to_string(n) +
+             " of the database in place (more than 25%)";
+    }
+  }
+  return {};
 }
 
 }  // namespace
@@ -111,7 +161,7 @@ TUpdateResult RunUpdate(const TUpdateOptions& Options) {
     for (const TRegistryInfo& r : kRegistries) {
       if (r.StatsUrl.empty()) continue;
       registry = r.Name;
-      TDownload d{&r, UrlFileName(r.StatsUrl), std::string(r.StatsUrl), {}, {}};
+      TDownload d{&r, UrlFileName(r.StatsUrl), std::string(r.StatsUrl), {}};
       if (!Options.Base.empty()) {
         d.Url = Options.Base;
         if (d.Url.back() != '/') d.Url += '/';
@@ -122,19 +172,27 @@ TUpdateResult RunUpdate(const TUpdateOptions& Options) {
       files.push_back(std::move(d));
     }
     registry.clear();
-    if (SameSources(Options.Output, files)) {
+    // A missing or unreadable database is simply replaced.
+    TIPv4Database current;
+    std::ostringstream ignored;
+    const bool haveCurrent = LoadDatabase(current, Options.Output, ignored);
+    if (haveCurrent && SameSources(current, files, true)) {
       result.Status = usCurrent;
       return result;
     }
+    // Each file is read as it arrives, so that one download at a time is
+    // held in memory beside the blocks.
+    TDatabaseCompiler compiler;
     for (TDownload& d : files) {
       registry = d.Registry->Name;
       auto progress = [&](uint64_t Received, uint64_t Total) {
         return !Options.Progress || Options.Progress(registry, Received, Total);
       };
+      std::string data;
       for (int attempt = 1;; ++attempt) {
         if (!progress(0, 0)) throw EAborted();
-        d.Data = FetchUrl(d.Url, kMaxDownload, progress);
-        const std::string md5 = Md5Hex(d.Data);
+        data = FetchUrl(d.Url, kMaxDownload, progress);
+        const std::string md5 = Md5Hex(data);
         if (md5 == d.Md5) break;
         if (attempt == kTries) {
           throw EKeslError(
@@ -151,22 +209,24 @@ TUpdateResult RunUpdate(const TUpdateOptions& Options) {
         d.Md5 = ParseMd5File(FetchUrl(d.Url + ".md5", kMaxChecksumFile));
         if (d.Md5.empty()) throw EKeslError(d.Url + ".md5 holds no MD5 checksum");
       }
-    }
-    registry.clear();
-
-    TDatabaseCompiler compiler;
-    for (const TDownload& f : files) {
-      registry = f.Registry->Name;
       const size_t before = compiler.Blocks().size();
-      compiler.AddData(f.Name, f.Data);
+      compiler.AddData(d.Name, data, std::string(d.Registry->Token));
       // A page of some other kind (an error page served as the file) reads
       // as a file without data, which would take the registry's blocks away.
       if (compiler.Blocks().size() == before) {
-        throw EKeslError(f.Name + ": no IPv4 delegations in the file");
+        throw EKeslError(d.Name + ": no IPv4 delegations in the file");
       }
     }
     registry.clear();
     compiler.Finish(true);
+    if (!Options.Force) {
+      const std::string why =
+          SuddenChange(current, haveCurrent && SameSources(current, files, false), compiler);
+      if (!why.empty()) {
+        throw EKeslError("refusing to replace " + Options.Output + ": " + why +
+                         "; --force replaces it anyway");
+      }
+    }
     result.Overlaps = compiler.Overlaps();
     result.Blocks = compiler.Blocks().size();
     result.Blocks6 = compiler.Blocks6().size();

@@ -21,6 +21,11 @@ struct TUpdateOptions {
   // Seconds between the tries of a file whose checksum does not match (it
   // is fetched three times in all before the update fails).
   int RetryWait = 60;
+  // Replace a database built from the registries even when the new data
+  // delegates far fewer IPv4 addresses (more than 10% fewer in all, or 25%
+  // fewer for one registry), or when blocks of two registries share more
+  // than 1% of the IPv4 space: without it such data fails the update.
+  bool Force = false;
   // Told each registry as its download starts (Received 0) and as bytes
   // arrive; returning false aborts the update.
   std::function<bool(const std::string& Registry, uint64_t Received, uint64_t Total)> Progress;

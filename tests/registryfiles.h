@@ -79,24 +79,28 @@ inline std::string StatsName(uint16_t Registry) {
 inline std::string StatsFile(uint16_t Registry, uint32_t EndDate) {
   const std::string token(RegistryByID(Registry)->Token);
   std::string blocks;
-  int n = 0;
+  int n = 0, n4 = 0, n6 = 0;
   for (const TDelegation& d : FixtureDelegations()) {
     if (d.Registry != Registry) continue;
     blocks += token + "|" + d.Country + "|ipv4|" + IPToStr(d.Start) + "|" +
               std::to_string(d.Count) + "|" + (d.Date ? std::to_string(d.Date) : "") +
               "|allocated|A91-" + std::to_string(++n) + "\n";
+    ++n4;
   }
   for (const TDelegation6& d : FixtureDelegations6()) {
     if (d.Registry != Registry) continue;
     blocks += token + "|" + d.Country + "|ipv6|" + d.Prefix + "|" + std::to_string(d.Bits) + "|" +
               (d.Date ? std::to_string(d.Date) : "") + "|allocated|A91-" + std::to_string(++n) +
               "\n";
+    ++n6;
   }
+  // The summaries count every record of their type: the available and
+  // reserved ones below too.
   return "# statistics of " + token + "\n2.3|" + token + "|" + std::to_string(EndDate) +
          "|100|19830101|" + std::to_string(EndDate) + "|+0000\n" + token + "|*|asn|*|1|summary\n" +
-         token + "|*|ipv4|*|" + std::to_string(n) + "|summary\n" + token +
-         "|ZZ|ipv4|100.64.0.0|1024||available||\n" + token +
-         "|US|asn|64496|1|20100101|assigned|A91-0\n" + token +
+         token + "|*|ipv4|*|" + std::to_string(n4 + 2) + "|summary\n" + token + "|*|ipv6|*|" +
+         std::to_string(n6 + 1) + "|summary\n" + token + "|ZZ|ipv4|100.64.0.0|1024||available||\n" +
+         token + "|US|asn|64496|1|20100101|assigned|A91-0\n" + token +
          "|ZZ|ipv6|2001:db8::|32||reserved|\n" + token + "||ipv4|198.18.0.0|256||reserved|\n" +
          blocks;
 }

@@ -279,6 +279,112 @@ TEST_F(UpdateTest, PlainHttpOnlyWhenAllowedAndOneUpdateAtATime) {
   EXPECT_TRUE(std::filesystem::exists(FDb));
 }
 
+// A registry's file of the given ipv4 records ("CC|start|count|date"), with
+// its version line and a right summary.
+std::string RegistryFile(uint16_t Registry, const std::vector<std::string>& Records,
+                         const std::string& Date = "20261208") {
+  const std::string token(RegistryByID(Registry)->Token);
+  std::string text = "2|" + token + "|" + Date + "|" + std::to_string(Records.size()) +
+                     "|19830101|" + Date + "|+0000\n" + token + "|*|ipv4|*|" +
+                     std::to_string(Records.size()) + "|summary\n";
+  for (const std::string& r : Records) {
+    const auto f = SplitText(r, '|');
+    text += token + "|" + std::string(f[0]) + "|ipv4|" + std::string(f[1]) + "|" +
+            std::string(f[2]) + "|" + std::string(f[3]) + "|allocated\n";
+  }
+  return text;
+}
+
+TEST_F(UpdateTest, SuddenChangeIsRefusedUnlessForced) {
+  ASSERT_EQ(Update(FServer->Base()).Status, 0);
+  const auto serve = [&](uint16_t Registry, const std::string& Text) {
+    FFiles.Write(StatsName(Registry), Text);
+    FFiles.Write(StatsName(Registry) + ".md5", Md5Hex(Text));
+  };
+  const auto refused = [&](const std::string& Why) {
+    const bool existed = std::filesystem::exists(FDb);
+    const std::string before = existed ? FileBytes(FDb) : "";
+    const TRun r = Update(FServer->Base());
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_THAT(r.Err, testing::HasSubstr("update failed: refusing to replace " + FDb + ": "));
+    EXPECT_THAT(r.Err, testing::HasSubstr(Why + "; --force replaces it anyway"));
+    EXPECT_EQ(std::filesystem::exists(FDb), existed);
+    if (existed) EXPECT_TRUE(FileBytes(FDb) == before) << "the database was changed";
+  };
+  // RIPE's 65,920 addresses (ARIN's later /25 took 128 of its /24) fall to
+  // 384: more than a quarter of one registry's space gone.
+  serve(kRipeID,
+        RegistryFile(kRipeID, {"NL|5.0.0.0|256|20200101", "GB|255.255.255.0|256|20010101"}));
+  refused(
+      "RIPE delegates 384 IPv4 addresses, 99.4% fewer than the 65920 of the database in "
+      "place (more than 25%)");
+  // ARIN's /8 gone: most of all the addresses.
+  serve(kRipeID, StatsFile(kRipeID, 20261207));
+  serve(kArinID,
+        RegistryFile(kArinID, {"US|5.0.0.128|128|20261201", "CA|12.0.0.0|131072|20000101"}));
+  refused(
+      "the new data delegates 1317379 IPv4 addresses, 92.7% fewer than the 18094595 of the "
+      "database in place (more than 10%)");
+  const TRun forced = Mkdb({"--update", "--from", FServer->Base(), "--allow-http", "--retry-wait",
+                            "0", "--force", "-o", FDb});
+  ASSERT_EQ(forced.Status, 0) << forced.Err;
+  TIPv4Database db;
+  db.LoadFromFile(FDb);
+  EXPECT_LT(db.FindBlock(0x03000001), 0) << "ARIN's /8 is gone with --force";
+
+  // A database made from other files is no measure: replaced as it comes.
+  TTempDir own;
+  ASSERT_EQ(Mkdb({"-o", FDb, own.Write("ranges", "16777216,16777471,AU\n")}).Status, 0);
+  serve(kArinID, StatsFile(kArinID, 20261207));
+  EXPECT_EQ(Update(FServer->Base()).Status, 0);
+  // Two registries claiming the same 1.2% of the space are refused even
+  // for a new database.
+  const std::vector<std::string> shared = {"US|20.0.0.0|16777216|20000101",
+                                           "US|21.0.0.0|16777216|20000101",
+                                           "US|22.0.0.0|16777216|20000101"};
+  serve(kArinID, RegistryFile(kArinID, shared));
+  serve(kRipeID, RegistryFile(kRipeID, shared));
+  FDb = FOut.Path("new/country.ip4");
+  refused(
+      "blocks of two registries share 50331648 IPv4 addresses, 1.2% of the space (more "
+      "than 1%)");
+}
+
+TEST_F(UpdateTest, AHostileRegistryFileTakesNoAddresses) {
+  ASSERT_EQ(Update(FServer->Base()).Status, 0);
+  // ARIN's file claims the whole space for CN in another registry's name,
+  // and a /7 dated 9999 in its own: both are skipped.
+  std::string arin = StatsFile(kArinID, 20261207);
+  const std::string hostile =
+      "x|CN|ipv4|1.0.0.0|4278190080|99991231|allocated\n"
+      "arin|CN|ipv4|8.0.0.0|33554432|99991231|allocated\n";
+  // The two lines are ipv4 records: the summary counts them.
+  const std::string ipv4Summary = "arin|*|ipv4|*|";
+  const size_t at = arin.find(ipv4Summary) + ipv4Summary.size();
+  const size_t end = arin.find('|', at);
+  arin.replace(at, end - at, std::to_string(std::stoi(arin.substr(at, end - at)) + 2));
+  arin += hostile;
+  FFiles.Write(StatsName(kArinID), arin);
+  FFiles.Write(StatsName(kArinID) + ".md5", Md5Hex(arin));
+  const TRun r = Update(FServer->Base());
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  TIPv4Database db;
+  db.LoadFromFile(FDb);
+  EXPECT_EQ(db.BlockAt(db.FindBlock(0x01000001))->CountryCode, StrToCode('A', 'U'));
+  EXPECT_LT(db.FindBlock(0x08000001), 0);
+  // The same file cut at a line end, its checksum cut along: the summary
+  // tells, and the update fails naming the registry.
+  const std::string cut = arin.substr(0, arin.size() - hostile.size());
+  FFiles.Write(StatsName(kArinID), cut);
+  FFiles.Write(StatsName(kArinID) + ".md5", Md5Hex(cut));
+  ExpectFailure("ARIN", "its summary counts ");
+  // A version line from the future is refused whole.
+  const std::string future = RegistryFile(kArinID, {"US|3.0.0.0|16777216|19880223"}, "20991231");
+  FFiles.Write(StatsName(kArinID), future);
+  FFiles.Write(StatsName(kArinID) + ".md5", Md5Hex(future));
+  ExpectFailure("ARIN", "the version line is dated 20991231, after tomorrow");
+}
+
 TEST_F(UpdateTest, FileAddressesAndWhereTheUserDatabaseGoes) {
   TTempDir home;
   TRun r;

@@ -1,5 +1,6 @@
 #include "dbbuild/compiler.h"
 
+#include <ctime>
 #include <sstream>
 #include <sys/time.h>
 
@@ -60,6 +61,103 @@ TEST(DatabaseCompilerTest, DelegationLinesAndSkipReasons) {
   EXPECT_EQ(c.Blocks6()[0].Date, 20040101u);
   EXPECT_EQ(c.HeaderDate(""), "20261205");
   EXPECT_EQ(c.HeaderDate("20200101"), "20200101");
+}
+
+// yyyymmdd of the day Days from now, in UTC.
+std::string DayFromNow(int Days) {
+  return std::to_string(DateOfTime(static_cast<int64_t>(std::time(nullptr)) + Days * 86400));
+}
+
+TEST(DatabaseCompilerTest, RecordsNoRegistryPublishesAreRefused) {
+  // RIPE's own file: records of another registry, larger than a /8 or a
+  // /12, or dated in the future are not RIPE's to publish.
+  const std::string file =
+      "2|ripencc|20261207|12|19830705|20261207|+0100\n"
+      "ripencc|*|ipv4|*|7|summary\n"
+      "ripencc|*|ipv6|*|3|summary\n"
+      "ripencc|NL|ipv4|5.0.0.0|256|20200101|allocated\n"
+      "arin|US|ipv4|6.0.0.0|256|20200101|allocated\n"
+      "x|CN|ipv4|1.0.0.0|4278190080|99991231|allocated\n"
+      "ripencc|CN|ipv4|8.0.0.0|33554432|20200101|allocated\n"  // a /7
+      "ripencc|DE|ipv4|9.0.0.0|16777216|" +
+      DayFromNow(1) +
+      "|allocated\n"  // a /8, tomorrow
+      "ripencc|DE|ipv4|10.0.0.0|256|" +
+      DayFromNow(2) +
+      "|allocated\n"
+      "ripencc|DE|ipv4|11.0.0.0|256|99991231|allocated\n"
+      "ripencc|DE|ipv6|2a00::|12|20060401|allocated\n"
+      "ripencc|DE|ipv6|2000::|11|20060401|allocated\n"
+      "apnic|JP|ipv6|2001:200::|32|19990813|allocated\n";
+  TDatabaseCompiler c;
+  c.AddData("delegated-ripencc", file);
+  c.Finish();
+  ASSERT_EQ(c.Blocks().size(), 2u);
+  EXPECT_EQ(IPToStr(c.Blocks()[0].Start), "5.0.0.0");
+  EXPECT_EQ(IPToStr(c.Blocks()[1].Start), "9.0.0.0");
+  ASSERT_EQ(c.Blocks6().size(), 1u);
+  EXPECT_EQ(IPv6ToStr(c.Blocks6()[0].Start), "2a00::");
+  EXPECT_EQ(c.Skipped().at("other registry"), 3u);
+  EXPECT_EQ(c.Skipped().at("malformed"), 4u);
+  EXPECT_EQ(c.Skipped().at("summary"), 2u);
+
+  // Given where the data came from, records of others are skipped without
+  // a version line too; a version line of another registry refuses it.
+  TDatabaseCompiler from;
+  from.AddData("apnic",
+               "apnic|JP|ipv4|1.0.4.0|1024|20110412|allocated\n"
+               "ripencc|NL|ipv4|5.0.0.0|256|20200101|allocated\n",
+               "apnic");
+  from.Finish();
+  ASSERT_EQ(from.Blocks().size(), 1u);
+  EXPECT_EQ(from.Blocks()[0].Registry, kApnicID);
+  EXPECT_THROW_MSG(from.AddData("apnic", file, "apnic"), EKeslError,
+                   "apnic: the version line names the registry ripencc, not apnic");
+}
+
+TEST(DatabaseCompilerTest, AFutureVersionOrWrongSummariesRefuseTheFile) {
+  const std::string head = "2|lacnic|20261207|3|19830101|20261207|-0300\n";
+  const std::string lines =
+      "lacnic|BR|ipv4|200.0.0.0|65536|19980101|allocated\n"
+      "lacnic|AR|ipv4|200.1.0.0|256|20200202|allocated\n"
+      "lacnic|ZZ|ipv4|200.2.0.0|256||available\n";
+  const auto whole = [&](const std::string& Head, const std::string& Summary) {
+    return Head + Summary + lines;
+  };
+  {
+    TDatabaseCompiler ok;
+    EXPECT_NO_THROW(ok.AddData("lacnic", whole(head, "lacnic|*|ipv4|*|3|summary\n")));
+    EXPECT_EQ(ok.Blocks().size(), 2u);
+  }
+  // Cut at a line end: the summary still counts what was there.
+  TDatabaseCompiler c;
+  EXPECT_THROW_MSG(c.AddData("lacnic", whole(head, "lacnic|*|ipv4|*|4|summary\n")), EKeslError,
+                   "lacnic: its summary counts 4 ipv4 records, the file holds 3");
+  EXPECT_THROW_MSG(c.AddData("lacnic", whole(head, "lacnic|*|ipv6|*|1|summary\n")), EKeslError,
+                   "lacnic: its summary counts 1 ipv6 records, the file holds 0");
+  const std::string future =
+      "2|lacnic|" + DayFromNow(2) + "|3|19830101|" + DayFromNow(2) + "|-0300\n";
+  EXPECT_THROW_MSG(c.AddData("lacnic", whole(future, "")), EKeslError,
+                   "lacnic: the version line is dated " + DayFromNow(2) + ", after tomorrow");
+  const std::string tomorrow =
+      "2|lacnic|" + DayFromNow(1) + "|3|19830101|" + DayFromNow(1) + "|-0300\n";
+  EXPECT_NO_THROW(c.AddData("lacnic", whole(tomorrow, "")));
+}
+
+TEST(DatabaseCompilerTest, OverlapBetweenRegistriesIsMeasuredOnce) {
+  // RIPE's /16 shares 10.0.0.0/24 with one ARIN block and 10.0.128.0/17
+  // with another; RIPE's own /24 inside its /16 and the APNIC block beside
+  // it share nothing with another registry.
+  TDatabaseCompiler c;
+  c.AddData("a",
+            "ripencc|NL|ipv4|10.0.0.0|65536|20200101|allocated\n"
+            "ripencc|NL|ipv4|10.0.64.0|256|20200102|allocated\n"
+            "arin|US|ipv4|10.0.0.0|256|20210101|allocated\n"
+            "arin|US|ipv4|10.0.128.0|32768|20210101|allocated\n"
+            "arin|US|ipv4|10.0.192.0|256|20210102|allocated\n"
+            "apnic|JP|ipv4|10.1.0.0|256|20210101|allocated\n");
+  c.Finish(true);
+  EXPECT_EQ(c.CrossRegistryOverlap(), 256u + 32768u);
 }
 
 TEST(DatabaseCompilerTest, RangeFilesSplitWhereTheRegistryChanges) {

@@ -1,11 +1,12 @@
-// A small registry delegation file with a line of every kind the compiler
-// reads or skips, for the compiler's and kesl-mkdb's tests.
+// A small combined delegation file (as the NRO publishes one for all the
+// registries) with a line of every kind the compiler reads or skips, for
+// the compiler's and kesl-mkdb's tests.
 #pragma once
 
 inline constexpr char kDelegation[] =
     "# comment\n"
-    "2|afrinic|20261206|4|19820101|20261205|+0000\n"
-    "afrinic|*|ipv4|*|3|summary\n"
+    "2|nro|20261206|4|19820101|20261205|+0000\n"
+    "nro|*|ipv4|*|7|summary\n"
     "afrinic|ZA|ipv4|41.0.0.0|2097152|20071126|allocated\n"
     "afrinic|EG|ipv4|41.32.0.0|768|20080101|assigned|F36B9F4B\r\n"
     "afrinic||ipv4|41.40.0.0|256||available\n"
