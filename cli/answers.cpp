@@ -55,7 +55,10 @@ class TAnswerWriter::TImpl {
         FFormat(Style.Format),
         FFields(std::move(Style.Fields)),
         FIO(IO),
-        FBuf(new char[kBufSize]) {}
+        FBuf(new char[kBufSize]),
+        FCountryKind(CountryKindName(Mapped ? Mapped->CountryKind()
+                                     : Db   ? DatabaseCountryKind(Db->Sources)
+                                            : ckUnknown)) {}
 
   // The column names, for tsv and csv.
   void Header() {
@@ -255,6 +258,10 @@ class TAnswerWriter::TImpl {
           applies = !Message.empty();
           FValue = EscapeControlChars(Message);
           break;
+        case fdCountryKind:
+          applies = located;
+          if (applies) FValue = FCountryKind;
+          break;
         case fdCount:
           break;
       }
@@ -351,6 +358,7 @@ class TAnswerWriter::TImpl {
   std::unique_ptr<char[]> FBuf;
   char* FEnd = FBuf.get();
   std::string FRecordText, FValue;
+  const char* FCountryKind;  // what the country fields mean, for every answer
   static constexpr size_t kNameSlots = 512;
   std::unique_ptr<TName[]> FNames;
 };

@@ -32,11 +32,14 @@ enum TField {
   fdRegistry,
   fdDate,
   fdMessage,
+  // Whether the country is where the block is registered or where its
+  // addresses are located: the database's sources tell.
+  fdCountryKind,
   fdCount
 };
-constexpr std::string_view kFieldNames[fdCount] = {"query",    "status",  "address",
-                                                   "block",    "country", "country_name",
-                                                   "registry", "date",    "message"};
+constexpr std::string_view kFieldNames[fdCount] = {"query",   "status",       "address",  "block",
+                                                   "country", "country_name", "registry", "date",
+                                                   "message", "country_kind"};
 // The columns of the tab-separated lines, for --header.
 constexpr char kLinesHeader[] = "query\taddress\tblock\tcountry\tcountry_name\tregistry\tdate\n";
 

@@ -22,6 +22,8 @@ void PrintDatabaseInfo(TIPv4Database& Db, const std::string& FileName, std::ostr
       << "Created: " << DayNumberText(Db.Created) << "\n";
   if (Db.Sources.empty()) Out << "Source: not recorded in the file\n";
   for (const TSource& s : Db.Sources) Out << "Source: " << SourceText(s) << "\n";
+  const TCountryKind kind = DatabaseCountryKind(Db.Sources);
+  Out << "Country kind: " << CountryKindName(kind) << " (" << CountryKindText(kind) << ")\n";
   Out << "Blocks: " << Db.BlockCount() << "\n"
       << "IPv6 blocks: " << Db.IPv6.Count() << "\n"
       << "Countries: " << Db.CountryCount() << " (" << withBlocks << " with blocks)\n"

@@ -154,8 +154,10 @@ void TDatabaseCompiler::AddData(const std::string& Name, std::string_view Data,
   FSourceVersionDate = 0;
   FOwnRegistry = Registry;
   const TFinally forget([this] { FOwnRegistry.clear(); });
+  FSourceKind = ckUnknown;
   AddContent(Name, Data);
   source.Date = FSourceVersionDate;
+  source.Kind = FSourceKind;
   FSources.push_back(std::move(source));
 }
 
@@ -179,10 +181,15 @@ void TDatabaseCompiler::AddContent(const std::string& Name, std::string_view Dat
     case ikBzip2:
       break;
     case ikDelegation:
+      // The registries' files say where each block is registered; range
+      // files say where addresses are located.
+      FSourceKind = ckRegistered;
       return AddDelegationText(Name, Data);
     case ikRanges:
+      FSourceKind = ckLocated;
       return AddRangeText(Name, Data);
     case ikRanges6:
+      FSourceKind = ckLocated;
       return AddRangeText6(Name, Data);
     case ikEmpty:
       throw EKeslError(Name + ": no data");
@@ -392,7 +399,10 @@ std::string TDatabaseCompiler::BinaryBody() const {
   if (FFinished) trailer.push_back({ttSortedDisjoint, {}});
   std::vector<TSource> sources = FSources;
   for (TSource& s : sources) s.Licence = FLicence;
-  if (!sources.empty()) trailer.push_back({ttProvenance, EncodeSources(sources)});
+  if (!sources.empty()) {
+    trailer.push_back({ttProvenance, EncodeSources(sources)});
+    trailer.push_back({ttCountryKinds, EncodeCountryKinds(sources)});
+  }
   body += EncodeTrailer(trailer);
   return body;
 }

@@ -102,8 +102,9 @@ class TDatabaseCompiler {
   std::map<uint16_t, std::string> FNames;  // Latin-1 country names
   uint64_t FDuplicates = 0;
   uint64_t FCrossRegistryOverlap = 0;
-  std::string FOwnRegistry;  // of the data being read, "" when not known
-  bool FFinished = false;    // Finish ran after the last block was added
+  std::string FOwnRegistry;              // of the data being read, "" when not known
+  TCountryKind FSourceKind = ckUnknown;  // of the data being read
+  bool FFinished = false;                // Finish ran after the last block was added
   uint32_t FNewestVersionDate = 0;
   uint32_t FSourceVersionDate = 0;  // of the source being read
   int64_t FNewestFileTime = 0;

@@ -13,11 +13,7 @@ constexpr int32_t kUnixDay = 25569;
 }  // namespace
 
 bool CountriesAreRegistered(const std::vector<TSource>& Sources) {
-  if (Sources.empty()) return false;
-  for (const TSource& s : Sources) {
-    if (s.Name.rfind("delegated-", 0) != 0) return false;
-  }
-  return true;
+  return DatabaseCountryKind(Sources) == ckRegistered;
 }
 
 uint64_t DatabaseEpoch(const TIPv4Database& Db) {

@@ -59,6 +59,9 @@ enum TTrailerTag : uint16_t {
   // The IPv6 blocks: a u32 count, then that many 40-byte records, sorted by
   // start and disjoint.
   ttIPv6Blocks = 3,
+  // What each source's countries are: UTF-8 lines in the order of the
+  // provenance, "registered", "located" or empty (ipdb/provenance.h).
+  ttCountryKinds = 4,
 };
 // The largest provenance a reader takes; a longer entry is passed over.
 constexpr uint32_t kMaxProvenanceSize = 1 << 16;

@@ -225,6 +225,8 @@ bool TInPlaceDatabase::Parse(const unsigned char* Data, size_t Size) {
     return false;
   }
   bool marked = false;
+  // The notes that tell what the countries are.
+  std::string_view provenance, kinds;
   for (uint32_t i = 0; i < entries; ++i) {
     if (c.Left() < static_cast<size_t>(kEntryHeadSize)) return false;
     uint16_t tag = 0;
@@ -242,10 +244,16 @@ bool TInPlaceDatabase::Parse(const unsigned char* Data, size_t Size) {
       if (!c.Skip(length - 4)) return false;
       continue;
     }
+    const auto* data = reinterpret_cast<const char*>(c.At());
     if (!c.Skip(length)) return false;
     marked |= tag == ttSortedDisjoint;
+    if (length <= kMaxProvenanceSize && tag == ttProvenance) provenance = {data, length};
+    if (length <= kMaxProvenanceSize && tag == ttCountryKinds) kinds = {data, length};
   }
   if (!marked) return false;
+  std::vector<TSource> sources = DecodeSources(provenance);
+  DecodeCountryKinds(kinds, sources);
+  FCountryKind = DatabaseCountryKind(sources);
   FCreated = header.Created;
   return true;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ipdb/database.h"
+#include "ipdb/provenance.h"
 
 class TInPlaceDatabase {
  public:
@@ -45,6 +46,9 @@ class TInPlaceDatabase {
   int BlockCount() const { return static_cast<int>(FCount); }
   int IPv6BlockCount() const { return static_cast<int>(FCount6); }
   double Created() const { return FCreated; }
+  // What the file's countries are, from its sources (ckUnknown when it does
+  // not record them).
+  TCountryKind CountryKind() const { return FCountryKind; }
 
  private:
   TInPlaceDatabase() = default;
@@ -78,6 +82,7 @@ class TInPlaceDatabase {
   std::atomic<bool> FDamaged{false};
   int FSlot = -1;
   std::string FFileName;  // for messages
+  TCountryKind FCountryKind = ckUnknown;
   // The registry and the country records, from their first to their end.
   const unsigned char* FCenters = nullptr;
   const unsigned char* FCentersEnd = nullptr;

@@ -85,6 +85,7 @@ std::vector<TSource> ReadTrailer(TStream& Stream, std::vector<TIPv6Block>& IPv6)
   if (!TryRead(Stream, head, kTrailerHeadSize) || !DecodeTrailerHead(head, entries)) return {};
   if (entries > static_cast<uint32_t>(kMaxTrailerEntries)) return {};
   std::vector<TSource> sources;
+  std::string kinds;
   bool ipv6 = false;
   for (uint32_t i = 0; i < entries; ++i) {
     unsigned char e[kEntryHeadSize];
@@ -102,7 +103,9 @@ std::vector<TSource> ReadTrailer(TStream& Stream, std::vector<TIPv6Block>& IPv6)
     std::string data(length, '\0');
     if (length && !TryRead(Stream, data.data(), static_cast<int32_t>(length))) break;
     if (tag == ttProvenance) sources = DecodeSources(data);
+    if (tag == ttCountryKinds) kinds = std::move(data);
   }
+  DecodeCountryKinds(kinds, sources);
   return sources;
 }
 

@@ -1,5 +1,6 @@
 #include "ipdb/provenance.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace {
@@ -55,4 +56,72 @@ std::string SourceText(const TSource& Source) {
   }
   if (!Source.Licence.empty()) t += ", " + Source.Licence;
   return t;
+}
+
+std::string EncodeCountryKinds(const std::vector<TSource>& Sources) {
+  std::string out;
+  for (const TSource& s : Sources) {
+    out += s.Kind == ckRegistered ? "registered" : s.Kind == ckLocated ? "located" : "";
+    out += '\n';
+  }
+  return out;
+}
+
+void DecodeCountryKinds(std::string_view Text, std::vector<TSource>& Sources) {
+  for (TSource& s : Sources) {
+    if (Text.empty()) break;
+    const size_t end = std::min(Text.find('\n'), Text.size());
+    const std::string_view line = Text.substr(0, end);
+    Text.remove_prefix(std::min(end + 1, Text.size()));
+    s.Kind = line == "registered" ? ckRegistered : line == "located" ? ckLocated : ckUnknown;
+  }
+}
+
+TCountryKind SourceCountryKind(const TSource& Source) {
+  if (Source.Kind != ckUnknown) return Source.Kind;
+  if (Source.Name.rfind("delegated-", 0) == 0) return ckRegistered;
+  for (const char* tor : {"geoip", "geoip6", "geoip.gz", "geoip6.gz"}) {
+    if (Source.Name == tor) return ckLocated;
+  }
+  return ckUnknown;
+}
+
+TCountryKind DatabaseCountryKind(const std::vector<TSource>& Sources) {
+  if (Sources.empty()) return ckUnknown;
+  bool registered = false, located = false;
+  for (const TSource& s : Sources) {
+    const TCountryKind k = SourceCountryKind(s);
+    if (k == ckUnknown) return ckUnknown;
+    registered |= k == ckRegistered;
+    located |= k == ckLocated;
+  }
+  return registered && located ? ckMixed : registered ? ckRegistered : ckLocated;
+}
+
+const char* CountryKindName(TCountryKind Kind) {
+  switch (Kind) {
+    case ckRegistered:
+      return "registered";
+    case ckLocated:
+      return "located";
+    case ckMixed:
+      return "mixed";
+    case ckUnknown:
+      break;
+  }
+  return "unknown";
+}
+
+const char* CountryKindText(TCountryKind Kind) {
+  switch (Kind) {
+    case ckRegistered:
+      return "the country each block is registered to, from the registries' files";
+    case ckLocated:
+      return "the country where the addresses are located, from geolocation range files";
+    case ckMixed:
+      return "registered for some blocks and located for others: the sources are of both kinds";
+    case ckUnknown:
+      break;
+  }
+  return "not known: the file does not record where its data came from";
 }

@@ -256,6 +256,9 @@ QString TKeslMainForm::AboutText() {
     text += QStringLiteral("<br>") +
             tr("Source: %1").arg(QString::fromStdString(SourceText(s)).toHtmlEscaped());
   }
+  const TCountryKind kind = DatabaseCountryKind(db->Sources);
+  text +=
+      QStringLiteral("<br>") + tr("Countries: %1").arg(QString::fromLatin1(CountryKindText(kind)));
   return text;
 }
 

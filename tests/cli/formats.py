@@ -19,7 +19,7 @@ from spans import merged
 lookup, db = sys.argv[1], sys.argv[2]
 failures = []
 FIELDS = ["query", "status", "address", "block", "country", "country_name", "registry", "date",
-          "message"]
+          "message", "country_kind"]
 EU27 = "AT,BE,BG,HR,CY,CZ,DK,EE,FI,FR,DE,GR,HU,IE,IT,LV,LT,LU,MT,NL,PL,PT,RO,SK,SI,ES,SE"
 DACH = "DE,AT,CH"
 
@@ -56,6 +56,9 @@ check("json not found", missing["status"] == "not_found" and missing["block"] is
 check("json ipv6", v6["status"] == "ok" and v6["address"] == "2001:4860:4860::8888"
       and v6["country"] == "US" and ipaddress.IPv6Address(v6["address"]) in ipaddress.IPv6Network(
           v6["block"].split(" - ")[0] + "/32", strict=False), v6)
+# The default database is made from tor's geoip files: located countries.
+check("json country kind", ok["country_kind"] == "located" and v6["country_kind"] == "located"
+      and missing["country_kind"] is None, (ok, missing))
 check("json error", bad["status"] == "error" and bad["message"] == "Not a valid IPv4 address", bad)
 check("json date", au["date"] is None or len(au["date"]) == 8, au)
 

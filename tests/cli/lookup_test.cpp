@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "cli/blocklists.h"
+#include "cli/mkdb.h"
 #include "dbbuild/compiler.h"
 #include "ipdb/inplace.h"
 #include "ipdb/writer.h"
@@ -211,7 +212,8 @@ TEST_P(LookupIPv6Test, AnswersInEveryFormAndNotation) {
       Run({"--format", "json", "2001:db9::1:1"}),
       "{\"query\":\"2001:db9::1:1\",\"status\":\"ok\",\"address\":\"2001:db9::1:1\",\"block\":"
       "\"2001:db9::1:0 - 2001:db9::2:ffff\",\"country\":\"US\",\"country_name\":\"United "
-      "States\",\"registry\":\"ARIN\",\"date\":null,\"message\":null}\n");
+      "States\",\"registry\":\"ARIN\",\"date\":null,\"message\":null,\"country_kind\":"
+      "\"unknown\"}\n");
   EXPECT_EQ(Run({"--format", "csv", "--fields", "status,address", "2001:db8:1::"}),
             "ok,2001:db8:1::\r\n");
 }
@@ -292,7 +294,10 @@ TEST_F(LookupTest, InfoUsageAndLoadFailures) {
   EXPECT_EQ(Run({"--info"}), 0);
   EXPECT_THAT(FOut.str(), testing::StartsWith("Database: " + FDb +
                                               "\nCreated: 2026-12-01\n"
-                                              "Source: not recorded in the file\nBlocks: 4\n"));
+                                              "Source: not recorded in the file\n"
+                                              "Country kind: unknown (not known: the file does "
+                                              "not record where its data came from)\n"
+                                              "Blocks: 4\n"));
   EXPECT_NE(FOut.str().find("Registry 3 RIPE: 2 blocks, 16777472 addresses"), std::string::npos);
   EXPECT_EQ(Run({}), 2);
   EXPECT_EQ(Run({"--notation", "hex", "1.2.3.4"}), 2);
@@ -464,8 +469,8 @@ TEST_F(LookupTest, ControlCharactersNeverSplitOrAddARecord) {
   };
   const std::vector<TForm> forms = {{{}, '\t', 3},
                                     {{"--fields", "query,status,message"}, '\t', 3},
-                                    {{"--format", "csv"}, ',', 9},
-                                    {{"--format", "json"}, ',', 9}};
+                                    {{"--format", "csv"}, ',', 10},
+                                    {{"--format", "json"}, ',', 10}};
   for (const TForm& form : forms) {
     for (const bool fromStdin : {false, true}) {
       SCOPED_TRACE(testing::PrintToString(form.Options) + (fromStdin ? " stdin" : " args"));
@@ -619,5 +624,44 @@ TEST_F(LookupTest, ADatabaseCutShortUnderALongRunEndsItWithAMessageNotASignal) {
     // What was answered before the cut is out, whole lines only.
     const std::string out = io.FOut.str();
     EXPECT_TRUE(out.empty() || out.back() == '\n');
+  }
+}
+
+TEST(LookupCountryKindTest, TheSourcesTellWhatACountryIs) {
+  // A registry's file gives registered countries, a range file located
+  // ones, both together a mixed database; the answer says so whether the
+  // file is searched in place (plain) or loaded (compressed).
+  TTempDir dir;
+  const std::string delegated = dir.Write(
+      "delegated-apnic-extended-latest",
+      "2|apnic|20261207|1|19830101|20261207|+1000\napnic|AU|ipv4|1.0.0.0|256|20110811|allocated\n");
+  const std::string ranges = dir.Write("ranges", "134744064,134744319,US\n");
+  const struct {
+    std::vector<std::string> Inputs;
+    const char* Kind;
+  } cases[] = {{{delegated}, "registered"}, {{ranges}, "located"}, {{delegated, ranges}, "mixed"}};
+  for (const auto& c : cases) {
+    for (const char* compression : {"none", "bzip2"}) {
+      SCOPED_TRACE(std::string(c.Kind) + " " + compression);
+      const std::string db = dir.Path("kind.ip4");
+      std::vector<std::string> args = {"-o", db, "--compress", compression};
+      args.insert(args.end(), c.Inputs.begin(), c.Inputs.end());
+      std::ostringstream mo, me;
+      ASSERT_EQ(MkdbMain(args, mo, me), 0) << me.str();
+      std::istringstream in;
+      std::ostringstream out, err;
+      const std::string query =
+          c.Inputs.size() == 1 && c.Inputs[0] == ranges ? "8.8.8.8" : "1.0.0.1";
+      EXPECT_EQ(LookupMain({"--db", db, "--format", "json", "--fields", "country,country_kind",
+                            query, "10.0.0.1"},
+                           in, out, err),
+                1);
+      EXPECT_EQ(out.str(), std::string("{\"country\":\"") + (query == "8.8.8.8" ? "US" : "AU") +
+                               "\",\"country_kind\":\"" + c.Kind +
+                               "\"}\n{\"country\":null,\"country_kind\":null}\n");
+      std::ostringstream info;
+      EXPECT_EQ(LookupMain({"--db", db, "--info"}, in, info, err), 0);
+      EXPECT_THAT(info.str(), testing::HasSubstr(std::string("\nCountry kind: ") + c.Kind + " ("));
+    }
   }
 }

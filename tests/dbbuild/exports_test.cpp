@@ -82,6 +82,14 @@ TEST(ExportTest, WhatTheCountriesMeanAndTheDescription) {
                                       {"delegated-arin-extended-latest", 0, "", ""}}));
   EXPECT_FALSE(CountriesAreRegistered(
       {{"delegated-ripencc-extended-latest", 0, "", ""}, {"geoip", 20261201, "", "CC BY-SA 4.0"}}));
+  // A recorded kind counts over the name, which only tells for files that
+  // predate recorded kinds; a source of neither leaves the kind unknown.
+  EXPECT_TRUE(CountriesAreRegistered({{"mine.txt", 0, "", "", ckRegistered}}));
+  EXPECT_FALSE(CountriesAreRegistered({{"delegated-apnic-mirror", 0, "", "", ckLocated}}));
+  EXPECT_EQ(DatabaseCountryKind({{"mine.txt", 0, "", ""}}), ckUnknown);
+  EXPECT_EQ(DatabaseCountryKind({{"geoip", 0, "", ""}, {"geoip6", 0, "", ""}}), ckLocated);
+  EXPECT_EQ(DatabaseCountryKind({{"geoip", 0, "", ""}, {"mine", 0, "", "", ckRegistered}}),
+            ckMixed);
   EXPECT_EQ(DateText(20110811), "2011-08-11");
   TIPv4Database db;
   db.Created = EncodeDayNumber(2026, 12, 1);

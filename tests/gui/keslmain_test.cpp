@@ -422,7 +422,9 @@ TEST_F(KeslMainTest, AgeCheckYesUpdatesAndLocatesInTheNewDatabase) {
               testing::AllOf(testing::HasSubstr("Database: " + updated),
                              testing::HasSubstr("Created: 2026-12-07"),
                              testing::HasSubstr("Source: delegated-afrinic-extended-latest, "
-                                                "2026-12-07")));
+                                                "2026-12-07"),
+                             testing::HasSubstr("Countries: the country each block is registered "
+                                                "to, from the registries' files")));
 }
 
 TEST_F(KeslMainTest, AgeCheckUpdateFailsOrIsAbortedAndTheOldDatabaseStays) {
