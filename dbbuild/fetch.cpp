@@ -37,7 +37,8 @@ int OnProgress(void* User, curl_off_t Total, curl_off_t Now, curl_off_t, curl_of
 
 }  // namespace
 
-std::string FetchUrl(const std::string& Url, uint64_t MaxSize, const TFetchProgress& Progress) {
+std::string FetchUrl(const std::string& Url, uint64_t MaxSize, const TFetchProgress& Progress,
+                     const TFetchLimits& Limits) {
   static std::once_flag init;
   std::call_once(init, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), curl_easy_cleanup);
@@ -64,10 +65,12 @@ std::string FetchUrl(const std::string& Url, uint64_t MaxSize, const TFetchProgr
   set(CURLOPT_FAILONERROR, 1L);
   set(CURLOPT_NOSIGNAL, 1L);
   set(CURLOPT_CONNECTTIMEOUT, 30L);
-  set(CURLOPT_TIMEOUT, static_cast<long>(kFetchTimeLimit));
-  // A stalled transfer: less than a kilobyte a second for a minute.
-  set(CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(kStallBytesPerSecond));
-  set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(kStallSeconds));
+  set(CURLOPT_TIMEOUT, static_cast<long>(Limits.TimeLimit));
+  // A stalled transfer: by default less than a kilobyte a second for a
+  // minute.
+  set(CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(Limits.StallBytesPerSecond));
+  set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(Limits.StallSeconds));
+  if (!Limits.CaFile.empty()) set(CURLOPT_CAINFO, Limits.CaFile.c_str());
   // Refused as soon as the server announces more than the bound; OnData
   // stops one that sends more without saying so.
   set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaxSize));
@@ -82,6 +85,12 @@ std::string FetchUrl(const std::string& Url, uint64_t MaxSize, const TFetchProgr
   const CURLcode rc = curl_easy_perform(c);
   if (t.Aborted) throw EAborted();
   if (t.TooLarge) throw EKeslError(Url + ": larger than " + std::to_string(MaxSize) + " bytes");
+  long status = 0;
+  // An error page larger than the bound is an error first.
+  if (rc == CURLE_FILESIZE_EXCEEDED &&
+      curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status >= 400) {
+    throw EKeslError(Url + ": HTTP status " + std::to_string(status));
+  }
   if (rc == CURLE_FILESIZE_EXCEEDED) {
     throw EKeslError(Url + ": larger than " + std::to_string(MaxSize) + " bytes");
   }

@@ -19,13 +19,18 @@ using TFetchProgress = std::function<bool(uint64_t Received, uint64_t Total)>;
 
 // The limits of one download: its whole time, and the slowest it may go
 // for how long before it counts as stalled.
-constexpr int kFetchTimeLimit = 15 * 60;
-constexpr int kStallBytesPerSecond = 1024;
-constexpr int kStallSeconds = 60;
+struct TFetchLimits {
+  int TimeLimit = 15 * 60;
+  int StallBytesPerSecond = 1024;
+  int StallSeconds = 60;
+  // Certificates to trust instead of the system's ("" for the system's).
+  std::string CaFile;
+};
 
 // The whole resource at Url. EKeslError with the cause for a failed,
 // refused (HTTP status 400 or more), cut-short, too slow or too long
 // download, or one larger than MaxSize (refused as soon as the server
 // announces it); EAborted when Progress asked to stop. A redirect from an
-// https address goes to https only.
-std::string FetchUrl(const std::string& Url, uint64_t MaxSize, const TFetchProgress& Progress = {});
+// https address goes to https only, and never to a file.
+std::string FetchUrl(const std::string& Url, uint64_t MaxSize, const TFetchProgress& Progress = {},
+                     const TFetchLimits& Limits = {});

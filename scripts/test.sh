@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 # firewalls, and the programs that read the exports.
 bash scripts/setup.sh clang libfuzzer-14-dev libclang-rt-14-dev clang-format python3 ipv6calc \
   nftables ipset appstream desktop-file-utils man-db groff-base mmdb-bin python3-maxminddb \
-  nginx-light haproxy systemd
+  nginx-light haproxy systemd openssl
 started=$SECONDS
 stage() { echo "== $1 (at $((SECONDS - started)) s)"; }
 

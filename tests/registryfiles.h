@@ -121,10 +121,10 @@ inline void WriteStatsFiles(const TTempDir& Dir, uint32_t EndDate = 20261207) {
   }
 }
 
-// python3's http.server on 127.0.0.1 and a free port, serving Dir, for as
-// long as the object lives; each answer waits DelaySeconds first. With a
-// RequestLog, the path of every request is appended to that file, a line
-// each.
+// A python3 server on 127.0.0.1 and a free port, for as long as the object
+// lives. The default one is http.server serving Dir; each answer waits
+// DelaySeconds first, and with a RequestLog the path of every request is
+// appended to that file, a line each.
 class TLocalServer {
  public:
   explicit TLocalServer(const std::string& Dir, double DelaySeconds = 0,
@@ -142,24 +142,12 @@ class TLocalServer {
         "  functools.partial(H, directory=sys.argv[1]))\n"
         "print('http://127.0.0.1:%d' % s.server_address[1], flush=True)\n"
         "s.serve_forever()\n";
-    const std::string delay = std::to_string(DelaySeconds);
-    int out[2];
-    if (pipe(out) != 0) return;
-    FPid = fork();
-    if (FPid == 0) {
-      dup2(out[1], STDOUT_FILENO);
-      const int null = open("/dev/null", O_WRONLY);
-      dup2(null, STDERR_FILENO);
-      close(out[0]);
-      execlp("python3", "python3", "-c", script.c_str(), Dir.c_str(), delay.c_str(),
-             RequestLog.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(out[1]);
-    // The first line is the base address.
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') FBase += c;
-    close(out[0]);
+    Start(script, {Dir, std::to_string(DelaySeconds), RequestLog});
+  }
+  // A server of its own: Script prints its base address on its first line
+  // of output and then serves; Args are its sys.argv[1:].
+  TLocalServer(const std::string& Script, const std::vector<std::string>& Args) {
+    Start(Script, Args);
   }
   ~TLocalServer() {
     if (FPid <= 0) return;
@@ -168,10 +156,32 @@ class TLocalServer {
   }
   TLocalServer(const TLocalServer&) = delete;
   TLocalServer& operator=(const TLocalServer&) = delete;
-  // "http://127.0.0.1:PORT", or "" when the server did not start.
+  // "http://127.0.0.1:PORT" (or the script's own), "" when it did not start.
   const std::string& Base() const { return FBase; }
 
  private:
+  void Start(const std::string& Script, const std::vector<std::string>& Args) {
+    std::vector<const char*> argv = {"python3", "-c", Script.c_str()};
+    for (const std::string& a : Args) argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0) return;
+    FPid = fork();
+    if (FPid == 0) {
+      dup2(out[1], STDOUT_FILENO);
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, STDERR_FILENO);
+      close(out[0]);
+      execvp("python3", const_cast<char* const*>(argv.data()));
+      _exit(127);
+    }
+    close(out[1]);
+    // The first line is the base address.
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n') FBase += c;
+    close(out[0]);
+  }
+
   pid_t FPid = -1;
   std::string FBase;
 };
