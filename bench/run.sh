@@ -4,7 +4,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # geoiplookup (libGeoIP) with its country database: the peer of the one-address goal;
-# GNU time for the exports' peak memory.
-bash scripts/setup.sh geoip-bin geoip-database time
+# GNU time for the exports' and the update's peak memory; python3 makes the
+# inputs.
+bash scripts/setup.sh geoip-bin geoip-database time python3
 bash scripts/build.sh build-bench -DCMAKE_BUILD_TYPE=Release -DKESL_BENCH=ON -DKESL_BUILD_TESTS=OFF
-build-bench/bin/kesl_bench "$@" /usr/share/tor/geoip
+# Generated inputs, from fixed seeds: nothing is downloaded.
+inputs=$(mktemp -d)
+trap 'rm -rf "$inputs"' EXIT
+/usr/bin/python3 bench/gen_registries.py "$inputs/registries"
+KESL_BENCH_REGISTRIES="$inputs/registries" build-bench/bin/kesl_bench "$@" /usr/share/tor/geoip

@@ -1,0 +1,71 @@
+#!/usr/bin/env python3
+"""Writes five registry statistics files as large as the registries' own
+(LINES lines each, 500,000 by default: 2.5 million in all) with their .md5
+files into DIR, for the update's memory benchmark. A fixed seed: the same
+files every run. Each registry lists only its own records, none larger than
+a /8 or a /12, none overlapping, with right summaries.
+
+usage: gen_registries.py DIR [LINES]"""
+import hashlib
+import ipaddress
+import os
+import random
+import sys
+
+REGISTRIES = ["arin", "ripencc", "apnic", "lacnic", "afrinic"]
+COUNTRIES = ["US", "CA", "DE", "NL", "GB", "FR", "JP", "CN", "AU", "IN", "BR", "AR", "MX", "ZA",
+             "EG", "NG", "KE", "RU", "IT", "ES"]
+
+
+def registry_file(index, token, lines, rng):
+    n4 = lines // 2
+    n6 = lines // 4
+    nasn = lines - n4 - n6 - 2
+    records = []
+    # IPv4: blocks of /24 to /20 one after another from the registry's own /8s.
+    at = (1 + index * 40) << 24
+    for _ in range(n4):
+        size = 256 << rng.randrange(5)
+        at = (at + size - 1) // size * size
+        status = rng.choices(["allocated", "assigned", "available", "reserved"], [60, 36, 3, 1])[0]
+        cc = "ZZ" if status in ("available", "reserved") else rng.choice(COUNTRIES)
+        date = "" if status != "allocated" and status != "assigned" else \
+            "%04d%02d%02d" % (rng.randrange(1990, 2026), rng.randrange(1, 13), rng.randrange(1, 29))
+        records.append("%s|%s|ipv4|%s|%d|%s|%s|%08X" % (token, cc, ipaddress.IPv4Address(at), size,
+                                                        date, status, rng.getrandbits(32)))
+        at += size
+    # IPv6: /32s and /48s one after another from the registry's own /12.
+    at6 = (0x210 + index * 0x10) << 116
+    for _ in range(n6):
+        bits = rng.choice([32, 48])
+        size = 1 << (128 - bits)
+        at6 = (at6 + size - 1) // size * size
+        date = "%04d%02d%02d" % (rng.randrange(1999, 2026), rng.randrange(1, 13), rng.randrange(1, 29))
+        records.append("%s|%s|ipv6|%s|%d|%s|allocated|%08X" % (
+            token, rng.choice(COUNTRIES), ipaddress.IPv6Address(at6), bits, date, rng.getrandbits(32)))
+        at6 += size
+    for i in range(nasn):
+        records.append("%s|%s|asn|%d|1|20100101|assigned|%08X" % (
+            token, rng.choice(COUNTRIES), 64512 + index * nasn + i, rng.getrandbits(32)))
+    head = ["2.3|%s|20261207|%d|19830101|20261207|+0000" % (token, len(records)),
+            "%s|*|asn|*|%d|summary" % (token, nasn),
+            "%s|*|ipv4|*|%d|summary" % (token, n4),
+            "%s|*|ipv6|*|%d|summary" % (token, n6)]
+    return "\n".join(head + records) + "\n"
+
+
+def main():
+    folder = sys.argv[1]
+    lines = int(sys.argv[2]) if len(sys.argv) > 2 else 500000
+    os.makedirs(folder, exist_ok=True)
+    rng = random.Random(20261208)
+    for index, token in enumerate(REGISTRIES):
+        name = "delegated-%s-extended-latest" % token
+        data = registry_file(index, token, lines, rng).encode()
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+        with open(os.path.join(folder, name + ".md5"), "w") as f:
+            f.write("%s  %s\n" % (hashlib.md5(data).hexdigest(), name))
+
+
+main()
