@@ -528,9 +528,9 @@ int main(int argc, char** argv) {
   const char* registries = std::getenv("KESL_BENCH_REGISTRIES");
   if (registries && access("/usr/bin/time", X_OK) == 0) {
     const std::string out = gData.Dir + "/update.ip4";
-    const auto [seconds, mb] = MeasuredRun({KESL_MKDB, "--update", "--from",
-                                            std::string("file://") + registries, "--retry-wait",
-                                            "0", "-o", out});
+    const auto [seconds, mb] =
+        MeasuredRun({KESL_MKDB, "--update", "--from", std::string("file://") + registries,
+                     "--retry-wait", "0", "-o", out});
     std::printf("update of five generated registry files: %.2f s, peak %.0f MB, %.1f MB written\n",
                 seconds, mb, static_cast<double>(std::filesystem::file_size(out)) / 1e6);
     goals.push_back({"update_peak_mb", mb, 400, true});

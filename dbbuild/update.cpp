@@ -211,6 +211,8 @@ TUpdateResult RunUpdate(const TUpdateOptions& Options) {
       }
       const size_t before = compiler.Blocks().size();
       compiler.AddData(d.Name, data, std::string(d.Registry->Token));
+      // Reading takes a moment: an abort asked meanwhile is heard here.
+      if (!progress(data.size(), data.size())) throw EAborted();
       // A page of some other kind (an error page served as the file) reads
       // as a file without data, which would take the registry's blocks away.
       if (compiler.Blocks().size() == before) {

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
+#include <QTimer>
 
 #include "dbbuild/update.h"
 #include "ipdb/blocktext.h"
@@ -200,8 +202,18 @@ bool TKeslMainForm::UpdateDatabase() {
   {
     BeginBusy();
     Aborted = false;
-    const TFinally end([this] { EndBusy(); });
+    FUpdating = true;
+    const TFinally end([this] {
+      FUpdating = false;
+      EndBusy();
+    });
     result = TUpdateRunner(Aborted).Run(options, [this](int PerMille) { SetProgress(PerMille); });
+  }
+  if (FCloseWhenUpdated) {
+    // Closed during the update: nothing more is shown, and the window goes
+    // as soon as the work that started the update has returned.
+    QTimer::singleShot(0, this, [this] { close(); });
+    return false;
   }
   const QString output = QString::fromLocal8Bit(options.Output);
   switch (result.Status) {
@@ -233,6 +245,25 @@ bool TKeslMainForm::UpdateDatabase() {
   FDatabaseFileName = output;
   FillBoxes();
   return true;
+}
+
+void TKeslMainForm::closeEvent(QCloseEvent* Event) {
+  if (FUpdating) {
+    Event->ignore();
+    if (FCloseWhenUpdated) return;
+    // The update goes on beside the question; its answer counts only if
+    // the update is still running.
+    if (Dialogs().Confirm(this, tr("Confirm"),
+                          tr("The database is being updated.") + QLatin1Char('\r') +
+                              tr("Abort the update and close?"),
+                          tr("&Yes"), tr("&No")) &&
+        FUpdating) {
+      FCloseWhenUpdated = true;
+      Aborted = true;
+    }
+    return;
+  }
+  TUtilMainForm::closeEvent(Event);
 }
 
 QString TKeslMainForm::AboutText() {

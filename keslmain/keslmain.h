@@ -109,6 +109,9 @@ class TKeslMainForm : public TUtilMainForm {
   void FormCreate() override;
   bool eventFilter(QObject* Watched, QEvent* Event) override;
   void keyPressEvent(QKeyEvent* Event) override;
+  // While an update runs, asks whether to abort it: Yes aborts it and
+  // closes the window once it has stopped, No leaves both running.
+  void closeEvent(QCloseEvent* Event) override;
 
  private:
   // Loads the database in use on the first locate, fills the boxes and
@@ -127,4 +130,6 @@ class TKeslMainForm : public TUtilMainForm {
   QString FDatabaseFileName;
   std::string FUpdateBase, FUpdateOutput;
   bool FLocating = false;
+  bool FUpdating = false;
+  bool FCloseWhenUpdated = false;  // the update was aborted to close
 };

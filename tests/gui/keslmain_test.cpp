@@ -5,6 +5,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QElapsedTimer>
@@ -461,6 +462,43 @@ TEST_F(KeslMainTest, AgeCheckUpdateFailsOrIsAbortedAndTheOldDatabaseStays) {
   EXPECT_EQ(form->DatabaseFileName(), FDbPath);
   EXPECT_EQ(form->ListModel()->Count(), 3);
   EXPECT_FALSE(std::filesystem::exists(FDir.Path("updated.ip4")));
+}
+
+TEST_F(KeslMainTest, ClosingDuringAnUpdateAsksAndYesAbortsAndCloses) {
+  // The files arrive slowly: the update is running when the window is
+  // closed.
+  TTempDir files;
+  WriteStatsFiles(files);
+  const TLocalServer server(files.Dir(), 0.3);
+  ASSERT_NE(server.Base(), "");
+  const std::string updated = FDir.Path("updated.ip4");
+  FForm->SetUpdateSource(server.Base(), updated);
+  FForm->show();
+  // The window manager's close, as it reaches the window (the Close button
+  // and Esc are off while the window is busy): No, and the update goes on
+  // with the window; then again, and Yes.
+  const auto closeFromOutside = [&] {
+    QCloseEvent close;
+    QCoreApplication::sendEvent(FForm->windowHandle(), &close);
+  };
+  FDialogs.Answers = {true, false, true};
+  QTimer::singleShot(100, FForm.get(), [&] {
+    closeFromOutside();
+    EXPECT_TRUE(FForm->isVisible());
+    EXPECT_EQ(FForm->StartButton->text(), "Abort");
+    QTimer::singleShot(100, FForm.get(), closeFromOutside);
+  });
+  Locate("8.8.8.8");
+  // The close is done once the locate that started the update returns.
+  QTest::qWait(50);
+  ASSERT_EQ(FDialogs.Questions.size(), 3);
+  EXPECT_EQ(FDialogs.Questions[1],
+            "Confirm|The database is being updated.\rAbort the update and close?|&Yes|&No");
+  EXPECT_EQ(FDialogs.Questions[2], FDialogs.Questions[1]);
+  EXPECT_FALSE(FForm->isVisible());
+  EXPECT_TRUE(FDialogs.Errors.isEmpty()) << FDialogs.Errors.join("; ").toStdString();
+  // Aborted, not finished: nothing written, and nothing said.
+  EXPECT_FALSE(std::filesystem::exists(updated));
 }
 
 TEST_F(KeslMainTest, NoAgeWarningOnTheFirstOfTheMonth) {
