@@ -385,6 +385,35 @@ TEST_F(UpdateTest, AHostileRegistryFileTakesNoAddresses) {
   ExpectFailure("ARIN", "the version line is dated 20991231, after tomorrow");
 }
 
+TEST_F(UpdateTest, TwoUpdatesStartedTogetherLeaveOneDatabase) {
+  // The second waits for the first and then finds the data current; with
+  // --no-wait it gives up at once or, started after the first ended, finds
+  // the data current too.
+  for (const bool noWait : {false, true}) {
+    SCOPED_TRACE(noWait ? "--no-wait" : "waiting");
+    std::filesystem::remove(FDb);
+    std::vector<std::string> args = {"--update", "--from", FServer->Base(), "--allow-http",
+                                     "-o",       FDb,      "--retry-wait",  "0"};
+    TRun first, second;
+    std::thread a([&] { first = Mkdb(args); });
+    if (noWait) args.push_back("--no-wait");
+    std::thread b([&] { second = Mkdb(args); });
+    a.join();
+    b.join();
+    std::vector<int> statuses = {first.Status, second.Status};
+    std::sort(statuses.begin(), statuses.end());
+    EXPECT_EQ(statuses[0], 0) << first.Err << second.Err;
+    EXPECT_TRUE(statuses[1] == 4 || (noWait && statuses[1] == 1)) << first.Err << second.Err;
+    if (statuses[1] == 1) {
+      EXPECT_THAT(first.Err + second.Err, testing::HasSubstr("another update of " + FDb));
+    }
+    TIPv4Database db;
+    EXPECT_NO_THROW(db.LoadFromFile(FDb));
+    // The fixture's 13 blocks (ARIN's /25 takes the upper half of RIPE's /24).
+    EXPECT_EQ(db.BlockCount(), 13);
+  }
+}
+
 TEST_F(UpdateTest, FileAddressesAndWhereTheUserDatabaseGoes) {
   TTempDir home;
   TRun r;
