@@ -14,27 +14,6 @@
 
 namespace {
 
-// The length of the valid UTF-8 sequence that Text starts with (a
-// character from U+0080 on), or 0 when it starts with none.
-size_t Utf8SequenceLength(std::string_view Text) {
-  const auto b = [&](size_t i) { return static_cast<unsigned char>(Text[i]); };
-  const unsigned char c = b(0);
-  const size_t n = c >= 0xC2 && c <= 0xDF   ? 2
-                   : c >= 0xE0 && c <= 0xEF ? 3
-                   : c >= 0xF0 && c <= 0xF4 ? 4
-                                            : 0;
-  if (n == 0 || Text.size() < n) return 0;
-  for (size_t i = 1; i < n; ++i) {
-    if ((b(i) & 0xC0) != 0x80) return 0;
-  }
-  // Overlong forms, UTF-16 surrogates and code points past U+10FFFF.
-  if ((c == 0xE0 && b(1) < 0xA0) || (c == 0xED && b(1) > 0x9F) || (c == 0xF0 && b(1) < 0x90) ||
-      (c == 0xF4 && b(1) > 0x8F)) {
-    return 0;
-  }
-  return n;
-}
-
 bool AllDigitsAndDots(std::string_view Text) {
   return !Text.empty() && std::all_of(Text.begin(), Text.end(),
                                       [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
@@ -129,6 +108,24 @@ class TAnswerWriter::TImpl {
     FEnd = FBuf.get();
   }
 
+  void Annotate(std::string_view Text, const TFoundAddress& Found, std::string& Out) {
+    // An IPv4-mapped address is answered as the IPv4 address it holds, as
+    // a query is.
+    const bool mapped = Found.IsIPv6 && (Found.IPv6 >> 32) == 0xFFFF;
+    if (Found.IsIPv6 && !mapped) {
+      const TIPv6Block* b = Find(Found.IPv6);
+      if (!b && FFormat == fmBrackets) return void(Out += "[-]");
+      BuildRecord(Text, b ? "ok" : "not_found", IPv6ToStr(Found.IPv6), b, {});
+    } else {
+      const uint32_t ip = mapped ? static_cast<uint32_t>(Found.IPv6) : Found.IPv4;
+      const TIPv4Block* b = Find(ip);
+      if (!b && FFormat == fmBrackets) return void(Out += "[-]");
+      BuildRecord(Text, b ? "ok" : "not_found", IPToStr(ip), b, {});
+    }
+    Out += FRecordText;
+    Out += FFormat == fmJson ? '}' : ']';
+  }
+
  private:
   // Small enough to come from the heap, not a mapping of its own.
   static constexpr size_t kFlushAt = 1 << 16;
@@ -214,9 +211,19 @@ class TAnswerWriter::TImpl {
   template <typename TBlock>
   void Record(std::string_view Query, std::string_view Status, std::string_view Address,
               const TBlock* B, std::string_view Message) {
+    BuildRecord(Query, Status, Address, B, Message);
+    FRecordText += FFormat == fmJson ? "}\n" : FFormat == fmCsv ? "\r\n" : "\n";
+    Put(FRecordText);
+  }
+  // The same into FRecordText, without its end: a JSON object still open,
+  // the fields of a line, an annotation still open.
+  template <typename TBlock>
+  void BuildRecord(std::string_view Query, std::string_view Status, std::string_view Address,
+                   const TBlock* B, std::string_view Message) {
     const bool located = B != nullptr, addressed = Status == "ok" || Status == "not_found";
     FRecordText.clear();
     if (FFormat == fmJson) FRecordText += '{';
+    if (FFormat == fmBrackets) FRecordText += '[';
     for (size_t i = 0; i < FFields.size(); ++i) {
       if (i) FRecordText += FFormat == fmTsv ? '\t' : ',';
       const TField f = FFields[i];
@@ -267,8 +274,6 @@ class TAnswerWriter::TImpl {
       }
       AppendValue(applies);
     }
-    FRecordText += FFormat == fmJson ? "}\n" : FFormat == fmCsv ? "\r\n" : "\n";
-    Put(FRecordText);
   }
   // FValue in the format's quoting.
   void AppendValue(bool Applies) {
@@ -278,35 +283,17 @@ class TAnswerWriter::TImpl {
         return;
       }
       FRecordText += '"';
-      for (size_t i = 0; i < FValue.size();) {
-        const auto u = static_cast<unsigned char>(FValue[i]);
-        if (u >= 0x80) {
-          // JSON is UTF-8: a byte that starts no valid sequence (a query
-          // in another encoding) stands as U+FFFD.
-          const size_t n = Utf8SequenceLength(std::string_view(FValue).substr(i));
-          if (n) {
-            FRecordText.append(FValue, i, n);
-            i += n;
-          } else {
-            FRecordText += "\xEF\xBF\xBD";
-            ++i;
-          }
-          continue;
-        }
-        if (u == '"' || u == '\\') {
-          (FRecordText += '\\') += static_cast<char>(u);
-        } else if (u < 0x20 || u == 0x7F) {
-          char esc[8];
-          std::snprintf(esc, sizeof esc, "\\u%04x", u);
-          FRecordText += esc;
-        } else {
-          FRecordText += static_cast<char>(u);
-        }
-        ++i;
-      }
+      // JSON is UTF-8: a byte that starts no valid sequence (a query in
+      // another encoding) stands as U+FFFD.
+      AppendJsonText(FRecordText, FValue, true);
       FRecordText += '"';
     } else if (FFormat == fmCsv) {
       FRecordText += CsvField(FValue);
+    } else if (FFormat == fmBrackets) {
+      // An annotation stays on its line and keeps its brackets.
+      for (const char c : FValue) {
+        FRecordText += IsControlChar(c) ? ' ' : c == '[' ? '(' : c == ']' ? ')' : c;
+      }
     } else {
       // Tab-separated values hold no tab or line end.
       for (const char c : FValue) FRecordText += c == '\t' || c == '\n' || c == '\r' ? ' ' : c;
@@ -374,3 +361,7 @@ void TAnswerWriter::Header() { FImpl->Header(); }
 bool TAnswerWriter::Answer(std::string_view Query) { return FImpl->Answer(Query); }
 
 void TAnswerWriter::Flush() { FImpl->Flush(); }
+
+void TAnswerWriter::Annotate(std::string_view Text, const TFoundAddress& Found, std::string& Out) {
+  FImpl->Annotate(Text, Found, Out);
+}

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/address.h"
+#include "tools/addrscan.h"
 
 class TIPv4Database;
 class TInPlaceDatabase;
@@ -18,8 +19,9 @@ constexpr size_t kMaxQuery = 253;
 
 // How answers are written. fmLines is today's tab-separated line, whose
 // fields vary with the outcome; the others write the same chosen fields for
-// every answer.
-enum TFormat { fmLines, fmTsv, fmCsv, fmJson };
+// every answer. fmBrackets is --annotate's: the fields joined by commas in
+// brackets after each address found in a text.
+enum TFormat { fmLines, fmTsv, fmCsv, fmJson, fmBrackets };
 
 // The fields of an answer, in their fixed order.
 enum TField {
@@ -79,6 +81,11 @@ class TAnswerWriter {
   // are any in the names the database gives.
   bool Answer(std::string_view Query);
   void Flush();
+  // For --annotate: appends to Out the answer for an address found in a
+  // text (Text as it stands there): "[US]", the chosen fields joined by
+  // commas, or "[-]" for an address in no block, in fmBrackets; a JSON
+  // object of the chosen fields in fmJson.
+  void Annotate(std::string_view Text, const TFoundAddress& Found, std::string& Out);
 
  private:
   class TImpl;

@@ -4,6 +4,7 @@
 #include <ostream>
 #include <string_view>
 
+#include "cli/annotate.h"
 #include "cli/answers.h"
 #include "cli/blocklists.h"
 #include "cli/dbinfo.h"
@@ -106,6 +107,9 @@ int AnswerQueries(const TInPlaceDatabase* Mapped, const TIPv4Database* Db, TLook
                        {Options.Notation, Options.Format, std::move(Options.Fields),
                         Options.PreferIPv6, Options.NoResolve},
                        IO);
+  if (Options.Mode == lmAnnotate) {
+    return AnnotateInputs(Options.Queries, writer, Options.Format == fmJson, Mapped, IO);
+  }
   if (Options.Header) writer.Header();
   if (Options.Mode == lmStdin) {
     std::string_view line;
@@ -139,7 +143,8 @@ int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
 
   // Queries need no more than the blocks that hold them: a file that can be
   // searched where it lies is not loaded at all.
-  const bool queries = options.Mode == lmQueries || options.Mode == lmStdin;
+  const bool queries =
+      options.Mode == lmQueries || options.Mode == lmStdin || options.Mode == lmAnnotate;
   const auto mapped = queries ? TInPlaceDatabase::Open(dbPath) : nullptr;
   std::unique_ptr<TIPv4Database> loaded;
   if (!mapped) {
@@ -157,6 +162,7 @@ int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
       return ListBlocks(*loaded, options, IO);
     case lmQueries:
     case lmStdin:
+    case lmAnnotate:
       break;
   }
   try {

@@ -15,6 +15,7 @@ namespace {
 const char kUsage[] =
     "Usage: kesl-lookup [OPTION...] QUERY...\n"
     "       kesl-lookup [OPTION...] --stdin\n"
+    "       kesl-lookup [OPTION...] --annotate [FILE...]\n"
     "       kesl-lookup [OPTION...] --country CC[,CC...] [--registry NAME[,NAME...]]\n"
     "       kesl-lookup [--db PATH] --info\n"
     "\n"
@@ -35,11 +36,18 @@ const char kUsage[] =
     "  --no-resolve     answer numeric addresses only: any other query is an error\n"
     "                   ('not an address'), and nothing is asked of the resolver\n"
     "  --stdin, -       read one query per line from standard input\n"
+    "  --annotate       write each FILE (standard input when none is named, or for\n"
+    "                   -) as it is, each IPv4 and IPv6 address in it followed by\n"
+    "                   its answer in brackets: [US], the --fields joined by commas,\n"
+    "                   [-] in no block; with --format json one object per line:\n"
+    "                   the line and its addresses with their fields. Nothing is\n"
+    "                   resolved.\n"
     "  --format F       tsv (the default), csv (RFC 4180) or json (JSON Lines) for\n"
     "                   answers; ipset or nft for lists (with --set-name)\n"
     "  --fields LIST    the answer fields to write, in order, from query, status,\n"
     "                   address, block, country, country_name, registry, date,\n"
-    "                   message (csv and json write all of them by default)\n"
+    "                   message, country_kind (csv and json write all of them by\n"
+    "                   default, --annotate the country)\n"
     "  --header         the column names first (tsv and csv)\n"
     "  --country LIST   list the blocks of countries (two letters; UK means GB),\n"
     "                   one per line; in cidr and mask notation one prefix per line\n"
@@ -90,7 +98,7 @@ int ReadLookupOptions(const std::vector<std::string>& Args, TLookupIO& IO,
   int format = -1;         // none given
   int listNames = -1;
   bool fromStdin = false, info = false, aggregate = false, header = false, preferIPv6 = false;
-  bool noResolve = false, allowEmpty = false;
+  bool noResolve = false, allowEmpty = false, annotate = false;
   int family = -1;  // none given: IPv4 lists
   std::string setName, fields;
   std::vector<std::string> countries, registries, queries;
@@ -140,6 +148,8 @@ int ReadLookupOptions(const std::vector<std::string>& Args, TLookupIO& IO,
       if (rc) return rc;
     } else if (a == "--stdin") {
       fromStdin = true;
+    } else if (a == "--annotate") {
+      annotate = true;
     } else if (a == "--info") {
       info = true;
     } else if (a == "--country" || a == "--registry") {
@@ -160,8 +170,15 @@ int ReadLookupOptions(const std::vector<std::string>& Args, TLookupIO& IO,
     }
   }
   if (!args.Error().empty()) return args.Usage(args.Error());
+  if (annotate) {
+    // The operands are files; "-" is standard input among them.
+    if (fromStdin) queries.insert(queries.begin(), "-");
+    fromStdin = false;
+  }
   const bool lists = !countries.empty() || !registries.empty();
-  const int modes = fromStdin + info + lists + !queries.empty() + (listNames >= 0);
+  const int modes =
+      annotate ? 1 + info + lists + (listNames >= 0)
+               : fromStdin + info + lists + !queries.empty() + (listNames >= 0);
   if (modes == 0) return args.Usage("nothing to look up");
   if (modes > 1) {
     return args.Usage(
@@ -198,6 +215,10 @@ int ReadLookupOptions(const std::vector<std::string>& Args, TLookupIO& IO,
     return args.Usage("--header and --fields go with lookups");
   }
   if (header && format == kJson) return args.Usage("--header goes with --format tsv or csv");
+  if (annotate && ((format >= 0 && format != kJson) || header || preferIPv6)) {
+    return args.Usage("--annotate writes the text, or with --format json objects; "
+                      "it takes no --header or -6");
+  }
 
   // Lookups: today's lines unless a format or fields are asked for.
   TFormat answerFormat = format == kCsv ? fmCsv : format == kJson ? fmJson : fmLines;
@@ -213,11 +234,15 @@ int ReadLookupOptions(const std::vector<std::string>& Args, TLookupIO& IO,
       chosen.push_back(static_cast<TField>(f - std::begin(kFieldNames)));
     }
     if (answerFormat == fmLines) answerFormat = fmTsv;
+  } else if (annotate && answerFormat != fmJson) {
+    chosen.push_back(fdCountry);
   } else {
     for (int f = 0; f < fdCount; ++f) chosen.push_back(static_cast<TField>(f));
   }
+  if (annotate && answerFormat != fmJson) answerFormat = fmBrackets;
 
-  Options.Mode = fromStdin        ? lmStdin
+  Options.Mode = annotate         ? lmAnnotate
+                 : fromStdin      ? lmStdin
                  : info           ? lmInfo
                  : lists          ? lmBlocks
                  : listNames >= 0 ? lmNames

@@ -17,6 +17,7 @@ enum TLookupMode {
   lmInfo,     // summarise the database
   lmNames,    // list the database's countries or registries
   lmBlocks,   // list the blocks of countries and registries
+  lmAnnotate,  // write texts with the answer after each address in them
 };
 
 struct TLookupOptions {
@@ -31,6 +32,7 @@ struct TLookupOptions {
   bool Header = false;
   bool PreferIPv6 = false;
   bool NoResolve = false;  // answer numeric addresses only
+  // The queries, or with --annotate the files ("-" standard input).
   std::vector<std::string> Queries;
   // --list: the countries (false) or the registries (true).
   bool ListRegistries = false;

@@ -108,5 +108,11 @@ int main(int argc, char** argv) {
         "2001:200::,2001:200:ffff:ffff:ffff:ffff:ffff:ffff,JP\n");
   Write(out / "mkdb", "gzip", GZipCompress("16777216,16777471,AU\n"));
   Write(out / "mkdb", "iso", R"({"3166-1": [{"alpha_2": "RS", "name": "Serbia"}]})");
+  Write(out / "addrscan", "log",
+        "203.0.113.9 - - [08/Dec/2026:12:34:56 +0000] \"GET /?ip=1.2.3.4 HTTP/1.1\" 200 512 "
+        "\"-\" \"curl/8.5.0\"\n[2001:db8::1]:443 ::ffff:192.0.2.1 v1.2.3.4 1.2.3.4.5 01.2.3.4 "
+        "256.1.1.1 :: 12:34:56 ip:10.0.0.1. fe80::1%eth0 1.2.3.4:80\n");
+  Write(out / "addrscan", "long", std::string(200, '1') + ":1.2.3.4:" + std::string(100, 'a') + ":" +
+                                      "2001:db8:0:0:0:0:0:1");
   return 0;
 }

@@ -40,6 +40,12 @@ constexpr char AsciiUpper(char C) { return C >= 'a' && C <= 'z' ? static_cast<ch
 // The text with its ASCII letters in upper case.
 std::string AsciiUpperText(std::string_view Text);
 
+// Appends Text to Out as the inside of a JSON string: quotes, backslashes
+// and control characters escaped, each byte that starts no valid UTF-8
+// sequence as U+FFFD. Unless Final, a sequence cut at the end of Text is
+// left for the next piece: returns the bytes taken.
+size_t AppendJsonText(std::string& Out, std::string_view Text, bool Final);
+
 // Whether two texts are the same but for the case of ASCII letters.
 constexpr bool SameAsciiText(std::string_view A, std::string_view B) {
   if (A.size() != B.size()) return false;

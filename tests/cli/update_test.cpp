@@ -309,7 +309,9 @@ TEST_F(UpdateTest, SuddenChangeIsRefusedUnlessForced) {
     EXPECT_THAT(r.Err, testing::HasSubstr("update failed: refusing to replace " + FDb + ": "));
     EXPECT_THAT(r.Err, testing::HasSubstr(Why + "; --force replaces it anyway"));
     EXPECT_EQ(std::filesystem::exists(FDb), existed);
-    if (existed) EXPECT_TRUE(FileBytes(FDb) == before) << "the database was changed";
+    if (existed) {
+      EXPECT_TRUE(FileBytes(FDb) == before) << "the database was changed";
+    }
   };
   // RIPE's 65,920 addresses (ARIN's later /25 took 128 of its /24) fall to
   // 384: more than a quarter of one registry's space gone.

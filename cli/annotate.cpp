@@ -1,0 +1,202 @@
+#include "cli/annotate.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <ostream>
+#include <unistd.h>
+
+#include "cli/answers.h"
+#include "cli/lookupio.h"
+#include "ipdb/inplace.h"
+#include "tools/addrscan.h"
+#include "tools/tools.h"
+
+namespace {
+
+// The input is read, and the output written, in pieces of this size.
+constexpr size_t kPiece = 1 << 20;
+// A line's JSON answers beyond this wait in a temporary file, so that a
+// line of millions of addresses takes no more memory than any other.
+constexpr size_t kMaxHeldAnswers = 1 << 20;
+// Addresses answered before the mapped file is indexed (as for --stdin).
+constexpr uint64_t kIndexAfterAddresses = 4096;
+
+class TAnnotator : public TAddressSink {
+ public:
+  TAnnotator(TAnswerWriter& Answers, bool Json, const TInPlaceDatabase* Mapped, TLookupIO& IO)
+      : FAnswers(Answers), FJson(Json), FMapped(Mapped), FIO(IO) {
+    FOut.reserve(kPiece + 4096);
+  }
+  ~TAnnotator() override {
+    if (FSpill) std::fclose(FSpill);
+  }
+
+  void Text(const char* Data, size_t Size) override {
+    if (!FJson) {
+      FOut.append(Data, Size);
+      return Written();
+    }
+    while (Size > 0) {
+      const auto* end = static_cast<const char*>(std::memchr(Data, '\n', Size));
+      const size_t n = end ? static_cast<size_t>(end - Data) : Size;
+      if (n) LineText(Data, n);
+      if (!end) break;
+      EndLine();
+      Data += n + 1;
+      Size -= n + 1;
+    }
+  }
+
+  void Address(std::string_view Text, const TFoundAddress& Found) override {
+    if (FMapped && ++FAddresses == kIndexAfterAddresses) FMapped->BuildIndex();
+    if (!FJson) {
+      FOut += Text;
+      FAnswers.Annotate(Text, Found, FOut);
+      return Written();
+    }
+    LineText(Text.data(), Text.size());
+    if (FHeld.size() + FSpilled) FHeld += ',';
+    FAnswers.Annotate(Text, Found, FHeld);
+    if (FHeld.size() > kMaxHeldAnswers) Spill();
+  }
+
+  // The end of an input: a last line without its line end is a line too.
+  void EndInput() {
+    if (FJson && FLineOpen) EndLine();
+  }
+  void Flush() {
+    FIO.WriteOut(FOut.data(), FOut.size());
+    FOut.clear();
+  }
+
+ private:
+  void Written() {
+    if (FOut.size() >= kPiece) Flush();
+  }
+  // Text of the current line, into its JSON string.
+  void LineText(const char* Data, size_t Size) {
+    if (!FLineOpen) {
+      FOut += "{\"line\":\"";
+      FLineOpen = true;
+    }
+    std::string_view text(Data, Size);
+    if (!FCut.empty()) {
+      // A UTF-8 sequence that the last piece cut: completed by this one.
+      const size_t take = std::min<size_t>(text.size(), 4 - FCut.size());
+      std::string joined = FCut + std::string(text.substr(0, take));
+      const size_t used = AppendJsonText(FOut, joined, false);
+      if (used < FCut.size()) {
+        FCut = joined.substr(used);
+        return Written();
+      }
+      text.remove_prefix(used - FCut.size());
+      FCut.clear();
+    }
+    const size_t used = AppendJsonText(FOut, text, false);
+    FCut.assign(text.substr(used));
+    Written();
+  }
+  void EndLine() {
+    if (!FLineOpen) FOut += "{\"line\":\"";
+    AppendJsonText(FOut, FCut, true);
+    FCut.clear();
+    FOut += "\",\"addresses\":[";
+    if (FSpill) {
+      // What waited in the file comes first, in the order it was found.
+      std::rewind(FSpill);
+      Flush();
+      char buf[1 << 16];
+      size_t n;
+      while ((n = std::fread(buf, 1, sizeof buf, FSpill)) > 0) FIO.WriteOut(buf, n);
+      std::fclose(FSpill);
+      FSpill = nullptr;
+      FSpilled = 0;
+    }
+    FOut += FHeld;
+    FOut += "]}\n";
+    FHeld.clear();
+    FLineOpen = false;
+    Written();
+  }
+  void Spill() {
+    if (!FSpill) FSpill = std::tmpfile();
+    if (!FSpill || std::fwrite(FHeld.data(), 1, FHeld.size(), FSpill) != FHeld.size()) {
+      throw EKeslError(std::string("cannot hold a line's answers in a temporary file: ") +
+                       std::strerror(errno));
+    }
+    FSpilled += FHeld.size();
+    FHeld.clear();
+  }
+
+  TAnswerWriter& FAnswers;
+  const bool FJson;
+  const TInPlaceDatabase* FMapped;
+  TLookupIO& FIO;
+  std::string FOut;
+  uint64_t FAddresses = 0;
+  // JSON: the line is open, a UTF-8 sequence cut at the end of a piece,
+  // the line's answers so far, and those that wait in a file.
+  bool FLineOpen = false;
+  std::string FCut, FHeld;
+  std::FILE* FSpill = nullptr;
+  uint64_t FSpilled = 0;
+};
+
+// Reads one input through the scanner; false, after saying why, when it
+// cannot be read.
+bool AnnotateInput(const std::string& Name, TAnnotator& Annotator, std::vector<char>& Buffer,
+                   TLookupIO& IO) {
+  const bool standardInput = Name == "-";
+  int fd = -1;
+  if (!standardInput) {
+    fd = ::open(Name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      IO.Err() << "kesl-lookup: cannot read " << Name << ": " << std::strerror(errno) << "\n";
+      return false;
+    }
+  }
+  const TFinally close([fd] {
+    if (fd >= 0) ::close(fd);
+  });
+  TAddressScanner scanner(Annotator);
+  bool read = true;
+  for (;;) {
+    size_t n = 0;
+    if (standardInput) {
+      n = IO.Read(Buffer.data(), Buffer.size());
+    } else {
+      const ssize_t got = ::read(fd, Buffer.data(), Buffer.size());
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        IO.Err() << "kesl-lookup: cannot read " << Name << ": " << std::strerror(errno) << "\n";
+        read = false;
+        break;
+      }
+      n = static_cast<size_t>(got);
+    }
+    if (n == 0) break;
+    scanner.Feed(Buffer.data(), n);
+  }
+  scanner.Finish();
+  Annotator.EndInput();
+  return read;
+}
+
+}  // namespace
+
+int AnnotateInputs(const std::vector<std::string>& Inputs, TAnswerWriter& Answers, bool Json,
+                   const TInPlaceDatabase* Mapped, TLookupIO& IO) {
+  TAnnotator annotator(Answers, Json, Mapped, IO);
+  std::vector<char> buffer(kPiece);
+  bool all = true;
+  if (Inputs.empty()) {
+    all = AnnotateInput("-", annotator, buffer, IO);
+  } else {
+    for (const std::string& name : Inputs) all &= AnnotateInput(name, annotator, buffer, IO);
+  }
+  annotator.Flush();
+  return all ? 0 : 1;
+}
