@@ -108,11 +108,8 @@ int ReadLookupOptions(const std::vector<std::string>& Args, TLookupIO& IO,
     const std::string& a = args.Arg();
     if (args.IsOperand()) {
       // "-" is standard input, as with other tools.
-      if (a == "-") {
-        fromStdin = true;
-      } else {
-        queries.push_back(a);
-      }
+      if (a == "-") fromStdin = true;
+      queries.push_back(a);
     } else if (a == "--help" || a == "-h") {
       IO.Out() << kUsage;
       return 0;
@@ -171,14 +168,14 @@ int ReadLookupOptions(const std::vector<std::string>& Args, TLookupIO& IO,
   }
   if (!args.Error().empty()) return args.Usage(args.Error());
   if (annotate) {
-    // The operands are files; "-" is standard input among them.
-    if (fromStdin) queries.insert(queries.begin(), "-");
+    // The operands are files, "-" standard input among them in its place.
     fromStdin = false;
+  } else {
+    queries.erase(std::remove(queries.begin(), queries.end(), "-"), queries.end());
   }
   const bool lists = !countries.empty() || !registries.empty();
-  const int modes =
-      annotate ? 1 + info + lists + (listNames >= 0)
-               : fromStdin + info + lists + !queries.empty() + (listNames >= 0);
+  const int modes = annotate ? 1 + info + lists + (listNames >= 0)
+                             : fromStdin + info + lists + !queries.empty() + (listNames >= 0);
   if (modes == 0) return args.Usage("nothing to look up");
   if (modes > 1) {
     return args.Usage(
@@ -216,8 +213,9 @@ int ReadLookupOptions(const std::vector<std::string>& Args, TLookupIO& IO,
   }
   if (header && format == kJson) return args.Usage("--header goes with --format tsv or csv");
   if (annotate && ((format >= 0 && format != kJson) || header || preferIPv6)) {
-    return args.Usage("--annotate writes the text, or with --format json objects; "
-                      "it takes no --header or -6");
+    return args.Usage(
+        "--annotate writes the text, or with --format json objects; "
+        "it takes no --header or -6");
   }
 
   // Lookups: today's lines unless a format or fields are asked for.

@@ -12,11 +12,11 @@ class TLookupIO;
 
 // What a run of kesl-lookup does: one of these.
 enum TLookupMode {
-  lmQueries,  // answer the queries given as arguments
-  lmStdin,    // answer one query per line of standard input
-  lmInfo,     // summarise the database
-  lmNames,    // list the database's countries or registries
-  lmBlocks,   // list the blocks of countries and registries
+  lmQueries,   // answer the queries given as arguments
+  lmStdin,     // answer one query per line of standard input
+  lmInfo,      // summarise the database
+  lmNames,     // list the database's countries or registries
+  lmBlocks,    // list the blocks of countries and registries
   lmAnnotate,  // write texts with the answer after each address in them
 };
 
