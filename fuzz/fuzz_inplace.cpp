@@ -21,7 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     if (Size >= i * 4 + 4) std::memcpy(&v, Data + Size - i * 4 - 4, 4);
     probes[i] = v;
   }
-  // Halving over all records, then with the index.
+  // IPv6 probes: the ends of the space and the IPv4 probes spread over it.
+  TIPv6Address probes6[18] = {0, ~TIPv6Address{0}};
+  for (size_t i = 0; i < 16; ++i) {
+    probes6[i + 2] = TIPv6Address{probes[i]} << 96 | TIPv6Address{probes[(i + 1) % 16]} << 64 |
+                     probes[(i + 2) % 16];
+  }
+  // Halving over all records, then with the indexes: with both, any answer
+  // is a block that holds the address.
   for (int pass = 0; pass < 2; ++pass) {
     if (pass) db->BuildIndex();
     for (uint32_t ip : probes) {
@@ -30,6 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
       FUZZ_CHECK(b.StartIP <= ip && ip - b.StartIP < b.Count);
       FUZZ_CHECK(b.Country != nullptr && b.Center != nullptr);
       FUZZ_CHECK(b.Country->Code == b.CountryCode && b.Center->ID == b.CenterID);
+    }
+    for (TIPv6Address ip : probes6) {
+      TIPv6Block b;
+      if (!db->Find(ip, b)) continue;
+      FUZZ_CHECK(b.Start <= ip && ip <= b.Last);
+      FUZZ_CHECK(b.Country != nullptr && b.Center != nullptr);
     }
   }
   return 0;

@@ -270,6 +270,19 @@ void TInPlaceDatabase::BuildIndex() const {
   });
   FBy16 = MakeBy16Index(starts.size(), [&starts](size_t i) { return starts[i]; });
   FStarts = std::move(starts);
+  // IPv6: the starts' upper halves, indexed by their first 16 bits. As for
+  // IPv4, an index made from counts stays within the records whatever
+  // their order.
+  std::vector<uint64_t> highs(FCount6);
+  uint64_t* const high = highs.data();
+  ReadMapped([&] {
+    for (uint32_t i = 0; i < FCount6; ++i) {
+      high[i] = static_cast<uint64_t>(IPv6FromBytes(FRecords6 + size_t{i} * kIPv6RecordSize) >> 64);
+    }
+  });
+  FBy16Six = MakeBy16Index(highs.size(),
+                           [&highs](size_t i) { return static_cast<uint32_t>(highs[i] >> 32); });
+  FHighs6 = std::move(highs);
 }
 
 namespace {
@@ -320,9 +333,35 @@ bool TInPlaceDatabase::Find(TIPv6Address IP, TIPv6Block& Block) const {
 
 bool TInPlaceDatabase::FindRecord(TIPv6Address IP, TIPv6Block& Block) const {
   const unsigned char* records = FRecords6;
-  size_t lo = 0;
   auto startAt = [records](size_t i) { return IPv6FromBytes(records + i * kIPv6RecordSize); };
-  if (!LastAtOrBelow(IP, lo, FCount6, startAt)) return false;
+  size_t lo = 0, n = FCount6;
+  if (!FBy16Six.empty()) {
+    // The last start whose upper half is at or below the address's, among
+    // those of its first 16 bits and the one before; where several share
+    // that upper half (blocks smaller than a /64), the last of them at or
+    // below the address, by halving over their whole starts.
+    const auto high = static_cast<uint64_t>(IP >> 64);
+    By16Range(FBy16Six, static_cast<uint32_t>(high >> 32), lo, n);
+    const size_t bucket = lo;
+    const uint64_t* highs = FHighs6.data();
+    auto highAt = [highs](size_t i) { return highs[i]; };
+    if (!LastAtOrBelow(high, lo, n, highAt)) return false;
+    if (highs[lo] == high) {
+      // The run of equal upper halves ends at lo and begins after the last
+      // start whose upper half is below the address's: within the same
+      // first 16 bits, so not before the bucket.
+      size_t first = bucket, below = bucket;
+      if (high > 0 && LastAtOrBelow(high - 1, below, lo - bucket, highAt)) first = below + 1;
+      size_t at = first;
+      if (!LastAtOrBelow(IP, at, lo - first + 1, startAt)) {
+        if (first == 0) return false;
+        at = first - 1;
+      }
+      lo = at;
+    }
+  } else if (!LastAtOrBelow(IP, lo, n, startAt)) {
+    return false;
+  }
   DecodeIPv6Record(records + lo * kIPv6RecordSize, Block);
   return Block.Start <= IP && IP <= Block.Last;
 }

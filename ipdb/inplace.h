@@ -38,10 +38,11 @@ class TInPlaceDatabase {
   bool Find(uint32_t IP, TIPv4Block& Block) const;
   // The same for an IPv6 address, among the file's IPv6 blocks.
   bool Find(TIPv6Address IP, TIPv6Block& Block) const;
-  // Builds an index (one pass over the records; 4 bytes a record and
-  // 256 kB), after which a search reads a few starts side by side near the
-  // address and then one record, instead of halving over all the records.
-  // For many lookups. EDatabaseError as Find.
+  // Builds the indexes of both families (one pass over the records; 4 bytes
+  // an IPv4 record and 8 an IPv6 one, and 256 kB each), after which a search
+  // reads a few starts side by side near the address and then one record,
+  // instead of halving over all the records. For many lookups.
+  // EDatabaseError as Find.
   void BuildIndex() const;
   int BlockCount() const { return static_cast<int>(FCount); }
   int IPv6BlockCount() const { return static_cast<int>(FCount6); }
@@ -98,6 +99,10 @@ class TInPlaceDatabase {
   // FBy16[h]: how many records start below h << 16; FStarts: every
   // record's start, in file order. Empty until built.
   mutable std::vector<uint32_t> FBy16, FStarts;
+  // The same for the IPv6 records: FBy16Six by the first 16 bits of the
+  // starts, FHighs6 the upper 64 bits of every start.
+  mutable std::vector<uint32_t> FBy16Six;
+  mutable std::vector<uint64_t> FHighs6;
   // Countries and registries made so far, by key, with a small table of
   // recent ones in front, so that most lookups cost one read.
   template <typename T>

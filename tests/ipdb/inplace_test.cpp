@@ -2,6 +2,8 @@
 // and no answer at all from a file it must not trust.
 #include "ipdb/inplace.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <random>
 
 #include "corrupt.h"
@@ -152,6 +154,90 @@ TEST(MappedDefaultTest, SameAnswersAsTheFullLoadOnTheDefaultDatabase) {
       ExpectSameAnswer(*mapped, full, rng());
     }
   }
+}
+
+// The same for IPv6: the block found in place and loaded, or none.
+void ExpectSameAnswer6(const TInPlaceDatabase& Mapped, const TIPv4Database& Full, TIPv6Address IP) {
+  TIPv6Block found;
+  const bool inPlace = Mapped.Find(IP, found);
+  const int i = Full.IPv6.Find(IP);
+  ASSERT_EQ(inPlace, i >= 0) << IPv6ToStr(IP);
+  if (i < 0) return;
+  const TIPv6Block& want = Full.IPv6.Blocks[static_cast<size_t>(i)];
+  ASSERT_EQ(found.Start, want.Start) << IPv6ToStr(IP);
+  ASSERT_EQ(found.Last, want.Last) << IPv6ToStr(IP);
+  ASSERT_EQ(found.CountryCode, want.CountryCode);
+}
+
+// Random IPv6 addresses near the blocks and anywhere, and every block's
+// edges: searched in place before and after the index, against the load.
+void ExpectSameIPv6Answers(const TInPlaceDatabase& Mapped, const TIPv4Database& Full, int Random) {
+  for (int pass = 0; pass < 2 && !testing::Test::HasFatalFailure(); ++pass) {
+    if (pass) Mapped.BuildIndex();
+    for (const TIPv6Block& b : Full.IPv6.Blocks) {
+      for (TIPv6Address ip : {b.Start, b.Last, b.Start - 1, b.Last + 1}) {
+        ExpectSameAnswer6(Mapped, Full, ip);
+        if (testing::Test::HasFatalFailure()) return;
+      }
+    }
+    std::mt19937_64 rng(5);
+    for (int i = 0; i < Random && !testing::Test::HasFatalFailure(); ++i) {
+      const TIPv6Address any = TIPv6Address{rng()} << 64 | rng();
+      const TIPv6Block& near = Full.IPv6.Blocks[rng() % Full.IPv6.Blocks.size()];
+      ExpectSameAnswer6(Mapped, Full, any);
+      // Inside a block, and just past its first /64.
+      ExpectSameAnswer6(Mapped, Full, near.Start + (any % (near.Last - near.Start + 1)));
+      ExpectSameAnswer6(Mapped, Full, near.Start + (TIPv6Address{1} << 64) + (rng() & 0xFF));
+    }
+  }
+}
+
+TEST_F(MappedTest, IPv6AnswersWithAndWithoutTheIndex) {
+  // Blocks across /16 boundaries, at both ends of the space, many in one
+  // /16, and runs of small blocks that share their upper 64 bits (a /64
+  // cut into /96s and single addresses, with gaps).
+  std::vector<TIPv6Block> blocks6;
+  auto add = [&](TIPv6Address First, TIPv6Address Last) {
+    TIPv6Block b;
+    b.Start = First;
+    b.Last = Last;
+    b.CountryCode = Code(blocks6.size() % 2 ? "DE" : "US");
+    b.CenterID = kRipeID;
+    blocks6.push_back(b);
+  };
+  const TIPv6Address one = 1;
+  add(0, 0xFF);
+  add(one << 112 | 0xFFFF, (one << 113) - 1);  // 1::ffff to 1:ffff:...
+  for (uint64_t i = 0; i < 3000; ++i) {
+    const TIPv6Address start = TIPv6Address{0x2A00} << 112 | TIPv6Address{i * 7} << 80;
+    add(start, start + (one << 80) - 1);
+  }
+  const TIPv6Address base = TIPv6Address{0x20010DB8} << 96;
+  for (uint64_t i = 0; i < 500; ++i)
+    add(base + (TIPv6Address{i * 2} << 32), base + (i * 2 << 32 | 0xFFFFFFFF));
+  for (uint64_t i = 0; i < 500; ++i) add(base + (one << 64) + i * 3, base + (one << 64) + i * 3);
+  add(~TIPv6Address{0} - 10, ~TIPv6Address{0});
+  std::sort(blocks6.begin(), blocks6.end(),
+            [](const TIPv6Block& a, const TIPv6Block& b) { return a.Start < b.Start; });
+  MakeBin(EncodeBinBody({}, {}, {MakeBlock(0x01000000, 256, "AU", kApnicID)}) +
+          EncodeTrailer({{ttSortedDisjoint, {}}, {ttIPv6Blocks, EncodeIPv6Blocks(blocks6)}}));
+  FMapped = TInPlaceDatabase::Open(WriteFile());
+  ASSERT_TRUE(FMapped);
+  FFull = std::make_unique<TIPv4Database>();
+  ASSERT_EQ(Load(*FFull), "");
+  ASSERT_EQ(FFull->IPv6.Count(), static_cast<int>(blocks6.size()));
+  ExpectSameIPv6Answers(*FMapped, *FFull, 100000);
+}
+
+TEST(MappedDefaultTest, SameIPv6AnswersAsTheFullLoadOnTheDefaultDatabase) {
+  const std::string path = KESL_DEFAULT_DATABASE;
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << "no default database at " << path;
+  const auto mapped = TInPlaceDatabase::Open(path);
+  ASSERT_TRUE(mapped);
+  TIPv4Database full;
+  full.LoadFromFile(path);
+  ASSERT_GT(full.IPv6.Count(), 0);
+  ExpectSameIPv6Answers(*mapped, full, 200000);
 }
 
 TEST(InPlaceCutTest, AFileCutShortUnderTheMappingGivesAnErrorAndTheProcessGoesOn) {
