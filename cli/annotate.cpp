@@ -10,6 +10,7 @@
 
 #include "cli/answers.h"
 #include "cli/lookupio.h"
+#include "ipdb/database.h"
 #include "ipdb/inplace.h"
 #include "tools/addrscan.h"
 #include "tools/tools.h"
@@ -53,8 +54,9 @@ class TAnnotator : public TAddressSink {
   void Address(std::string_view Text, const TFoundAddress& Found) override {
     if (FMapped && ++FAddresses == kIndexAfterAddresses) FMapped->BuildIndex();
     if (!FJson) {
+      // Answered when the piece goes out, all together.
       FOut += Text;
-      FAnswers.Annotate(Text, Found, FOut);
+      FFound.push_back({FOut.size(), Text.size(), Found});
       return Written();
     }
     LineText(Text.data(), Text.size());
@@ -68,6 +70,7 @@ class TAnnotator : public TAddressSink {
     if (FJson && FLineOpen) EndLine();
   }
   void Flush() {
+    if (!FFound.empty()) Answer();
     FIO.WriteOut(FOut.data(), FOut.size());
     FOut.clear();
   }
@@ -75,6 +78,48 @@ class TAnnotator : public TAddressSink {
  private:
   void Written() {
     if (FOut.size() >= kPiece) Flush();
+  }
+  // The notes of the addresses found in FOut, put in after each: the IPv4
+  // ones searched side by side in the file in place.
+  void Answer() {
+    FIPs.clear();
+    FIPs6.clear();
+    for (const TFound& f : FFound) {
+      uint32_t ip;
+      if (AnnotatedAsIPv4(f.Found, ip)) {
+        FIPs.push_back(ip);
+      } else {
+        FIPs6.push_back(f.Found.IPv6);
+      }
+    }
+    if (FMapped) {
+      FBlocks.resize(FIPs.size());
+      FInBlock.reset(new bool[FIPs.size() + 1]);
+      FMapped->FindMany(FIPs.data(), FIPs.size(), FBlocks.data(), FInBlock.get());
+      FBlocks6.resize(FIPs6.size());
+      FInBlock6.reset(new bool[FIPs6.size() + 1]);
+      FMapped->FindMany(FIPs6.data(), FIPs6.size(), FBlocks6.data(), FInBlock6.get());
+    }
+    FNoted.clear();
+    size_t from = 0, v4 = 0, v6 = 0;
+    for (const TFound& f : FFound) {
+      FNoted.append(FOut, from, f.End - from);
+      const std::string_view text(FOut.data() + f.End - f.Size, f.Size);
+      uint32_t ip;
+      if (!FMapped) {
+        FAnswers.Annotate(text, f.Found, FNoted);
+      } else if (AnnotatedAsIPv4(f.Found, ip)) {
+        FAnswers.AnnotateIPv4(text, ip, FInBlock[v4] ? &FBlocks[v4] : nullptr, FNoted);
+        ++v4;
+      } else {
+        FAnswers.AnnotateIPv6(text, f.Found.IPv6, FInBlock6[v6] ? &FBlocks6[v6] : nullptr, FNoted);
+        ++v6;
+      }
+      from = f.End;
+    }
+    FNoted.append(FOut, from);
+    FOut.swap(FNoted);
+    FFound.clear();
   }
   // Text of the current line, into its JSON string.
   void LineText(const char* Data, size_t Size) {
@@ -131,8 +176,24 @@ class TAnnotator : public TAddressSink {
     FHeld.clear();
   }
 
+  struct TFound {
+    size_t End;   // in FOut, just after the address
+    size_t Size;  // of its text
+    TFoundAddress Found;
+  };
+
   TAnswerWriter& FAnswers;
   const bool FJson;
+  // Text: the addresses in FOut not yet answered, and the room to answer
+  // them in.
+  std::vector<TFound> FFound;
+  std::vector<uint32_t> FIPs;
+  std::vector<TIPv4Block> FBlocks;
+  std::unique_ptr<bool[]> FInBlock;
+  std::vector<TIPv6Address> FIPs6;
+  std::vector<TIPv6Block> FBlocks6;
+  std::unique_ptr<bool[]> FInBlock6;
+  std::string FNoted;
   const TInPlaceDatabase* FMapped;
   TLookupIO& FIO;
   std::string FOut;

@@ -1,5 +1,6 @@
 #include "cli/answers.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -35,6 +36,7 @@ class TAnswerWriter::TImpl {
         FFields(std::move(Style.Fields)),
         FIO(IO),
         FBuf(new char[kBufSize]),
+        FNeedAddress(std::find(FFields.begin(), FFields.end(), fdAddress) != FFields.end()),
         FCountryKind(CountryKindName(Mapped ? Mapped->CountryKind()
                                      : Db   ? DatabaseCountryKind(Db->Sources)
                                             : ckUnknown)) {}
@@ -109,19 +111,36 @@ class TAnswerWriter::TImpl {
   }
 
   void Annotate(std::string_view Text, const TFoundAddress& Found, std::string& Out) {
-    // An IPv4-mapped address is answered as the IPv4 address it holds, as
-    // a query is.
-    const bool mapped = Found.IsIPv6 && (Found.IPv6 >> 32) == 0xFFFF;
-    if (Found.IsIPv6 && !mapped) {
-      const TIPv6Block* b = Find(Found.IPv6);
-      if (!b && FFormat == fmBrackets) return void(Out += "[-]");
-      BuildRecord(Text, b ? "ok" : "not_found", IPv6ToStr(Found.IPv6), b, {});
-    } else {
-      const uint32_t ip = mapped ? static_cast<uint32_t>(Found.IPv6) : Found.IPv4;
-      const TIPv4Block* b = Find(ip);
-      if (!b && FFormat == fmBrackets) return void(Out += "[-]");
-      BuildRecord(Text, b ? "ok" : "not_found", IPToStr(ip), b, {});
+    uint32_t ip = 0;
+    if (!AnnotatedAsIPv4(Found, ip)) {
+      return AnnotateIPv6(Text, Found.IPv6, Find(Found.IPv6), Out);
     }
+    AnnotateIPv4(Text, ip, Find(ip), Out);
+  }
+  void AnnotateIPv6(std::string_view Text, TIPv6Address IP, const TIPv6Block* Block,
+                    std::string& Out) {
+    AnnotateBlock(Text, Block, FNeedAddress ? IPv6ToStr(IP) : "", Out);
+  }
+  void AnnotateIPv4(std::string_view Text, uint32_t IP, const TIPv4Block* Block, std::string& Out) {
+    if (!FNeedAddress) return AnnotateBlock(Text, Block, {}, Out);
+    char address[16];
+    AnnotateBlock(Text, Block, std::string_view(address, FormatIP(IP, address) - address), Out);
+  }
+  template <typename TBlock>
+  void AnnotateBlock(std::string_view Text, const TBlock* B, std::string_view Address,
+                     std::string& Out) {
+    if (FFormat == fmBrackets) {
+      if (!B) return void(Out += "[-]");
+      const char code[2] = {static_cast<char>(B->CountryCode >> 8),
+                            static_cast<char>(B->CountryCode & 255)};
+      if (FFields.size() == 1 && FFields[0] == fdCountry && !IsControlChar(code[0]) &&
+          !IsControlChar(code[1])) {
+        // The common note, without the record's machinery.
+        (Out += '[').append(code, 2) += ']';
+        return;
+      }
+    }
+    BuildRecord(Text, B ? "ok" : "not_found", Address, B, {});
     Out += FRecordText;
     Out += FFormat == fmJson ? '}' : ']';
   }
@@ -345,6 +364,7 @@ class TAnswerWriter::TImpl {
   std::unique_ptr<char[]> FBuf;
   char* FEnd = FBuf.get();
   std::string FRecordText, FValue;
+  const bool FNeedAddress;   // the fields include the address
   const char* FCountryKind;  // what the country fields mean, for every answer
   static constexpr size_t kNameSlots = 512;
   std::unique_ptr<TName[]> FNames;
@@ -364,4 +384,22 @@ void TAnswerWriter::Flush() { FImpl->Flush(); }
 
 void TAnswerWriter::Annotate(std::string_view Text, const TFoundAddress& Found, std::string& Out) {
   FImpl->Annotate(Text, Found, Out);
+}
+
+void TAnswerWriter::AnnotateIPv4(std::string_view Text, uint32_t IP, const TIPv4Block* Block,
+                                 std::string& Out) {
+  FImpl->AnnotateIPv4(Text, IP, Block, Out);
+}
+
+void TAnswerWriter::AnnotateIPv6(std::string_view Text, TIPv6Address IP, const TIPv6Block* Block,
+                                 std::string& Out) {
+  FImpl->AnnotateIPv6(Text, IP, Block, Out);
+}
+
+bool AnnotatedAsIPv4(const TFoundAddress& Found, uint32_t& IP) {
+  // An IPv4-mapped address is answered as the IPv4 address it holds, as a
+  // query is.
+  if (Found.IsIPv6 && (Found.IPv6 >> 32) != 0xFFFF) return false;
+  IP = Found.IsIPv6 ? static_cast<uint32_t>(Found.IPv6) : Found.IPv4;
+  return true;
 }

@@ -10,6 +10,8 @@
 #include "tools/address.h"
 #include "tools/addrscan.h"
 
+class TIPv4Block;
+class TIPv6Block;
 class TIPv4Database;
 class TInPlaceDatabase;
 class TLookupIO;
@@ -58,6 +60,10 @@ struct TAnswerStyle {
   bool NoResolve = false;
 };
 
+// Whether an address found in a text is answered as IPv4, and as which:
+// an IPv4 address, or an IPv6 one that maps an IPv4 address (as a query is).
+bool AnnotatedAsIPv4(const TFoundAddress& Found, uint32_t& IP);
+
 // Writes answers into one large buffer, flushed in large pieces. A million
 // answers are written in a fraction of a second: each field goes straight
 // into the buffer, and names are made UTF-8 once.
@@ -86,6 +92,11 @@ class TAnswerWriter {
   // commas, or "[-]" for an address in no block, in fmBrackets; a JSON
   // object of the chosen fields in fmJson.
   void Annotate(std::string_view Text, const TFoundAddress& Found, std::string& Out);
+  // The same for an IPv4 address whose block (nullptr for none) was found
+  // by the caller.
+  void AnnotateIPv4(std::string_view Text, uint32_t IP, const TIPv4Block* Block, std::string& Out);
+  void AnnotateIPv6(std::string_view Text, TIPv6Address IP, const TIPv6Block* Block,
+                    std::string& Out);
 
  private:
   class TImpl;

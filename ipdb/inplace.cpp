@@ -325,6 +325,103 @@ bool TInPlaceDatabase::FindRecord(uint32_t IP, TIPv4Block& Block) const {
   return IP - Block.StartIP < Block.Count;
 }
 
+void TInPlaceDatabase::FindMany(const uint32_t* IPs, size_t N, TIPv4Block* Blocks,
+                                bool* Held) const {
+  if (FBy16.empty()) {
+    for (size_t i = 0; i < N; ++i) Held[i] = Find(IPs[i], Blocks[i]);
+    return;
+  }
+  // In groups: the index entries of all first, then their starts, then the
+  // records, each read asked for ahead of its use.
+  constexpr size_t kGroup = 16;
+  const uint32_t* starts = FStarts.data();
+  auto startAt = [starts](size_t i) { return starts[i]; };
+  ReadMapped([&] {
+    for (size_t g = 0; g < N; g += kGroup) {
+      const size_t m = std::min(kGroup, N - g);
+      size_t lo[kGroup], n[kGroup];
+      for (size_t j = 0; j < m; ++j) __builtin_prefetch(&FBy16[IPs[g + j] >> 16]);
+      for (size_t j = 0; j < m; ++j) {
+        By16Range(FBy16, IPs[g + j], lo[j], n[j]);
+        __builtin_prefetch(starts + lo[j]);
+        __builtin_prefetch(starts + lo[j] + n[j] / 2);
+      }
+      for (size_t j = 0; j < m; ++j) {
+        Held[g + j] = LastAtOrBelow(IPs[g + j], lo[j], n[j], startAt);
+        if (Held[g + j]) __builtin_prefetch(FRecords + lo[j] * kBlockRecordSize);
+      }
+      for (size_t j = 0; j < m; ++j) {
+        if (!Held[g + j]) continue;
+        TIPv4Block& b = Blocks[g + j];
+        DecodeBlockRecord(FRecords + lo[j] * kBlockRecordSize, b);
+        Held[g + j] = IPs[g + j] - b.StartIP < b.Count;
+      }
+    }
+  });
+  for (size_t i = 0; i < N; ++i) {
+    if (Held[i]) Held[i] = LinkFound(Blocks[i]);
+  }
+}
+
+void TInPlaceDatabase::FindMany(const TIPv6Address* IPs, size_t N, TIPv6Block* Blocks,
+                                bool* Held) const {
+  if (FBy16Six.empty()) {
+    for (size_t i = 0; i < N; ++i) Held[i] = Find(IPs[i], Blocks[i]);
+    return;
+  }
+  // In groups, the halvings over the upper halves in step, each asking
+  // for its next read before the group's others are done.
+  constexpr size_t kGroup = 16;
+  const uint64_t* highs = FHighs6.data();
+  ReadMapped([&] {
+    for (size_t g = 0; g < N; g += kGroup) {
+      const size_t m = std::min(kGroup, N - g);
+      size_t lo[kGroup], n[kGroup];
+      uint64_t high[kGroup];
+      for (size_t j = 0; j < m; ++j) {
+        high[j] = static_cast<uint64_t>(IPs[g + j] >> 64);
+        __builtin_prefetch(&FBy16Six[high[j] >> 48]);
+      }
+      size_t longest = 0;
+      for (size_t j = 0; j < m; ++j) {
+        By16Range(FBy16Six, static_cast<uint32_t>(high[j] >> 32), lo[j], n[j]);
+        __builtin_prefetch(highs + lo[j] + n[j] / 2);
+        longest = std::max(longest, n[j]);
+      }
+      for (; longest > 1; longest -= longest / 2) {
+        for (size_t j = 0; j < m; ++j) {
+          if (n[j] <= 1) continue;
+          const size_t half = n[j] / 2;
+          lo[j] = highs[lo[j] + half] <= high[j] ? lo[j] + half : lo[j];
+          n[j] -= half;
+          __builtin_prefetch(highs + lo[j] + n[j] / 2);
+        }
+      }
+      for (size_t j = 0; j < m; ++j) {
+        const size_t i = g + j;
+        Held[i] = n[j] > 0 && highs[lo[j]] <= high[j];
+        if (Held[i] && highs[lo[j]] == high[j]) {
+          // Starts that share the upper half: the single search sorts
+          // them out.
+          Held[i] = FindRecord(IPs[i], Blocks[i]);
+          n[j] = 0;
+        } else if (Held[i]) {
+          __builtin_prefetch(FRecords6 + lo[j] * kIPv6RecordSize);
+        }
+      }
+      for (size_t j = 0; j < m; ++j) {
+        const size_t i = g + j;
+        if (!Held[i] || n[j] == 0) continue;
+        DecodeIPv6Record(FRecords6 + lo[j] * kIPv6RecordSize, Blocks[i]);
+        Held[i] = Blocks[i].Start <= IPs[i] && IPs[i] <= Blocks[i].Last;
+      }
+    }
+  });
+  for (size_t i = 0; i < N; ++i) {
+    if (Held[i]) Held[i] = LinkFound(Blocks[i]);
+  }
+}
+
 bool TInPlaceDatabase::Find(TIPv6Address IP, TIPv6Block& Block) const {
   bool held = false;
   ReadMapped([&] { held = FindRecord(IP, Block); });

@@ -38,6 +38,12 @@ class TInPlaceDatabase {
   bool Find(uint32_t IP, TIPv4Block& Block) const;
   // The same for an IPv6 address, among the file's IPv6 blocks.
   bool Find(TIPv6Address IP, TIPv6Block& Block) const;
+  // Find for N addresses at once: Held[i] tells whether Blocks[i] holds
+  // IPs[i]. With the index built, the searches of a few addresses go side
+  // by side, so that their reads of memory overlap instead of waiting each
+  // for the last: for streams of addresses.
+  void FindMany(const uint32_t* IPs, size_t N, TIPv4Block* Blocks, bool* Held) const;
+  void FindMany(const TIPv6Address* IPs, size_t N, TIPv6Block* Blocks, bool* Held) const;
   // Builds the indexes of both families (one pass over the records; 4 bytes
   // an IPv4 record and 8 an IPv6 one, and 256 kB each), after which a search
   // reads a few starts side by side near the address and then one record,

@@ -2,6 +2,9 @@
 
 #include <array>
 #include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -48,9 +51,70 @@ bool ParseQuad(const char* P, size_t N, uint32_t& IP) {
   return true;
 }
 
+// Whether Text has the shape of an IPv6 address: groups of one to four hex
+// digits between colons, at most one "::", eight groups without it (the
+// last two may be a dotted IPv4 tail). Most runs with two colons (times,
+// MAC addresses) fail here, before the full parse.
+bool MayBeIPv6(std::string_view Text) {
+  int groups = 0, digits = 0;
+  bool doubled = false, dotted = false;
+  for (size_t i = 0; i < Text.size(); ++i) {
+    const char c = Text[i];
+    if (c == ':') {
+      if (dotted) return false;
+      if (i + 1 < Text.size() && Text[i + 1] == ':') {
+        if (doubled) return false;
+        doubled = true;
+        groups += digits > 0;
+        digits = 0;
+        ++i;
+        continue;
+      }
+      if (digits == 0 && i > 0) return false;
+      groups += digits > 0;
+      digits = 0;
+    } else if (c == '.') {
+      dotted = true;
+    } else if (++digits > 4 && !dotted) {
+      return false;
+    }
+  }
+  groups += dotted ? 2 : digits > 0;
+  return doubled ? groups <= 7 : groups == 8;
+}
+
+// The first dot or colon from P to End, or nullptr.
+const char* FindAnchor(const char* P, const char* End) {
+#ifdef __SSE2__
+  const __m128i dot = _mm_set1_epi8('.'), colon = _mm_set1_epi8(':');
+  for (; End - P >= 16; P += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
+    const int mask =
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, dot), _mm_cmpeq_epi8(v, colon)));
+    if (mask) return P + __builtin_ctz(static_cast<unsigned>(mask));
+  }
+#endif
+  for (; P < End; ++P) {
+    if (*P == '.' || *P == ':') return P;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
+void TAddressScanner::Found(const char* Text, size_t Size, const TFoundAddress& Address) {
+  Pending(Text);
+  FSink.Address(std::string_view(Text, Size), Address);
+  FFrom = Text + Size;
+}
+
+void TAddressScanner::Pending(const char* Upto) {
+  if (FFrom && Upto > FFrom) FSink.Text(FFrom, static_cast<size_t>(Upto - FFrom));
+  FFrom = Upto;
+}
+
 void TAddressScanner::Feed(const char* Data, size_t Size) {
+  if (Size == 0) return;
   size_t i = 0;
   if (FInRun) {
     size_t j = 0;
@@ -60,33 +124,47 @@ void TAddressScanner::Feed(const char* Data, size_t Size) {
     EndRun(Byte(Data[j]));
     i = j;
   }
-  while (i < Size) {
-    size_t j = i;
-    while (j < Size && !IsRun(Data[j])) ++j;
-    if (j > i) {
-      FSink.Text(Data + i, j - i);
-      FPrev = Byte(Data[j - 1]);
+  FFrom = Data + i;
+  // A run at the end of the piece may go on in the next: it is held.
+  size_t tail = Size;
+  while (tail > i && IsRun(Data[tail - 1])) --tail;
+  // Every address holds a dot or a colon: runs are looked at only around
+  // those, and the text between them (words, hex letters among them) is
+  // passed over fast.
+  for (size_t at = i; at < tail;) {
+    const char* anchor = FindAnchor(Data + at, Data + tail);
+    if (!anchor) break;
+    size_t j = static_cast<size_t>(anchor - Data), k = j + 1;
+    while (j > at && IsRun(Data[j - 1])) --j;
+    while (k < tail && IsRun(Data[k])) ++k;
+    const bool leftOk = !IsWord(j > 0 ? Byte(Data[j - 1]) : FPrev);
+    const int next = Byte(Data[k]);  // k < tail <= Size: a byte that ends the run
+    if (k - j <= kMaxRun) {
+      if (k - j >= 3) Run(Data + j, k - j, leftOk, !IsWord(next));
+    } else {
+      Pending(Data + j);
+      FInRun = true;
+      FRunLeftOk = leftOk;
+      FLong = false;
+      FHeld.clear();
+      Hold(Data + j, k - j);
+      EndRun(next);
+      FFrom = Data + k;
     }
-    if (j == Size) return;
-    size_t k = j + 1;
-    while (k < Size && IsRun(Data[k])) ++k;
-    const bool leftOk = !IsWord(FPrev);
-    if (k < Size && k - j <= kMaxRun) {
-      // The common case: a short run that ends in this piece.
-      Run(Data + j, k - j, leftOk, !IsWord(Byte(Data[k])));
-      FPrev = Byte(Data[k - 1]);
-      i = k;
-      continue;
-    }
+    at = k;
+  }
+  if (tail < Size) {
+    Pending(Data + tail);
     FInRun = true;
-    FRunLeftOk = leftOk;
+    FRunLeftOk = !IsWord(tail > 0 ? Byte(Data[tail - 1]) : FPrev);
     FLong = false;
     FHeld.clear();
-    Hold(Data + j, k - j);
-    if (k == Size) return;
-    EndRun(Byte(Data[k]));
-    i = k;
+    Hold(Data + tail, Size - tail);
+  } else {
+    Pending(Data + Size);
   }
+  FFrom = nullptr;
+  FPrev = Byte(Data[Size - 1]);
 }
 
 void TAddressScanner::Finish() {
@@ -130,7 +208,12 @@ void TAddressScanner::HoldLong(const char* Text, size_t Size) {
       FPartDead = true;
     }
     if (!colon) return;
-    if (!FPartDead) Part(FHeld.data(), FHeld.size(), FPartLeftOk, true);
+    if (!FPartDead) {
+      FFrom = FHeld.data();
+      Part(FHeld.data(), FHeld.size(), FPartLeftOk, true);
+      Pending(FHeld.data() + FHeld.size());
+      FFrom = nullptr;
+    }
     FHeld.clear();
     FPartDead = false;
     FPartLeftOk = true;
@@ -141,18 +224,28 @@ void TAddressScanner::HoldLong(const char* Text, size_t Size) {
 
 void TAddressScanner::EndRun(int Next) {
   const bool rightOk = !IsWord(Next);
+  // The held text is the pending text now.
+  FFrom = FHeld.data();
   if (!FLong) {
     Run(FHeld.data(), FHeld.size(), FRunLeftOk, rightOk);
   } else if (!FPartDead) {
     Part(FHeld.data(), FHeld.size(), FPartLeftOk, rightOk);
   }
+  Pending(FHeld.data() + FHeld.size());
+  FFrom = nullptr;
   FHeld.clear();
   FInRun = FLong = FPartDead = false;
 }
 
 void TAddressScanner::Run(const char* Text, size_t Size, bool LeftOk, bool RightOk) {
-  size_t colons = 0;
-  for (size_t i = 0; i < Size; ++i) colons += Text[i] == ':';
+  // Most runs are numbers, or hex letters of a word: an IPv6 address takes
+  // two colons, an IPv4 one three dots.
+  size_t colons = 0, dots = 0;
+  for (size_t i = 0; i < Size; ++i) {
+    colons += Text[i] == ':';
+    dots += Text[i] == '.';
+  }
+  if (colons < 2 && dots < 3) return;
   if (colons >= 2) {
     // An IPv6 address, maybe after a label's colon ("ip:") or before a
     // colon or a full stop that ends a clause.
@@ -165,12 +258,9 @@ void TAddressScanner::Run(const char* Text, size_t Size, bool LeftOk, bool Right
         const std::string_view address(Text + lead, Size - static_cast<size_t>(lead + trail));
         TFoundAddress found;
         // "::" alone is no address worth a note.
-        if (address.size() < 3 || !StrToIPv6(address, found.IPv6)) continue;
+        if (address.size() < 3 || !MayBeIPv6(address) || !StrToIPv6(address, found.IPv6)) continue;
         found.IsIPv6 = true;
-        if (lead) FSink.Text(Text, 1);
-        FSink.Address(address, found);
-        if (trail) FSink.Text(Text + Size - 1, 1);
-        return;
+        return Found(address.data(), address.size(), found);
       }
     }
   }
@@ -181,7 +271,6 @@ void TAddressScanner::Run(const char* Text, size_t Size, bool LeftOk, bool Right
     const size_t b = colon ? static_cast<size_t>(colon - Text) : Size;
     Part(Text + a, b - a, a == 0 ? LeftOk : true, b == Size ? RightOk : true);
     if (!colon) return;
-    FSink.Text(colon, 1);
     a = b + 1;
   }
 }
@@ -191,11 +280,6 @@ void TAddressScanner::Part(const char* Text, size_t Size, bool LeftOk, bool Righ
     // A single full stop after an address ends a sentence.
     const size_t n = Text[Size - 1] == '.' ? Size - 1 : Size;
     TFoundAddress found;
-    if (ParseQuad(Text, n, found.IPv4)) {
-      FSink.Address(std::string_view(Text, n), found);
-      if (n < Size) FSink.Text(Text + n, 1);
-      return;
-    }
+    if (ParseQuad(Text, n, found.IPv4)) Found(Text, n, found);
   }
-  if (Size) FSink.Text(Text, Size);
 }

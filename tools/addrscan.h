@@ -57,17 +57,23 @@ class TAddressScanner {
   void Run(const char* Text, size_t Size, bool LeftOk, bool RightOk);
   // One part of a run between colons, which may be an IPv4 address.
   void Part(const char* Text, size_t Size, bool LeftOk, bool RightOk);
+  // An address at Text: the text before it from FFrom on goes out first.
+  // Text that holds none goes out only when an address or the end of a
+  // piece comes, so that a piece takes few calls of the sink.
+  void Found(const char* Text, size_t Size, const TFoundAddress& Address);
+  void Pending(const char* Upto);
   // A run in progress at the end of a piece.
   void Hold(const char* Text, size_t Size);
   void HoldLong(const char* Text, size_t Size);
   void EndRun(int Next);
 
   TAddressSink& FSink;
-  int FPrev = -1;          // the last byte handed on, -1 before the first
-  bool FInRun = false;     // a run reaches the end of the last piece
-  bool FRunLeftOk = true;  // the run in progress may start with an address
-  bool FLong = false;      // it is longer than kMaxRun: parts only
-  std::string FHeld;       // the run (or, when long, its current part) so far
+  const char* FFrom = nullptr;  // text from here on has not gone out yet
+  int FPrev = -1;               // the last byte handed on, -1 before the first
+  bool FInRun = false;          // a run reaches the end of the last piece
+  bool FRunLeftOk = true;       // the run in progress may start with an address
+  bool FLong = false;           // it is longer than kMaxRun: parts only
+  std::string FHeld;            // the run (or, when long, its current part) so far
   bool FPartLeftOk = true;
   bool FPartDead = false;  // the long run's current part is too long for one
 };

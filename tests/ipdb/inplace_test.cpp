@@ -145,13 +145,25 @@ TEST(MappedDefaultTest, SameAnswersAsTheFullLoadOnTheDefaultDatabase) {
   TIPv4Database full;
   full.LoadFromFile(path);
   ASSERT_EQ(mapped->BlockCount(), full.BlockCount());
-  // Halving over all records, then with the index.
+  // Halving over all records, then with the index; one at a time and many
+  // at once.
   for (int pass = 0; pass < 2 && !testing::Test::HasFatalFailure(); ++pass) {
     if (pass) mapped->BuildIndex();
     ExpectSameAtEveryEdge(*mapped, full);
     std::mt19937 rng(11);
-    for (int i = 0; i < 1000000 && !testing::Test::HasFatalFailure(); ++i) {
-      ExpectSameAnswer(*mapped, full, rng());
+    std::vector<uint32_t> many(1000000);
+    for (uint32_t& ip : many) {
+      ip = rng();
+      ExpectSameAnswer(*mapped, full, ip);
+      if (testing::Test::HasFatalFailure()) return;
+    }
+    std::vector<TIPv4Block> blocks(many.size());
+    std::unique_ptr<bool[]> held(new bool[many.size()]);
+    mapped->FindMany(many.data(), many.size(), blocks.data(), held.get());
+    for (size_t i = 0; i < many.size(); ++i) {
+      const int want = full.FindBlock(many[i]);
+      ASSERT_EQ(held[i], want >= 0) << IPToStr(many[i]);
+      if (held[i]) ASSERT_EQ(blocks[i].StartIP, full.Blocks[static_cast<size_t>(want)].StartIP);
     }
   }
 }
@@ -181,13 +193,25 @@ void ExpectSameIPv6Answers(const TInPlaceDatabase& Mapped, const TIPv4Database& 
       }
     }
     std::mt19937_64 rng(5);
+    std::vector<TIPv6Address> many;
     for (int i = 0; i < Random && !testing::Test::HasFatalFailure(); ++i) {
       const TIPv6Address any = TIPv6Address{rng()} << 64 | rng();
       const TIPv6Block& near = Full.IPv6.Blocks[rng() % Full.IPv6.Blocks.size()];
-      ExpectSameAnswer6(Mapped, Full, any);
-      // Inside a block, and just past its first /64.
-      ExpectSameAnswer6(Mapped, Full, near.Start + (any % (near.Last - near.Start + 1)));
-      ExpectSameAnswer6(Mapped, Full, near.Start + (TIPv6Address{1} << 64) + (rng() & 0xFF));
+      // Anywhere, inside a block, and just past a block's first /64.
+      for (TIPv6Address ip : {any, near.Start + (any % (near.Last - near.Start + 1)),
+                              near.Start + (TIPv6Address{1} << 64) + (rng() & 0xFF)}) {
+        ExpectSameAnswer6(Mapped, Full, ip);
+        many.push_back(ip);
+      }
+    }
+    // Many at once: the same blocks as one at a time.
+    std::vector<TIPv6Block> blocks(many.size());
+    std::unique_ptr<bool[]> held(new bool[many.size()]);
+    Mapped.FindMany(many.data(), many.size(), blocks.data(), held.get());
+    for (size_t i = 0; i < many.size(); ++i) {
+      TIPv6Block one;
+      ASSERT_EQ(held[i], Mapped.Find(many[i], one)) << IPv6ToStr(many[i]);
+      if (held[i]) ASSERT_EQ(blocks[i].Start, one.Start) << IPv6ToStr(many[i]);
     }
   }
 }
