@@ -73,18 +73,26 @@ class TAnswerWriter::TImpl {
       return Failed(Query, "Not a valid IPv4 address");
     } else {
       TIPv6Address ip6 = 0;
-      if (!StrToIPv6(Query, ip6)) {
-        if (FNoResolve) return Failed(Query, "not an address");
-        // Only what can be a host name goes to the resolver: junk from a
-        // log would otherwise become queries to the name servers.
-        if (!CanBeHostName(Query)) return Failed(Query, "not an address or host name");
+      if (StrToIPv6(Query, ip6)) {
+        // ::ffff:0:0/96 holds IPv4 addresses: such an address is the IPv4 one.
+        if (ip6 >> 32 != 0xFFFF) return Answer6(Query, ip6);
+        return Answer4(Query, static_cast<uint32_t>(ip6));
       }
+      if (FNoResolve) return Failed(Query, "not an address");
+      // Only what can be a host name goes to the resolver: junk from a log
+      // would otherwise become queries to the name servers.
+      if (!CanBeHostName(Query)) return Failed(Query, "not an address or host name");
       TQueryAddress a;
       const TResolveResult r = ResolveQuery(std::string(Query), a, FPreferIPv6);
       if (r.Code != 0) return Failed(Query, r.Error);
       if (a.IsIPv6) return Answer6(Query, a.IPv6);
       ip = a.IPv4;
     }
+    return Answer4(Query, ip);
+  }
+
+  // An IPv4 address's answer.
+  bool Answer4(std::string_view Query, uint32_t ip) {
     const TIPv4Block* b = Find(ip);
     if (FFormat != fmLines) {
       Record(Query, b ? "ok" : "not_found", IPToStr(ip), b, {});
@@ -153,19 +161,29 @@ class TAnswerWriter::TImpl {
   // An IPv6 address's answer.
   bool Answer6(std::string_view Query, TIPv6Address Address) {
     const TIPv6Block* b = Find(Address);
+    char text[kMaxIPv6Text];
+    const std::string_view address(text, FormatIPv6(Address, text) - text);
     if (FFormat != fmLines) {
-      Record(Query, b ? "ok" : "not_found", IPv6ToStr(Address), b, {});
+      Record(Query, b ? "ok" : "not_found", address, b, {});
       return b != nullptr;
     }
     Put(Query);
-    Put("\t");
-    Put(IPv6ToStr(Address));
+    Reserve(2 * kMaxIPv6Text + 8);
+    *FEnd++ = '\t';
+    FEnd = std::copy(address.begin(), address.end(), FEnd);
     if (!b) {
       Put("\t-\n");
       return false;
     }
-    Put("\t");
-    Put(b->AsText(FNotation));
+    *FEnd++ = '\t';
+    if (FNotation == nmRange) {
+      // The range straight into the buffer, as AsText writes it.
+      FEnd = FormatIPv6(b->Start, FEnd);
+      FEnd = std::copy_n(" - ", 3, FEnd);
+      FEnd = FormatIPv6(b->Last, FEnd);
+    } else {
+      Put(b->AsText(FNotation));
+    }
     PutRest(*b);
     return true;
   }

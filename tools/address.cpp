@@ -166,15 +166,97 @@ bool ParseNumericIPv4(std::string_view Text, uint32_t& NetworkOrder) {
   return true;
 }
 
+namespace {
+
+int HexValue(char C) {
+  if (C >= '0' && C <= '9') return C - '0';
+  if (C >= 'a' && C <= 'f') return C - 'a' + 10;
+  if (C >= 'A' && C <= 'F') return C - 'A' + 10;
+  return -1;
+}
+
+// A dotted quad as the tail of an IPv6 address: four parts of 0 to 255,
+// no leading zeros, nothing after.
+bool ParseIPv4Tail(std::string_view Text, uint32_t& IP) {
+  uint32_t value = 0;
+  size_t i = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part) {
+      if (i >= Text.size() || Text[i] != '.') return false;
+      ++i;
+    }
+    const size_t start = i;
+    uint32_t x = 0;
+    while (i < Text.size() && Text[i] >= '0' && Text[i] <= '9' && i - start < 3) {
+      x = x * 10 + static_cast<uint32_t>(Text[i++] - '0');
+    }
+    if (i == start || (i - start > 1 && Text[start] == '0') || x > 255) return false;
+    value = value << 8 | x;
+  }
+  if (i != Text.size()) return false;
+  IP = value;
+  return true;
+}
+
+}  // namespace
+
 bool StrToIPv6(std::string_view Text, TIPv6Address& Address) {
-  // The longest text form is 45 characters (eight groups with an IPv4 tail).
-  if (Text.size() > 45 || Text.find(':') == std::string_view::npos) return false;
-  char text[46];
-  Text.copy(text, Text.size());
-  text[Text.size()] = '\0';
-  unsigned char bytes[16];
-  if (::inet_pton(AF_INET6, text, bytes) != 1) return false;
-  Address = IPv6FromBytes(bytes);
+  // RFC 4291's text forms: eight groups of one to four hex digits, a "::"
+  // once for one or more zero groups, the last 32 bits maybe as a dotted
+  // quad. Read by hand: the library's reader took half the time of a
+  // stream of IPv6 queries.
+  if (Text.size() < 2 || Text.size() > 45 || Text.find(':') == std::string_view::npos) return false;
+  uint16_t group[8] = {};
+  int count = 0, gap = -1;  // groups read; where "::" stands
+  size_t i = 0;
+  if (Text[0] == ':') {
+    if (Text[1] != ':') return false;
+    gap = 0;
+    i = 2;
+    if (i == Text.size()) {
+      Address = 0;
+      return true;
+    }
+  }
+  for (;;) {
+    // A group, or a dotted quad that ends the text.
+    const size_t start = i;
+    uint32_t value = 0;
+    while (i < Text.size() && i - start < 5) {
+      const int h = HexValue(Text[i]);
+      if (h < 0) break;
+      value = value << 4 | static_cast<uint32_t>(h);
+      ++i;
+    }
+    if (i < Text.size() && Text[i] == '.') {
+      uint32_t v4 = 0;
+      if (count > 6 || !ParseIPv4Tail(Text.substr(start), v4)) return false;
+      group[count++] = static_cast<uint16_t>(v4 >> 16);
+      group[count++] = static_cast<uint16_t>(v4);
+      break;
+    }
+    if (i == start || i - start > 4 || count == 8) return false;
+    group[count++] = static_cast<uint16_t>(value);
+    if (i == Text.size()) break;
+    if (Text[i] != ':') return false;
+    ++i;
+    if (i < Text.size() && Text[i] == ':') {
+      if (gap >= 0) return false;
+      gap = count;
+      ++i;
+      if (i == Text.size()) break;
+    } else if (i == Text.size()) {
+      return false;  // a single colon at the end
+    }
+  }
+  if (gap < 0 ? count != 8 : count > 7) return false;
+  TIPv6Address a = 0;
+  const int zeros = 8 - count;
+  for (int g = 0, read = 0; g < 8; ++g) {
+    const bool inGap = gap >= 0 && g >= gap && g < gap + zeros;
+    a = a << 16 | (inGap ? 0 : group[read++]);
+  }
+  Address = a;
   return true;
 }
 
@@ -190,7 +272,7 @@ TIPv6Address IPv6FromBytes(const unsigned char* Bytes) {
   return TIPv6Address{__builtin_bswap64(half[0])} << 64 | __builtin_bswap64(half[1]);
 }
 
-std::string IPv6ToStr(TIPv6Address Address) {
+char* FormatIPv6(TIPv6Address Address, char* Out) {
   uint16_t group[8];
   for (int i = 7; i >= 0; --i, Address >>= 16) group[i] = static_cast<uint16_t>(Address);
   // ::ffff:0:0/96 holds IPv4 addresses, which are written as such.
@@ -208,29 +290,34 @@ std::string IPv6ToStr(TIPv6Address Address) {
     i = j > i ? j : i + 1;
   }
   static const char kHex[] = "0123456789abcdef";
-  std::string s;
+  char* const begin = Out;
   for (int i = 0; i < groups; ++i) {
     if (i == best) {
-      s += "::";
+      *Out++ = ':';
+      *Out++ = ':';
       i += bestLength - 1;
       continue;
     }
-    if (!s.empty() && s.back() != ':') s += ':';
+    if (Out != begin && Out[-1] != ':') *Out++ = ':';
     bool started = false;
     for (int shift = 12; shift >= 0; shift -= 4) {
       const int digit = (group[i] >> shift) & 15;
       if (digit || started || shift == 0) {
-        s += kHex[digit];
+        *Out++ = kHex[digit];
         started = true;
       }
     }
   }
   if (mapped) {
-    if (s.back() != ':') s += ':';
-    const uint32_t v4 = static_cast<uint32_t>(group[6]) << 16 | group[7];
-    s += IPToStr(v4);
+    if (Out[-1] != ':') *Out++ = ':';
+    Out = FormatIP(static_cast<uint32_t>(group[6]) << 16 | group[7], Out);
   }
-  return s;
+  return Out;
+}
+
+std::string IPv6ToStr(TIPv6Address Address) {
+  char text[kMaxIPv6Text];
+  return std::string(text, FormatIPv6(Address, text));
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #include "tools/address.h"
 
+#include <arpa/inet.h>
 #include <random>
 
 #include "testutil.h"
@@ -173,5 +174,49 @@ TEST(IPv6TextTest, PrefixesCoverExactlyAndAreFewest) {
       if (k + 1 < p.size()) ++next;
     }
     ASSERT_TRUE(next == last);
+  }
+}
+
+TEST(IPv6TextTest, ReadAsTheSystemReadsIt) {
+  // The hand-made reader against the C library's, on texts built from the
+  // pieces of the forms: groups of 0 to 5 hex digits, single and double
+  // colons, dotted tails, and stray characters.
+  const auto system = [](const std::string& Text, TIPv6Address& A) {
+    unsigned char bytes[16];
+    if (Text.size() > 45 || Text.find(':') == std::string::npos ||
+        Text.find('\0') != std::string::npos || inet_pton(AF_INET6, Text.c_str(), bytes) != 1) {
+      return false;
+    }
+    A = IPv6FromBytes(bytes);
+    return true;
+  };
+  const char* pieces[] = {"0",   "1",   "ff",   "FFFF", "abcd", "12345", ":",     "::",
+                          ":",   ":",   "1.2.3.4", "255.255.255.255", "01.2.3.4", "1.2.3",
+                          "256.1.1.1", ".", "g", " ", "0000", "fffff"};
+  std::mt19937 rng(9);
+  int valid = 0;
+  for (int i = 0; i < 300000; ++i) {
+    std::string text;
+    const int n = 1 + static_cast<int>(rng() % 17);
+    for (int j = 0; j < n; ++j) text += pieces[rng() % std::size(pieces)];
+    TIPv6Address mine = 0, theirs = 0;
+    const bool a = StrToIPv6(text, mine), b = system(text, theirs);
+    ASSERT_EQ(a, b) << text;
+    if (a) {
+      ASSERT_EQ(mine, theirs) << text;
+      ++valid;
+      // And written back, as the system writes it, read the same.
+      char out[kMaxIPv6Text];
+      TIPv6Address again = 0;
+      ASSERT_TRUE(StrToIPv6(std::string_view(out, FormatIPv6(mine, out) - out), again));
+      ASSERT_EQ(again, mine);
+    }
+  }
+  EXPECT_GT(valid, 1000);  // the texts reach the valid forms too
+  for (const char* text : {"::", "::1", "1::", "1:2:3:4:5:6:7:8", "::ffff:1.2.3.4",
+                           "1:2:3:4:5:6:1.2.3.4", "1:2:3:4:5:6:7::", "::2:3:4:5:6:7:8"}) {
+    TIPv6Address a = 0, b = 0;
+    EXPECT_EQ(StrToIPv6(text, a), system(text, b)) << text;
+    EXPECT_EQ(a, b) << text;
   }
 }
