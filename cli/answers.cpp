@@ -53,6 +53,78 @@ class TAnswerWriter::TImpl {
 
   // Answers one query; returns false when it was not located.
   bool Answer(std::string_view Query) {
+    uint32_t ip = 0;
+    TIPv6Address ip6 = 0;
+    switch (Numeric(Query, ip, ip6)) {
+      case 4:
+        return Answer4(Query, ip, Find(ip));
+      case 6:
+        return Answer6(Query, ip6, Find(ip6));
+      default:
+        return Other(Query);
+    }
+  }
+
+  // Many queries in turn: their numeric addresses searched side by side in
+  // the file in place first.
+  bool AnswerMany(const std::vector<std::string_view>& Queries) {
+    bool all = true;
+    if (!FMapped) {
+      for (std::string_view q : Queries) all &= Answer(q);
+      return all;
+    }
+    FKinds.resize(Queries.size());
+    FIPs.clear();
+    FIPs6.clear();
+    for (size_t i = 0; i < Queries.size(); ++i) {
+      uint32_t ip = 0;
+      TIPv6Address ip6 = 0;
+      FKinds[i] = Numeric(Queries[i], ip, ip6);
+      if (FKinds[i] == 4) FIPs.push_back(ip);
+      if (FKinds[i] == 6) FIPs6.push_back(ip6);
+    }
+    FBlocks.resize(FIPs.size());
+    FHeld.reset(new bool[FIPs.size() + 1]);
+    FMapped->FindMany(FIPs.data(), FIPs.size(), FBlocks.data(), FHeld.get());
+    FBlocks6.resize(FIPs6.size());
+    FHeld6.reset(new bool[FIPs6.size() + 1]);
+    FMapped->FindMany(FIPs6.data(), FIPs6.size(), FBlocks6.data(), FHeld6.get());
+    size_t v4 = 0, v6 = 0;
+    for (size_t i = 0; i < Queries.size(); ++i) {
+      if (FKinds[i] == 4) {
+        all &= Answer4(Queries[i], FIPs[v4], FHeld[v4] ? &FBlocks[v4] : nullptr);
+        ++v4;
+      } else if (FKinds[i] == 6) {
+        all &= Answer6(Queries[i], FIPs6[v6], FHeld6[v6] ? &FBlocks6[v6] : nullptr);
+        ++v6;
+      } else {
+        all &= Other(Queries[i]);
+      }
+    }
+    return all;
+  }
+
+ private:
+  // 4 or 6 for a numeric address of that family (IP or IP6 set; an
+  // IPv4-mapped IPv6 address is its IPv4 one), 0 for any other query.
+  int Numeric(std::string_view Query, uint32_t& IP, TIPv6Address& IP6) const {
+    if (Query.size() > kMaxQuery || HasControlChars(Query)) return 0;
+    // A colon makes no IPv4 address, in any of its forms.
+    if (Query.find(':') == std::string_view::npos) {
+      uint32_t net = 0;
+      if (!ParseNumericIPv4(Query, net)) return 0;
+      IP = SwapBytes(net);
+      return 4;
+    }
+    if (!StrToIPv6(Query, IP6)) return 0;
+    // ::ffff:0:0/96 holds IPv4 addresses: such an address is the IPv4 one.
+    if (IP6 >> 32 != 0xFFFF) return 6;
+    IP = static_cast<uint32_t>(IP6);
+    return 4;
+  }
+
+  // A query that is no numeric address: refused, or a host name.
+  bool Other(std::string_view Query) {
     if (Query.size() > kMaxQuery) {
       // Shown cut, so that one hostile line cannot flood the output either.
       const std::string cut = std::string(Query.substr(0, kMaxQuery)) + "...";
@@ -64,36 +136,23 @@ class TAnswerWriter::TImpl {
     if (HasControlChars(Query)) {
       return Failed(EscapeControlChars(Query), "control characters in the query");
     }
-    uint32_t net = 0, ip = 0;
-    if (ParseNumericIPv4(Query, net)) {
-      ip = SwapBytes(net);
-    } else if (AllDigitsAndDots(Query)) {
-      // Digits and dots that do not form an address are no host name
-      // either: answering them needs no resolver.
-      return Failed(Query, "Not a valid IPv4 address");
-    } else {
-      TIPv6Address ip6 = 0;
-      if (StrToIPv6(Query, ip6)) {
-        // ::ffff:0:0/96 holds IPv4 addresses: such an address is the IPv4 one.
-        if (ip6 >> 32 != 0xFFFF) return Answer6(Query, ip6);
-        return Answer4(Query, static_cast<uint32_t>(ip6));
-      }
-      if (FNoResolve) return Failed(Query, "not an address");
-      // Only what can be a host name goes to the resolver: junk from a log
-      // would otherwise become queries to the name servers.
-      if (!CanBeHostName(Query)) return Failed(Query, "not an address or host name");
-      TQueryAddress a;
-      const TResolveResult r = ResolveQuery(std::string(Query), a, FPreferIPv6);
-      if (r.Code != 0) return Failed(Query, r.Error);
-      if (a.IsIPv6) return Answer6(Query, a.IPv6);
-      ip = a.IPv4;
-    }
-    return Answer4(Query, ip);
+    // Digits and dots that do not form an address are no host name either:
+    // answering them needs no resolver.
+    if (AllDigitsAndDots(Query)) return Failed(Query, "Not a valid IPv4 address");
+    if (FNoResolve) return Failed(Query, "not an address");
+    // Only what can be a host name goes to the resolver: junk from a log
+    // would otherwise become queries to the name servers.
+    if (!CanBeHostName(Query)) return Failed(Query, "not an address or host name");
+    TQueryAddress a;
+    const TResolveResult r = ResolveQuery(std::string(Query), a, FPreferIPv6);
+    if (r.Code != 0) return Failed(Query, r.Error);
+    if (a.IsIPv6) return Answer6(Query, a.IPv6, Find(a.IPv6));
+    return Answer4(Query, a.IPv4, Find(a.IPv4));
   }
 
-  // An IPv4 address's answer.
-  bool Answer4(std::string_view Query, uint32_t ip) {
-    const TIPv4Block* b = Find(ip);
+ public:
+  // An IPv4 address's answer, from its block b (nullptr for none).
+  bool Answer4(std::string_view Query, uint32_t ip, const TIPv4Block* b) {
     if (FFormat != fmLines) {
       Record(Query, b ? "ok" : "not_found", IPToStr(ip), b, {});
       return b != nullptr;
@@ -159,8 +218,7 @@ class TAnswerWriter::TImpl {
   static constexpr size_t kBufSize = kFlushAt + 4096;
 
   // An IPv6 address's answer.
-  bool Answer6(std::string_view Query, TIPv6Address Address) {
-    const TIPv6Block* b = Find(Address);
+  bool Answer6(std::string_view Query, TIPv6Address Address, const TIPv6Block* b) {
     char text[kMaxIPv6Text];
     const std::string_view address(text, FormatIPv6(Address, text) - text);
     if (FFormat != fmLines) {
@@ -382,6 +440,14 @@ class TAnswerWriter::TImpl {
   std::unique_ptr<char[]> FBuf;
   char* FEnd = FBuf.get();
   std::string FRecordText, FValue;
+  // AnswerMany's room: each query's kind, the addresses and their blocks.
+  std::vector<int> FKinds;
+  std::vector<uint32_t> FIPs;
+  std::vector<TIPv4Block> FBlocks;
+  std::unique_ptr<bool[]> FHeld;
+  std::vector<TIPv6Address> FIPs6;
+  std::vector<TIPv6Block> FBlocks6;
+  std::unique_ptr<bool[]> FHeld6;
   const bool FNeedAddress;   // the fields include the address
   const char* FCountryKind;  // what the country fields mean, for every answer
   static constexpr size_t kNameSlots = 512;
@@ -397,6 +463,10 @@ TAnswerWriter::~TAnswerWriter() { FImpl->Flush(); }
 void TAnswerWriter::Header() { FImpl->Header(); }
 
 bool TAnswerWriter::Answer(std::string_view Query) { return FImpl->Answer(Query); }
+
+bool TAnswerWriter::AnswerMany(const std::vector<std::string_view>& Queries) {
+  return FImpl->AnswerMany(Queries);
+}
 
 void TAnswerWriter::Flush() { FImpl->Flush(); }
 

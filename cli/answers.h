@@ -86,6 +86,9 @@ class TAnswerWriter {
   // without the resolver; its control characters are shown as \xHH, as
   // are any in the names the database gives.
   bool Answer(std::string_view Query);
+  // Answers each query in turn as Answer does, their numeric addresses
+  // searched together first; false when one was not located.
+  bool AnswerMany(const std::vector<std::string_view>& Queries);
   void Flush();
   // For --annotate: appends to Out the answer for an address found in a
   // text (Text as it stands there): "[US]", the chosen fields joined by

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -168,12 +169,17 @@ bool ParseNumericIPv4(std::string_view Text, uint32_t& NetworkOrder) {
 
 namespace {
 
-int HexValue(char C) {
-  if (C >= '0' && C <= '9') return C - '0';
-  if (C >= 'a' && C <= 'f') return C - 'a' + 10;
-  if (C >= 'A' && C <= 'F') return C - 'A' + 10;
-  return -1;
+constexpr std::array<int8_t, 256> MakeHexValues() {
+  std::array<int8_t, 256> v{};
+  for (auto& x : v) x = -1;
+  for (int c = '0'; c <= '9'; ++c) v[c] = static_cast<int8_t>(c - '0');
+  for (int c = 'a'; c <= 'f'; ++c) v[c] = static_cast<int8_t>(c - 'a' + 10);
+  for (int c = 'A'; c <= 'F'; ++c) v[c] = static_cast<int8_t>(c - 'A' + 10);
+  return v;
 }
+constexpr std::array<int8_t, 256> kHexValues = MakeHexValues();
+
+inline int HexValue(char C) { return kHexValues[static_cast<unsigned char>(C)]; }
 
 // A dotted quad as the tail of an IPv6 address: four parts of 0 to 255,
 // no leading zeros, nothing after.
@@ -206,7 +212,7 @@ bool StrToIPv6(std::string_view Text, TIPv6Address& Address) {
   // quad. Read by hand: the library's reader took half the time of a
   // stream of IPv6 queries.
   if (Text.size() < 2 || Text.size() > 45 || Text.find(':') == std::string_view::npos) return false;
-  uint16_t group[8] = {};
+  uint16_t group[8];
   int count = 0, gap = -1;  // groups read; where "::" stands
   size_t i = 0;
   if (Text[0] == ':') {
@@ -250,13 +256,18 @@ bool StrToIPv6(std::string_view Text, TIPv6Address& Address) {
     }
   }
   if (gap < 0 ? count != 8 : count > 7) return false;
-  TIPv6Address a = 0;
-  const int zeros = 8 - count;
-  for (int g = 0, read = 0; g < 8; ++g) {
-    const bool inGap = gap >= 0 && g >= gap && g < gap + zeros;
-    a = a << 16 | (inGap ? 0 : group[read++]);
+  // The groups after "::" move to the end; the halves are put together in
+  // 64 bits each.
+  uint16_t all[8] = {};
+  if (gap < 0) gap = count;
+  for (int g = 0; g < gap; ++g) all[g] = group[g];
+  for (int g = gap; g < count; ++g) all[8 - count + g] = group[g];
+  uint64_t high = 0, low = 0;
+  for (int g = 0; g < 4; ++g) {
+    high = high << 16 | all[g];
+    low = low << 16 | all[g + 4];
   }
-  Address = a;
+  Address = TIPv6Address{high} << 64 | low;
   return true;
 }
 
@@ -272,25 +283,45 @@ TIPv6Address IPv6FromBytes(const unsigned char* Bytes) {
   return TIPv6Address{__builtin_bswap64(half[0])} << 64 | __builtin_bswap64(half[1]);
 }
 
+namespace {
+
+// A group in lower-case hex without leading zeros. Writes four bytes
+// whatever the group's length: Out has room for them.
+char* HexGroup(uint16_t G, char* Out) {
+  static const char kHex[] = "0123456789abcdef";
+  const char digits[8] = {kHex[G >> 12], kHex[(G >> 8) & 15], kHex[(G >> 4) & 15], kHex[G & 15]};
+  const int length = std::max(1, (std::bit_width(G) + 3) / 4);
+  std::memcpy(Out, digits + 4 - length, 4);
+  return Out + length;
+}
+
+}  // namespace
+
 char* FormatIPv6(TIPv6Address Address, char* Out) {
   uint16_t group[8];
-  for (int i = 7; i >= 0; --i, Address >>= 16) group[i] = static_cast<uint16_t>(Address);
+  const auto high = static_cast<uint64_t>(Address >> 64), low = static_cast<uint64_t>(Address);
+  for (int i = 0; i < 4; ++i) {
+    group[i] = static_cast<uint16_t>(high >> (48 - 16 * i));
+    group[i + 4] = static_cast<uint16_t>(low >> (48 - 16 * i));
+  }
   // ::ffff:0:0/96 holds IPv4 addresses, which are written as such.
   const bool mapped = group[0] == 0 && group[1] == 0 && group[2] == 0 && group[3] == 0 &&
                       group[4] == 0 && group[5] == 0xFFFF;
   const int groups = mapped ? 6 : 8;
+  // The longest run of two or more zero groups, the first of equals, is
+  // written "::"; most addresses have none.
+  unsigned zeros = 0;
+  for (int i = 0; i < groups; ++i) zeros |= unsigned{group[i] == 0} << i;
   int best = -1, bestLength = 1;  // a lone zero group is not shortened
-  for (int i = 0; i < groups;) {
-    int j = i;
-    while (j < groups && group[j] == 0) ++j;
-    if (j - i > bestLength) {
+  for (int i = 0; zeros >> i;) {
+    i += std::countr_zero(zeros >> i);
+    const int length = std::countr_one(zeros >> i);
+    if (length > bestLength) {
       best = i;
-      bestLength = j - i;
+      bestLength = length;
     }
-    i = j > i ? j : i + 1;
+    i += length;
   }
-  static const char kHex[] = "0123456789abcdef";
-  char* const begin = Out;
   for (int i = 0; i < groups; ++i) {
     if (i == best) {
       *Out++ = ':';
@@ -298,18 +329,11 @@ char* FormatIPv6(TIPv6Address Address, char* Out) {
       i += bestLength - 1;
       continue;
     }
-    if (Out != begin && Out[-1] != ':') *Out++ = ':';
-    bool started = false;
-    for (int shift = 12; shift >= 0; shift -= 4) {
-      const int digit = (group[i] >> shift) & 15;
-      if (digit || started || shift == 0) {
-        *Out++ = kHex[digit];
-        started = true;
-      }
-    }
+    if (i > 0 && i != best + bestLength) *Out++ = ':';
+    Out = HexGroup(group[i], Out);
   }
   if (mapped) {
-    if (Out[-1] != ':') *Out++ = ':';
+    if (best + bestLength != 6) *Out++ = ':';
     Out = FormatIP(static_cast<uint32_t>(group[6]) << 16 | group[7], Out);
   }
   return Out;

@@ -69,9 +69,10 @@ bool StrToIPv6(std::string_view Text, TIPv6Address& Address);
 // more zero groups (the first of equal runs) as "::", and the IPv4-mapped
 // range as ::ffff:a.b.c.d.
 std::string IPv6ToStr(TIPv6Address Address);
-// The same into Out, which has room for kMaxIPv6Text characters; returns
-// the end of what was written.
-constexpr size_t kMaxIPv6Text = 46;
+// The same into Out, which has room for kMaxIPv6Text characters (a few
+// more than the longest text: bytes past the end may be written); returns
+// the end of the text.
+constexpr size_t kMaxIPv6Text = 52;
 char* FormatIPv6(TIPv6Address Address, char* Out);
 // The 16 bytes of the network form, first byte first.
 void IPv6ToBytes(TIPv6Address Address, unsigned char* Bytes);

@@ -163,7 +163,9 @@ TEST(MappedDefaultTest, SameAnswersAsTheFullLoadOnTheDefaultDatabase) {
     for (size_t i = 0; i < many.size(); ++i) {
       const int want = full.FindBlock(many[i]);
       ASSERT_EQ(held[i], want >= 0) << IPToStr(many[i]);
-      if (held[i]) ASSERT_EQ(blocks[i].StartIP, full.Blocks[static_cast<size_t>(want)].StartIP);
+      if (held[i]) {
+        ASSERT_EQ(blocks[i].StartIP, full.Blocks[static_cast<size_t>(want)].StartIP);
+      }
     }
   }
 }
@@ -211,7 +213,9 @@ void ExpectSameIPv6Answers(const TInPlaceDatabase& Mapped, const TIPv4Database& 
     for (size_t i = 0; i < many.size(); ++i) {
       TIPv6Block one;
       ASSERT_EQ(held[i], Mapped.Find(many[i], one)) << IPv6ToStr(many[i]);
-      if (held[i]) ASSERT_EQ(blocks[i].Start, one.Start) << IPv6ToStr(many[i]);
+      if (held[i]) {
+        ASSERT_EQ(blocks[i].Start, one.Start) << IPv6ToStr(many[i]);
+      }
     }
   }
 }
