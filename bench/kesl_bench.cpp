@@ -42,7 +42,8 @@ struct TData {
   std::vector<uint32_t> Uniform, Inside;
   std::unique_ptr<TIPv4Database> Db;
   uint16_t LargestCountry = 0;
-  std::string Lines;  // path of one million numeric query lines
+  std::string Lines;   // path of one million numeric query lines
+  std::string Lines6;  // the same of IPv6 addresses
   // The IPv6 part: a database with both families (the default one's form),
   // loaded, and a million addresses uniform over 2000::/4 and inside blocks.
   std::unique_ptr<TIPv4Database> Db6;
@@ -78,6 +79,17 @@ void Prepare6(const std::string& Source, const std::string& Source6) {
     const TIPv6Address offset = TIPv6Address{rng()} << 64 | rng();
     a = b.Last - b.Start == ~TIPv6Address{0} ? offset : b.Start + offset % (b.Last - b.Start + 1);
   }
+  // A million IPv6 query lines for kesl-lookup --stdin: every other one
+  // inside a block, the others uniform over 2000::/3.
+  std::string lines;
+  for (int i = 0; i < 1000000; ++i) {
+    const TIPv6Address a = i % 2
+                               ? gData.Inside6[static_cast<size_t>(i)]
+                               : TIPv6Address{1} << 125 | (TIPv6Address{rng()} << 64 | rng()) >> 3;
+    (lines += IPv6ToStr(a)) += '\n';
+  }
+  gData.Lines6 = gData.Dir + "/lines6.txt";
+  std::ofstream(gData.Lines6) << lines;
 }
 
 void Prepare(const std::string& Source) {
@@ -276,21 +288,32 @@ void RunProcess(const std::vector<std::string>& Args, const std::string& In) {
 // memory in MB. The peak comes from GNU time, which runs it: a child of this
 // large process would count this process's memory as its own from before
 // its exec.
-std::pair<double, double> MeasuredRun(const std::vector<std::string>& Args) {
+// In and Out, when given, are its standard input and output; an exit
+// status above MaxStatus stops the benchmark.
+std::pair<double, double> MeasuredRun(const std::vector<std::string>& Args,
+                                      const std::string& In = "", const std::string& Out = "",
+                                      int MaxStatus = 0) {
   const std::string report = gData.Dir + "/peak";
   std::vector<std::string> timed = {"/usr/bin/time", "-f", "%M", "-o", report};
   timed.insert(timed.end(), Args.begin(), Args.end());
   std::vector<char*> argv;
   for (const std::string& a : timed) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  if (!In.empty()) posix_spawn_file_actions_addopen(&fa, 0, In.c_str(), O_RDONLY, 0);
+  if (!Out.empty()) {
+    posix_spawn_file_actions_addopen(&fa, 1, Out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  }
   const auto start = std::chrono::steady_clock::now();
   pid_t pid;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) std::abort();
+  if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) std::abort();
   int status = 0;
   waitpid(pid, &status, 0);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::abort();
+  posix_spawn_file_actions_destroy(&fa);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) > MaxStatus) std::abort();
   double kilobytes = 0;
   std::ifstream(report) >> kilobytes;
   return {seconds, kilobytes / 1024};
@@ -521,6 +544,53 @@ int main(int argc, char** argv) {
     std::printf("database %.1f MB, its MaxMind DB file %.1f MB\n",
                 static_cast<double>(std::filesystem::file_size(db)) / 1e6,
                 static_cast<double>(std::filesystem::file_size(gData.Dir + "/export.mmdb")) / 1e6);
+  }
+  // Streams of queries, whole processes on the database of both families:
+  // a million IPv6 addresses against a million IPv4 ones, in turn.
+  if (ipv6 && access("/usr/bin/time", X_OK) == 0) {
+    const std::string db = gData.Files["both_none"];
+    std::vector<double> four, six;
+    double peak = 0;
+    for (int run = 0; run < 5; ++run) {
+      const auto [s4, mb4] =
+          MeasuredRun({KESL_LOOKUP, "--db", db, "--stdin"}, gData.Lines, "/dev/null", 1);
+      const auto [s6, mb6] =
+          MeasuredRun({KESL_LOOKUP, "--db", db, "--stdin"}, gData.Lines6, "/dev/null", 1);
+      four.push_back(s4);
+      six.push_back(s6);
+      peak = std::max({peak, mb4, mb6});
+    }
+    std::sort(four.begin(), four.end());
+    std::sort(six.begin(), six.end());
+    std::printf("\n--stdin, a million addresses: IPv4 %.3f s, IPv6 %.3f s, peak %.0f MB\n", four[2],
+                six[2], peak);
+    goals.push_back({"lookup6_stdin_ratio", six[2] / four[2], 1.5, true});
+    goals.push_back({"lookup6_stdin_peak_mb", peak, 64, true});
+  }
+  // --annotate over a generated access log (bench/gen_logs.py) against
+  // grep finding only its IPv4 addresses, both writing to a file, in turn.
+  const char* log = std::getenv("KESL_BENCH_LOG");
+  if (log && ipv6 && access("/usr/bin/time", X_OK) == 0) {
+    const double bytes = static_cast<double>(std::filesystem::file_size(log));
+    const std::string out = gData.Dir + "/annotated";
+    std::vector<double> ours, grep;
+    double peak = 0;
+    for (int run = 0; run < 3; ++run) {
+      const auto [s, mb] =
+          MeasuredRun({KESL_LOOKUP, "--db", gData.Files["both_none"], "--annotate", log}, "", out);
+      const auto [g, gmb] = MeasuredRun(
+          {"/usr/bin/env", "LC_ALL=C", "grep", "-oE", "([0-9]{1,3}\\.){3}[0-9]{1,3}", log}, "", out,
+          1);
+      ours.push_back(s);
+      grep.push_back(g);
+      peak = std::max(peak, mb);
+    }
+    std::sort(ours.begin(), ours.end());
+    std::sort(grep.begin(), grep.end());
+    std::printf("--annotate over %.0f MB: %.0f MB/s, grep -oE %.0f MB/s, peak %.0f MB\n",
+                bytes / 1e6, bytes / 1e6 / ours[1], bytes / 1e6 / grep[1], peak);
+    goals.push_back({"annotate_grep_ratio", grep[1] / ours[1], 4, false});
+    goals.push_back({"annotate_peak_mb", peak, 64, true});
   }
   // An update of five registry files as large as the registries' own
   // (bench/gen_registries.py, 2.5 million lines), from file:// addresses:

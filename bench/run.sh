@@ -12,4 +12,6 @@ bash scripts/build.sh build-bench -DCMAKE_BUILD_TYPE=Release -DKESL_BENCH=ON -DK
 inputs=$(mktemp -d)
 trap 'rm -rf "$inputs"' EXIT
 /usr/bin/python3 bench/gen_registries.py "$inputs/registries"
-KESL_BENCH_REGISTRIES="$inputs/registries" build-bench/bin/kesl_bench "$@" /usr/share/tor/geoip
+/usr/bin/python3 bench/gen_logs.py "$inputs/access.log"
+KESL_BENCH_REGISTRIES="$inputs/registries" KESL_BENCH_LOG="$inputs/access.log" \
+  build-bench/bin/kesl_bench "$@" /usr/share/tor/geoip

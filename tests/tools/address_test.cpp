@@ -190,9 +190,10 @@ TEST(IPv6TextTest, ReadAsTheSystemReadsIt) {
     A = IPv6FromBytes(bytes);
     return true;
   };
-  const char* pieces[] = {"0",   "1",   "ff",   "FFFF", "abcd", "12345", ":",     "::",
-                          ":",   ":",   "1.2.3.4", "255.255.255.255", "01.2.3.4", "1.2.3",
-                          "256.1.1.1", ".", "g", " ", "0000", "fffff"};
+  const char* pieces[] = {"0",        "1",     "ff",        "FFFF", "abcd",    "12345",
+                          ":",        "::",    ":",         ":",    "1.2.3.4", "255.255.255.255",
+                          "01.2.3.4", "1.2.3", "256.1.1.1", ".",    "g",       " ",
+                          "0000",     "fffff"};
   std::mt19937 rng(9);
   int valid = 0;
   for (int i = 0; i < 300000; ++i) {
