@@ -314,8 +314,15 @@ std::pair<double, double> MeasuredRun(const std::vector<std::string>& Args,
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   posix_spawn_file_actions_destroy(&fa);
   if (!WIFEXITED(status) || WEXITSTATUS(status) > MaxStatus) std::abort();
+  // GNU time puts "Command exited with non-zero status N" before the
+  // figure when the status is not 0: the figure is the last line.
   double kilobytes = 0;
-  std::ifstream(report) >> kilobytes;
+  std::ifstream lines(report);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos) {
+      kilobytes = std::stod(line);
+    }
+  }
   return {seconds, kilobytes / 1024};
 }
 
