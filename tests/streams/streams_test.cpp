@@ -6,6 +6,7 @@
 #include "streams/ZLibStream.h"
 #include "streams/bz2stream.h"
 #include "streams/compress.h"
+#include "streams/prefetch.h"
 #include "streams/stream.h"
 #include "testutil.h"
 
@@ -206,4 +207,60 @@ TEST(FileStreamTest, ReadsStopAtTheSizeSeenAtOpening) {
   EXPECT_EQ(f.Read(buf, 64), 10);
   EXPECT_EQ(f.Read(buf, 64), 0);
   EXPECT_EQ(f.Size(), 10);
+}
+
+TEST(PrefetchStreamTest, ReadsTheSameBytesInAnySizeAcrossPieces) {
+  const std::string text = RandomText(100000, 4);
+  for (int32_t step : {1, 7, 4096, 200000}) {
+    for (int32_t piece : {997, 4096, 1 << 18}) {
+      const std::string packed = ZLibCompress(text);
+      TMemoryStream source(packed);
+      TZLibStream z(source);
+      TPrefetchStream ahead(z, piece, 2);
+      EXPECT_TRUE(ReadAll(ahead, step) == text) << step << " " << piece;
+      EXPECT_EQ(ahead.Position(), 100000);
+      // The end stays the end.
+      char c;
+      EXPECT_EQ(ahead.Read(&c, 1), 0);
+    }
+  }
+}
+
+TEST(PrefetchStreamTest, AnErrorComesAfterTheBytesBeforeIt) {
+  // Good data, then garbage where the zlib stream goes on: the reader gets
+  // every good byte the source gave before the error, then the error.
+  const std::string text = RandomText(50000, 5);
+  std::string packed = ZLibCompress(text);
+  for (size_t i = packed.size() / 2; i < packed.size(); ++i) packed[i] = static_cast<char>(0xFF);
+  TMemoryStream source(packed);
+  TZLibStream z(source);
+  TPrefetchStream ahead(z, 1000, 2);
+  std::string got;
+  char buf[100];
+  EXPECT_THROW(
+      {
+        for (;;) {
+          const int32_t n = ahead.Read(buf, 100);
+          got.append(buf, static_cast<size_t>(n));
+          if (n < 100) break;
+        }
+      },
+      EZLibError);
+  EXPECT_GT(got.size(), 0u);
+  EXPECT_TRUE(text.compare(0, got.size(), got) == 0);
+  EXPECT_THROW(ahead.Write(buf, 1), EReadError);
+  EXPECT_THROW(ahead.Seek(1, soBeginning), EReadError);
+}
+
+TEST(PrefetchStreamTest, LeftEarlyWhileTheThreadWaits) {
+  // The reader stops after a few bytes; the thread, waiting with its
+  // pieces full, ends when the stream goes.
+  const std::string text = RandomText(1 << 20, 6);
+  TMemoryStream source(text);
+  {
+    TPrefetchStream ahead(source, 4096, 1);
+    char buf[10];
+    EXPECT_EQ(ahead.Read(buf, 10), 10);
+    EXPECT_EQ(std::string(buf, 10), text.substr(0, 10));
+  }
 }
