@@ -361,7 +361,7 @@ class TQuietDialogs : public TDialogs {
   bool Confirm(QWidget*, const QString&, const QString&, const QString&, const QString&) override {
     return false;
   }
-  void OpenUrl(const QString&) override {}
+  bool OpenUrl(const QString&) override { return true; }
 };
 
 void BM_FirstLocate(benchmark::State& State) {

@@ -378,7 +378,9 @@ void TKeslMainForm::ListBoxDrawItem(int Index, const QRect& Rect, QPainter& Pain
     QStyleOptionFocusRect o;
     o.rect = Rect;
     o.palette = pal;
-    o.state = QStyle::State_HasFocus;
+    // Drawn also when the focus came by the mouse: styles draw the frame
+    // only after a change of focus by the keyboard otherwise.
+    o.state = QStyle::State_HasFocus | QStyle::State_KeyboardFocusChange;
     o.backgroundColor = pal.color(Selected ? QPalette::Highlight : QPalette::Base);
     ListBox->style()->drawPrimitive(QStyle::PE_FrameFocusRect, &o, &Painter, ListBox);
   }
@@ -425,7 +427,12 @@ void TKeslMainForm::CopyMenuItemClick() {
   QGuiApplication::clipboard()->setText(QString::fromLatin1(text));
 }
 
-void TKeslMainForm::WhoisButtonClick() { Dialogs().OpenUrl(WhoisURL); }
+void TKeslMainForm::WhoisButtonClick() {
+  if (Dialogs().OpenUrl(WhoisURL)) return;
+  // Without a browser the page's address is shown, to be copied.
+  Dialogs().ShowMessage(this, tr("No web browser could be started for the registry's page.") +
+                                  QLatin1Char('\r') + tr("Its address: %1").arg(WhoisURL));
+}
 
 void TKeslMainForm::TimerTimer() {
   ShowMemoryUsed();

@@ -154,6 +154,24 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
   connect(MaskBox, &QComboBox::currentIndexChanged, this, [this] { MaskBoxChange(); });
   connect(WhoisButton, &QPushButton::clicked, this, [this] { WhoisButtonClick(); });
 
+  // Names and descriptions for screen readers and other assistive
+  // technology.
+  const auto describe = [](QWidget* W, const QString& Name, const QString& Description) {
+    W->setAccessibleName(Name);
+    if (!Description.isEmpty()) W->setAccessibleDescription(Description);
+  };
+  describe(IPEdit, tr("IP address or host name"),
+           tr("An IPv4 or IPv6 address or a host name to locate"));
+  describe(DomainBox, tr("Domain"), tr("The country by its top-level domain"));
+  describe(CountryBox, tr("Country"), tr("The country whose blocks are listed"));
+  describe(ListBox, tr("Blocks of the country"),
+           tr("The address blocks of the country chosen, the located one selected"));
+  describe(StartButton, tr("Locate"), tr("Locate the address, or stop the work in progress"));
+  describe(WhoisButton, tr("IP Whois"), tr("Open the registry's page for the address"));
+  describe(CloseButton, tr("Close"), {});
+  describe(MaskBox, tr("IP blocks notation"), tr("How the blocks are written"));
+  describe(AboutLabel, tr("About"), tr("Version, database and where its data came from"));
+
   FormCreate();
   IPEdit->setFocus();
   // The first keystroke replaces the example address.

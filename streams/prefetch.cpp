@@ -18,7 +18,16 @@ TPrefetchStream::~TPrefetchStream() {
 
 void TPrefetchStream::Produce() {
   for (;;) {
-    std::string piece(static_cast<size_t>(FPiece), '\0');
+    // The pieces are used again: a load makes a few, not one per piece.
+    std::string piece;
+    {
+      std::lock_guard<std::mutex> lock(FMutex);
+      if (!FFree.empty()) {
+        piece = std::move(FFree.back());
+        FFree.pop_back();
+      }
+    }
+    piece.resize(static_cast<size_t>(FPiece));
     std::exception_ptr error;
     int32_t got = 0;
     try {
@@ -48,6 +57,7 @@ bool TPrefetchStream::NextPiece() {
     if (FError) std::rethrow_exception(FError);
     return false;
   }
+  if (FCurrent.capacity() >= static_cast<size_t>(FPiece)) FFree.push_back(std::move(FCurrent));
   FCurrent = std::move(FReady.front());
   FReady.pop_front();
   FAt = 0;

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "streams/stream.h"
 
@@ -39,8 +40,9 @@ class TPrefetchStream : public TStream {
   std::mutex FMutex;
   std::condition_variable FChanged;
   std::deque<std::string> FReady;
-  bool FEnded = false;  // the source has no more
-  bool FStop = false;   // the reader is gone
+  std::vector<std::string> FFree;  // read pieces, for the next ones
+  bool FEnded = false;             // the source has no more
+  bool FStop = false;              // the reader is gone
   std::exception_ptr FError;
   std::string FCurrent;  // the piece being read
   size_t FAt = 0;

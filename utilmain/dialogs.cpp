@@ -27,12 +27,15 @@ void SetDialogs(TDialogs* Replacement) { gDialogs = Replacement ? Replacement : 
 void TDialogs::ShowMessage(QWidget* Parent, const QString& Text) {
   QMessageBox box(QMessageBox::NoIcon, Parent ? Parent->window()->windowTitle() : QString(),
                   ShownText(Text), QMessageBox::Ok, Parent);
+  // A message may hold an address to copy.
+  box.setTextInteractionFlags(Qt::TextSelectableByMouse);
   box.exec();
 }
 
 void TDialogs::ShowError(QWidget* Parent, const QString& Text) {
   QMessageBox box(QMessageBox::Critical, QObject::tr("Error"), ShownText(Text), QMessageBox::Ok,
                   Parent);
+  box.setTextInteractionFlags(Qt::TextSelectableByMouse);
   box.exec();
 }
 
@@ -51,4 +54,4 @@ void TDialogs::ShowAbout(QWidget* Parent, const QString& Title, const QString& T
   QMessageBox::about(Parent, Title, Text);
 }
 
-void TDialogs::OpenUrl(const QString& Url) { QDesktopServices::openUrl(QUrl(Url)); }
+bool TDialogs::OpenUrl(const QString& Url) { return QDesktopServices::openUrl(QUrl(Url)); }

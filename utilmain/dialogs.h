@@ -19,8 +19,9 @@ class TDialogs {
                        const QString& YesText, const QString& NoText);
   // The About box: a title and rich text with an OK button.
   virtual void ShowAbout(QWidget* Parent, const QString& Title, const QString& Text);
-  // Opens an address in the user's browser; failures are not reported.
-  virtual void OpenUrl(const QString& Url);
+  // Opens an address in the user's browser; false when none could be
+  // started.
+  virtual bool OpenUrl(const QString& Url);
 };
 
 // The dialogs in use; tests replace them with SetDialogs.

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <malloc.h>
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -59,11 +61,16 @@ QString PercentText(int Progress) {
 // Status panel 0: empty text when idle, the progress bar while busy.
 class TProgressPanel : public QWidget {
  public:
-  explicit TProgressPanel(TUtilMainForm* Form) : QWidget(Form), FForm(Form) {}
+  explicit TProgressPanel(TUtilMainForm* Form) : QWidget(Form), FForm(Form) {
+    setObjectName(QStringLiteral("ProgressPanel"));
+    setAccessibleName(tr("Progress"));
+  }
   void SetOwnerDrawn(bool OwnerDrawn) {
     FOwnerDrawn = OwnerDrawn;
     update();
   }
+  // Per mille done while busy, -1 when idle or not known.
+  int Value() const { return FOwnerDrawn ? FForm->Progress() : -1; }
 
  protected:
   void paintEvent(QPaintEvent*) override {
@@ -77,7 +84,48 @@ class TProgressPanel : public QWidget {
   bool FOwnerDrawn = false;
 };
 
+namespace {
+
+// The hand-painted progress as assistive technology reads it: a progress
+// bar whose value is the part done, in per mille.
+class TAccessibleProgress : public QAccessibleWidget, public QAccessibleValueInterface {
+ public:
+  explicit TAccessibleProgress(QWidget* W) : QAccessibleWidget(W, QAccessible::ProgressBar) {}
+  void* interface_cast(QAccessible::InterfaceType Type) override {
+    if (Type == QAccessible::ValueInterface) return static_cast<QAccessibleValueInterface*>(this);
+    return QAccessibleWidget::interface_cast(Type);
+  }
+  QString text(QAccessible::Text Kind) const override {
+    const int v = Panel()->Value();
+    if (Kind == QAccessible::Value) return v < 0 ? QString() : PercentText(v);
+    return QAccessibleWidget::text(Kind);
+  }
+  QVariant currentValue() const override {
+    const int v = Panel()->Value();
+    return v < 0 ? QVariant() : QVariant(v);
+  }
+  void setCurrentValue(const QVariant&) override {}
+  QVariant maximumValue() const override { return 1000; }
+  QVariant minimumValue() const override { return 0; }
+  QVariant minimumStepSize() const override { return 1; }
+
+ private:
+  const TProgressPanel* Panel() const { return static_cast<const TProgressPanel*>(widget()); }
+};
+
+QAccessibleInterface* ProgressAccessible(const QString&, QObject* Object) {
+  if (auto* panel = dynamic_cast<TProgressPanel*>(Object)) return new TAccessibleProgress(panel);
+  return nullptr;
+}
+
+}  // namespace
+
 TUtilMainForm::TUtilMainForm(QWidget* Parent, const TDesignMeasure& Measure) : QMainWindow(Parent) {
+  static const bool installed = [] {
+    QAccessible::installFactory(ProgressAccessible);
+    return true;
+  }();
+  (void)installed;
   setObjectName(QStringLiteral("UtilMainForm"));
   FClient = new QWidget(this);
   setCentralWidget(FClient);
@@ -279,6 +327,10 @@ bool TUtilMainForm::SetProgress(int Value) {
   const bool first = FProgress < 0;
   FProgress = Value;
   FProgressPanel->update();
+  if (QAccessible::isActive()) {
+    QAccessibleValueChangeEvent changed(FProgressPanel, Value);
+    QAccessible::updateAccessibility(&changed);
+  }
   // The title is the task bar's too: redrawn there about ten times a
   // second at most, however fast the work moves.
   if (first || Value >= 1000 || FTitleClock.elapsed() >= kTitleInterval) {

@@ -28,13 +28,17 @@ class TFakeDialogs : public TDialogs {
     Answers.pop_front();
     return a;
   }
-  void OpenUrl(const QString& Url) override { Opened << Url; }
+  bool OpenUrl(const QString& Url) override {
+    Opened << Url;
+    return BrowserStarts;
+  }
   void ShowAbout(QWidget*, const QString& Title, const QString& Text) override {
     Abouts << Title + "|" + Text;
   }
 
   QStringList Messages, Errors, Questions, Opened, Abouts;
   std::deque<bool> Answers;
+  bool BrowserStarts = true;
   std::function<void()> OnConfirm;
 };
 

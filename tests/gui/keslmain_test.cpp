@@ -3,6 +3,7 @@
 #include <tuple>
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -521,6 +522,71 @@ TEST_F(KeslMainTest, WhoisPagePerRegistry) {
     QTest::mouseClick(FForm->WhoisButton, Qt::LeftButton);
     EXPECT_EQ(FDialogs.Opened.last(), page);
   }
+}
+
+TEST_F(KeslMainTest, EveryControlHasAnAccessibleName) {
+  // As assistive technology reads them, through QAccessible.
+  const std::pair<QWidget*, const char*> named[] = {{FForm->IPEdit, "IP address or host name"},
+                                                    {FForm->DomainBox, "Domain"},
+                                                    {FForm->CountryBox, "Country"},
+                                                    {FForm->ListBox, "Blocks of the country"},
+                                                    {FForm->StartButton, "Locate"},
+                                                    {FForm->WhoisButton, "IP Whois"},
+                                                    {FForm->CloseButton, "Close"},
+                                                    {FForm->MaskBox, "IP blocks notation"},
+                                                    {FForm->AboutLabel, "About"}};
+  for (const auto& [widget, name] : named) {
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(widget);
+    ASSERT_TRUE(a) << name;
+    if (qobject_cast<QComboBox*>(widget)) {
+      // On Linux a drop-down list's name is its value: its label comes as
+      // the relation "labelled by", from the label whose buddy it is.
+      QStringList labels;
+      for (const auto& [label, relation] : a->relations(QAccessible::Label)) {
+        labels << label->text(QAccessible::Name);
+      }
+      EXPECT_FALSE(labels.isEmpty()) << name;
+      EXPECT_EQ(widget->accessibleName().toStdString(), name);
+      continue;
+    }
+    EXPECT_EQ(a->text(QAccessible::Name).toStdString(), name);
+  }
+  for (QWidget* w : {static_cast<QWidget*>(FForm->IPEdit), static_cast<QWidget*>(FForm->ListBox)}) {
+    EXPECT_FALSE(
+        QAccessible::queryAccessibleInterface(w)->text(QAccessible::Description).isEmpty());
+  }
+}
+
+TEST_F(KeslMainTest, TheListDrawsItsCurrentRowWithAFocusFrame) {
+  Activate();
+  Locate("8.8.8.8");
+  ASSERT_GT(FForm->ListModel()->Count(), 0);
+  // The same rows, with the focus elsewhere and then in the list (given by
+  // a click, not by the keyboard): the current row's frame makes the
+  // difference.
+  FForm->IPEdit->setFocus();
+  QApplication::processEvents();
+  const QImage without = FForm->ListBox->viewport()->grab().toImage();
+  QTest::mouseClick(FForm->ListBox->viewport(), Qt::LeftButton, {},
+                    FForm->ListBox->visualRect(FForm->ListBox->currentIndex()).center());
+  ASSERT_TRUE(FForm->ListBox->hasFocus());
+  const QImage with = FForm->ListBox->viewport()->grab().toImage();
+  EXPECT_NE(with, without);
+}
+
+TEST_F(KeslMainTest, WithoutABrowserThePagesAddressIsShown) {
+  Locate("8.8.8.8");
+  FDialogs.BrowserStarts = false;
+  QTest::mouseClick(FForm->WhoisButton, Qt::LeftButton);
+  ASSERT_EQ(FDialogs.Opened.size(), 1);
+  ASSERT_EQ(FDialogs.Messages.size(), 1);
+  EXPECT_EQ(FDialogs.Messages[0],
+            "No web browser could be started for the registry's page.\rIts address: " +
+                FDialogs.Opened[0]);
+  // With one, nothing more is said.
+  FDialogs.BrowserStarts = true;
+  QTest::mouseClick(FForm->WhoisButton, Qt::LeftButton);
+  EXPECT_EQ(FDialogs.Messages.size(), 1);
 }
 
 TEST_F(KeslMainTest, ASecondPressDuringALocateDoesNothing) {

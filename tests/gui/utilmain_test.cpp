@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QImage>
 #include <QLabel>
@@ -127,6 +128,26 @@ TEST_F(UtilMainTest, BusyStateAndProgress) {
   EXPECT_TRUE(f.CloseButton->isEnabled());
   EXPECT_TRUE(f.Other->isEnabled());
   EXPECT_EQ(f.windowTitle(), title);
+}
+
+TEST_F(UtilMainTest, ProgressIsAProgressBarToAssistiveTechnology) {
+  TTestForm f;
+  auto* panel = f.findChild<QWidget*>("ProgressPanel");
+  ASSERT_TRUE(panel);
+  QAccessibleInterface* a = QAccessible::queryAccessibleInterface(panel);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->role(), QAccessible::ProgressBar);
+  EXPECT_EQ(a->text(QAccessible::Name), "Progress");
+  QAccessibleValueInterface* value = a->valueInterface();
+  ASSERT_TRUE(value);
+  EXPECT_FALSE(value->currentValue().isValid());  // idle
+  EXPECT_EQ(value->maximumValue().toInt(), 1000);
+  f.BeginBusy();
+  f.SetProgress(425);
+  EXPECT_EQ(value->currentValue().toInt(), 425);
+  EXPECT_EQ(a->text(QAccessible::Value), "42.5%");
+  f.EndBusy();
+  EXPECT_FALSE(value->currentValue().isValid());
 }
 
 TEST_F(UtilMainTest, StartButtonStartsOrAsksToAbort) {
