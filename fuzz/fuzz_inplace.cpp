@@ -44,22 +44,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
       FUZZ_CHECK(b.Start <= ip && ip <= b.Last);
       FUZZ_CHECK(b.Country != nullptr && b.Center != nullptr);
     }
-    // Many at once: the same answers as one at a time.
+    // Many at once: any answer is a block that holds the address. (Over a
+    // file whose order lies, the two searches may stop at different
+    // blocks, or one at none; over a sorted file the tests check that they
+    // agree.)
     TIPv4Block blocks[16];
     bool held[16];
     db->FindMany(probes, 16, blocks, held);
     for (size_t i = 0; i < 16; ++i) {
-      TIPv4Block one;
-      FUZZ_CHECK(held[i] == db->Find(probes[i], one));
-      FUZZ_CHECK(!held[i] || blocks[i].StartIP == one.StartIP);
+      FUZZ_CHECK(!held[i] || (blocks[i].StartIP <= probes[i] &&
+                              probes[i] - blocks[i].StartIP < blocks[i].Count));
+      FUZZ_CHECK(!held[i] || (blocks[i].Country && blocks[i].Center));
     }
     TIPv6Block blocks6[18];
     bool held6[18];
     db->FindMany(probes6, 18, blocks6, held6);
     for (size_t i = 0; i < 18; ++i) {
-      TIPv6Block one;
-      FUZZ_CHECK(held6[i] == db->Find(probes6[i], one));
-      FUZZ_CHECK(!held6[i] || blocks6[i].Start == one.Start);
+      FUZZ_CHECK(!held6[i] || (blocks6[i].Start <= probes6[i] && probes6[i] <= blocks6[i].Last));
+      FUZZ_CHECK(!held6[i] || (blocks6[i].Country && blocks6[i].Center));
     }
   }
   return 0;

@@ -106,11 +106,21 @@ void TKeslMainForm::StartWork() {
   const TFinally reset([this] { FLocating = false; });
 
   const std::string text = IPEdit->text().toLocal8Bit().toStdString();
+  // A failed locate leaves no answer behind.
+  FAnswerBlock = nullptr;
+  FAnswerBlock6 = nullptr;
+  ShowAnswer();
   TQueryAddress address;
   const TResolveResult resolved = ResolveQuery(text, address, false, SetWaitCursor);
   CheckError(resolved.Code, resolved.Error);
   const std::string addressText = address.IsIPv6 ? IPv6ToStr(address.IPv6) : IPToStr(address.IPv4);
   IPEdit->setText(QString::fromLatin1(addressText));
+  uint32_t numeric = 0;
+  TIPv6Address numeric6 = 0;
+  FAnswerAddress = QString::fromLatin1(addressText);
+  FAnswerName = ParseNumericIPv4(text, numeric) || StrToIPv6(text, numeric6)
+                    ? QString()
+                    : QString::fromLocal8Bit(text);
 
   if (!Database && !OpenDatabase()) return;
 
@@ -126,6 +136,9 @@ void TKeslMainForm::StartWork() {
   if (block) country = block->CountryCode;
   if (block6) country = block6->CountryCode;
   ShowBlocks(country, block, block6);
+  FAnswerBlock = block;
+  FAnswerBlock6 = block6;
+  ShowAnswer();
   if (!country) return;
   WhoisURL =
       QString::fromStdString(WhoisPage(block ? block->CenterID : block6->CenterID, addressText));
@@ -207,8 +220,25 @@ bool TKeslMainForm::UpdateDatabase() {
       FUpdating = false;
       EndBusy();
     });
-    result = TUpdateRunner(Aborted).Run(options, [this](int PerMille) { SetProgress(PerMille); });
+    FUpdateNote.clear();
+    result = TUpdateRunner(Aborted).Run(
+        options, [this](int PerMille, const std::string& Registry, uint64_t Received) {
+          SetProgress(PerMille);
+          // Which registry, and how much of its file: in the status line
+          // and in the title, which the task bar shows.
+          FUpdateNote = Registry.empty() ? tr("Updating the database")
+                                         : tr("Updating the database: %1, %2 MB")
+                                               .arg(QString::fromStdString(Registry))
+                                               .arg(static_cast<double>(Received) / 1e6, 0, 'f', 1);
+          SetApplicationTitle(FUpdateNote + QLatin1String(" - ") + PercentText(PerMille));
+          ShowStatus();
+        });
   }
+  // What became of it stays in the status line until the next update.
+  FUpdateNote = result.Status == usAborted  ? tr("Update aborted: the database in use stays")
+                : result.Status == usFailed ? tr("Update failed: the database in use stays")
+                                            : QString();
+  ShowStatus();
   if (FCloseWhenUpdated) {
     // Closed during the update: nothing more is shown, and the window goes
     // as soon as the work that started the update has returned.
@@ -239,8 +269,11 @@ bool TKeslMainForm::UpdateDatabase() {
     Dialogs().ShowError(this, error);
     return false;
   }
-  // The list shows blocks of the old database: it goes first.
+  // The list and the answer show blocks of the old database: they go first.
   ShowBlocks(std::nullopt, nullptr);
+  FAnswerBlock = nullptr;
+  FAnswerBlock6 = nullptr;
+  ShowAnswer();
   Database = std::move(fresh);
   FDatabaseFileName = output;
   FillBoxes();
@@ -355,8 +388,29 @@ void TKeslMainForm::DomainBoxChange() { BoxChange(DomainBox); }
 
 void TKeslMainForm::CountryBoxChange() { BoxChange(CountryBox); }
 
+void TKeslMainForm::ShowAnswer() {
+  if (!FAnswerBlock && !FAnswerBlock6) return AnswerLabel->clear();
+  const auto notation = static_cast<TNotation>(MaskBox->currentIndex());
+  const auto answer = [&](const auto& B) {
+    const QChar zero(u'0');
+    const QString date = B.Date ? QStringLiteral("%1-%2-%3")
+                                      .arg(B.Date / 10000, 4, 10, zero)
+                                      .arg(B.Date / 100 % 100, 2, 10, zero)
+                                      .arg(B.Date % 100, 2, 10, zero)
+                                : tr("date unknown");
+    return tr("%1: %2 (%3), %4, %5, %6")
+        .arg(
+            FAnswerName.isEmpty() ? FAnswerAddress : tr("%1 (%2)").arg(FAnswerAddress, FAnswerName),
+            QString::fromLatin1(B.Country->Name), QString::fromLatin1(CodeToStr(B.CountryCode)),
+            QString::fromStdString(B.Center->Name), QString::fromStdString(B.AsText(notation)),
+            date);
+  };
+  AnswerLabel->setText(FAnswerBlock ? answer(*FAnswerBlock) : answer(*FAnswerBlock6));
+}
+
 void TKeslMainForm::MaskBoxChange() {
   FModel->SetNotation(static_cast<TNotation>(MaskBox->currentIndex()));
+  ShowAnswer();
   // Rows take the width of the new widest text; the current row, which a
   // scroll bar may now cover, is kept in view.
   ListBox->doItemsLayout();
@@ -434,11 +488,25 @@ void TKeslMainForm::WhoisButtonClick() {
                                   QLatin1Char('\r') + tr("Its address: %1").arg(WhoisURL));
 }
 
-void TKeslMainForm::TimerTimer() {
+QString TKeslMainForm::AgeText(qint64 Days) {
+  if (Days < 0) return tr("dated in the future");
+  if (Days == 0) return tr("from today");
+  if (Days == 1) return tr("1 day old");
+  if (Days < 61) return tr("%1 days old").arg(Days);
+  // Months of 30.44 days, rounded.
+  return tr("%1 months old").arg((Days * 100 + 1522) / 3044);
+}
+
+void TKeslMainForm::TimerTimer() { ShowStatus(); }
+
+void TKeslMainForm::ShowStatus() {
   ShowMemoryUsed();
+  QString text = StatusText();
   if (Database) {
-    SetStatusText(StatusText() + tr(", Database created: %1")
-                                     .arg(QLocale().toString(DayNumberDate(Database->Created),
-                                                             QLocale::ShortFormat)));
+    const QDate created = DayNumberDate(Database->Created);
+    text += tr(", Database created: %1").arg(QLocale().toString(created, QLocale::ShortFormat)) +
+            QLatin1String(" (") + AgeText(created.daysTo(gToday())) + QLatin1Char(')');
   }
+  if (!FUpdateNote.isEmpty()) text += QLatin1String(", ") + FUpdateNote;
+  SetStatusText(text);
 }

@@ -77,6 +77,9 @@ class TKeslMainForm : public TUtilMainForm {
   }
   QString DatabaseFileName() const;
   static void SetToday(std::function<QDate()> Today);
+  // How old data of Days days is, as the status line says it: in days up
+  // to two months, then in months.
+  static QString AgeText(qint64 Days);
   TBlockListModel* ListModel() const { return FModel; }
 
   QFrame* MainPanel;
@@ -85,6 +88,8 @@ class TKeslMainForm : public TUtilMainForm {
   QLabel* CountryLabel;
   QLabel* FamilyLabel;  // which family the list holds
   QLineEdit* IPEdit;
+  // The answer of the last locate in words; empty after a failed one.
+  QLabel* AnswerLabel;
   QComboBox* DomainBox;
   QComboBox* CountryBox;
   QListView* ListBox;
@@ -122,6 +127,10 @@ class TKeslMainForm : public TUtilMainForm {
   static std::unique_ptr<TIPv4Database> ReadDatabase(const QString& FileName,
                                                      QString* Error = nullptr);
   void FillBoxes();
+  // The status line: memory, the database's date and age, the update.
+  void ShowStatus();
+  // AnswerLabel from the last locate's answer, in the notation chosen.
+  void ShowAnswer();
   void AgeCheck();
   void SelectCode(QComboBox* Box, uint16_t Code);
   void BoxChange(QComboBox* Box);
@@ -131,5 +140,13 @@ class TKeslMainForm : public TUtilMainForm {
   std::string FUpdateBase, FUpdateOutput;
   bool FLocating = false;
   bool FUpdating = false;
+  // The update in progress, or how the last one ended when it left the
+  // database as it was; shown in the status line.
+  QString FUpdateNote;
+  // The last locate's answer: the address, the name typed when one was
+  // resolved, and the block found (in Database).
+  QString FAnswerAddress, FAnswerName;
+  const TIPv4Block* FAnswerBlock = nullptr;
+  const TIPv6Block* FAnswerBlock6 = nullptr;
   bool FCloseWhenUpdated = false;  // the update was aborted to close
 };

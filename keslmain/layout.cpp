@@ -66,7 +66,13 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
   panelAnchors->Add(IPEdit, QRect(8, 24, 121, 22), akLeft | akTop);
   panelAnchors->Add(DomainBox, QRect(136, 24, 73, 22), akLeft | akTop);
   panelAnchors->Add(CountryBox, QRect(216, 24, 201, 22), akLeft | akRight | akTop);
-  panelAnchors->Add(ListBox, QRect(8, 56, 409, 116), akLeft | akTop | akRight | akBottom);
+  // The answer in words, under the address row.
+  AnswerLabel = new QLabel(MainPanel);
+  name(AnswerLabel, "AnswerLabel");
+  AnswerLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  AnswerLabel->setTextFormat(Qt::PlainText);
+  panelAnchors->Add(AnswerLabel, QRect(8, 50, 409, 16), akLeft | akTop | akRight);
+  panelAnchors->Add(ListBox, QRect(8, 70, 409, 102), akLeft | akTop | akRight | akBottom);
 
   StartButton->setText(tr("&Locate"));
   WhoisButton = new QPushButton(tr("IP &Whois"), client);
@@ -171,6 +177,7 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
   describe(CloseButton, tr("Close"), {});
   describe(MaskBox, tr("IP blocks notation"), tr("How the blocks are written"));
   describe(AboutLabel, tr("About"), tr("Version, database and where its data came from"));
+  describe(AnswerLabel, tr("Answer"), tr("The located address, its country, registry and block"));
 
   FormCreate();
   IPEdit->setFocus();

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
+#include <mutex>
+#include <string>
 
 #include "dbbuild/update.h"
 
@@ -16,9 +19,12 @@ class TUpdateRunner {
 
   // Runs the update with Options (its Progress is the runner's) and returns
   // its result when it has ended. Meanwhile ShowProgress is told, about
-  // every 50 ms, the per-mille part done: a fifth of the bar per registry,
-  // moving over the bytes received.
-  TUpdateResult Run(TUpdateOptions Options, const std::function<void(int PerMille)>& ShowProgress);
+  // every 50 ms, the per-mille part done (a fifth of the bar per registry,
+  // moving over the bytes received), the registry being fetched ("" before
+  // the first) and the bytes of its file received so far.
+  using TShowProgress =
+      std::function<void(int PerMille, const std::string& Registry, uint64_t Received)>;
+  TUpdateResult Run(TUpdateOptions Options, const TShowProgress& ShowProgress);
 
  private:
   const std::atomic<bool>& FAborted;

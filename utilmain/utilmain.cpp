@@ -52,11 +52,11 @@ bool OnSomeScreen(const QRect& Frame) {
 
 constexpr qint64 kTitleInterval = 100;  // ms between title updates while busy
 
+}  // namespace
+
 QString PercentText(int Progress) {
   return QLocale().toString(Progress / 10.0, 'f', 1) + QLatin1Char('%');
 }
-
-}  // namespace
 
 // Status panel 0: empty text when idle, the progress bar while busy.
 class TProgressPanel : public QWidget {

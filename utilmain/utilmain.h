@@ -24,6 +24,9 @@ struct TDesignMeasure {
   int CaptionWidth = 0;
 };
 
+// Per mille done as the title and the progress bar show it: "42.5%".
+QString PercentText(int Progress);
+
 class TUtilMainForm : public QMainWindow {
  public:
   explicit TUtilMainForm(QWidget* Parent = nullptr, const TDesignMeasure& Measure = {});

@@ -452,14 +452,25 @@ TEST_F(KeslMainTest, AgeCheckUpdateFailsOrIsAbortedAndTheOldDatabaseStays) {
   form->show();
   FDialogs.Answers = {true, true};  // update, then yes, abort
   FDialogs.Errors.clear();
+  const auto status = [](TKeslMainForm& Form) {
+    for (QLabel* l : Form.StatusBar->findChildren<QLabel*>()) {
+      if (l->text().startsWith(" Memory used: ")) return l->text().toStdString();
+    }
+    return std::string();
+  };
   QTimer::singleShot(100, form.get(), [&] {
     EXPECT_EQ(form->StartButton->text(), "Abort");
+    // What is being fetched, in the status line and the title.
+    EXPECT_THAT(status(*form), testing::HasSubstr(", Updating the database"));
+    EXPECT_THAT(form->windowTitle().toStdString(), testing::StartsWith("Updating the database"));
     QTest::mouseClick(form->StartButton, Qt::LeftButton);
   });
   form->IPEdit->setText("8.8.8.8");
   QTest::mouseClick(form->StartButton, Qt::LeftButton);
   EXPECT_EQ(FDialogs.Questions.last(), "Confirm|You really want to abort?|&Yes|Cancel");
   EXPECT_TRUE(FDialogs.Errors.isEmpty());
+  EXPECT_THAT(status(*form), testing::EndsWith(", Update aborted: the database in use stays"));
+  EXPECT_THAT(status(*FForm), testing::EndsWith(", Update failed: the database in use stays"));
   EXPECT_EQ(form->DatabaseFileName(), FDbPath);
   EXPECT_EQ(form->ListModel()->Count(), 3);
   EXPECT_FALSE(std::filesystem::exists(FDir.Path("updated.ip4")));
@@ -522,6 +533,26 @@ TEST_F(KeslMainTest, WhoisPagePerRegistry) {
     QTest::mouseClick(FForm->WhoisButton, Qt::LeftButton);
     EXPECT_EQ(FDialogs.Opened.last(), page);
   }
+}
+
+TEST_F(KeslMainTest, TheAnswerInWordsFollowsTheNotationAndGoesOnAFailedLocate) {
+  const auto answer = [this] { return FForm->AnswerLabel->text().toStdString(); };
+  EXPECT_EQ(answer(), "");
+  Locate("8.8.9.1");
+  EXPECT_EQ(answer(), "8.8.9.1: United States (US), ARIN, 8.8.8.0 - 8.8.10.255, date unknown");
+  Choose(FForm->MaskBox, "Classless CIDR");
+  EXPECT_EQ(answer(), "8.8.9.1: United States (US), ARIN, 8.8.8.0/23, 8.8.10.0/24, date unknown");
+  // A name typed is kept beside its address.
+  FResolver.Addresses["www.example.org"] = StrToIP("5.1.0.7");
+  Locate("www.example.org");
+  EXPECT_EQ(answer(), "5.1.0.7 (www.example.org): Serbia (RS), AFRINIC, 5.1.0.0/24, date unknown");
+  Locate("2a00:1450::1");
+  EXPECT_EQ(answer(), "2a00:1450::1: United Kingdom (GB), RIPE, 2a00:1450::/32, date unknown");
+  // Selectable, for copying; gone when a locate fails.
+  EXPECT_TRUE(FForm->AnswerLabel->textInteractionFlags() & Qt::TextSelectableByMouse);
+  Locate("9.9.9.9");
+  EXPECT_EQ(FDialogs.Messages.last(), "Unknown IP-segment");
+  EXPECT_EQ(answer(), "");
 }
 
 TEST_F(KeslMainTest, EveryControlHasAnAccessibleName) {
@@ -807,7 +838,19 @@ TEST_F(KeslMainTest, StatusLineShowsMemoryAndTheDatabaseDate) {
   EXPECT_FALSE(status().contains("Database created"));
   Locate("8.8.8.8");
   QTRY_VERIFY_WITH_TIMEOUT(status().contains("Database created"), 3000);
-  EXPECT_TRUE(status().endsWith(", Database created: 11/15/26")) << status().toStdString();
+  // With its age: the fixture's today is 2026-12-07.
+  EXPECT_TRUE(status().endsWith(", Database created: 11/15/26 (22 days old)"))
+      << status().toStdString();
+}
+
+TEST(KeslAgeTextTest, DaysThenMonths) {
+  const std::pair<qint64, const char*> ages[] = {
+      {-3, "dated in the future"}, {0, "from today"},      {1, "1 day old"},
+      {2, "2 days old"},           {60, "60 days old"},    {61, "2 months old"},
+      {365, "12 months old"},      {1000, "33 months old"}};
+  for (const auto& [days, text] : ages) {
+    EXPECT_EQ(TKeslMainForm::AgeText(days).toStdString(), text) << days;
+  }
 }
 
 TEST_F(KeslMainTest, MemoryFigureCountsTheLoadedBlocks) {
