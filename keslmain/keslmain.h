@@ -95,6 +95,9 @@ class TKeslMainForm : public TUtilMainForm {
   QListView* ListBox;
   class QPushButton* WhoisButton;
   QLabel* MaskLabel;
+  // Renews the data from the registries at any time, beside the database's
+  // date in the status bar.
+  class QPushButton* UpdateButton;
   QComboBox* MaskBox;
   QTimer* Timer;
   QMenu* PopupMenu;

@@ -9,6 +9,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTimer>
 
 #include "ipdb/database.h"
@@ -148,6 +149,20 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
   connect(FModel, &QAbstractItemModel::modelReset, this, [this] { PopupMenuPopup(); });
   ListBox->installEventFilter(this);
 
+  UpdateButton = new QPushButton(tr("&Update database"), StatusBar);
+  name(UpdateButton, "UpdateButton");
+  UpdateButton->setFlat(true);
+  UpdateButton->setFocusPolicy(Qt::StrongFocus);
+  StatusBar->addPermanentWidget(UpdateButton);
+  // After Close, before the notation box.
+  setTabOrder(CloseButton, UpdateButton);
+  setTabOrder(UpdateButton, MaskBox);
+  connect(UpdateButton, &QPushButton::clicked, this, [this] {
+    // One piece of work at a time: a locate or an update in progress keeps
+    // the window busy.
+    if (!Busy()) UpdateDatabase();
+  });
+
   Timer = new QTimer(this);
   Timer->setObjectName(QStringLiteral("Timer"));
   Timer->setInterval(1000);
@@ -177,6 +192,8 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
   describe(CloseButton, tr("Close"), {});
   describe(MaskBox, tr("IP blocks notation"), tr("How the blocks are written"));
   describe(AboutLabel, tr("About"), tr("Version, database and where its data came from"));
+  describe(UpdateButton, tr("Update database"),
+           tr("Download the registries' newest data and use it"));
   describe(AnswerLabel, tr("Answer"), tr("The located address, its country, registry and block"));
 
   FormCreate();

@@ -429,6 +429,29 @@ TEST_F(KeslMainTest, AgeCheckYesUpdatesAndLocatesInTheNewDatabase) {
                                                 "to, from the registries' files")));
 }
 
+TEST_F(KeslMainTest, UpdateOnRequestFromTheStatusBar) {
+  TTempDir files;
+  WriteStatsFiles(files);
+  const std::string updated = FDir.Path("asked/country.ip4");
+  FForm->SetUpdateSource("file://" + files.Dir(), updated);
+  Activate();
+  // Reachable by the keyboard: Tab from Close, then Space.
+  FForm->CloseButton->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(FForm->CloseButton, Qt::Key_Tab);
+  ASSERT_EQ(QApplication::focusWidget(), FForm->UpdateButton);
+  QTest::keyClick(FForm->UpdateButton, Qt::Key_Space);
+  EXPECT_TRUE(FDialogs.Errors.isEmpty()) << FDialogs.Errors.join("\n").toStdString();
+  EXPECT_TRUE(FDialogs.Questions.isEmpty());  // asked for, so not asked again
+  EXPECT_EQ(FForm->DatabaseFileName(), QString::fromStdString(updated));
+  // The new data answers the next locate: ARIN's 3.0.0.0/8 of 1988.
+  Locate("3.1.2.3");
+  EXPECT_THAT(FForm->AnswerLabel->text().toStdString(),
+              testing::EndsWith("ARIN, 3.0.0.0 - 3.255.255.255, 1988-02-23"));
+  // Asked again, the data is current: said, and nothing changes.
+  QTest::mouseClick(FForm->UpdateButton, Qt::LeftButton);
+  EXPECT_EQ(FDialogs.Messages.last(), "The database is already current.");
+}
+
 TEST_F(KeslMainTest, AgeCheckUpdateFailsOrIsAbortedAndTheOldDatabaseStays) {
   // A failure: the files are not there.
   FDialogs.Answers = {true};
