@@ -32,7 +32,7 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$dir/kesl_fuzz_seeds" "$work/seeds"
-targets=(loadfile textbody binbody strtoip streams mkdb inplace ipv6)
+targets=(loadfile textbody binbody strtoip streams mkdb inplace ipv6 addrscan)
 run() {
   local t=$1
   mkdir -p "$work/corpus/$t"
