@@ -1,6 +1,8 @@
 #include "keslmain/keslmain.h"
 
 #include <algorithm>
+#include <memory>
+#include <thread>
 
 #include <QApplication>
 #include <QClipboard>
@@ -15,6 +17,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
+#include <QThread>
 #include <QTimer>
 
 #include "dbbuild/update.h"
@@ -33,6 +36,17 @@
 namespace {
 
 std::function<QDate()> gToday = [] { return QDate::currentDate(); };
+
+// A host name resolved on a thread of its own, so that the window goes on
+// (repaints, aborts, closes) while the name servers take their time. A job
+// given up on is left to end by itself; what it finds is dropped.
+struct TResolveJob {
+  std::string Text;
+  TQueryAddress Address;
+  TResolveResult Result;
+  std::atomic<bool> Done{false};
+};
+std::atomic<int> gResolving{0};
 
 // The busy cursor while the window blocks, shown at once.
 void SetWaitCursor(bool Wait) {
@@ -111,16 +125,40 @@ void TKeslMainForm::StartWork() {
   FAnswerBlock6 = nullptr;
   ShowAnswer();
   TQueryAddress address;
-  const TResolveResult resolved = ResolveQuery(text, address, false, SetWaitCursor);
+  TResolveResult resolved;
+  uint32_t numeric = 0;
+  TIPv6Address numeric6 = 0;
+  const bool isNumeric = ParseNumericIPv4(text, numeric) || StrToIPv6(text, numeric6);
+  if (isNumeric) {
+    resolved = ResolveQuery(text, address, false);
+  } else {
+    auto job = std::make_shared<TResolveJob>();
+    job->Text = text;
+    {
+      BeginBusy();
+      Aborted = false;
+      const TFinally end([this] { EndBusy(); });
+      ++gResolving;
+      std::thread([job] {
+        job->Result = ResolveQuery(job->Text, job->Address, false);
+        job->Done = true;
+        --gResolving;
+      }).detach();
+      while (!job->Done && !Aborted) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        if (!job->Done) QThread::msleep(5);
+      }
+    }
+    // Aborted, or the window closed: nothing more is said.
+    if (Aborted) return;
+    resolved = job->Result;
+    address = job->Address;
+  }
   CheckError(resolved.Code, resolved.Error);
   const std::string addressText = address.IsIPv6 ? IPv6ToStr(address.IPv6) : IPToStr(address.IPv4);
   IPEdit->setText(QString::fromLatin1(addressText));
-  uint32_t numeric = 0;
-  TIPv6Address numeric6 = 0;
   FAnswerAddress = QString::fromLatin1(addressText);
-  FAnswerName = ParseNumericIPv4(text, numeric) || StrToIPv6(text, numeric6)
-                    ? QString()
-                    : QString::fromLocal8Bit(text);
+  FAnswerName = isNumeric ? QString() : QString::fromLocal8Bit(text);
 
   if (!Database && !OpenDatabase()) return;
 
@@ -280,7 +318,12 @@ bool TKeslMainForm::UpdateDatabase() {
   return true;
 }
 
+int TKeslMainForm::ResolutionsRunning() { return gResolving; }
+
 void TKeslMainForm::closeEvent(QCloseEvent* Event) {
+  // Leaving always leaves: a locate, a list being filled or a copy stops
+  // here; only an update is asked about first.
+  if (Busy() && !FUpdating) Aborted = true;
   if (FUpdating) {
     Event->ignore();
     if (FCloseWhenUpdated) return;

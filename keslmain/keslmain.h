@@ -77,6 +77,9 @@ class TKeslMainForm : public TUtilMainForm {
   }
   QString DatabaseFileName() const;
   static void SetToday(std::function<QDate()> Today);
+  // Host names still being resolved on their threads, those given up on
+  // included; tests wait for none before their resolver goes.
+  static int ResolutionsRunning();
   // How old data of Days days is, as the status line says it: in days up
   // to two months, then in months.
   static QString AgeText(qint64 Days);

@@ -1,6 +1,7 @@
 // Helpers shared by the test suites.
 #pragma once
-
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -104,6 +106,8 @@ class TFakeResolver {
  public:
   TFakeResolver() {
     FOld = SetHostResolver([this](const std::string& Host, THostAddresses& Found) {
+      // A resolver that does not answer, until released.
+      while (Hold) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       Asked.push_back(Host);
       if (const auto f = Failures.find(Host); f != Failures.end()) return f->second;
       const auto a = Addresses.find(Host);
@@ -124,6 +128,7 @@ class TFakeResolver {
   std::map<std::string, TIPv6Address> Addresses6;
   std::map<std::string, TResolveResult> Failures;
   std::vector<std::string> Asked;
+  std::atomic<bool> Hold{false};
 
  private:
   THostResolver FOld;

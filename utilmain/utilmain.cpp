@@ -317,8 +317,9 @@ void TUtilMainForm::EndBusy() {
 }
 
 void TUtilMainForm::EnableControls(bool Enabled) {
+  // Start aborts and Close leaves while the window is busy.
   for (QWidget* w : FClient->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-    if (w != StartButton) w->setEnabled(Enabled);
+    if (w != StartButton && w != CloseButton) w->setEnabled(Enabled);
   }
 }
 

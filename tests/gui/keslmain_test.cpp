@@ -499,6 +499,50 @@ TEST_F(KeslMainTest, AgeCheckUpdateFailsOrIsAbortedAndTheOldDatabaseStays) {
   EXPECT_FALSE(std::filesystem::exists(FDir.Path("updated.ip4")));
 }
 
+TEST_F(KeslMainTest, ClosingWhileANameIsResolvedLeavesAtOnce) {
+  // The resolver does not answer until the test releases it: the locate
+  // can only end before that by giving it up.
+  FResolver.Addresses["slow.example"] = StrToIP("8.8.8.8");
+  FResolver.Hold = true;
+  FForm->show();
+  QTimer::singleShot(100, FForm.get(), [&] {
+    // Busy, and still the window: its timers run, Close is there.
+    EXPECT_EQ(FForm->StartButton->text(), "Abort");
+    ASSERT_TRUE(FForm->CloseButton->isEnabled());
+    QTest::mouseClick(FForm->CloseButton, Qt::LeftButton);
+  });
+  Locate("slow.example");
+  EXPECT_TRUE(FResolver.Hold);  // returned without the resolver's answer
+  EXPECT_FALSE(FForm->isVisible());
+  EXPECT_TRUE(FDialogs.Errors.isEmpty()) << FDialogs.Errors.join("; ").toStdString();
+  EXPECT_TRUE(FDialogs.Messages.isEmpty());
+  FResolver.Hold = false;
+  QTRY_COMPARE_WITH_TIMEOUT(TKeslMainForm::ResolutionsRunning(), 0, 5000);
+}
+
+TEST_F(KeslMainTest, StartAbortsAResolutionAndEscLeaves) {
+  FResolver.Addresses["slow.example"] = StrToIP("8.8.8.8");
+  FResolver.Hold = true;
+  Activate();
+  FDialogs.Answers = {true};  // "You really want to abort?"
+  QTimer::singleShot(100, FForm.get(),
+                     [&] { QTest::mouseClick(FForm->StartButton, Qt::LeftButton); });
+  Locate("slow.example");
+  EXPECT_TRUE(FResolver.Hold);
+  EXPECT_TRUE(FForm->isVisible());
+  EXPECT_EQ(FDialogs.Questions.last(), "Confirm|You really want to abort?|&Yes|Cancel");
+  EXPECT_TRUE(FDialogs.Errors.isEmpty());
+  EXPECT_EQ(FForm->IPEdit->text(), "slow.example");
+  EXPECT_EQ(FForm->StartButton->text(), "&Locate");
+  // Esc during the next one leaves too.
+  QTimer::singleShot(100, FForm.get(), [&] { QTest::keyClick(FForm.get(), Qt::Key_Escape); });
+  Locate("slow.example");
+  EXPECT_FALSE(FForm->isVisible());
+  EXPECT_TRUE(FDialogs.Errors.isEmpty());
+  FResolver.Hold = false;
+  QTRY_COMPARE_WITH_TIMEOUT(TKeslMainForm::ResolutionsRunning(), 0, 5000);
+}
+
 TEST_F(KeslMainTest, ClosingDuringAnUpdateAsksAndYesAbortsAndCloses) {
   // The files arrive slowly: the update is running when the window is
   // closed.
