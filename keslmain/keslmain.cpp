@@ -432,7 +432,11 @@ void TKeslMainForm::DomainBoxChange() { BoxChange(DomainBox); }
 void TKeslMainForm::CountryBoxChange() { BoxChange(CountryBox); }
 
 void TKeslMainForm::ShowAnswer() {
-  if (!FAnswerBlock && !FAnswerBlock6) return AnswerLabel->clear();
+  if (!FAnswerBlock && !FAnswerBlock6) {
+    AnswerLabel->clear();
+    AnswerLabel->setToolTip({});
+    return;
+  }
   const auto notation = static_cast<TNotation>(MaskBox->currentIndex());
   const auto answer = [&](const auto& B) {
     const QChar zero(u'0');
@@ -449,6 +453,8 @@ void TKeslMainForm::ShowAnswer() {
             date);
   };
   AnswerLabel->setText(FAnswerBlock ? answer(*FAnswerBlock) : answer(*FAnswerBlock6));
+  // A long one is cut at the window's edge: whole in its tooltip.
+  AnswerLabel->setToolTip(AnswerLabel->text());
 }
 
 void TKeslMainForm::MaskBoxChange() {

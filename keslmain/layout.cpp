@@ -22,6 +22,9 @@ namespace {
 // The caption the design's sizes were measured against, and its width in
 // design pixels.
 constexpr int kMeasureCaptionWidth = 113;
+// The window's client area at the default size, in design pixels.
+constexpr int kDesignWidth = 600;
+constexpr int kDesignHeight = 317;
 
 }  // namespace
 
@@ -60,20 +63,23 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
   IPLabel->setBuddy(IPEdit);
   DomainLabel->setBuddy(DomainBox);
   CountryLabel->setBuddy(CountryBox);
+  // The address has a row of its own, as wide as the window: a full IPv6
+  // address (39 characters) fits at the default size. The country's
+  // lists come under it.
   panelAnchors->Add(IPLabel, QRect(8, 8, 116, 14), akLeft | akTop);
-  panelAnchors->Add(DomainLabel, QRect(136, 8, 35, 14), akLeft | akTop);
-  panelAnchors->Add(CountryLabel, QRect(216, 8, 38, 14), akLeft | akTop);
-  panelAnchors->Add(FamilyLabel, QRect(317, 8, 100, 14), akRight | akTop);
-  panelAnchors->Add(IPEdit, QRect(8, 24, 121, 22), akLeft | akTop);
-  panelAnchors->Add(DomainBox, QRect(136, 24, 73, 22), akLeft | akTop);
-  panelAnchors->Add(CountryBox, QRect(216, 24, 201, 22), akLeft | akRight | akTop);
+  panelAnchors->Add(IPEdit, QRect(8, 24, 409, 22), akLeft | akRight | akTop);
+  panelAnchors->Add(DomainLabel, QRect(8, 52, 35, 14), akLeft | akTop);
+  panelAnchors->Add(CountryLabel, QRect(88, 52, 38, 14), akLeft | akTop);
+  panelAnchors->Add(FamilyLabel, QRect(317, 52, 100, 14), akRight | akTop);
+  panelAnchors->Add(DomainBox, QRect(8, 68, 73, 22), akLeft | akTop);
+  panelAnchors->Add(CountryBox, QRect(88, 68, 329, 22), akLeft | akRight | akTop);
   // The answer in words, under the address row.
   AnswerLabel = new QLabel(MainPanel);
   name(AnswerLabel, "AnswerLabel");
   AnswerLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   AnswerLabel->setTextFormat(Qt::PlainText);
-  panelAnchors->Add(AnswerLabel, QRect(8, 50, 409, 16), akLeft | akTop | akRight);
-  panelAnchors->Add(ListBox, QRect(8, 70, 409, 102), akLeft | akTop | akRight | akBottom);
+  panelAnchors->Add(AnswerLabel, QRect(8, 94, 409, 16), akLeft | akTop | akRight);
+  panelAnchors->Add(ListBox, QRect(8, 114, 409, 58), akLeft | akTop | akRight | akBottom);
 
   StartButton->setText(tr("&Locate"));
   WhoisButton = new QPushButton(tr("IP &Whois"), client);
@@ -195,6 +201,11 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
   describe(UpdateButton, tr("Update database"),
            tr("Download the registries' newest data and use it"));
   describe(AnswerLabel, tr("Answer"), tr("The located address, its country, registry and block"));
+
+  // Taller than the frame's design by the address's own row and the
+  // answer line, which the list keeps its height beside; wider, so that the
+  // status line has room for the data's date and age.
+  ApplyDesignSize(kDesignWidth, kDesignHeight);
 
   FormCreate();
   IPEdit->setFocus();

@@ -11,7 +11,7 @@ build=${KESL_BUILD:-build}
 address=${KESL_ADDRESS:-8.8.8.8}
 [ -x "$build/bin/kesl" ] || bash scripts/build.sh "$build"
 display=:97
-Xvfb $display -screen 0 720x440x24 -nolisten tcp &
+Xvfb $display -screen 0 900x520x24 -nolisten tcp &
 xvfb=$!
 settings=$(mktemp -d)
 trap 'kill $kesl $xvfb 2>/dev/null || true; rm -rf "$settings"' EXIT
@@ -43,7 +43,7 @@ sleep 0.5
 # The mouse rests on a row of the list: its tooltip tells all of it.
 xdotool windowfocus --sync "$win"  # tooltips show in the active window only
 eval "$(xdotool getwindowgeometry --shell "$win")"
-xdotool mousemove $((X + ${KESL_TIP_X:-60})) $((Y + ${KESL_TIP_Y:-196}))
+xdotool mousemove $((X + ${KESL_TIP_X:-60})) $((Y + ${KESL_TIP_Y:-250}))
 sleep 0.3
 xdotool mousemove_relative 2 0
 sleep 1.5  # the tooltip's delay; the status bar's timer shows the database date

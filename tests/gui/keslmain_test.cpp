@@ -622,6 +622,21 @@ TEST_F(KeslMainTest, TheAnswerInWordsFollowsTheNotationAndGoesOnAFailedLocate) {
   EXPECT_EQ(answer(), "");
 }
 
+TEST_F(KeslMainTest, AFullIPv6AddressFitsAtTheDefaultSize) {
+  // No saved size: the window as it first opens. The field holds the
+  // longest address of 39 characters with room to spare, and grows with
+  // the window.
+  FForm->show();
+  const QString longest = "2a00:1450:4001:8281:1234:5678:9abc:def0";
+  ASSERT_EQ(longest.size(), 39);
+  const int needed = FForm->IPEdit->fontMetrics().horizontalAdvance(longest) + 12;
+  EXPECT_GT(FForm->IPEdit->width(), needed);
+  const int before = FForm->IPEdit->width();
+  FForm->resize(FForm->width() + 100, FForm->height());
+  QApplication::processEvents();
+  EXPECT_EQ(FForm->IPEdit->width(), before + 100);
+}
+
 TEST_F(KeslMainTest, EveryControlHasAnAccessibleName) {
   // As assistive technology reads them, through QAccessible.
   const std::pair<QWidget*, const char*> named[] = {{FForm->IPEdit, "IP address or host name"},
