@@ -82,38 +82,33 @@ class TAnnotator : public TAddressSink {
   // The notes of the addresses found in FOut, put in after each: the IPv4
   // ones searched side by side in the file in place.
   void Answer() {
-    FIPs.clear();
-    FIPs6.clear();
-    for (const TFound& f : FFound) {
-      uint32_t ip;
-      if (AnnotatedAsIPv4(f.Found, ip)) {
-        FIPs.push_back(ip);
-      } else {
-        FIPs6.push_back(f.Found.IPv6);
-      }
-    }
     if (FMapped) {
-      FBlocks.resize(FIPs.size());
-      FInBlock.reset(new bool[FIPs.size() + 1]);
-      FMapped->FindMany(FIPs.data(), FIPs.size(), FBlocks.data(), FInBlock.get());
-      FBlocks6.resize(FIPs6.size());
-      FInBlock6.reset(new bool[FIPs6.size() + 1]);
-      FMapped->FindMany(FIPs6.data(), FIPs6.size(), FBlocks6.data(), FInBlock6.get());
+      FBatch.Clear();
+      for (const TFound& f : FFound) {
+        uint32_t ip;
+        if (AnnotatedAsIPv4(f.Found, ip)) {
+          FBatch.Add(ip);
+        } else {
+          FBatch.Add(f.Found.IPv6);
+        }
+      }
+      FBatch.SearchIn(*FMapped);
     }
     FNoted.clear();
-    size_t from = 0, v4 = 0, v6 = 0;
+    size_t from = 0;
     for (const TFound& f : FFound) {
       FNoted.append(FOut, from, f.End - from);
       const std::string_view text(FOut.data() + f.End - f.Size, f.Size);
       uint32_t ip;
+      TIPv6Address ip6;
       if (!FMapped) {
         FAnswers.Annotate(text, f.Found, FNoted);
       } else if (AnnotatedAsIPv4(f.Found, ip)) {
-        FAnswers.AnnotateIPv4(text, ip, FInBlock[v4] ? &FBlocks[v4] : nullptr, FNoted);
-        ++v4;
+        const TIPv4Block* b = FBatch.Next(ip);
+        FAnswers.AnnotateIPv4(text, ip, b, FNoted);
       } else {
-        FAnswers.AnnotateIPv6(text, f.Found.IPv6, FInBlock6[v6] ? &FBlocks6[v6] : nullptr, FNoted);
-        ++v6;
+        const TIPv6Block* b = FBatch.Next(ip6);
+        FAnswers.AnnotateIPv6(text, ip6, b, FNoted);
       }
       from = f.End;
     }
@@ -187,12 +182,7 @@ class TAnnotator : public TAddressSink {
   // Text: the addresses in FOut not yet answered, and the room to answer
   // them in.
   std::vector<TFound> FFound;
-  std::vector<uint32_t> FIPs;
-  std::vector<TIPv4Block> FBlocks;
-  std::unique_ptr<bool[]> FInBlock;
-  std::vector<TIPv6Address> FIPs6;
-  std::vector<TIPv6Block> FBlocks6;
-  std::unique_ptr<bool[]> FInBlock6;
+  TSearchBatch FBatch;
   std::string FNoted;
   const TInPlaceDatabase* FMapped;
   TLookupIO& FIO;

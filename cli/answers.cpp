@@ -74,29 +74,24 @@ class TAnswerWriter::TImpl {
       return all;
     }
     FKinds.resize(Queries.size());
-    FIPs.clear();
-    FIPs6.clear();
+    FBatch.Clear();
     for (size_t i = 0; i < Queries.size(); ++i) {
       uint32_t ip = 0;
       TIPv6Address ip6 = 0;
       FKinds[i] = Numeric(Queries[i], ip, ip6);
-      if (FKinds[i] == 4) FIPs.push_back(ip);
-      if (FKinds[i] == 6) FIPs6.push_back(ip6);
+      if (FKinds[i] == 4) FBatch.Add(ip);
+      if (FKinds[i] == 6) FBatch.Add(ip6);
     }
-    FBlocks.resize(FIPs.size());
-    FHeld.reset(new bool[FIPs.size() + 1]);
-    FMapped->FindMany(FIPs.data(), FIPs.size(), FBlocks.data(), FHeld.get());
-    FBlocks6.resize(FIPs6.size());
-    FHeld6.reset(new bool[FIPs6.size() + 1]);
-    FMapped->FindMany(FIPs6.data(), FIPs6.size(), FBlocks6.data(), FHeld6.get());
-    size_t v4 = 0, v6 = 0;
+    FBatch.SearchIn(*FMapped);
     for (size_t i = 0; i < Queries.size(); ++i) {
+      uint32_t ip = 0;
+      TIPv6Address ip6 = 0;
       if (FKinds[i] == 4) {
-        all &= Answer4(Queries[i], FIPs[v4], FHeld[v4] ? &FBlocks[v4] : nullptr);
-        ++v4;
+        const TIPv4Block* b = FBatch.Next(ip);
+        all &= Answer4(Queries[i], ip, b);
       } else if (FKinds[i] == 6) {
-        all &= Answer6(Queries[i], FIPs6[v6], FHeld6[v6] ? &FBlocks6[v6] : nullptr);
-        ++v6;
+        const TIPv6Block* b = FBatch.Next(ip6);
+        all &= Answer6(Queries[i], ip6, b);
       } else {
         all &= Other(Queries[i]);
       }
@@ -442,12 +437,7 @@ class TAnswerWriter::TImpl {
   std::string FRecordText, FValue;
   // AnswerMany's room: each query's kind, the addresses and their blocks.
   std::vector<int> FKinds;
-  std::vector<uint32_t> FIPs;
-  std::vector<TIPv4Block> FBlocks;
-  std::unique_ptr<bool[]> FHeld;
-  std::vector<TIPv6Address> FIPs6;
-  std::vector<TIPv6Block> FBlocks6;
-  std::unique_ptr<bool[]> FHeld6;
+  TSearchBatch FBatch;
   const bool FNeedAddress;   // the fields include the address
   const char* FCountryKind;  // what the country fields mean, for every answer
   static constexpr size_t kNameSlots = 512;

@@ -124,3 +124,52 @@ class TInPlaceDatabase {
   mutable TCache<TIPv4Country> FCountryCache;
   mutable TCache<TIPv4Center> FCenterCache;
 };
+
+// Addresses of both families gathered, searched together in a file in
+// place (FindMany), and their blocks handed out again in the order each
+// family's addresses were added: for answers written in the order of a
+// text or a stream.
+class TSearchBatch {
+ public:
+  void Clear() {
+    F4.Clear();
+    F6.Clear();
+  }
+  void Add(uint32_t IP) { F4.IPs.push_back(IP); }
+  void Add(TIPv6Address IP) { F6.IPs.push_back(IP); }
+  void SearchIn(const TInPlaceDatabase& Db) {
+    F4.SearchIn(Db);
+    F6.SearchIn(Db);
+  }
+  // The next address of that family in IP, and its block (nullptr when no
+  // block holds it).
+  const TIPv4Block* Next(uint32_t& IP) { return F4.Next(IP); }
+  const TIPv6Block* Next(TIPv6Address& IP) { return F6.Next(IP); }
+
+ private:
+  template <typename TAddress, typename TBlock>
+  struct TFamily {
+    std::vector<TAddress> IPs;
+    std::vector<TBlock> Blocks;
+    std::unique_ptr<bool[]> Held;
+    size_t At = 0;
+    void Clear() {
+      IPs.clear();
+      At = 0;
+    }
+    void SearchIn(const TInPlaceDatabase& Db) {
+      Blocks.resize(IPs.size());
+      Held.reset(new bool[IPs.size() + 1]);
+      Db.FindMany(IPs.data(), IPs.size(), Blocks.data(), Held.get());
+      At = 0;
+    }
+    const TBlock* Next(TAddress& IP) {
+      IP = IPs[At];
+      const TBlock* b = Held[At] ? &Blocks[At] : nullptr;
+      ++At;
+      return b;
+    }
+  };
+  TFamily<uint32_t, TIPv4Block> F4;
+  TFamily<TIPv6Address, TIPv6Block> F6;
+};
