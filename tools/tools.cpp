@@ -210,15 +210,18 @@ size_t Utf8Length(unsigned char C) {
   return C >= 0xC2 && C <= 0xDF ? 2 : C >= 0xE0 && C <= 0xEF ? 3 : C >= 0xF0 && C <= 0xF4 ? 4 : 0;
 }
 
-// Whether the N bytes of a sequence at P are valid: continuation bytes,
-// no overlong form, no UTF-16 surrogate, nothing past U+10FFFF. Only the
-// bytes there are looked at: a cut sequence may still be valid.
-bool Utf8Valid(const unsigned char* P, size_t N, size_t Have) {
-  for (size_t i = 1; i < N && i < Have; ++i) {
-    if ((P[i] & 0xC0) != 0x80) return false;
+// Whether the N bytes of a sequence at the start of P are valid:
+// continuation bytes, no overlong form, no UTF-16 surrogate, nothing past
+// U+10FFFF. Only the bytes P holds are looked at: a cut sequence may still
+// be valid.
+bool Utf8Valid(std::string_view P, size_t N) {
+  const auto at = [P](size_t I) { return static_cast<unsigned char>(P[I]); };
+  const size_t have = std::min(N, P.size());
+  for (size_t i = 1; i < have; ++i) {
+    if ((at(i) & 0xC0) != 0x80) return false;
   }
-  if (Have < 2) return true;
-  const unsigned char c = P[0], d = P[1];
+  if (have < 2) return true;
+  const unsigned char c = at(0), d = at(1);
   return !((c == 0xE0 && d < 0xA0) || (c == 0xED && d > 0x9F) || (c == 0xF0 && d < 0x90) ||
            (c == 0xF4 && d > 0x8F));
 }
@@ -226,12 +229,11 @@ bool Utf8Valid(const unsigned char* P, size_t N, size_t Have) {
 }  // namespace
 
 size_t AppendJsonText(std::string& Out, std::string_view Text, bool Final) {
-  const auto* p = reinterpret_cast<const unsigned char*>(Text.data());
   const size_t size = Text.size();
   size_t i = 0, plain = 0;  // bytes from plain on go out as they are
-  const auto flush = [&] { Out.append(Text.data() + plain, i - plain); };
+  const auto flush = [&] { Out += Text.substr(plain, i - plain); };
   while (i < size) {
-    const unsigned char u = p[i];
+    const auto u = static_cast<unsigned char>(Text[i]);
     if (u >= 0x20 && u != '"' && u != '\\' && u < 0x7F) {
       ++i;
       continue;
@@ -239,7 +241,7 @@ size_t AppendJsonText(std::string& Out, std::string_view Text, bool Final) {
     if (u >= 0x80) {
       const size_t n = Utf8Length(u);
       const size_t have = std::min(n, size - i);
-      if (n && Utf8Valid(p + i, n, have)) {
+      if (n && Utf8Valid(Text.substr(i), n)) {
         if (have < n && !Final) break;  // the rest comes with the next piece
         if (have == n) {
           i += n;
