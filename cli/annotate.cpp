@@ -13,7 +13,8 @@
 #include "ipdb/database.h"
 #include "ipdb/inplace.h"
 #include "tools/addrscan.h"
-#include "tools/tools.h"
+#include "tools/finally.h"
+#include "tools/text.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "ipdb/database.h"
 #include "ipdb/inplace.h"
 #include "tools/resolve.h"
-#include "tools/tools.h"
+#include "tools/text.h"
 
 namespace {
 

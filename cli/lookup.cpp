@@ -16,7 +16,7 @@
 #include "ipdb/inplace.h"
 #include "ipdb/registries.h"
 #include "tools/files.h"
-#include "tools/tools.h"
+#include "tools/text.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "cli/args.h"
 #include "cli/lookupio.h"
-#include "tools/tools.h"
+#include "tools/text.h"
 #include "tools/version.h"
 
 namespace {

@@ -15,6 +15,7 @@
 #include "ipdb/database.h"
 #include "ipdb/writer.h"
 #include "tools/files.h"
+#include "tools/text.h"
 #include "tools/tools.h"
 #include "tools/version.h"
 
@@ -191,12 +192,7 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
       compression = static_cast<TCompression>(c);
     } else if (a == "--date") {
       if (!args.Value(date)) return args.Usage("--date needs YYYYMMDD");
-      const bool digits =
-          date.size() == 8 && date.find_first_not_of("0123456789") == std::string::npos;
-      if (!digits || EncodeDayNumber(std::stoi(date.substr(0, 4)), std::stoi(date.substr(4, 2)),
-                                     std::stoi(date.substr(6, 2))) < 0) {
-        return args.Usage("'" + date + "' is not a date YYYYMMDD");
-      }
+      if (ReadDate8(date) == 0) return args.Usage("'" + date + "' is not a date YYYYMMDD");
     } else if (a == "--iso-codes") {
       if (!args.Value(isoCodes)) return args.Usage("--iso-codes needs a file name");
     } else if (a == "--licence" || a == "--license") {

@@ -16,7 +16,9 @@
 #include "streams/compress.h"
 #include "tools/errors.h"
 #include "tools/files.h"
+#include "tools/finally.h"
 #include "tools/md5.h"
+#include "tools/text.h"
 #include "tools/tools.h"
 
 namespace {

@@ -12,7 +12,6 @@
 
 #include "dbbuild/readers.h"
 #include "ipdb/provenance.h"
-#include "tools/tools.h"
 
 class TDatabaseCompiler {
  public:

@@ -30,10 +30,3 @@ std::string ExportDescription(const TIPv4Database& Db) {
   }
   return text;
 }
-
-std::string DateText(uint32_t Date) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u", Date / 10000 % 10000, Date / 100 % 100,
-                Date % 100);
-  return text;
-}

@@ -18,5 +18,3 @@ bool CountriesAreRegistered(const std::vector<TSource>& Sources);
 uint64_t DatabaseEpoch(const TIPv4Database& Db);
 // One line that names the data's sources and licence.
 std::string ExportDescription(const TIPv4Database& Db);
-// A block date (yyyymmdd) as yyyy-mm-dd.
-std::string DateText(uint32_t Date);

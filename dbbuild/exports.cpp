@@ -6,6 +6,7 @@
 #include "ipdb/database.h"
 #include "tools/address.h"
 #include "tools/errors.h"
+#include "tools/text.h"
 #include "tools/tools.h"
 
 namespace {
@@ -52,8 +53,8 @@ std::string ExportDatabase(const TIPv4Database& Db, TExportFormat Format) {
       case efCsv:
         out += Prefix + "," + CsvField(EscapeControlChars(CodeToStr(Block.CountryCode))) + "," +
                CsvField(EscapeControlChars(Latin1ToUtf8(Block.Country->Name))) + "," +
-               CsvField(EscapeControlChars(Block.Center->Name)) + "," +
-               (Block.Date ? DateText(Block.Date) : std::string()) + "\r\n";
+               CsvField(EscapeControlChars(Block.Center->Name)) + "," + Date8Text(Block.Date) +
+               "\r\n";
         break;
       case efMmdb:
         break;

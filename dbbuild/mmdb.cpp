@@ -12,6 +12,7 @@
 #include "ipdb/provenance.h"
 #include "tools/address.h"
 #include "tools/errors.h"
+#include "tools/text.h"
 #include "tools/tools.h"
 
 namespace {
@@ -121,7 +122,7 @@ class TAnswers {
     FData.String(B.Center->Name);
     if (B.Date) {
       FData.String("date");
-      FData.String(DateText(B.Date));
+      FData.String(Date8Text(B.Date));
     }
     FAnswers.emplace(key, at);
     return at;

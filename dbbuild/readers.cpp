@@ -10,6 +10,7 @@
 #include "ipdb/countries.h"
 #include "ipdb/registries.h"
 #include "tools/errors.h"
+#include "tools/text.h"
 #include "tools/tools.h"
 
 namespace {
@@ -20,15 +21,6 @@ bool ParseU64(std::string_view S, uint64_t& V) {
   if (S.empty()) return false;
   const auto r = std::from_chars(S.data(), S.data() + S.size(), V);
   return r.ec == std::errc() && r.ptr == S.data() + S.size();
-}
-
-// yyyymmdd as a number when the text is a valid date, else 0.
-uint32_t DateValue(std::string_view S) {
-  uint64_t v;
-  if (S.size() != 8 || !ParseU64(S, v)) return 0;
-  const int y = static_cast<int>(v / 10000), m = static_cast<int>(v / 100 % 100),
-            d = static_cast<int>(v % 100);
-  return EncodeDayNumber(y, m, d) < 0 ? 0 : static_cast<uint32_t>(v);
 }
 
 // Calls Fn for each line without its line end; returns the line count.
@@ -76,8 +68,8 @@ void ReadDelegationText(const std::string& Name, uint32_t File, std::string_view
     if (f.size() >= 6 && !f[0].empty() &&
         f[0].find_first_not_of("0123456789.") == std::string_view::npos) {
       // version|registry|serial|records|startdate|enddate|UTCoffset
-      uint32_t d = DateValue(f[5]);
-      if (!d) d = DateValue(f[2]);
+      uint32_t d = ReadDate8(f[5]);
+      if (!d) d = ReadDate8(f[2]);
       if (d > Sink.LatestDate) {
         throw EKeslError(Name + ": the version line is dated " + std::to_string(d) +
                          ", after tomorrow");
@@ -114,7 +106,7 @@ void ReadDelegationText(const std::string& Name, uint32_t File, std::string_view
     // ZZ is the registries' mark for a country not known.
     if (!InputCountry(f[1], country) || country == StrToCode('Z', 'Z')) return skip("no country");
     // No registry dates a delegation in the future.
-    const uint32_t date = DateValue(f[5]);
+    const uint32_t date = ReadDate8(f[5]);
     if (date > Sink.LatestDate) return skip("malformed");
     uint64_t count;
     if (type == "IPV6") {

@@ -18,8 +18,8 @@
 #include "ipdb/registries.h"
 #include "ipdb/writer.h"
 #include "tools/files.h"
+#include "tools/finally.h"
 #include "tools/md5.h"
-#include "tools/tools.h"
 
 namespace {
 

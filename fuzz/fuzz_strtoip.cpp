@@ -3,6 +3,7 @@
 #include <string>
 
 #include "fuzzcheck.h"
+#include "tools/text.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "tools/tools.h"
+#include "tools/text.h"
 
 // A country code as text: its two characters.
 std::string CodeToStr(uint16_t Code);

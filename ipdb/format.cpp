@@ -2,6 +2,7 @@
 #include "ipdb/format.h"
 
 #include "streams/stream.h"
+#include "tools/tools.h"
 
 namespace {
 
@@ -62,12 +63,9 @@ bool DecodeHeader(const unsigned char* Bytes, THeader& Header) {
       (compression != cmNone && compression != cmZLib && compression != cmBZip2)) {
     return false;
   }
-  int32_t d[kDateSize];
-  for (int i = 0; i < kDateSize; ++i) d[i] = Bytes[kDateOffset + i] - '0';
   Header.Binary = !text;
   Header.Compression = compression;
-  Header.Created = EncodeDayNumber(d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3], d[4] * 10 + d[5],
-                                   d[6] * 10 + d[7]);
+  Header.Created = Date8Bytes(Bytes + kDateOffset);
   return true;
 }
 

@@ -12,7 +12,6 @@
 #include "ipdb/database.h"
 #include "ipdb/ipv6blocks.h"
 #include "tools/errors.h"
-#include "tools/tools.h"
 
 class TStream;
 

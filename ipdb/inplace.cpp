@@ -14,7 +14,7 @@
 #include "ipdb/format.h"
 #include "ipdb/registries.h"
 #include "streams/stream.h"
-#include "tools/tools.h"
+#include "tools/finally.h"
 
 namespace {
 

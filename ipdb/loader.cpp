@@ -17,7 +17,7 @@
 #include "streams/bz2stream.h"
 #include "streams/prefetch.h"
 #include "streams/stream.h"
-#include "tools/tools.h"
+#include "tools/finally.h"
 
 namespace {
 

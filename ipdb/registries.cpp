@@ -1,6 +1,6 @@
 #include "ipdb/registries.h"
 
-#include "tools/tools.h"
+#include "tools/text.h"
 
 const TRegistryInfo* RegistryByID(uint16_t ID) {
   for (const TRegistryInfo& r : kRegistries) {

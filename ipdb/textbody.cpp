@@ -16,7 +16,7 @@
 #include "ipdb/registries.h"
 #include "streams/stream.h"
 #include "tools/address.h"
-#include "tools/tools.h"
+#include "tools/text.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include <QPainter>
 
 #include "ipdb/database.h"
+#include "tools/tools.h"
 
 int TBlockListModel::rowCount(const QModelIndex& Parent) const {
   return Parent.isValid() ? 0 : Count();
@@ -21,11 +22,7 @@ QString ToolTip(const TBlock& Block, TNotation Notation) {
   }
   if (Block.Center) tip += QStringLiteral("\nRegistry: ") + QString::fromLatin1(Block.Center->Name);
   tip += QStringLiteral("\nAllocated: ");
-  tip += Block.Date ? QStringLiteral("%1-%2-%3")
-                          .arg(Block.Date / 10000, 4, 10, QLatin1Char('0'))
-                          .arg(Block.Date / 100 % 100, 2, 10, QLatin1Char('0'))
-                          .arg(Block.Date % 100, 2, 10, QLatin1Char('0'))
-                    : QStringLiteral("unknown");
+  tip += Block.Date ? QString::fromStdString(Date8Text(Block.Date)) : QStringLiteral("unknown");
   return tip;
 }
 

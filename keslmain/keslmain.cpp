@@ -28,7 +28,9 @@
 #include "keslmain/blocklist.h"
 #include "keslmain/updaterunner.h"
 #include "tools/files.h"
+#include "tools/finally.h"
 #include "tools/resolve.h"
+#include "tools/text.h"
 #include "tools/tools.h"
 #include "utilmain/dialogs.h"
 #include "utilmain/settings.h"
@@ -439,12 +441,7 @@ void TKeslMainForm::ShowAnswer() {
   }
   const auto notation = static_cast<TNotation>(MaskBox->currentIndex());
   const auto answer = [&](const auto& B) {
-    const QChar zero(u'0');
-    const QString date = B.Date ? QStringLiteral("%1-%2-%3")
-                                      .arg(B.Date / 10000, 4, 10, zero)
-                                      .arg(B.Date / 100 % 100, 2, 10, zero)
-                                      .arg(B.Date % 100, 2, 10, zero)
-                                : tr("date unknown");
+    const QString date = B.Date ? QString::fromStdString(Date8Text(B.Date)) : tr("date unknown");
     return tr("%1: %2 (%3), %4, %5, %6")
         .arg(
             FAnswerName.isEmpty() ? FAnswerAddress : tr("%1 (%2)").arg(FAnswerAddress, FAnswerName),

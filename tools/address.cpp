@@ -8,7 +8,7 @@
 #include <cstring>
 #include <limits>
 
-#include "tools/tools.h"
+#include "tools/text.h"
 
 namespace {
 

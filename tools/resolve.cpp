@@ -7,7 +7,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include "tools/tools.h"
+#include "tools/finally.h"
 
 namespace {
 

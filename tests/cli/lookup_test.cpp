@@ -10,6 +10,7 @@
 #include "ipdb/inplace.h"
 #include "ipdb/writer.h"
 #include "testutil.h"
+#include "tools/text.h"
 
 namespace {
 

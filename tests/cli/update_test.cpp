@@ -14,6 +14,8 @@
 #include "ipdb/inplace.h"
 #include "registryfiles.h"
 #include "tools/files.h"
+#include "tools/text.h"
+#include "tools/tools.h"
 
 namespace {
 

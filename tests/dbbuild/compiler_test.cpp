@@ -13,6 +13,7 @@
 #include "testutil.h"
 #include "tools/files.h"
 #include "tools/md5.h"
+#include "tools/tools.h"
 
 TEST(DatabaseCompilerTest, RangesTakeTheRegistryOfTheirSlash8) {
   // A /24 in special-purpose space and in well-known /8s, legacy ones among them.

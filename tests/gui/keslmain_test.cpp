@@ -30,7 +30,6 @@
 #include "ipdb/writer.h"
 #include "keslmain/blocklist.h"
 #include "registryfiles.h"
-#include "tools/tools.h"
 
 namespace {
 

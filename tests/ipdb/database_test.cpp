@@ -5,6 +5,7 @@
 #include <set>
 
 #include "testutil.h"
+#include "tools/text.h"
 
 TEST(TIPv4DatabaseTest, NewDatabaseHoldsBuiltInTables) {
   TIPv4Database db;

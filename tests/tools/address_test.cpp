@@ -4,7 +4,7 @@
 #include <random>
 
 #include "testutil.h"
-#include "tools/tools.h"
+#include "tools/text.h"
 
 namespace {
 

@@ -6,8 +6,10 @@
 
 #include "testutil.h"
 #include "tools/files.h"
+#include "tools/finally.h"
 #include "tools/md5.h"
 #include "tools/resolve.h"
+#include "tools/text.h"
 
 TEST(ToolsTest, YearIsLeap) {
   EXPECT_TRUE(YearIsLeap(2000));
@@ -204,6 +206,26 @@ TEST(ToolsTest, DateOfTime) {
   EXPECT_EQ(DateOfTime(951782400), 20000229u);   // a leap day
   EXPECT_EQ(DateOfTime(1798761599), 20261231u);  // the last second of a year
   EXPECT_EQ(DateOfTime(-1), 19691231u);
+}
+
+// Block dates as the registries write them: eight digits that make a real
+// day, read the same wherever a file, an option or a header gives one.
+TEST(ToolsTest, EightDigitDatesReadAndWritten) {
+  EXPECT_EQ(ReadDate8("20000229"), 20000229u);
+  for (const char* bad : {"20030229", "2003-02-01", "0000101", "200302011", " 20030201", "+2003020",
+                          "00000101", "20031301", ""}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(ReadDate8(bad), 0u);
+  }
+  const auto header = [](const char* Text) {
+    return Date8Bytes(reinterpret_cast<const unsigned char*>(Text));
+  };
+  EXPECT_EQ(header("20030501"), 37742);
+  EXPECT_EQ(header("20030229"), -1);
+  // A header's bytes are not checked to be digits: ':' counts as ten.
+  EXPECT_EQ(header("2003050:"), EncodeDayNumber(2003, 5, 10));
+  EXPECT_EQ(Date8Text(20110811), "2011-08-11");
+  EXPECT_EQ(Date8Text(0), "");
 }
 
 TEST(ResolveTest, NumbersFirstThenTheInstalledResolver) {
