@@ -10,6 +10,8 @@
 
 #include "cli/answers.h"
 #include "cli/lookupio.h"
+#include "cli/query.h"
+#include "cli/streamsearch.h"
 #include "ipdb/database.h"
 #include "ipdb/inplace.h"
 #include "tools/addrscan.h"
@@ -23,13 +25,11 @@ constexpr size_t kPiece = 1 << 20;
 // A line's JSON answers beyond this wait in a temporary file, so that a
 // line of millions of addresses takes no more memory than any other.
 constexpr size_t kMaxHeldAnswers = 1 << 20;
-// Addresses answered before the mapped file is indexed (as for --stdin).
-constexpr uint64_t kIndexAfterAddresses = 4096;
 
 class TAnnotator : public TAddressSink {
  public:
-  TAnnotator(TAnswerWriter& Answers, bool Json, const TInPlaceDatabase* Mapped, TLookupIO& IO)
-      : FAnswers(Answers), FJson(Json), FMapped(Mapped), FIO(IO) {
+  TAnnotator(TAnswerWriter& Answers, bool Json, TStreamSearch& Search, TLookupIO& IO)
+      : FAnswers(Answers), FJson(Json), FSearch(Search), FIO(IO) {
     FOut.reserve(kPiece + 4096);
   }
   ~TAnnotator() override {
@@ -53,7 +53,6 @@ class TAnnotator : public TAddressSink {
   }
 
   void Address(std::string_view Text, const TFoundAddress& Found) override {
-    if (FMapped && ++FAddresses == kIndexAfterAddresses) FMapped->BuildIndex();
     if (!FJson) {
       // Answered when the piece goes out, all together.
       FOut += Text;
@@ -62,7 +61,8 @@ class TAnnotator : public TAddressSink {
     }
     LineText(Text.data(), Text.size());
     if (FHeld.size() + FSpilled) FHeld += ',';
-    FAnswers.Annotate(Text, Found, FHeld);
+    FFound.push_back({0, Text.size(), Found});
+    AnswerFound([Text](const TFound&) { return Text; }, FHeld);
     if (FHeld.size() > kMaxHeldAnswers) Spill();
   }
 
@@ -80,41 +80,46 @@ class TAnnotator : public TAddressSink {
   void Written() {
     if (FOut.size() >= kPiece) Flush();
   }
-  // The notes of the addresses found in FOut, put in after each: the IPv4
-  // ones searched side by side in the file in place.
+  // The notes of the addresses found in FOut, put in after each.
   void Answer() {
-    if (FMapped) {
-      FBatch.Clear();
-      for (const TFound& f : FFound) {
-        uint32_t ip;
-        if (AnnotatedAsIPv4(f.Found, ip)) {
-          FBatch.Add(ip);
-        } else {
-          FBatch.Add(f.Found.IPv6);
-        }
-      }
-      FBatch.SearchIn(*FMapped);
-    }
     FNoted.clear();
     size_t from = 0;
-    for (const TFound& f : FFound) {
-      FNoted.append(FOut, from, f.End - from);
-      const std::string_view text(FOut.data() + f.End - f.Size, f.Size);
-      uint32_t ip;
-      TIPv6Address ip6;
-      if (!FMapped) {
-        FAnswers.Annotate(text, f.Found, FNoted);
-      } else if (AnnotatedAsIPv4(f.Found, ip)) {
-        const TIPv4Block* b = FBatch.Next(ip);
-        FAnswers.AnnotateIPv4(text, ip, b, FNoted);
-      } else {
-        const TIPv6Block* b = FBatch.Next(ip6);
-        FAnswers.AnnotateIPv6(text, ip6, b, FNoted);
-      }
-      from = f.End;
-    }
+    AnswerFound(
+        [&](const TFound& F) {
+          FNoted.append(FOut, from, F.End - from);
+          from = F.End;
+          return std::string_view(FOut.data() + F.End - F.Size, F.Size);
+        },
+        FNoted);
     FNoted.append(FOut, from);
     FOut.swap(FNoted);
+  }
+  // Appends to Out the note of each address in FFound, after what Before
+  // appends for it (it returns the address's text): their blocks searched
+  // together first.
+  template <typename TBefore>
+  void AnswerFound(TBefore Before, std::string& Out) {
+    for (const TFound& f : FFound) {
+      uint32_t ip;
+      if (AnnotatedAsIPv4(f.Found, ip)) {
+        FSearch.Add(ip);
+      } else {
+        FSearch.Add(f.Found.IPv6);
+      }
+    }
+    FSearch.Search();
+    for (const TFound& f : FFound) {
+      const std::string_view text = Before(f);
+      uint32_t ip;
+      TIPv6Address ip6;
+      if (AnnotatedAsIPv4(f.Found, ip)) {
+        const TIPv4Block* b = FSearch.Next(ip);
+        FAnswers.AnnotateIPv4(text, ip, b, Out);
+      } else {
+        const TIPv6Block* b = FSearch.Next(ip6);
+        FAnswers.AnnotateIPv6(text, ip6, b, Out);
+      }
+    }
     FFound.clear();
   }
   // Text of the current line, into its JSON string.
@@ -173,22 +178,20 @@ class TAnnotator : public TAddressSink {
   }
 
   struct TFound {
-    size_t End;   // in FOut, just after the address
+    size_t End;   // in FOut, just after the address (text only)
     size_t Size;  // of its text
     TFoundAddress Found;
   };
 
   TAnswerWriter& FAnswers;
   const bool FJson;
-  // Text: the addresses in FOut not yet answered, and the room to answer
-  // them in.
+  // The addresses not yet answered (in text, those in FOut), and the room
+  // to answer them in.
   std::vector<TFound> FFound;
-  TSearchBatch FBatch;
+  TStreamSearch& FSearch;
   std::string FNoted;
-  const TInPlaceDatabase* FMapped;
   TLookupIO& FIO;
   std::string FOut;
-  uint64_t FAddresses = 0;
   // JSON: the line is open, a UTF-8 sequence cut at the end of a piece,
   // the line's answers so far, and those that wait in a file.
   bool FLineOpen = false;
@@ -240,8 +243,8 @@ bool AnnotateInput(const std::string& Name, TAnnotator& Annotator, std::vector<c
 }  // namespace
 
 int AnnotateInputs(const std::vector<std::string>& Inputs, TAnswerWriter& Answers, bool Json,
-                   const TInPlaceDatabase* Mapped, TLookupIO& IO) {
-  TAnnotator annotator(Answers, Json, Mapped, IO);
+                   TStreamSearch& Search, TLookupIO& IO) {
+  TAnnotator annotator(Answers, Json, Search, IO);
   std::vector<char> buffer(kPiece);
   bool all = true;
   if (Inputs.empty()) {

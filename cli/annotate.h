@@ -9,13 +9,12 @@
 #include <vector>
 
 class TAnswerWriter;
-class TInPlaceDatabase;
+class TStreamSearch;
 class TLookupIO;
 
 // Annotates the files named in Inputs in turn ("-" is standard input, as is
 // an empty list) through Answers, whose style is fmBrackets or fmJson.
-// Mapped, when given, gets its indexes once a text has shown enough
-// addresses. Returns 0 when every input was read, 1 when one could not be
-// (said on IO.Err(); the others are annotated all the same).
+// The addresses found are searched through Search. Returns 0 when every input was read, 1 when one
+// could not be (said on IO.Err(); the others are annotated all the same).
 int AnnotateInputs(const std::vector<std::string>& Inputs, TAnswerWriter& Answers, bool Json,
-                   const TInPlaceDatabase* Mapped, TLookupIO& IO);
+                   TStreamSearch& Search, TLookupIO& IO);

@@ -7,20 +7,12 @@
 #include <string>
 
 #include "cli/lookupio.h"
+#include "cli/query.h"
 #include "ipdb/countries.h"
 #include "ipdb/database.h"
 #include "ipdb/inplace.h"
 #include "tools/resolve.h"
 #include "tools/text.h"
-
-namespace {
-
-bool AllDigitsAndDots(std::string_view Text) {
-  return !Text.empty() && std::all_of(Text.begin(), Text.end(),
-                                      [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
-}
-
-}  // namespace
 
 class TAnswerWriter::TImpl {
  public:
@@ -55,97 +47,24 @@ class TAnswerWriter::TImpl {
   bool Answer(std::string_view Query) {
     uint32_t ip = 0;
     TIPv6Address ip6 = 0;
-    switch (Numeric(Query, ip, ip6)) {
+    switch (ReadNumericQuery(Query, ip, ip6)) {
       case 4:
         return Answer4(Query, ip, Find(ip));
       case 6:
         return Answer6(Query, ip6, Find(ip6));
       default:
-        return Other(Query);
+        return AnswerHost(Query);
     }
-  }
-
-  // Many queries in turn: their numeric addresses searched side by side in
-  // the file in place first.
-  bool AnswerMany(const std::vector<std::string_view>& Queries) {
-    bool all = true;
-    if (!FMapped) {
-      for (std::string_view q : Queries) all &= Answer(q);
-      return all;
-    }
-    FKinds.resize(Queries.size());
-    FBatch.Clear();
-    for (size_t i = 0; i < Queries.size(); ++i) {
-      uint32_t ip = 0;
-      TIPv6Address ip6 = 0;
-      FKinds[i] = Numeric(Queries[i], ip, ip6);
-      if (FKinds[i] == 4) FBatch.Add(ip);
-      if (FKinds[i] == 6) FBatch.Add(ip6);
-    }
-    FBatch.SearchIn(*FMapped);
-    for (size_t i = 0; i < Queries.size(); ++i) {
-      uint32_t ip = 0;
-      TIPv6Address ip6 = 0;
-      if (FKinds[i] == 4) {
-        const TIPv4Block* b = FBatch.Next(ip);
-        all &= Answer4(Queries[i], ip, b);
-      } else if (FKinds[i] == 6) {
-        const TIPv6Block* b = FBatch.Next(ip6);
-        all &= Answer6(Queries[i], ip6, b);
-      } else {
-        all &= Other(Queries[i]);
-      }
-    }
-    return all;
-  }
-
- private:
-  // 4 or 6 for a numeric address of that family (IP or IP6 set; an
-  // IPv4-mapped IPv6 address is its IPv4 one), 0 for any other query.
-  int Numeric(std::string_view Query, uint32_t& IP, TIPv6Address& IP6) const {
-    if (Query.size() > kMaxQuery || HasControlChars(Query)) return 0;
-    // A colon makes no IPv4 address, in any of its forms.
-    if (Query.find(':') == std::string_view::npos) {
-      uint32_t net = 0;
-      if (!ParseNumericIPv4(Query, net)) return 0;
-      IP = SwapBytes(net);
-      return 4;
-    }
-    if (!StrToIPv6(Query, IP6)) return 0;
-    // ::ffff:0:0/96 holds IPv4 addresses: such an address is the IPv4 one.
-    if (IP6 >> 32 != 0xFFFF) return 6;
-    IP = static_cast<uint32_t>(IP6);
-    return 4;
   }
 
   // A query that is no numeric address: refused, or a host name.
-  bool Other(std::string_view Query) {
-    if (Query.size() > kMaxQuery) {
-      // Shown cut, so that one hostile line cannot flood the output either.
-      const std::string cut = std::string(Query.substr(0, kMaxQuery)) + "...";
-      return Failed(EscapeControlChars(cut), "Longer than any address or host name");
-    }
-    // A tab or a line end in an echoed query would shift the fields or
-    // start what looks like another answer: such a query is no address,
-    // and it is shown with those characters written out.
-    if (HasControlChars(Query)) {
-      return Failed(EscapeControlChars(Query), "control characters in the query");
-    }
-    // Digits and dots that do not form an address are no host name either:
-    // answering them needs no resolver.
-    if (AllDigitsAndDots(Query)) return Failed(Query, "Not a valid IPv4 address");
-    if (FNoResolve) return Failed(Query, "not an address");
-    // Only what can be a host name goes to the resolver: junk from a log
-    // would otherwise become queries to the name servers.
-    if (!CanBeHostName(Query)) return Failed(Query, "not an address or host name");
-    TQueryAddress a;
-    const TResolveResult r = ResolveQuery(std::string(Query), a, FPreferIPv6);
-    if (r.Code != 0) return Failed(Query, r.Error);
-    if (a.IsIPv6) return Answer6(Query, a.IPv6, Find(a.IPv6));
-    return Answer4(Query, a.IPv4, Find(a.IPv4));
+  bool AnswerHost(std::string_view Query) {
+    const THostQuery q = ReadHostQuery(Query, FNoResolve, FPreferIPv6);
+    if (!q.Found) return Failed(q.Shown, q.Error);
+    if (q.Address.IsIPv6) return Answer6(Query, q.Address.IPv6, Find(q.Address.IPv6));
+    return Answer4(Query, q.Address.IPv4, Find(q.Address.IPv4));
   }
 
- public:
   // An IPv4 address's answer, from its block b (nullptr for none).
   bool Answer4(std::string_view Query, uint32_t ip, const TIPv4Block* b) {
     if (FFormat != fmLines) {
@@ -167,18 +86,40 @@ class TAnswerWriter::TImpl {
     return true;
   }
 
+  // An IPv6 address's answer.
+  bool Answer6(std::string_view Query, TIPv6Address Address, const TIPv6Block* b) {
+    char text[kMaxIPv6Text];
+    const std::string_view address(text, FormatIPv6(Address, text) - text);
+    if (FFormat != fmLines) {
+      Record(Query, b ? "ok" : "not_found", address, b, {});
+      return b != nullptr;
+    }
+    Put(Query);
+    Reserve(2 * kMaxIPv6Text + 8);
+    *FEnd++ = '\t';
+    FEnd = std::copy(address.begin(), address.end(), FEnd);
+    if (!b) {
+      Put("\t-\n");
+      return false;
+    }
+    *FEnd++ = '\t';
+    if (FNotation == nmRange) {
+      // The range straight into the buffer, as AsText writes it.
+      FEnd = FormatIPv6(b->Start, FEnd);
+      FEnd = std::copy_n(" - ", 3, FEnd);
+      FEnd = FormatIPv6(b->Last, FEnd);
+    } else {
+      Put(b->AsText(FNotation));
+    }
+    PutRest(*b);
+    return true;
+  }
+
   void Flush() {
     FIO.WriteOut(FBuf.get(), static_cast<size_t>(FEnd - FBuf.get()));
     FEnd = FBuf.get();
   }
 
-  void Annotate(std::string_view Text, const TFoundAddress& Found, std::string& Out) {
-    uint32_t ip = 0;
-    if (!AnnotatedAsIPv4(Found, ip)) {
-      return AnnotateIPv6(Text, Found.IPv6, Find(Found.IPv6), Out);
-    }
-    AnnotateIPv4(Text, ip, Find(ip), Out);
-  }
   void AnnotateIPv6(std::string_view Text, TIPv6Address IP, const TIPv6Block* Block,
                     std::string& Out) {
     AnnotateBlock(Text, Block, FNeedAddress ? IPv6ToStr(IP) : "", Out);
@@ -212,34 +153,6 @@ class TAnswerWriter::TImpl {
   static constexpr size_t kFlushAt = 1 << 16;
   static constexpr size_t kBufSize = kFlushAt + 4096;
 
-  // An IPv6 address's answer.
-  bool Answer6(std::string_view Query, TIPv6Address Address, const TIPv6Block* b) {
-    char text[kMaxIPv6Text];
-    const std::string_view address(text, FormatIPv6(Address, text) - text);
-    if (FFormat != fmLines) {
-      Record(Query, b ? "ok" : "not_found", address, b, {});
-      return b != nullptr;
-    }
-    Put(Query);
-    Reserve(2 * kMaxIPv6Text + 8);
-    *FEnd++ = '\t';
-    FEnd = std::copy(address.begin(), address.end(), FEnd);
-    if (!b) {
-      Put("\t-\n");
-      return false;
-    }
-    *FEnd++ = '\t';
-    if (FNotation == nmRange) {
-      // The range straight into the buffer, as AsText writes it.
-      FEnd = FormatIPv6(b->Start, FEnd);
-      FEnd = std::copy_n(" - ", 3, FEnd);
-      FEnd = FormatIPv6(b->Last, FEnd);
-    } else {
-      Put(b->AsText(FNotation));
-    }
-    PutRest(*b);
-    return true;
-  }
   // The fields of a line after the block: country, its name, registry, date.
   template <typename TBlock>
   void PutRest(const TBlock& B) {
@@ -435,9 +348,6 @@ class TAnswerWriter::TImpl {
   std::unique_ptr<char[]> FBuf;
   char* FEnd = FBuf.get();
   std::string FRecordText, FValue;
-  // AnswerMany's room: each query's kind, the addresses and their blocks.
-  std::vector<int> FKinds;
-  TSearchBatch FBatch;
   const bool FNeedAddress;   // the fields include the address
   const char* FCountryKind;  // what the country fields mean, for every answer
   static constexpr size_t kNameSlots = 512;
@@ -454,15 +364,17 @@ void TAnswerWriter::Header() { FImpl->Header(); }
 
 bool TAnswerWriter::Answer(std::string_view Query) { return FImpl->Answer(Query); }
 
-bool TAnswerWriter::AnswerMany(const std::vector<std::string_view>& Queries) {
-  return FImpl->AnswerMany(Queries);
+bool TAnswerWriter::AnswerHost(std::string_view Query) { return FImpl->AnswerHost(Query); }
+
+bool TAnswerWriter::AnswerIPv4(std::string_view Query, uint32_t IP, const TIPv4Block* Block) {
+  return FImpl->Answer4(Query, IP, Block);
+}
+
+bool TAnswerWriter::AnswerIPv6(std::string_view Query, TIPv6Address IP, const TIPv6Block* Block) {
+  return FImpl->Answer6(Query, IP, Block);
 }
 
 void TAnswerWriter::Flush() { FImpl->Flush(); }
-
-void TAnswerWriter::Annotate(std::string_view Text, const TFoundAddress& Found, std::string& Out) {
-  FImpl->Annotate(Text, Found, Out);
-}
 
 void TAnswerWriter::AnnotateIPv4(std::string_view Text, uint32_t IP, const TIPv4Block* Block,
                                  std::string& Out) {
@@ -472,12 +384,4 @@ void TAnswerWriter::AnnotateIPv4(std::string_view Text, uint32_t IP, const TIPv4
 void TAnswerWriter::AnnotateIPv6(std::string_view Text, TIPv6Address IP, const TIPv6Block* Block,
                                  std::string& Out) {
   FImpl->AnnotateIPv6(Text, IP, Block, Out);
-}
-
-bool AnnotatedAsIPv4(const TFoundAddress& Found, uint32_t& IP) {
-  // An IPv4-mapped address is answered as the IPv4 address it holds, as a
-  // query is.
-  if (Found.IsIPv6 && (Found.IPv6 >> 32) != 0xFFFF) return false;
-  IP = Found.IsIPv6 ? static_cast<uint32_t>(Found.IPv6) : Found.IPv4;
-  return true;
 }

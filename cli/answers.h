@@ -8,16 +8,12 @@
 #include <vector>
 
 #include "tools/address.h"
-#include "tools/addrscan.h"
 
 class TIPv4Block;
 class TIPv6Block;
 class TIPv4Database;
 class TInPlaceDatabase;
 class TLookupIO;
-
-// No address or host name is longer than 253 characters.
-constexpr size_t kMaxQuery = 253;
 
 // How answers are written. fmLines is today's tab-separated line, whose
 // fields vary with the outcome; the others write the same chosen fields for
@@ -60,10 +56,6 @@ struct TAnswerStyle {
   bool NoResolve = false;
 };
 
-// Whether an address found in a text is answered as IPv4, and as which:
-// an IPv4 address, or an IPv6 one that maps an IPv4 address (as a query is).
-bool AnnotatedAsIPv4(const TFoundAddress& Found, uint32_t& IP);
-
 // Writes answers into one large buffer, flushed in large pieces. A million
 // answers are written in a fraction of a second: each field goes straight
 // into the buffer, and names are made UTF-8 once.
@@ -86,17 +78,17 @@ class TAnswerWriter {
   // without the resolver; its control characters are shown as \xHH, as
   // are any in the names the database gives.
   bool Answer(std::string_view Query);
-  // Answers each query in turn as Answer does, their numeric addresses
-  // searched together first; false when one was not located.
-  bool AnswerMany(const std::vector<std::string_view>& Queries);
+  // Answer in three steps, for a caller that searches the numeric queries
+  // of a stream together (cli/query.h reads them): a query that is no
+  // numeric address, and a numeric one with its block (nullptr for none).
+  bool AnswerHost(std::string_view Query);
+  bool AnswerIPv4(std::string_view Query, uint32_t IP, const TIPv4Block* Block);
+  bool AnswerIPv6(std::string_view Query, TIPv6Address IP, const TIPv6Block* Block);
   void Flush();
   // For --annotate: appends to Out the answer for an address found in a
-  // text (Text as it stands there): "[US]", the chosen fields joined by
-  // commas, or "[-]" for an address in no block, in fmBrackets; a JSON
-  // object of the chosen fields in fmJson.
-  void Annotate(std::string_view Text, const TFoundAddress& Found, std::string& Out);
-  // The same for an IPv4 address whose block (nullptr for none) was found
-  // by the caller.
+  // text (Text as it stands there), from its block (nullptr for none):
+  // "[US]", the chosen fields joined by commas, or "[-]" for an address in
+  // no block, in fmBrackets; a JSON object of the chosen fields in fmJson.
   void AnnotateIPv4(std::string_view Text, uint32_t IP, const TIPv4Block* Block, std::string& Out);
   void AnnotateIPv6(std::string_view Text, TIPv6Address IP, const TIPv6Block* Block,
                     std::string& Out);

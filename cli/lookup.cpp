@@ -11,6 +11,8 @@
 #include "cli/linereader.h"
 #include "cli/lookupio.h"
 #include "cli/lookupoptions.h"
+#include "cli/query.h"
+#include "cli/streamsearch.h"
 #include "ipdb/countries.h"
 #include "ipdb/database.h"
 #include "ipdb/inplace.h"
@@ -23,12 +25,6 @@ namespace {
 // Lines longer than any query are read past in bounded memory.
 constexpr size_t kMaxLine = 4096;
 static_assert(kMaxLine > kMaxQuery);
-// Queries from standard input answered in place before the mapped file gets
-// its index. On the default database the index takes about 2 ms to build,
-// some 5,000 queries' worth of halving over all the records; with it a
-// query is faster in place than in a loaded database (a million in 0.2 s
-// against 0.28 s, and 8 MB against 30 MB), so a stream is never loaded.
-constexpr uint64_t kIndexAfterQueries = 4096;
 // Queries answered together: enough for their searches to overlap, few
 // enough that answers follow a slow stream closely.
 constexpr size_t kBatch = 256;
@@ -101,6 +97,53 @@ int ListBlocks(TIPv4Database& Db, const TLookupOptions& Options, TLookupIO& IO) 
   return 0;
 }
 
+// Answers the queries of standard input, one a line, in batches whose
+// numeric addresses are searched together; the lines are kept until their
+// batch is answered. True when every one was located.
+bool AnswerStream(TLookupIO& IO, TStreamSearch& Search, TAnswerWriter& Writer) {
+  bool all = true;
+  std::string held;
+  std::vector<size_t> ends;
+  std::vector<int> kinds;
+  const auto answerBatch = [&] {
+    Search.Search();
+    for (size_t i = 0, from = 0; i < ends.size(); from = ends[i++]) {
+      const std::string_view query(held.data() + from, ends[i] - from);
+      uint32_t ip = 0;
+      TIPv6Address ip6 = 0;
+      if (kinds[i] == 4) {
+        const TIPv4Block* b = Search.Next(ip);
+        all &= Writer.AnswerIPv4(query, ip, b);
+      } else if (kinds[i] == 6) {
+        const TIPv6Block* b = Search.Next(ip6);
+        all &= Writer.AnswerIPv6(query, ip6, b);
+      } else {
+        all &= Writer.AnswerHost(query);
+      }
+    }
+    held.clear();
+    ends.clear();
+    kinds.clear();
+  };
+  std::string_view line;
+  bool cut = false;
+  auto reader = std::make_unique<TLineReader>(IO, kMaxLine);
+  while (reader->Next(line, cut)) {
+    if (line.empty()) continue;
+    uint32_t ip = 0;
+    TIPv6Address ip6 = 0;
+    const int kind = ReadNumericQuery(line, ip, ip6);
+    if (kind == 4) Search.Add(ip);
+    if (kind == 6) Search.Add(ip6);
+    kinds.push_back(kind);
+    held += line;
+    ends.push_back(held.size());
+    if (ends.size() == kBatch) answerBatch();
+  }
+  answerBatch();
+  return all;
+}
+
 // Answers the queries, from the file in place (Mapped) or loaded (Db); 0
 // when every one was located.
 int AnswerQueries(const TInPlaceDatabase* Mapped, const TIPv4Database* Db, TLookupOptions& Options,
@@ -111,40 +154,13 @@ int AnswerQueries(const TInPlaceDatabase* Mapped, const TIPv4Database* Db, TLook
                         Options.PreferIPv6, Options.NoResolve},
                        IO);
   if (Options.Mode == lmAnnotate) {
-    return AnnotateInputs(Options.Queries, writer, Options.Format == fmJson, Mapped, IO);
+    TStreamSearch search(Mapped, Db);
+    return AnnotateInputs(Options.Queries, writer, Options.Format == fmJson, search, IO);
   }
   if (Options.Header) writer.Header();
   if (Options.Mode == lmStdin) {
-    std::string_view line;
-    bool cut = false;
-    uint64_t lines = 0;
-    auto reader = std::make_unique<TLineReader>(IO, kMaxLine);
-    // Queries go to the writer in batches, whose addresses it searches
-    // side by side; the lines are kept until their batch is answered.
-    std::string held;
-    std::vector<size_t> ends;
-    std::vector<std::string_view> batch;
-    const auto answerBatch = [&] {
-      batch.clear();
-      for (size_t i = 0, from = 0; i < ends.size(); from = ends[i++]) {
-        batch.emplace_back(held.data() + from, ends[i] - from);
-      }
-      all &= writer.AnswerMany(batch);
-      held.clear();
-      ends.clear();
-    };
-    while (reader->Next(line, cut)) {
-      // A long stream is answered faster with the mapping's index.
-      if (Mapped && ++lines == kIndexAfterQueries) {
-        answerBatch();
-        Mapped->BuildIndex();
-      }
-      if (line.empty()) continue;
-      held += line;
-      ends.push_back(held.size());
-      if (ends.size() == kBatch) answerBatch();
-    }
-    answerBatch();
+    TStreamSearch search(Mapped, Db);
+    all = AnswerStream(IO, search, writer);
   } else {
     for (const std::string& q : Options.Queries) all &= writer.Answer(q);
   }

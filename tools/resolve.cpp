@@ -52,38 +52,39 @@ THostResolver SetHostResolver(THostResolver NewResolver) {
   return old;
 }
 
+bool ReadNumericAddress(std::string_view Text, TQueryAddress& Address) {
+  if (StrToIPv6(Text, Address.IPv6)) {
+    Address.IsIPv6 = !UnmapIPv4(Address.IPv6, Address.IPv4);
+    return true;
+  }
+  uint32_t net = 0;
+  if (!ParseNumericIPv4(Text, net)) return false;
+  Address.IsIPv6 = false;
+  Address.IPv4 = SwapBytes(net);
+  return true;
+}
+
 TResolveResult ResolveQuery(const std::string& Text, TQueryAddress& Address, bool PreferIPv6,
                             const std::function<void(bool)>& Waiting) {
-  uint32_t net = 0;
-  // ::ffff:0:0/96 holds IPv4 addresses: such an address is the IPv4 one.
-  const auto unmap = [&Address] {
-    if (Address.IsIPv6 && Address.IPv6 >> 32 == 0xFFFF) {
-      Address.IsIPv6 = false;
-      Address.IPv4 = static_cast<uint32_t>(Address.IPv6);
-    }
-    return TResolveResult{};
-  };
-  if (StrToIPv6(Text, Address.IPv6)) {
-    Address.IsIPv6 = true;
-    return unmap();
-  }
-  if (ParseNumericIPv4(Text, net)) {
-    Address.IsIPv6 = false;
-    Address.IPv4 = __builtin_bswap32(net);
-    return {};
-  }
+  if (ReadNumericAddress(Text, Address)) return {};
+  return ResolveHostName(Text, Address, PreferIPv6, Waiting);
+}
+
+TResolveResult ResolveHostName(const std::string& Name, TQueryAddress& Address, bool PreferIPv6,
+                               const std::function<void(bool)>& Waiting) {
   if (Waiting) Waiting(true);
   const TFinally done([&] {
     if (Waiting) Waiting(false);
   });
   THostAddresses found;
-  const TResolveResult r = Resolver()(Text, found);
+  const TResolveResult r = Resolver()(Name, found);
   if (r.Code != 0) return r;
   if (!found.HasIPv4 && !found.HasIPv6) return {EAI_NODATA, ResolverErrorText(EAI_NODATA, 0)};
   Address.IsIPv6 = found.HasIPv6 && (PreferIPv6 || !found.HasIPv4);
-  Address.IPv4 = __builtin_bswap32(found.IPv4);
+  Address.IPv4 = SwapBytes(found.IPv4);
   Address.IPv6 = found.IPv6;
-  return unmap();
+  if (Address.IsIPv6 && UnmapIPv4(Address.IPv6, Address.IPv4)) Address.IsIPv6 = false;
+  return {};
 }
 
 bool CanBeHostName(std::string_view Text) {

@@ -48,6 +48,14 @@ struct TQueryAddress {
 // it, also when it throws.
 TResolveResult ResolveQuery(const std::string& Text, TQueryAddress& Address,
                             bool PreferIPv6 = false, const std::function<void(bool)>& Waiting = {});
+// The numeric half of ResolveQuery: false, with Address unchanged in its
+// meaning, for text that is no numeric address.
+bool ReadNumericAddress(std::string_view Text, TQueryAddress& Address);
+// The other half: Name (already known to be no numeric address) through
+// the resolver.
+TResolveResult ResolveHostName(const std::string& Name, TQueryAddress& Address,
+                               bool PreferIPv6 = false,
+                               const std::function<void(bool)>& Waiting = {});
 
 // Whether Text can be a host name as RFC 1123 allows: letters, digits,
 // hyphens and dots, labels of 1 to 63 characters, 253 in all (one final

@@ -1,0 +1,69 @@
+#include "cli/query.h"
+
+#include <algorithm>
+
+#include "tools/text.h"
+
+namespace {
+
+bool AllDigitsAndDots(std::string_view Text) {
+  return !Text.empty() && std::all_of(Text.begin(), Text.end(),
+                                      [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
+}
+
+THostQuery Refused(std::string Shown, std::string Error) {
+  THostQuery q;
+  q.Shown = std::move(Shown);
+  q.Error = std::move(Error);
+  return q;
+}
+
+}  // namespace
+
+int ReadNumericQuery(std::string_view Query, uint32_t& IP, TIPv6Address& IP6) {
+  if (Query.size() > kMaxQuery || HasControlChars(Query)) return 0;
+  // A colon makes no IPv4 address, in any of its forms: the IPv4 reader
+  // alone for the common case.
+  if (Query.find(':') == std::string_view::npos) {
+    uint32_t net = 0;
+    if (!ParseNumericIPv4(Query, net)) return 0;
+    IP = SwapBytes(net);
+    return 4;
+  }
+  if (!StrToIPv6(Query, IP6)) return 0;
+  return UnmapIPv4(IP6, IP) ? 4 : 6;
+}
+
+bool AnnotatedAsIPv4(const TFoundAddress& Found, uint32_t& IP) {
+  if (!Found.IsIPv6) {
+    IP = Found.IPv4;
+    return true;
+  }
+  return UnmapIPv4(Found.IPv6, IP);
+}
+
+THostQuery ReadHostQuery(std::string_view Query, bool NoResolve, bool PreferIPv6) {
+  if (Query.size() > kMaxQuery) {
+    // Shown cut, so that one hostile line cannot flood the output either.
+    const std::string cut = std::string(Query.substr(0, kMaxQuery)) + "...";
+    return Refused(EscapeControlChars(cut), "Longer than any address or host name");
+  }
+  // A tab or a line end in an echoed query would shift the fields or
+  // start what looks like another answer: such a query is no address,
+  // and it is shown with those characters written out.
+  if (HasControlChars(Query)) {
+    return Refused(EscapeControlChars(Query), "control characters in the query");
+  }
+  // Digits and dots that do not form an address are no host name either:
+  // answering them needs no resolver.
+  if (AllDigitsAndDots(Query)) return Refused(std::string(Query), "Not a valid IPv4 address");
+  if (NoResolve) return Refused(std::string(Query), "not an address");
+  // Only what can be a host name goes to the resolver: junk from a log
+  // would otherwise become queries to the name servers.
+  if (!CanBeHostName(Query)) return Refused(std::string(Query), "not an address or host name");
+  THostQuery q;
+  const TResolveResult r = ResolveHostName(std::string(Query), q.Address, PreferIPv6);
+  if (r.Code != 0) return Refused(std::string(Query), r.Error);
+  q.Found = true;
+  return q;
+}
