@@ -124,14 +124,14 @@ std::string ListText(const std::vector<const TIPv4Block*>& Blocks,
       if (b->Count) elements.push_back(RangeElement(IPToStr(b->StartIP), IPToStr(last)));
       continue;
     }
-    for (const TPrefix& p : b->Prefixes()) elements.push_back(PrefixText(p, nmCIDR));
+    for (std::string& p : PrefixTexts(*b)) elements.push_back(std::move(p));
   }
   for (const TIPv6Block* b : ipv6 ? Blocks6 : std::vector<const TIPv6Block*>()) {
     if (ranges) {
       elements.push_back(RangeElement(IPv6ToStr(b->Start), IPv6ToStr(b->Last)));
       continue;
     }
-    for (const TIPv6Prefix& p : b->Prefixes()) elements.push_back(IPv6PrefixText(p));
+    for (std::string& p : PrefixTexts(*b)) elements.push_back(std::move(p));
   }
   std::string out;
   if (Form == lfIpset) {

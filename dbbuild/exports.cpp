@@ -2,6 +2,7 @@
 
 #include "dbbuild/exportinfo.h"
 #include "dbbuild/mmdb.h"
+#include "ipdb/blocktext.h"
 #include "ipdb/countries.h"
 #include "ipdb/database.h"
 #include "tools/address.h"
@@ -29,10 +30,10 @@ std::string CodeWord(uint16_t Code) {
 template <typename TLine>
 void ForEachPrefix(const TIPv4Database& Db, TLine Line) {
   for (const TIPv4Block& b : Db.Blocks) {
-    for (const TPrefix& p : b.Prefixes()) Line(PrefixText(p, nmCIDR), b);
+    for (const std::string& p : PrefixTexts(b)) Line(p, b);
   }
   for (const TIPv6Block& b : Db.IPv6.Blocks) {
-    for (const TIPv6Prefix& p : b.Prefixes()) Line(IPv6PrefixText(p), b);
+    for (const std::string& p : PrefixTexts(b)) Line(p, b);
   }
 }
 

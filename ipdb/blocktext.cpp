@@ -56,23 +56,28 @@ std::string TIPv4Block::AsText(TNotation Mode) const {
   return std::string(buf, p);
 }
 
+std::vector<std::string> PrefixTexts(const TIPv4Block& Block, TNotation Mode) {
+  std::vector<std::string> texts;
+  for (const TPrefix& p : Block.Prefixes()) texts.push_back(PrefixText(p, Mode));
+  return texts;
+}
+
+std::vector<std::string> PrefixTexts(const TIPv6Block& Block) {
+  std::vector<std::string> texts;
+  for (const TIPv6Prefix& p : Block.Prefixes()) texts.push_back(IPv6PrefixText(p));
+  return texts;
+}
+
 std::vector<std::string> TIPv4Block::AsLines(TNotation Mode) const {
-  std::vector<std::string> lines;
-  if ((Mode == nmCIDR || Mode == nmMask) && Count != 0) {
-    for (const TPrefix& p : Prefixes()) lines.push_back(PrefixText(p, Mode));
-  } else {
-    lines.push_back(AsText(Mode));
-  }
-  return lines;
+  if ((Mode == nmCIDR || Mode == nmMask) && Count != 0) return PrefixTexts(*this, Mode);
+  return {AsText(Mode)};
 }
 
 std::string TIPv4Block::CountryStr() const { return CodeToStr(CountryCode); }
 
 std::vector<std::string> TIPv6Block::AsLines(TNotation Mode) const {
   if (Mode != nmCIDR && Mode != nmMask) return {IPv6ToStr(Start) + " - " + IPv6ToStr(Last)};
-  std::vector<std::string> lines;
-  for (const TIPv6Prefix& p : Prefixes()) lines.push_back(IPv6PrefixText(p));
-  return lines;
+  return PrefixTexts(*this);
 }
 
 std::string TIPv6Block::AsText(TNotation Mode) const {

@@ -12,6 +12,14 @@
 #include "tools/address.h"
 
 class TIPv4Block;
+class TIPv6Block;
+
+// A block as the fewest aligned prefixes that cover it exactly, ascending,
+// each as its text: "192.0.2.0/24" (nmCIDR) or "192.0.2.0 / 255.255.255.0"
+// (nmMask, IPv4 only); none for an IPv4 block that holds nothing. The one
+// way a block is written as prefixes, for lists, sets and exports.
+std::vector<std::string> PrefixTexts(const TIPv4Block& Block, TNotation Mode = nmCIDR);
+std::vector<std::string> PrefixTexts(const TIPv6Block& Block);
 
 // The blocks in a notation, each line ended by LineEnd: one line per block
 // in the range form, one per prefix in nmCIDR and nmMask, so that the text

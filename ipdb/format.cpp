@@ -129,6 +129,16 @@ size_t CountryRecordSize(const unsigned char* P, size_t Left) {
   return texts && 2 + texts + 8 <= Left ? 2 + texts + 8 : 0;
 }
 
+void DecodeCenterRecord(const unsigned char* P, size_t Size, TIPv4Center& C) {
+  TMemoryStream stream(std::string(reinterpret_cast<const char*>(P), Size));
+  ReadCenterRecord(stream, C);
+}
+
+void DecodeCountryRecord(const unsigned char* P, size_t Size, TIPv4Country& C) {
+  TMemoryStream stream(std::string(reinterpret_cast<const char*>(P), Size));
+  ReadCountryRecord(stream, C);
+}
+
 void EncodeTrailerHead(std::string& Out, uint32_t Entries) {
   Out.append(kTrailerMagic, kMagicSize);
   Put32(Out, Entries);

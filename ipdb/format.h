@@ -131,7 +131,13 @@ struct TNewCountry {
   double Population = 0;
 };
 
+// A section's record count: u32.
+constexpr int kCountSize = 4;
+inline uint32_t DecodeCount(const unsigned char* P) { return Get32(P); }
+
 // A block record: u32 start, u32 count, u32 date, u16 country, u16 registry.
+// Its start alone, for searches that read no more of a record.
+inline uint32_t DecodeBlockStart(const unsigned char* P) { return Get32(P); }
 inline void DecodeBlockRecord(const unsigned char* P, TIPv4Block& B) {
   B.StartIP = Get32(P);
   B.Count = Get32(P + 4);
@@ -143,6 +149,7 @@ void EncodeBlockRecord(std::string& Out, const TIPv4Block& B);
 
 // An IPv6 block record: first and last address in network order, then as
 // the block record's last three fields.
+inline TIPv6Address DecodeIPv6Start(const unsigned char* P) { return IPv6FromBytes(P); }
 inline void DecodeIPv6Record(const unsigned char* P, TIPv6Block& B) {
   B.Start = IPv6FromBytes(P);
   B.Last = IPv6FromBytes(P + 16);
@@ -153,17 +160,23 @@ inline void DecodeIPv6Record(const unsigned char* P, TIPv6Block& B) {
 void EncodeIPv6Record(std::string& Out, const TIPv6Block& B);
 
 // A registry record: u16 ID, counted name. Texts longer than 255 bytes are
-// written cut to 255.
+// written cut to 255. Both keyed records start with their u16 key.
+constexpr size_t kMaxCenterRecordSize = 2 + (1 + kMaxRecordText);
+inline uint16_t DecodeRecordKey(const unsigned char* P) { return Get16(P); }
 void EncodeCenterRecord(std::string& Out, const TNewCenter& C);
 void ReadCenterRecord(TStream& Stream, TIPv4Center& C);
 // A country record: u16 code, counted name, capital, region and currency,
 // the population as an 8-byte IEEE double.
+constexpr size_t kMaxCountryRecordSize = 2 + 4 * (1 + kMaxRecordText) + 8;
 void EncodeCountryRecord(std::string& Out, const TNewCountry& C);
 void ReadCountryRecord(TStream& Stream, TIPv4Country& C);
 // The size of the registry or country record at P, or 0 when it does not
 // end within the Left bytes there.
 size_t CenterRecordSize(const unsigned char* P, size_t Left);
 size_t CountryRecordSize(const unsigned char* P, size_t Left);
+// The record of that Size at P (as measured above) into C.
+void DecodeCenterRecord(const unsigned char* P, size_t Size, TIPv4Center& C);
+void DecodeCountryRecord(const unsigned char* P, size_t Size, TIPv4Country& C);
 
 // --- The trailer ---
 

@@ -124,3 +124,13 @@ class TInPlaceDatabase {
   mutable TCache<TIPv4Country> FCountryCache;
   mutable TCache<TIPv4Center> FCenterCache;
 };
+
+template <typename TRead>
+void TInPlaceDatabase::ReadMapped(TRead Read) const {
+  if (FDamaged.load(std::memory_order_relaxed)) Unreadable();
+  Read();
+  // The reads stay before the look at the mark: a read that failed has
+  // set it by the time it returns, on this same thread.
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  if (FDamaged.load(std::memory_order_relaxed)) Unreadable();
+}
