@@ -8,6 +8,7 @@
 
 #include "dbbuild/allocations.h"
 #include "ipdb/countries.h"
+#include "ipdb/delegationline.h"
 #include "ipdb/registries.h"
 #include "tools/errors.h"
 #include "tools/text.h"
@@ -64,56 +65,59 @@ void ReadDelegationText(const std::string& Name, uint32_t File, std::string_view
     if (Line.empty() || Line.find_first_not_of(" \t") == std::string_view::npos)
       return skip("blank");
     if (Line[0] == '#') return skip("comment");
-    const auto f = SplitText(Line, '|');
-    if (f.size() >= 6 && !f[0].empty() &&
-        f[0].find_first_not_of("0123456789.") == std::string_view::npos) {
+    const TDelegationLine f = SplitDelegationLine(Line);
+    if (f.Count >= 6 && !f[dvVersion].empty() &&
+        f[dvVersion].find_first_not_of("0123456789.") == std::string_view::npos) {
       // version|registry|serial|records|startdate|enddate|UTCoffset
-      uint32_t d = ReadDate8(f[5]);
-      if (!d) d = ReadDate8(f[2]);
+      uint32_t d = ReadDate8(f[dvEndDate]);
+      if (!d) d = ReadDate8(f[dvSerial]);
       if (d > Sink.LatestDate) {
         throw EKeslError(Name + ": the version line is dated " + std::to_string(d) +
                          ", after tomorrow");
       }
-      const uint16_t named = Sink.RegistryOf(f[1]);
+      const uint16_t named = Sink.RegistryOf(f[dvRegistry]);
       if (own && named != own) {
-        throw EKeslError(Name + ": the version line names the registry " + std::string(f[1]) +
-                         ", not " + std::string(Sink.OwnRegistry));
+        throw EKeslError(Name + ": the version line names the registry " +
+                         std::string(f[dvRegistry]) + ", not " + std::string(Sink.OwnRegistry));
       }
       // A registry's own file holds its records only; a combined file (the
       // NRO's "nro") holds all of theirs.
-      const TRegistryInfo* known = FindRegistry(f[1]);
+      const TRegistryInfo* known = FindRegistry(f[dvRegistry]);
       if (known && !known->StatsUrl.empty()) own = named;
       Sink.DataDate(d);
       return skip("version");
     }
-    if (f.size() >= 6 && (f[5] == "summary" || f[3] == "*")) {
+    if (f.Count >= 6 && (f[dsSummary] == kSummaryMark || f[dfStart] == "*")) {
       uint64_t n;
-      if (f[5] == "summary" && ParseU64(f[4], n)) announced[AsciiUpperText(f[2])] += n;
+      if (f[dsSummary] == kSummaryMark && ParseU64(f[dsCount], n)) {
+        announced[AsciiUpperText(f[dsType])] += n;
+      }
       return skip("summary");
     }
-    if (f.size() >= 3) ++records[AsciiUpperText(f[2])];
-    if (f.size() < 7) return skip("malformed");
-    const std::string type = AsciiUpperText(f[2]);
-    if (type != "IPV4" && type != "IPV6") return skip("not IPv4 or IPv6");
-    const std::string status = AsciiUpperText(f[6]);
+    if (f.Count >= 3) ++records[AsciiUpperText(f[dfType])];
+    if (f.Count <= dfStatus) return skip("malformed");
+    const bool ipv6 = IsRecordType(f[dfType], kIPv6Type);
+    if (!ipv6 && !IsRecordType(f[dfType], kIPv4Type)) return skip("not IPv4 or IPv6");
+    const std::string status = AsciiUpperText(f[dfStatus]);
     if (status == "AVAILABLE") return skip("available");
     if (status == "RESERVED") return skip("reserved");
     if (status != "ALLOCATED" && status != "ASSIGNED") return skip("other status");
     // A registry's file lists its own delegations only.
-    const uint16_t registry = Sink.RegistryOf(f[0]);
+    const uint16_t registry = Sink.RegistryOf(f[dfRegistry]);
     if (own && registry != own) return skip("other registry");
     uint16_t country;
     // ZZ is the registries' mark for a country not known.
-    if (!InputCountry(f[1], country) || country == StrToCode('Z', 'Z')) return skip("no country");
+    if (!InputCountry(f[dfCountry], country) || country == StrToCode('Z', 'Z'))
+      return skip("no country");
     // No registry dates a delegation in the future.
-    const uint32_t date = ReadDate8(f[5]);
+    const uint32_t date = ReadDate8(f[dfDate]);
     if (date > Sink.LatestDate) return skip("malformed");
     uint64_t count;
-    if (type == "IPV6") {
+    if (ipv6) {
       // The count of an IPv6 line is its prefix length; the registries are
       // given /12 at the most.
       TInputBlock6 b;
-      if (!StrToIPv6(f[3], b.Start) || !ParseU64(f[4], count) || count > 128 ||
+      if (!StrToIPv6(f[dfStart], b.Start) || !ParseU64(f[dfValue], count) || count > 128 ||
           count < kShortestIPv6Prefix) {
         return skip("malformed");
       }
@@ -129,9 +133,9 @@ void ReadDelegationText(const std::string& Name, uint32_t File, std::string_view
     }
     TInputBlock b;
     b.Country = country;
-    b.Start = StrToIP(f[3]);
+    b.Start = StrToIP(f[dfStart]);
     // A registry delegates a /8 at the most.
-    if (b.Start == 0xFFFFFFFFu || !ParseU64(f[4], count) || count == 0 ||
+    if (b.Start == 0xFFFFFFFFu || !ParseU64(f[dfValue], count) || count == 0 ||
         b.Start + count > (uint64_t{1} << 32) || count > kLargestIPv4Count) {
       return skip("malformed");
     }

@@ -11,6 +11,7 @@
 
 #include "ipdb/countries.h"
 #include "ipdb/database.h"
+#include "ipdb/delegationline.h"
 #include "ipdb/format.h"
 #include "ipdb/loadcontext.h"
 #include "ipdb/registries.h"
@@ -22,10 +23,7 @@ namespace {
 
 constexpr int32_t kChunk = 16384;
 
-// The type field "ipv4", its letters in any case.
-bool IsIPv4Type(std::string_view Field) { return SameAsciiText(Field, "ipv4"); }
-
-// Bit j of Bars is set where P[j] is '|', of Zeros where it is 0, for the
+// Bit j of Bars is set where P[j] is the separator, of Zeros where it is 0, for the
 // first N (at most 64) bytes of P. With Readable, 64 bytes from P may be
 // read whatever N is.
 void SeparatorMasks(const char* P, size_t N, bool Readable, uint64_t& Bars, uint64_t& Zeros) {
@@ -35,7 +33,7 @@ void SeparatorMasks(const char* P, size_t N, bool Readable, uint64_t& Bars, uint
     std::memcpy(tail, P, N);
     P = tail;
   }
-  const __m128i bar = _mm_set1_epi8('|');
+  const __m128i bar = _mm_set1_epi8(kDelegationSeparator);
   const __m128i zero = _mm_setzero_si128();
   Bars = 0;
   Zeros = 0;
@@ -57,7 +55,7 @@ void SeparatorMasks(const char* P, size_t N, bool Readable, uint64_t& Bars, uint
   Bars = 0;
   Zeros = 0;
   for (size_t j = 0; j < N; ++j) {
-    Bars |= static_cast<uint64_t>(P[j] == '|') << j;
+    Bars |= static_cast<uint64_t>(P[j] == kDelegationSeparator) << j;
     Zeros |= static_cast<uint64_t>(P[j] == 0) << j;
   }
 #endif
@@ -66,51 +64,54 @@ void SeparatorMasks(const char* P, size_t N, bool Readable, uint64_t& Bars, uint
 }  // namespace
 
 void ParseTextBodyLine(const char* Line, size_t Length, bool Padded, TLoadContext& Load) {
-  // Fields 0 to 5, each closed by a '|'; the rest of the line is not read.
+  // Fields up to the date, each closed by a separator; the rest of the line
+  // is not read.
   // The separators are found 64 bytes at a time, without a branch per
   // byte: field lengths vary too much for branches to be predicted. A zero
   // byte ends the line.
-  size_t bars[6];
+  constexpr int kClosed = dfDate + 1;
+  size_t bars[kClosed];
   int found = 0;
-  for (size_t base = 0; base < Length && found < 6; base += 64) {
+  for (size_t base = 0; base < Length && found < kClosed; base += 64) {
     const size_t n = std::min<size_t>(64, Length - base);
     uint64_t mask, zeros;
     SeparatorMasks(Line + base, n, Padded, mask, zeros);
     if (zeros) mask &= (zeros & (0 - zeros)) - 1;  // only before the first zero
-    for (; mask && found < 6; mask &= mask - 1) {
+    for (; mask && found < kClosed; mask &= mask - 1) {
       bars[found++] = base + static_cast<size_t>(__builtin_ctzll(mask));
     }
     if (zeros) break;
   }
-  if (found < 6) return;
-  std::string_view field[6];
-  for (size_t f = 0, start = 0; f < 6; start = bars[f++] + 1) {
-    field[f] = std::string_view(Line + start, bars[f] - start);
+  if (found < kClosed) return;
+  TDelegationLine field;
+  for (size_t f = 0, start = 0; f < kClosed; start = bars[f++] + 1) {
+    field.Field[f] = std::string_view(Line + start, bars[f] - start);
   }
-  if (field[1].size() != 2) return;
-  if (!IsIPv4Type(field[2])) return;
+  field.Count = kClosed;
+  if (field[dfCountry].size() != 2) return;
+  if (!IsRecordType(field[dfType], kIPv4Type)) return;
 
   TIPv4Block block;
-  block.StartIP = StrToIP(field[3]);
+  block.StartIP = StrToIP(field[dfStart]);
   if (block.StartIP == 0xFFFFFFFFu) return;
   int64_t count;
-  if (!ReadInteger(field[4], count)) return;
+  if (!ReadInteger(field[dfValue], count)) return;
   block.Count = static_cast<uint32_t>(count);
   if (block.Count == 0) return;
 
   // Lines come in long runs of one registry: the last match is tried first.
-  if (!Load.LastNic || !SameAsciiText(field[0], Load.LastNic->Token)) {
-    Load.LastNic = RegistryByToken(field[0], true);
+  if (!Load.LastNic || !SameAsciiText(field[dfRegistry], Load.LastNic->Token)) {
+    Load.LastNic = RegistryByToken(field[dfRegistry], true);
     if (!Load.LastNic) throw EDatabaseError("WARNING: Unknown NIC name");
   }
   block.CenterID = Load.LastNic->ID;
-  ParseCountryCode(field[1], block.CountryCode);
+  ParseCountryCode(field[dfCountry], block.CountryCode);
 
   // The date's digits alone, as one number; 0 when none or too many.
   uint64_t date = 0;
   bool digits = false;
   bool overflow = false;
-  for (const char c : field[5]) {
+  for (const char c : field[dfDate]) {
     if (c < '0' || c > '9') continue;
     digits = true;
     // Only a value this large can pass the signed 64-bit range with one digit more.

@@ -1,6 +1,7 @@
 #include <string>
 
 #include "ipdb/database.h"
+#include "ipdb/delegationline.h"
 #include "streams/stream.h"
 #include "testutil.h"
 
@@ -162,4 +163,26 @@ TEST(LoadFromTextStreamTest, UnknownRegistryStopsTheRead) {
   TMemoryStream s(Line(1) + "\nbogus|US|ipv4|1.0.0.0|1|1|x\n" + Line(2) + "\n");
   EXPECT_THROW_MSG(db.LoadFromTextStream(s), EDatabaseError, "WARNING: Unknown NIC name");
   EXPECT_EQ(db.BlockCount(), 1);
+}
+
+// The one description of the line both readers read through: fields in
+// place, empty ones kept, and the count also past the fields kept.
+TEST(DelegationLineTest, SplitKeepsEmptyFieldsAndCountsThemAll) {
+  const TDelegationLine extended =
+      SplitDelegationLine("apnic|JP|ipv4|1.0.16.0|4096|20110412|allocated|A91872ED");
+  EXPECT_EQ(extended.Count, 8u);
+  EXPECT_EQ(extended[dfRegistry], "apnic");
+  EXPECT_EQ(extended[dfValue], "4096");
+  EXPECT_EQ(extended[dfOpaqueId], "A91872ED");
+  const TDelegationLine holes = SplitDelegationLine("arin||ipv4|");
+  EXPECT_EQ(holes.Count, 4u);
+  EXPECT_EQ(holes[dfCountry], "");
+  EXPECT_EQ(holes[dfStart], "");
+  EXPECT_EQ(holes[dfStatus], "");  // past the line's fields
+  const TDelegationLine longer = SplitDelegationLine("0|1|2|3|4|5|6|7|8|9");
+  EXPECT_EQ(longer.Count, 10u);
+  EXPECT_EQ(longer[dfOpaqueId], "7");
+  EXPECT_EQ(SplitDelegationLine("").Count, 1u);
+  EXPECT_TRUE(IsRecordType("IPv6", kIPv6Type));
+  EXPECT_FALSE(IsRecordType("ipv4 ", kIPv4Type));
 }
