@@ -13,7 +13,7 @@
 #include "dbbuild/writedb.h"
 #include "ipdb/countries.h"
 #include "ipdb/database.h"
-#include "ipdb/writer.h"
+#include "ipdb/encoder.h"
 #include "tools/files.h"
 #include "tools/text.h"
 #include "tools/tools.h"

@@ -15,8 +15,8 @@
 #include "dbbuild/fetch.h"
 #include "dbbuild/writedb.h"
 #include "ipdb/database.h"
+#include "ipdb/encoder.h"
 #include "ipdb/registries.h"
-#include "ipdb/writer.h"
 #include "tools/files.h"
 #include "tools/finally.h"
 #include "tools/md5.h"
@@ -109,7 +109,7 @@ std::string SuddenChange(const TIPv4Database& Current, bool FromRegistries,
 
 }  // namespace
 
-std::vector<std::string> UpdateRegistries() {
+std::vector<std::string> UpdateRegistryNames() {
   std::vector<std::string> names;
   for (const TRegistryInfo& r : kRegistries) {
     if (!r.StatsUrl.empty()) names.emplace_back(r.Name);

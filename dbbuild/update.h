@@ -49,7 +49,7 @@ struct TUpdateResult {
 };
 
 // The registries that publish delegation statistics, by name.
-std::vector<std::string> UpdateRegistries();
+std::vector<std::string> UpdateRegistryNames();
 
 // The checksum in the text of an MD5 file ("MD5 (name) = hex", "hex  name"
 // or "hex"), in lower case; "" when there is none.

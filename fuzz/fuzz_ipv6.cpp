@@ -10,8 +10,8 @@
 #include <string>
 
 #include "fuzzcheck.h"
+#include "ipdb/encoder.h"
 #include "ipdb/inplace.h"
-#include "ipdb/writer.h"
 #include "streams/stream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {

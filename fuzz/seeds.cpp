@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "ipdb/countries.h"
+#include "ipdb/encoder.h"
 #include "ipdb/registries.h"
-#include "ipdb/writer.h"
 #include "streams/compress.h"
 
 namespace {

@@ -125,6 +125,8 @@ class TKeslMainForm : public TUtilMainForm {
   void closeEvent(QCloseEvent* Event) override;
 
  private:
+  // Today's date, as SetToday says.
+  static QDate Today();
   // Loads the database in use on the first locate, fills the boxes and
   // asks about its age; false, after saying so, when it does not load.
   bool OpenDatabase();

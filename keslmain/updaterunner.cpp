@@ -2,14 +2,12 @@
 
 #include <algorithm>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include <QCoreApplication>
-#include <QThread>
+#include "keslmain/background.h"
 
 TUpdateResult TUpdateRunner::Run(TUpdateOptions Options, const TShowProgress& ShowProgress) {
-  const std::vector<std::string> registries = UpdateRegistries();
+  const std::vector<std::string> registries = UpdateRegistryNames();
   std::atomic<int> perMille = 0;
   // The registry and its bytes, written by the update's thread.
   std::mutex lock;
@@ -28,23 +26,17 @@ TUpdateResult TUpdateRunner::Run(TUpdateOptions Options, const TShowProgress& Sh
     return !FAborted;
   };
   TUpdateResult result;
-  std::atomic<bool> done = false;
-  std::thread worker([&] {
-    result = RunUpdate(Options);
-    done = true;
-  });
-  while (!done) {
-    std::string shownRegistry;
-    uint64_t shownReceived = 0;
-    {
-      const std::lock_guard<std::mutex> hold(lock);
-      shownRegistry = registry;
-      shownReceived = received;
-    }
-    ShowProgress(perMille, shownRegistry, shownReceived);
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    if (!done) QThread::msleep(10);
-  }
-  worker.join();
+  // Never given up: the update hears the abort itself, and ends soon after.
+  RunBeside([&] { result = RunUpdate(Options); }, {},
+            [&] {
+              std::string shownRegistry;
+              uint64_t shownReceived = 0;
+              {
+                const std::lock_guard<std::mutex> hold(lock);
+                shownRegistry = registry;
+                shownReceived = received;
+              }
+              ShowProgress(perMille, shownRegistry, shownReceived);
+            });
   return result;
 }

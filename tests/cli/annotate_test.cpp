@@ -6,8 +6,8 @@
 
 #include "cli/lookup.h"
 #include "cli/lookupio.h"
+#include "ipdb/encoder.h"
 #include "ipdb/format.h"
-#include "ipdb/writer.h"
 #include "testutil.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include "cli/blocklists.h"
 #include "cli/mkdb.h"
 #include "dbbuild/compiler.h"
+#include "ipdb/encoder.h"
 #include "ipdb/inplace.h"
-#include "ipdb/writer.h"
 #include "testutil.h"
 #include "tools/text.h"
 

@@ -8,7 +8,7 @@
 #include "dbbuild/samples.h"
 #include "ipdb/countries.h"
 #include "ipdb/database.h"
-#include "ipdb/writer.h"
+#include "ipdb/encoder.h"
 #include "streams/compress.h"
 #include "testutil.h"
 #include "tools/files.h"

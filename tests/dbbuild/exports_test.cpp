@@ -2,7 +2,7 @@
 
 #include "dbbuild/exportinfo.h"
 #include "dbbuild/mmdb.h"
-#include "ipdb/writer.h"
+#include "ipdb/encoder.h"
 #include "testutil.h"
 #include "tools/tools.h"
 

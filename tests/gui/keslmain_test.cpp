@@ -27,7 +27,7 @@
 
 #include "guitest.h"
 #include "ipdb/database.h"
-#include "ipdb/writer.h"
+#include "ipdb/encoder.h"
 #include "keslmain/blocklist.h"
 #include "registryfiles.h"
 

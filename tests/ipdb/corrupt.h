@@ -7,7 +7,7 @@
 #include <string>
 
 #include "ipdb/database.h"
-#include "ipdb/writer.h"
+#include "ipdb/encoder.h"
 #include "streams/ZLibStream.h"
 #include "streams/bz2stream.h"
 #include "streams/stream.h"

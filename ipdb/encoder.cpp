@@ -1,4 +1,4 @@
-#include "ipdb/writer.h"
+#include "ipdb/encoder.h"
 
 #include "ipdb/countries.h"
 #include "ipdb/registries.h"
