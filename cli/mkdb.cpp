@@ -14,6 +14,7 @@
 #include "ipdb/countries.h"
 #include "ipdb/database.h"
 #include "ipdb/encoder.h"
+#include "ipdb/loader.h"
 #include "tools/files.h"
 #include "tools/text.h"
 #include "tools/tools.h"

@@ -178,38 +178,31 @@ void TDatabaseCompiler::AddContent(const std::string& Name, std::string_view Dat
     }
     return AddContent(Name, plain, true);
   }
+  // The registries' files say where each block is registered; range files
+  // say where addresses are located.
+  void (*read)(const std::string&, uint32_t, std::string_view, const TInputSink&) = nullptr;
   switch (kind) {
     case ikGzip:
-    case ikBzip2:
-      break;
+    case ikBzip2:  // unpacked above
+      throw EKeslError(Name + ": compressed data inside compressed data");
     case ikDelegation:
-      // The registries' files say where each block is registered; range
-      // files say where addresses are located.
       FSourceKind = ckRegistered;
-      return AddDelegationText(Name, Data);
+      read = ReadDelegationText;
+      break;
     case ikRanges:
       FSourceKind = ckLocated;
-      return AddRangeText(Name, Data);
+      read = ReadRangeText;
+      break;
     case ikRanges6:
       FSourceKind = ckLocated;
-      return AddRangeText6(Name, Data);
+      read = ReadRangeText6;
+      break;
     case ikEmpty:
       throw EKeslError(Name + ": no data");
     case ikUnknown:
       throw EKeslError(Name + ": neither a registry delegation file nor a range file");
   }
-}
-
-void TDatabaseCompiler::AddDelegationText(const std::string& Name, std::string_view Text) {
-  ReadDelegationText(Name, NewFile(Name), Text, Sink());
-}
-
-void TDatabaseCompiler::AddRangeText(const std::string& Name, std::string_view Text) {
-  ReadRangeText(Name, NewFile(Name), Text, Sink());
-}
-
-void TDatabaseCompiler::AddRangeText6(const std::string& Name, std::string_view Text) {
-  ReadRangeText6(Name, NewFile(Name), Text, Sink());
+  read(Name, NewFile(Name), Data, Sink());
 }
 
 uint32_t TDatabaseCompiler::NewFile(const std::string& Name) {

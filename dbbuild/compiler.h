@@ -25,10 +25,6 @@ class TDatabaseCompiler {
   // data came from: a delegation file's records of any other are skipped,
   // and a version line that names another refuses the file.
   void AddData(const std::string& Name, std::string_view Data, const std::string& Registry = "");
-  void AddDelegationText(const std::string& Name, std::string_view Text);
-  void AddRangeText(const std::string& Name, std::string_view Text);
-  // Ranges of IPv6 addresses, "first,last,CC" (tor's geoip6).
-  void AddRangeText6(const std::string& Name, std::string_view Text);
 
   // Sorts the blocks of each family and drops exact duplicates. Overlaps are refused with an
   // EKeslError naming the first conflicting pair, unless ResolveOverlaps:

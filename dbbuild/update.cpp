@@ -16,6 +16,7 @@
 #include "dbbuild/writedb.h"
 #include "ipdb/database.h"
 #include "ipdb/encoder.h"
+#include "ipdb/loader.h"
 #include "ipdb/registries.h"
 #include "tools/files.h"
 #include "tools/finally.h"

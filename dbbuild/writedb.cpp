@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "ipdb/database.h"
+#include "ipdb/loader.h"
 #include "tools/files.h"
 
 std::string WriteDatabase(const std::string& Path, std::string_view Data, std::string* LoadError) {

@@ -135,6 +135,14 @@ class TIPv4Database {
   // "Unknown NIC code: %d" for a block that names neither.
   void SortAndLink();
 
+  // The load, as the program's API names it. These methods, and the fields
+  // a load uses (FileHandle, FileSize, LastProgress), are the loader's:
+  // defined in ipdb/loader.cpp, which reads the file, and handing each body
+  // to its reader (ipdb/textbody.h, the binary sections in the loader)
+  // through a load context (ipdb/loadcontext.h); the model's own code
+  // (database.cpp) reads no file. ipdb/loader.h has the loader's other
+  // entry points.
+  //
   // Loads country.ip4 or another database file, then sorts and links.
   // Every failure raises an error whose what() is the message to show.
   void LoadFromFile(const std::string& FileName);
@@ -194,14 +202,6 @@ int CompareBlocks(const TIPv4Block& A, const TIPv4Block& B);
 int CompareCenters(const TIPv4Center& A, const TIPv4Center& B);
 int CompareCountries(const TIPv4Country& A, const TIPv4Country& B);
 
-// Position and size of an open file by its descriptor; -1 on failure.
-int64_t FilePos64(int Handle);
-int64_t FileSize64(int Handle);
-
 // The country of a built-in table row, as a new database holds it; nullptr
 // for a row whose ISO2 field is not two letters.
 std::unique_ptr<TIPv4Country> MakeBuiltInCountry(const TCountryRec& Rec);
-
-// Loads FileName into Db; on failure writes the loader's message and a line
-// end to Err and returns false.
-bool LoadDatabase(TIPv4Database& Db, const std::string& FileName, std::ostream& Err);

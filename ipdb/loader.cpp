@@ -1,6 +1,8 @@
 // The database file: header, body stream, binary sections and trailer,
 // progress. The text body's reader is ipdb/textbody.cpp; the record layouts
 // are the codec's (ipdb/format.h).
+#include "ipdb/loader.h"
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
