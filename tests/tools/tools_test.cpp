@@ -252,6 +252,31 @@ TEST(ResolveTest, NumbersFirstThenTheInstalledResolver) {
                                                   "255.255.255.255"}));
 }
 
+// The two halves of ResolveQuery, for a caller that has read the numeric
+// forms already: the names half asks the resolver whatever the text, and
+// an IPv4-mapped answer is the IPv4 address it holds.
+TEST(ResolveTest, HostNamesGoStraightToTheResolver) {
+  TFakeResolver fake;
+  fake.Addresses6["mapped.example"] = (TIPv6Address{0xFFFF} << 32) | 0xC0000201;
+  TQueryAddress a;
+  EXPECT_EQ(ResolveHostName("127.1", a).Code, EAI_NONAME);
+  ASSERT_EQ(ResolveHostName("mapped.example", a).Code, 0);
+  EXPECT_FALSE(a.IsIPv6);
+  EXPECT_EQ(a.IPv4, 0xC0000201u);
+  EXPECT_EQ(fake.Asked, (std::vector<std::string>{"127.1", "mapped.example"}));
+  EXPECT_FALSE(ReadNumericAddress("mapped.example", a));
+  ASSERT_TRUE(ReadNumericAddress("::FFFF:10.0.0.2", a));
+  EXPECT_FALSE(a.IsIPv6);
+  EXPECT_EQ(a.IPv4, 0x0A000002u);
+  // Only ::ffff:0:0/96 holds IPv4 addresses: not its neighbours.
+  uint32_t ip = 0;
+  EXPECT_TRUE(UnmapIPv4((TIPv6Address{0xFFFF} << 32) | 0xFFFFFFFF, ip));
+  EXPECT_EQ(ip, 0xFFFFFFFFu);
+  EXPECT_FALSE(UnmapIPv4(TIPv6Address{0xFFFE} << 32 | 0xFFFFFFFF, ip));
+  EXPECT_FALSE(UnmapIPv4(TIPv6Address{0x1FFFF} << 32, ip));
+  EXPECT_FALSE(UnmapIPv4(0xC0000201, ip));  // ::192.0.2.1, the old compatible form
+}
+
 TEST(ResolveTest, IPv6TextIsNumericAndNamesGiveIPv4FirstUnlessIPv6IsPreferred) {
   TFakeResolver fake;
   TIPv6Address v6 = 0;
