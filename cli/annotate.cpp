@@ -15,6 +15,7 @@
 #include "ipdb/database.h"
 #include "ipdb/inplace.h"
 #include "tools/addrscan.h"
+#include "tools/files.h"
 #include "tools/finally.h"
 #include "tools/text.h"
 
@@ -219,6 +220,10 @@ bool AnnotateInput(const std::string& Name, TAnnotator& Annotator, std::vector<c
   TAddressScanner scanner(Annotator);
   bool read = true;
   for (;;) {
+    // What has come is written out, answered, before the program waits
+    // for more: a log followed as it grows (tail -f) is annotated line by
+    // line.
+    if (standardInput ? IO.InputWaits() : ReadWouldWait(fd)) Annotator.Flush();
     size_t n = 0;
     if (standardInput) {
       n = IO.Read(Buffer.data(), Buffer.size());

@@ -50,6 +50,7 @@ std::string_view TLineReader::Trim(std::string_view Text) {
 }
 
 bool TLineReader::Fill() {
+  if (FBeforeWait && FIO.InputWaits()) FBeforeWait();
   FPos = 0;
   FEnd = FIO.Read(FBuf, sizeof FBuf);
   return FEnd > 0;

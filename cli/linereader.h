@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,8 @@ class TLineReader {
   // The next line without its LF and the blanks (spaces, tabs, CR) around
   // it; false at the end of the input. The text lasts until the next call.
   bool Next(std::string_view& Line, bool& Cut);
+  // Called before a read of the input that would wait for it to come.
+  void BeforeWait(std::function<void()> Call) { FBeforeWait = std::move(Call); }
 
  private:
   static std::string_view Trim(std::string_view Text);
@@ -29,4 +32,5 @@ class TLineReader {
   char FBuf[1 << 16];
   size_t FPos = 0, FEnd = 0;
   std::string FLong;
+  std::function<void()> FBeforeWait;
 };

@@ -129,6 +129,12 @@ bool AnswerStream(TLookupIO& IO, TStreamSearch& Search, TAnswerWriter& Writer) {
   std::string_view line;
   bool cut = false;
   auto reader = std::make_unique<TLineReader>(IO, kMaxLine);
+  // Whoever writes a query and waits for its answer gets it: what has come
+  // is answered and written out before the program waits for more.
+  reader->BeforeWait([&] {
+    answerBatch();
+    Writer.Flush();
+  });
   while (reader->Next(line, cut)) {
     if (line.empty()) continue;
     uint32_t ip = 0;

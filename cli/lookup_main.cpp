@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include "cli/lookup.h"
+#include "cli/lookupio.h"
+#include "tools/files.h"
 
 namespace {
 
@@ -52,6 +54,7 @@ class TFdIO : public TLookupIO {
       return n > 0 ? static_cast<size_t>(n) : 0;
     }
   }
+  bool InputWaits() override { return ReadWouldWait(STDIN_FILENO); }
   void WriteOut(const char* Data, size_t Size) override { WriteAll(STDOUT_FILENO, Data, Size); }
   std::ostream& Out() override { return Stream(FOut, FOutBuf, STDOUT_FILENO); }
   std::ostream& Err() override { return Stream(FErr, FErrBuf, STDERR_FILENO); }

@@ -15,6 +15,9 @@ class TLookupIO {
   virtual ~TLookupIO() = default;
   // Up to Size bytes of standard input; 0 at its end.
   virtual size_t Read(char* Buffer, size_t Size) = 0;
+  // Whether Read would wait now for input to come (a pipe or a terminal
+  // with nothing ready): the moment to write out the answers so far.
+  virtual bool InputWaits() { return false; }
   virtual void WriteOut(const char* Data, size_t Size) = 0;
   virtual std::ostream& Out() = 0;
   virtual std::ostream& Err() = 0;

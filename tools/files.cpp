@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -104,6 +105,14 @@ std::string ReplaceFile(const std::string& Path, std::string_view Data,
   TDescriptor folder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (folder.Get() >= 0) ::fsync(folder.Get());
   return {};
+}
+
+bool ReadWouldWait(int Fd) {
+  pollfd p{Fd, POLLIN, 0};
+  int n;
+  while ((n = ::poll(&p, 1, 0)) < 0 && errno == EINTR) {
+  }
+  return n == 0;
 }
 
 std::string ExecutableDir() {

@@ -20,6 +20,11 @@ std::string ReadWholeFile(const std::string& Path, size_t MaxSize);
 std::string ReplaceFile(const std::string& Path, std::string_view Data,
                         const std::function<bool(const std::string& Temp)>& Check = {});
 
+// Whether a read of Fd would wait now: a pipe, a socket or a terminal with
+// nothing to read and not at its end. A file never waits, nor does a
+// descriptor the system cannot tell about.
+bool ReadWouldWait(int Fd);
+
 // The folder of the running executable, ending in '/'; "" when the system
 // does not say.
 std::string ExecutableDir();
