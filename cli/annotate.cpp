@@ -57,14 +57,15 @@ class TAnnotator : public TAddressSink {
     if (!FJson) {
       // Answered when the piece goes out, all together.
       FOut += Text;
-      FFound.push_back({FOut.size(), Text.size(), Found});
+      FFound.push_back({FOut.size(), Text.size(), Found, FOut.size(), false});
       return Written();
     }
-    LineText(Text.data(), Text.size());
-    if (FHeld.size() + FSpilled) FHeld += ',';
-    FFound.push_back({0, Text.size(), Found});
-    AnswerFound([Text](const TFound&) { return Text; }, FHeld);
-    if (FHeld.size() > kMaxHeldAnswers) Spill();
+    // The address stands in the line's JSON string as it is (its
+    // characters need no escape), where its answer finds it when the
+    // piece goes out.
+    LineText(Text.data(), Text.size(), false);
+    FFound.push_back({FOut.size(), Text.size(), Found, kOpenLine, false});
+    Written();
   }
 
   // The end of an input: a last line without its line end is a line too.
@@ -81,25 +82,11 @@ class TAnnotator : public TAddressSink {
   void Written() {
     if (FOut.size() >= kPiece) Flush();
   }
-  // The notes of the addresses found in FOut, put in after each.
+  // Answers the addresses found so far, all searched together: in text,
+  // each note put in after its address; in JSON, each answer put in the
+  // addresses of its line, or, for the line still open, held until it
+  // ends.
   void Answer() {
-    FNoted.clear();
-    size_t from = 0;
-    AnswerFound(
-        [&](const TFound& F) {
-          FNoted.append(FOut, from, F.End - from);
-          from = F.End;
-          return std::string_view(FOut.data() + F.End - F.Size, F.Size);
-        },
-        FNoted);
-    FNoted.append(FOut, from);
-    FOut.swap(FNoted);
-  }
-  // Appends to Out the note of each address in FFound, after what Before
-  // appends for it (it returns the address's text): their blocks searched
-  // together first.
-  template <typename TBefore>
-  void AnswerFound(TBefore Before, std::string& Out) {
     for (const TFound& f : FFound) {
       uint32_t ip;
       if (AnnotatedAsIPv4(f.Found, ip)) {
@@ -109,22 +96,36 @@ class TAnnotator : public TAddressSink {
       }
     }
     FSearch.Search();
+    FNoted.clear();
+    size_t from = 0;
     for (const TFound& f : FFound) {
-      const std::string_view text = Before(f);
+      const std::string_view text(FOut.data() + f.End - f.Size, f.Size);
+      std::string* to = &FNoted;
+      if (f.Insert == kOpenLine) {
+        if (FHeld.size() + FSpilled) FHeld += ',';
+        to = &FHeld;
+      } else {
+        FNoted.append(FOut, from, f.Insert - from);
+        from = f.Insert;
+        if (f.Comma) FNoted += ',';
+      }
       uint32_t ip;
       TIPv6Address ip6;
       if (AnnotatedAsIPv4(f.Found, ip)) {
         const TIPv4Block* b = FSearch.Next(ip);
-        FAnswers.AnnotateIPv4(text, ip, b, Out);
+        FAnswers.AnnotateIPv4(text, ip, b, *to);
       } else {
         const TIPv6Block* b = FSearch.Next(ip6);
-        FAnswers.AnnotateIPv6(text, ip6, b, Out);
+        FAnswers.AnnotateIPv6(text, ip6, b, *to);
       }
+      if (FHeld.size() > kMaxHeldAnswers) Spill();
     }
+    FNoted.append(FOut, from);
+    FOut.swap(FNoted);
     FFound.clear();
   }
   // Text of the current line, into its JSON string.
-  void LineText(const char* Data, size_t Size) {
+  void LineText(const char* Data, size_t Size, bool MayWrite = true) {
     if (!FLineOpen) {
       FOut += "{\"line\":\"";
       FLineOpen = true;
@@ -137,20 +138,38 @@ class TAnnotator : public TAddressSink {
       const size_t used = AppendJsonText(FOut, joined, false);
       if (used < FCut.size()) {
         FCut = joined.substr(used);
-        return Written();
+        if (MayWrite) Written();
+        return;
       }
       text.remove_prefix(used - FCut.size());
       FCut.clear();
     }
     const size_t used = AppendJsonText(FOut, text, false);
     FCut.assign(text.substr(used));
-    Written();
+    if (MayWrite) Written();
   }
   void EndLine() {
     if (!FLineOpen) FOut += "{\"line\":\"";
     AppendJsonText(FOut, FCut, true);
     FCut.clear();
     FOut += "\",\"addresses\":[";
+    // The line's answers so far wait in FHeld or a file (a line longer
+    // than a piece): those still to come join them. Else they all go here,
+    // when the piece goes out.
+    const bool held = FSpill || !FHeld.empty();
+    if (held) {
+      Answer();
+    } else {
+      // The line's addresses are the last found; the first of them takes
+      // no comma.
+      TFound* first = nullptr;
+      for (auto f = FFound.rbegin(); f != FFound.rend() && f->Insert == kOpenLine; ++f) {
+        f->Insert = FOut.size();
+        f->Comma = true;
+        first = &*f;
+      }
+      if (first) first->Comma = false;
+    }
     if (FSpill) {
       // What waited in the file comes first, in the order it was found.
       std::rewind(FSpill);
@@ -178,10 +197,16 @@ class TAnnotator : public TAddressSink {
     FHeld.clear();
   }
 
+  // Where an address's answer goes while its line is open (JSON).
+  static constexpr size_t kOpenLine = SIZE_MAX;
   struct TFound {
-    size_t End;   // in FOut, just after the address (text only)
+    size_t End;   // in FOut, just after the address's text
     size_t Size;  // of its text
     TFoundAddress Found;
+    // In FOut, where the answer goes (kOpenLine while its JSON line is
+    // open), and whether a comma comes before it.
+    size_t Insert;
+    bool Comma;
   };
 
   TAnswerWriter& FAnswers;
