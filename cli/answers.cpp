@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "cli/lookupdb.h"
 #include "cli/lookupio.h"
 #include "cli/query.h"
 #include "ipdb/countries.h"
@@ -18,9 +19,8 @@ class TAnswerWriter::TImpl {
  public:
   // Answers come from Mapped, the file searched where it lies, while it is
   // given; else from Db, loaded whole.
-  TImpl(const TInPlaceDatabase* Mapped, const TIPv4Database* Db, TAnswerStyle Style, TLookupIO& IO)
-      : FMapped(Mapped),
-        FDb(Db),
+  TImpl(TLookupDatabase& Db, TAnswerStyle Style, TLookupIO& IO)
+      : FDb(Db),
         FPreferIPv6(Style.PreferIPv6),
         FNoResolve(Style.NoResolve),
         FNotation(Style.Notation),
@@ -28,10 +28,7 @@ class TAnswerWriter::TImpl {
         FFields(std::move(Style.Fields)),
         FIO(IO),
         FBuf(new char[kBufSize]),
-        FNeedAddress(std::find(FFields.begin(), FFields.end(), fdAddress) != FFields.end()),
-        FCountryKind(CountryKindName(Mapped ? Mapped->CountryKind()
-                                     : Db   ? DatabaseCountryKind(Db->Sources)
-                                            : ckUnknown)) {}
+        FNeedAddress(std::find(FFields.begin(), FFields.end(), fdAddress) != FFields.end()) {}
 
   // The column names, for tsv and csv.
   void Header() {
@@ -270,7 +267,7 @@ class TAnswerWriter::TImpl {
           break;
         case fdCountryKind:
           applies = located;
-          if (applies) FValue = FCountryKind;
+          if (applies) FValue = CountryKind();
           break;
         case fdCount:
           break;
@@ -302,16 +299,30 @@ class TAnswerWriter::TImpl {
       for (const char c : FValue) FRecordText += c == '\t' || c == '\n' || c == '\r' ? ' ' : c;
     }
   }
-  const TIPv4Block* Find(uint32_t IP) {
-    if (FMapped) return FMapped->Find(IP, FFound) ? &FFound : nullptr;
-    const int i = FDb->FindBlock(IP);
-    return i < 0 ? nullptr : &FDb->Blocks[static_cast<size_t>(i)];
+  // A single search, as for a query given as an argument or a host name:
+  // in place, trusted only when the file stayed as it was.
+  template <typename TAddress, typename TBlock>
+  const TBlock* FindOne(TAddress IP, TBlock& Found) {
+    for (;;) {
+      const TInPlaceDatabase* mapped = FDb.Mapped();
+      if (!mapped) break;
+      const bool held = mapped->Find(IP, Found);
+      if (FDb.Unchanged()) return held ? &Found : nullptr;
+      FDb.Reload(FIO.Err());
+    }
+    const TIPv4Database& db = *FDb.Loaded();
+    int i;
+    if constexpr (std::is_same_v<TAddress, uint32_t>) {
+      i = db.FindBlock(IP);
+      if (i >= 0) Found = db.Blocks[static_cast<size_t>(i)];
+    } else {
+      i = db.IPv6.Find(IP);
+      if (i >= 0) Found = db.IPv6.Blocks[static_cast<size_t>(i)];
+    }
+    return i >= 0 ? &Found : nullptr;
   }
-  const TIPv6Block* Find(TIPv6Address IP) {
-    if (FMapped) return FMapped->Find(IP, FFound6) ? &FFound6 : nullptr;
-    const int i = FDb->IPv6.Find(IP);
-    return i < 0 ? nullptr : &FDb->IPv6.Blocks[static_cast<size_t>(i)];
-  }
+  const TIPv4Block* Find(uint32_t IP) { return FindOne(IP, FFound); }
+  const TIPv6Block* Find(TIPv6Address IP) { return FindOne(IP, FFound6); }
   // The registry's name as it is written: as it is, unless it holds a
   // control character, which a database of ours never gives it.
   const std::string& CenterName(const TIPv4Center* C) {
@@ -321,7 +332,11 @@ class TAnswerWriter::TImpl {
   }
   // The name as UTF-8, from a small cache keyed by the country's code.
   const std::string& CountryName(const TIPv4Country* C) {
-    if (!FNames) FNames = std::make_unique<TName[]>(kNameSlots);  // not for a run without answers
+    // Names of a database that another has replaced are gone with it.
+    if (!FNames || FNamesOf != FDb.Generation()) {
+      FNames = std::make_unique<TName[]>(kNameSlots);  // not for a run without answers
+      FNamesOf = FDb.Generation();
+    }
     TName& slot = FNames[(C->Code * 31u + (C->Code >> 8)) % kNameSlots];
     if (slot.Country != C) {
       slot.Country = C;
@@ -334,8 +349,7 @@ class TAnswerWriter::TImpl {
     const TIPv4Country* Country = nullptr;
     std::string Utf8;
   };
-  const TInPlaceDatabase* FMapped;
-  const TIPv4Database* FDb;
+  TLookupDatabase& FDb;
   bool FPreferIPv6;
   bool FNoResolve;
   std::string FEscapedName;  // the last registry name that needed escaping
@@ -348,15 +362,16 @@ class TAnswerWriter::TImpl {
   std::unique_ptr<char[]> FBuf;
   char* FEnd = FBuf.get();
   std::string FRecordText, FValue;
-  const bool FNeedAddress;   // the fields include the address
-  const char* FCountryKind;  // what the country fields mean, for every answer
+  const bool FNeedAddress;  // the fields include the address
+  // What the country fields mean, for every answer.
+  const char* CountryKind() const { return CountryKindName(FDb.CountryKind()); }
   static constexpr size_t kNameSlots = 512;
   std::unique_ptr<TName[]> FNames;
+  uint64_t FNamesOf = 0;  // the database generation the names are of
 };
 
-TAnswerWriter::TAnswerWriter(const TInPlaceDatabase* Mapped, const TIPv4Database* Db,
-                             TAnswerStyle Style, TLookupIO& IO)
-    : FImpl(std::make_unique<TImpl>(Mapped, Db, std::move(Style), IO)) {}
+TAnswerWriter::TAnswerWriter(TLookupDatabase& Db, TAnswerStyle Style, TLookupIO& IO)
+    : FImpl(std::make_unique<TImpl>(Db, std::move(Style), IO)) {}
 
 TAnswerWriter::~TAnswerWriter() { FImpl->Flush(); }
 

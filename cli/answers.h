@@ -12,7 +12,7 @@
 class TIPv4Block;
 class TIPv6Block;
 class TIPv4Database;
-class TInPlaceDatabase;
+class TLookupDatabase;
 class TLookupIO;
 
 // How answers are written. fmLines is today's tab-separated line, whose
@@ -61,10 +61,9 @@ struct TAnswerStyle {
 // into the buffer, and names are made UTF-8 once.
 class TAnswerWriter {
  public:
-  // Answers come from Mapped, the file searched where it lies, while it is
-  // given; else from Db, loaded whole. Both, and IO, must outlive the writer.
-  TAnswerWriter(const TInPlaceDatabase* Mapped, const TIPv4Database* Db, TAnswerStyle Style,
-                TLookupIO& IO);
+  // Answers come from Db, in place or loaded whole, which with IO must
+  // outlive the writer.
+  TAnswerWriter(TLookupDatabase& Db, TAnswerStyle Style, TLookupIO& IO);
   TAnswerWriter(const TAnswerWriter&) = delete;
   TAnswerWriter& operator=(const TAnswerWriter&) = delete;
   // Flushes what is left.

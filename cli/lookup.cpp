@@ -9,6 +9,7 @@
 #include "cli/blocklists.h"
 #include "cli/dbinfo.h"
 #include "cli/linereader.h"
+#include "cli/lookupdb.h"
 #include "cli/lookupio.h"
 #include "cli/lookupoptions.h"
 #include "cli/query.h"
@@ -151,22 +152,20 @@ bool AnswerStream(TLookupIO& IO, TStreamSearch& Search, TAnswerWriter& Writer) {
   return all;
 }
 
-// Answers the queries, from the file in place (Mapped) or loaded (Db); 0
-// when every one was located.
-int AnswerQueries(const TInPlaceDatabase* Mapped, const TIPv4Database* Db, TLookupOptions& Options,
-                  TLookupIO& IO) {
+// Answers the queries from Db; 0 when every one was located.
+int AnswerQueries(TLookupDatabase& Db, TLookupOptions& Options, TLookupIO& IO) {
   bool all = true;
-  TAnswerWriter writer(Mapped, Db,
+  TAnswerWriter writer(Db,
                        {Options.Notation, Options.Format, std::move(Options.Fields),
                         Options.PreferIPv6, Options.NoResolve},
                        IO);
   if (Options.Mode == lmAnnotate) {
-    TStreamSearch search(Mapped, Db);
+    TStreamSearch search(Db, IO.Err());
     return AnnotateInputs(Options.Queries, writer, Options.Format == fmJson, search, IO);
   }
   if (Options.Header) writer.Header();
   if (Options.Mode == lmStdin) {
-    TStreamSearch search(Mapped, Db);
+    TStreamSearch search(Db, IO.Err());
     all = AnswerStream(IO, search, writer);
   } else {
     for (const std::string& q : Options.Queries) all &= writer.Answer(q);
@@ -192,12 +191,9 @@ int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
   // searched where it lies is not loaded at all.
   const bool queries =
       options.Mode == lmQueries || options.Mode == lmStdin || options.Mode == lmAnnotate;
-  const auto mapped = queries ? TInPlaceDatabase::Open(dbPath) : nullptr;
-  std::unique_ptr<TIPv4Database> loaded;
-  if (!mapped) {
-    loaded = std::make_unique<TIPv4Database>();
-    if (!LoadDatabase(*loaded, dbPath, IO.Err())) return 3;
-  }
+  TLookupDatabase db;
+  if (!db.Open(dbPath, queries, IO.Err())) return 3;
+  TIPv4Database* loaded = db.Loaded();
 
   switch (options.Mode) {
     case lmInfo:
@@ -213,10 +209,11 @@ int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
       break;
   }
   try {
-    return AnswerQueries(mapped.get(), loaded.get(), options, IO);
+    return AnswerQueries(db, options, IO);
   } catch (const EKeslError& e) {
-    // The file searched in place was cut short by another program: the
-    // answers so far are out, and the rest cannot be trusted.
+    // The file searched in place was cut short or written over by another
+    // program, and did not load whole again: the answers so far are out,
+    // and the rest cannot be trusted.
     IO.Err() << "kesl-lookup: " << e.what() << "\n";
     return 3;
   }

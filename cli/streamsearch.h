@@ -6,13 +6,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <vector>
 
 #include "ipdb/database.h"
 #include "ipdb/ipv6blocks.h"
 
-class TInPlaceDatabase;
+class TLookupDatabase;
 
 // Addresses searched before the file in place gets its index. On the
 // default database the index takes about 2 ms to build, some 5,000
@@ -23,13 +24,17 @@ constexpr uint64_t kIndexAfterSearches = 4096;
 
 class TStreamSearch {
  public:
-  // Searches Mapped, the file in place, while it is given (side by side,
-  // FindMany); else Db, loaded whole. Either must outlive this object.
-  TStreamSearch(const TInPlaceDatabase* Mapped, const TIPv4Database* Db);
+  // Searches Db: the file in place side by side (FindMany), or the
+  // database loaded whole; the database is followed on disk between
+  // searches, what it says of that going to Err. Both must outlive this
+  // object.
+  TStreamSearch(TLookupDatabase& Db, std::ostream& Err);
   void Add(uint32_t IP) { F4.IPs.push_back(IP); }
   void Add(TIPv6Address IP) { F6.IPs.push_back(IP); }
-  // Searches what was added since the last call; EDatabaseError when the
-  // file in place was cut short under it.
+  // Searches what was added since the last call, in the database in use
+  // now (which may replace the one before: hand out every block before
+  // the next search). EDatabaseError when the file in place was cut short
+  // or written over under it and did not load whole again.
   void Search();
   // The next address of that family in IP, and its block (nullptr when no
   // block holds it), valid until the next Search.
@@ -56,9 +61,12 @@ class TStreamSearch {
       return b;
     }
   };
-  const TInPlaceDatabase* FMapped;
-  const TIPv4Database* FDb;
-  uint64_t FSearched = 0;
+  // Searches the database in use, in place or loaded.
+  void SearchOnce();
+
+  TLookupDatabase& FDb;
+  std::ostream& FErr;
+  uint64_t FSearched = 0;  // in the database in use
   TFamily<uint32_t, TIPv4Block> F4;
   TFamily<TIPv6Address, TIPv6Block> F6;
 };

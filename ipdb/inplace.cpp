@@ -13,6 +13,7 @@
 #include "ipdb/format.h"
 #include "ipdb/mapguard.h"
 #include "ipdb/registries.h"
+#include "tools/files.h"
 #include "tools/finally.h"
 
 namespace {
@@ -75,13 +76,17 @@ void TInPlaceDatabase::Unreadable() const {
 
 TInPlaceDatabase::~TInPlaceDatabase() {
   UnwatchMapping(FSlot);
+  if (FFd >= 0) ::close(FFd);
   if (FMapping) ::munmap(FMapping, FMappingSize);
 }
 
 std::unique_ptr<TInPlaceDatabase> TInPlaceDatabase::Open(const std::string& FileName) {
-  const int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
-  const TFinally closeFile([fd] { ::close(fd); });
+  // Kept open when the file is searched in place: Changed looks at it.
+  const TFinally closeFile([&fd] {
+    if (fd >= 0) ::close(fd);
+  });
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < kHeaderSize) return nullptr;
   // A plain binary header is checked before anything is mapped.
@@ -99,12 +104,19 @@ std::unique_ptr<TInPlaceDatabase> TInPlaceDatabase::Open(const std::string& File
   db->FMappingSize = size;
   db->FFileName = FileName;
   db->FSlot = WatchMapping(map, size, &db->FDamaged);
+  if (!StampOf(fd, db->FStamp)) return nullptr;
+  std::swap(db->FFd, fd);
   // A file cut short while it is parsed is left to the full load, which
   // says what is wrong with it.
   const bool parsed = db->Parse(static_cast<const unsigned char*>(map), size);
   std::atomic_signal_fence(std::memory_order_seq_cst);
   if (!parsed || db->FDamaged.load(std::memory_order_relaxed)) return nullptr;
   return db;
+}
+
+bool TInPlaceDatabase::Changed() const {
+  TFileStamp now;
+  return FFd >= 0 && (!StampOf(FFd, now) || !(now == FStamp));
 }
 
 std::unique_ptr<TInPlaceDatabase> TInPlaceDatabase::FromMemory(const void* Data, size_t Size) {

@@ -15,6 +15,7 @@
 
 #include "ipdb/database.h"
 #include "ipdb/provenance.h"
+#include "tools/files.h"
 
 class TInPlaceDatabase {
  public:
@@ -50,6 +51,13 @@ class TInPlaceDatabase {
   // instead of halving over all the records. For many lookups.
   // EDatabaseError as Find.
   void BuildIndex() const;
+  // Whether the file has been written to since it was opened (its size or
+  // modification time changed, as a cp over it does): what was read from
+  // the mapping since then cannot be trusted. False for bytes in memory.
+  bool Changed() const;
+  // The file as it was opened.
+  const TFileStamp& Stamp() const { return FStamp; }
+  const std::string& FileName() const { return FFileName; }
   int BlockCount() const { return static_cast<int>(FCount); }
   int IPv6BlockCount() const { return static_cast<int>(FCount6); }
   double Created() const { return FCreated; }
@@ -89,6 +97,8 @@ class TInPlaceDatabase {
   std::atomic<bool> FDamaged{false};
   int FSlot = -1;
   std::string FFileName;  // for messages
+  int FFd = -1;           // the file searched, open as long as it is
+  TFileStamp FStamp;
   TCountryKind FCountryKind = ckUnknown;
   // The registry and the country records, from their first to their end.
   const unsigned char* FCenters = nullptr;

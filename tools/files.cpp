@@ -107,6 +107,33 @@ std::string ReplaceFile(const std::string& Path, std::string_view Data,
   return {};
 }
 
+namespace {
+
+TFileStamp StampFrom(const struct stat& St) {
+  TFileStamp s;
+  s.Device = St.st_dev;
+  s.Inode = St.st_ino;
+  s.Size = St.st_size;
+  s.ModifiedNs = static_cast<int64_t>(St.st_mtim.tv_sec) * 1000000000 + St.st_mtim.tv_nsec;
+  return s;
+}
+
+}  // namespace
+
+bool StampOf(int Fd, TFileStamp& Stamp) {
+  struct stat st {};
+  if (::fstat(Fd, &st) != 0) return false;
+  Stamp = StampFrom(st);
+  return true;
+}
+
+bool StampOf(const std::string& Path, TFileStamp& Stamp) {
+  struct stat st {};
+  if (::stat(Path.c_str(), &st) != 0) return false;
+  Stamp = StampFrom(st);
+  return true;
+}
+
 bool ReadWouldWait(int Fd) {
   pollfd p{Fd, POLLIN, 0};
   int n;

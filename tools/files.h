@@ -2,6 +2,7 @@
 // written, finding the program's own folder, and finding the database.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -19,6 +20,22 @@ std::string ReadWholeFile(const std::string& Path, size_t MaxSize);
 // and the returned text says why; "" means Path holds Data now.
 std::string ReplaceFile(const std::string& Path, std::string_view Data,
                         const std::function<bool(const std::string& Temp)>& Check = {});
+
+// What tells one file, and one state of it, from another: its device and
+// inode, and its size and modification time, which a write in place
+// changes.
+struct TFileStamp {
+  uint64_t Device = 0, Inode = 0;
+  int64_t Size = -1, ModifiedNs = 0;
+  bool SameFile(const TFileStamp& Other) const {
+    return Device == Other.Device && Inode == Other.Inode;
+  }
+  bool operator==(const TFileStamp&) const = default;
+};
+// The stamp of an open file or of the file at Path (links followed); false
+// when the system cannot say.
+bool StampOf(int Fd, TFileStamp& Stamp);
+bool StampOf(const std::string& Path, TFileStamp& Stamp);
 
 // Whether a read of Fd would wait now: a pipe, a socket or a terminal with
 // nothing to read and not at its end. A file never waits, nor does a

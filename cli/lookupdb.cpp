@@ -1,0 +1,102 @@
+#include "cli/lookupdb.h"
+
+#include <ostream>
+#include <sstream>
+#include <thread>
+
+#include "ipdb/database.h"
+#include "ipdb/inplace.h"
+#include "ipdb/loader.h"
+#include "tools/errors.h"
+#include "tools/tools.h"
+
+namespace {
+
+constexpr std::chrono::seconds kLookEvery{1};
+constexpr std::chrono::milliseconds kReloadStep{50};
+
+}  // namespace
+
+TLookupDatabase::TLookupDatabase() = default;
+TLookupDatabase::~TLookupDatabase() = default;
+
+bool TLookupDatabase::Open(const std::string& Path, bool InPlace, std::ostream& Err) {
+  FPath = Path;
+  FInPlace = InPlace;
+  FLastLook = std::chrono::steady_clock::now();
+  if (InPlace) FMapped = TInPlaceDatabase::Open(Path);
+  if (FMapped) {
+    FStamp = FMapped->Stamp();
+    FCountryKind = FMapped->CountryKind();
+    return true;
+  }
+  TFileStamp before;
+  const bool stamped = StampOf(Path, before);
+  FLoaded = std::make_unique<TIPv4Database>();
+  if (!LoadDatabase(*FLoaded, Path, Err)) return false;
+  if (stamped) FStamp = before;
+  FCountryKind = DatabaseCountryKind(FLoaded->Sources);
+  return true;
+}
+
+bool TLookupDatabase::TakeFile(std::ostream& Err, bool SayRefusal) {
+  TFileStamp before, after;
+  if (!StampOf(FPath, before)) return false;
+  // Checked by the full load, whatever reads it afterwards: a file that
+  // is still being written fails here, or changes its stamp.
+  auto loaded = std::make_unique<TIPv4Database>();
+  std::ostringstream why;
+  if (!LoadDatabase(*loaded, FPath, why)) {
+    // A whole file that does not load (not one being written) is said
+    // once, and not read again until it changes.
+    TFileStamp after;
+    if (SayRefusal && StampOf(FPath, after) && after == before && !(before == FRefused)) {
+      FRefused = before;
+      Err << "kesl-lookup: " << why.str().substr(0, why.str().find('\n'))
+          << "; still answering from the database opened before\n";
+    }
+    return false;
+  }
+  std::unique_ptr<TInPlaceDatabase> mapped;
+  if (FInPlace) {
+    mapped = TInPlaceDatabase::Open(FPath);
+    if (mapped && !(mapped->Stamp() == before)) return false;
+  }
+  if (!StampOf(FPath, after) || !(after == before)) return false;
+  FMapped = std::move(mapped);
+  FLoaded = FMapped ? nullptr : std::move(loaded);
+  FCountryKind = FMapped ? FMapped->CountryKind() : DatabaseCountryKind(FLoaded->Sources);
+  FStamp = before;
+  ++FGeneration;
+  const double created = FMapped ? FMapped->Created() : FLoaded->Created;
+  Err << "kesl-lookup: now answering from " << FPath << ", created " << DayNumberText(created)
+      << "\n";
+  return true;
+}
+
+void TLookupDatabase::Follow(std::ostream& Err) {
+  const auto now = std::chrono::steady_clock::now();
+  if (now - FLastLook < kLookEvery) return;
+  FLastLook = now;
+  TFileStamp stamp;
+  // A path that is gone leaves the file in use as it is.
+  if (!StampOf(FPath, stamp) || stamp == FStamp || stamp == FRefused) return;
+  if (stamp.SameFile(FStamp) && FMapped) return Reload(Err);
+  TakeFile(Err, true);
+}
+
+bool TLookupDatabase::Unchanged() const { return !FMapped || !FMapped->Changed(); }
+
+void TLookupDatabase::Reload(std::ostream& Err) {
+  const auto giveUp = std::chrono::steady_clock::now() + kReloadWait;
+  while (!TakeFile(Err, false)) {
+    if (std::chrono::steady_clock::now() >= giveUp) {
+      throw EDatabaseError("The file " + FPath +
+                           " was written over while it was read, and did not load whole again "
+                           "within " +
+                           std::to_string(kReloadWait.count()) + " seconds");
+    }
+    std::this_thread::sleep_for(kReloadStep);
+  }
+  FLastLook = std::chrono::steady_clock::now();
+}

@@ -1,0 +1,73 @@
+// The database a lookup answers from: searched where it lies when it can
+// be, else loaded whole; and, for a long stream of queries, followed on
+// disk, so that a running lookup answers from the database in place:
+// another file renamed over the path (what kesl-mkdb --update does) is
+// taken from the next batch on, and the open file written over in place
+// (a cp over it) is never answered from again until it loads whole.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+#include "ipdb/provenance.h"
+#include "tools/files.h"
+
+class TIPv4Database;
+class TInPlaceDatabase;
+
+// How long a file written over in place may take to load whole again
+// before the lookup gives up on it.
+constexpr std::chrono::seconds kReloadWait{5};
+
+class TLookupDatabase {
+ public:
+  TLookupDatabase();
+  ~TLookupDatabase();
+  TLookupDatabase(const TLookupDatabase&) = delete;
+  TLookupDatabase& operator=(const TLookupDatabase&) = delete;
+
+  // Opens Path: in place when it is a plain file marked for it (InPlace),
+  // else loaded whole. False, after the loader's message on Err, when it
+  // does not load.
+  bool Open(const std::string& Path, bool InPlace, std::ostream& Err);
+  // The file searched in place, or nullptr; the database loaded whole, or
+  // nullptr. One of them is there after a successful Open.
+  const TInPlaceDatabase* Mapped() const { return FMapped.get(); }
+  TIPv4Database* Loaded() const { return FLoaded.get(); }
+  const std::string& Path() const { return FPath; }
+  TCountryKind CountryKind() const { return FCountryKind; }
+  // Changes each time another database takes the place of the one before:
+  // what was made from the one before (its blocks, names) is gone.
+  uint64_t Generation() const { return FGeneration; }
+
+  // For a stream between its batches: at most once a second looks at the
+  // path, and takes another file renamed over it, or the open file loaded
+  // whole again after it was written over, saying so on Err. A file that
+  // does not load is left for the next look.
+  void Follow(std::ostream& Err);
+  // After a search in place: false when the file has been written over
+  // since it was opened, so that what the search read cannot be trusted.
+  bool Unchanged() const;
+  // Then: waits for the file to load whole again and takes it (searched
+  // again from the start), or, after kReloadWait, EDatabaseError naming it.
+  void Reload(std::ostream& Err);
+
+ private:
+  // The file at FPath opened and checked as a whole (the loader's every
+  // check), and taken when it stayed the same while it was; false when it
+  // does not load (said on Err with SayRefusal), or changed meanwhile.
+  bool TakeFile(std::ostream& Err, bool SayRefusal);
+
+  std::string FPath;
+  bool FInPlace = false;
+  std::unique_ptr<TInPlaceDatabase> FMapped;
+  std::unique_ptr<TIPv4Database> FLoaded;
+  TFileStamp FStamp;    // of the file in use, when it was opened
+  TFileStamp FRefused;  // of the last file that did not load
+  TCountryKind FCountryKind = ckUnknown;
+  uint64_t FGeneration = 0;
+  std::chrono::steady_clock::time_point FLastLook;
+};
