@@ -12,6 +12,7 @@
 #include "ipdb/countries.h"
 #include "ipdb/database.h"
 #include "ipdb/inplace.h"
+#include "tools/errors.h"
 #include "tools/resolve.h"
 #include "tools/text.h"
 
@@ -306,7 +307,13 @@ class TAnswerWriter::TImpl {
     for (;;) {
       const TInPlaceDatabase* mapped = FDb.Mapped();
       if (!mapped) break;
-      const bool held = mapped->Find(IP, Found);
+      bool held = false;
+      try {
+        held = mapped->Find(IP, Found);
+      } catch (const EDatabaseError&) {
+        // Cut short under the search: written over, as below.
+        if (FDb.Unchanged()) throw;
+      }
       if (FDb.Unchanged()) return held ? &Found : nullptr;
       FDb.Reload(FIO.Err());
     }

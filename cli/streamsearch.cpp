@@ -2,6 +2,7 @@
 
 #include "cli/lookupdb.h"
 #include "ipdb/inplace.h"
+#include "tools/errors.h"
 
 TStreamSearch::TStreamSearch(TLookupDatabase& Db, std::ostream& Err) : FDb(Db), FErr(Err) {}
 
@@ -18,7 +19,12 @@ void TStreamSearch::Search() {
       generation = FDb.Generation();
       FSearched = 0;
     }
-    SearchOnce();
+    try {
+      SearchOnce();
+    } catch (const EDatabaseError&) {
+      // Cut short under the search: written over, as below.
+      if (FDb.Unchanged()) throw;
+    }
     if (FDb.Unchanged()) return;
     FDb.Reload(FErr);
   }
