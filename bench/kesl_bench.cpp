@@ -326,6 +326,60 @@ std::pair<double, double> MeasuredRun(const std::vector<std::string>& Args,
   return {seconds, kilobytes / 1024};
 }
 
+// The median time, in milliseconds, of Queries queries written one at a
+// time to kesl-lookup --stdin over a pipe, each answer read whole before
+// the next query goes: what a helper (squid's external ACL, rsyslog's
+// omprog, a script's coprocess) waits for each line. IPv4 and IPv6
+// addresses in turn, from the stream inputs.
+double HelperRoundTripMs(const std::string& Db, int Queries) {
+  int toChild[2], fromChild[2];
+  if (pipe(toChild) != 0 || pipe(fromChild) != 0) std::abort();
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, toChild[0], 0);
+  posix_spawn_file_actions_adddup2(&fa, fromChild[1], 1);
+  for (const int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]}) {
+    posix_spawn_file_actions_addclose(&fa, fd);
+  }
+  std::vector<std::string> args = {KESL_LOOKUP, "--db", Db, "--stdin"};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid;
+  if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) std::abort();
+  posix_spawn_file_actions_destroy(&fa);
+  close(toChild[0]);
+  close(fromChild[1]);
+  // The queries: the first lines of the two stream inputs, in turn.
+  std::vector<std::string> queries;
+  for (const std::string* file : {&gData.Lines, &gData.Lines6}) {
+    std::ifstream in(*file);
+    std::string line;
+    for (int i = 0; i < Queries / 2 && std::getline(in, line); ++i) queries.push_back(line + "\n");
+  }
+  std::vector<double> times;
+  char buf[4096];
+  for (size_t i = 0; i < queries.size(); ++i) {
+    const std::string& q = queries[i % 2 ? queries.size() / 2 + i / 2 : i / 2];
+    const auto start = std::chrono::steady_clock::now();
+    if (write(toChild[1], q.data(), q.size()) != static_cast<ssize_t>(q.size())) std::abort();
+    for (;;) {
+      const ssize_t n = read(fromChild[0], buf, sizeof buf);
+      if (n <= 0) std::abort();
+      if (buf[n - 1] == '\n') break;
+    }
+    times.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count());
+  }
+  close(toChild[1]);
+  close(fromChild[0]);
+  int status;
+  waitpid(pid, &status, 0);
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
 void BM_LookupStdin(benchmark::State& State) {
   for (auto _ : State)
     RunProcess({KESL_LOOKUP, "--db", gData.Files["bin_none"], "--stdin"}, gData.Lines);
@@ -573,6 +627,13 @@ int main(int argc, char** argv) {
                 six[2], peak);
     goals.push_back({"lookup6_stdin_ratio", six[2] / four[2], 1.5, true});
     goals.push_back({"lookup6_stdin_peak_mb", peak, 64, true});
+  }
+  // A helper's round trip: kesl-lookup --stdin as a coprocess over pipes,
+  // each query written and its answer read before the next, both families.
+  if (ipv6) {
+    const double ms = HelperRoundTripMs(gData.Files["both_none"], 10000);
+    std::printf("\nhelper round trip, median of 10,000: %.4f ms\n", ms);
+    goals.push_back({"helper_roundtrip_ms", ms, 0.1, true});
   }
   // --annotate over a generated access log (bench/gen_logs.py) against
   // grep finding only its IPv4 addresses, both writing to a file, in turn.
