@@ -245,7 +245,7 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
     if (!inputs.empty() || !check.empty()) return args.Usage("--update takes no inputs");
     // Over http the files and their checksums come from the same place,
     // and anyone on the way can change both.
-    if (from.rfind("http://", 0) == 0 && !allowHttp) {
+    if (StartsWithAsciiText(from, "http://") && !allowHttp) {
       return args.Usage("--from " + from +
                         " is not authenticated: its files and their checksums can be changed on "
                         "the way; use https:// or file://, or --allow-http to take it anyway");

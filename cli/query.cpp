@@ -26,8 +26,13 @@ int ReadNumericQuery(std::string_view Query, uint32_t& IP, TIPv6Address& IP6) {
   // alone for the common case.
   if (Query.find(':') == std::string_view::npos) {
     uint32_t net = 0;
-    if (!ParseNumericIPv4(Query, net)) return 0;
-    IP = SwapBytes(net);
+    if (ParseNumericIPv4(Query, net)) {
+      IP = SwapBytes(net);
+      return 4;
+    }
+    // The reader's failure value is an address of the database too.
+    if (!IsAllOnesIPv4(Query)) return 0;
+    IP = 0xFFFFFFFFu;
     return 4;
   }
   if (!StrToIPv6(Query, IP6)) return 0;

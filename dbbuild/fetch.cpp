@@ -4,6 +4,8 @@
 #include <memory>
 #include <mutex>
 
+#include "tools/text.h"
+
 namespace {
 
 struct TTransfer {
@@ -59,7 +61,7 @@ std::string FetchUrl(const std::string& Url, uint64_t MaxSize, const TFetchProgr
   set(CURLOPT_URL, Url.c_str());
   set(CURLOPT_PROTOCOLS_STR, "https,http,file");
   // What comes over https is followed over https only.
-  set(CURLOPT_REDIR_PROTOCOLS_STR, Url.rfind("https://", 0) == 0 ? "https" : "https,http");
+  set(CURLOPT_REDIR_PROTOCOLS_STR, StartsWithAsciiText(Url, "https://") ? "https" : "https,http");
   set(CURLOPT_FOLLOWLOCATION, 1L);
   set(CURLOPT_MAXREDIRS, 5L);
   set(CURLOPT_FAILONERROR, 1L);

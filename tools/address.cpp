@@ -136,6 +136,12 @@ std::vector<TPrefix> IPv4Prefixes(uint32_t First, uint32_t Last) {
 
 uint32_t SwapBytes(uint32_t Value) { return __builtin_bswap32(Value); }
 
+bool IsAllOnesIPv4(std::string_view Text) {
+  if (Text.find('\0') != std::string_view::npos) return false;
+  in_addr a{};
+  return inet_aton(std::string(Text).c_str(), &a) != 0 && a.s_addr == 0xFFFFFFFFu;
+}
+
 bool ParseNumericIPv4(std::string_view Text, uint32_t& NetworkOrder) {
   // The common form, four decimal parts without leading zeros, is read
   // here: a log of a million addresses spent a fifth of its time in

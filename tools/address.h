@@ -48,6 +48,10 @@ inline uint32_t StrToIP(const char* Text) { return StrToIP(std::string_view(Text
 // The address comes in network byte order. 255.255.255.255 is refused, as
 // inet_addr gives it the value of its failure.
 bool ParseNumericIPv4(std::string_view Text, uint32_t& NetworkOrder);
+// Whether Text is 255.255.255.255 in one of the numeric forms
+// ParseNumericIPv4 reads (255.255.255.255, 0xffffffff, 4294967295, ...):
+// the address that it cannot give, as inet_addr cannot.
+bool IsAllOnesIPv4(std::string_view Text);
 // Dotted form of an address, without leading zeros.
 std::string IPToStr(uint32_t IP);
 // Writes the dotted form at Out (room for 15 characters); returns its end.

@@ -29,6 +29,12 @@ constexpr bool SameAsciiText(std::string_view A, std::string_view B) {
   return true;
 }
 
+// Whether Text starts with Prefix but for the case of ASCII letters: a
+// URL's scheme, which RFC 3986 makes case-insensitive ("HTTP://").
+constexpr bool StartsWithAsciiText(std::string_view Text, std::string_view Prefix) {
+  return Text.size() >= Prefix.size() && SameAsciiText(Text.substr(0, Prefix.size()), Prefix);
+}
+
 // Integer text: optional leading blanks, one sign, decimal digits or hex
 // after "$" or "0x"/"0X", running to the end; false when it does not read
 // or does not fit a signed 64-bit value.

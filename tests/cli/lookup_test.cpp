@@ -668,3 +668,30 @@ TEST(LookupCountryKindTest, TheSourcesTellWhatACountryIs) {
     }
   }
 }
+
+// The top of the space is an address like any other, though the numeric
+// reader's failure value is the same: as an argument, on --stdin, in its
+// other numeric forms; a database without it answers "not found".
+TEST_F(LookupTest, TheLastAddressIsAnswered) {
+  const std::string body = EncodeBinBody({}, {}, {MakeBlock(0xFFFFFF00, 256, "DE", kRipeID)}) +
+                           EncodeTrailer({{ttSortedDisjoint, ""}});
+  const std::string top = FDir.Write("top.ip4", EncodeDatabaseFile(true, cmNone, "20261201", body));
+  std::vector<std::string> args = {"--db", top, "--fields", "query,status,country"};
+  for (const char* form : {"255.255.255.255", "0xffffffff", "4294967295"}) {
+    std::istringstream none;
+    FOut.str("");
+    auto withQuery = args;
+    withQuery.push_back(form);
+    EXPECT_EQ(LookupMain(withQuery, none, FOut, FErr), 0) << form;
+    EXPECT_EQ(FOut.str(), std::string(form) + "\tok\tDE\n");
+  }
+  std::istringstream lines("255.255.255.255\n255.255.255.254\n255.255.255.256\n");
+  FOut.str("");
+  args.push_back("--stdin");
+  EXPECT_EQ(LookupMain(args, lines, FOut, FErr), 1);
+  EXPECT_EQ(FOut.str(),
+            "255.255.255.255\tok\tDE\n255.255.255.254\tok\tDE\n255.255.255.256\terror\t\n");
+  // Without a block there, the usual "not found".
+  EXPECT_EQ(Run({"--fields", "status,address", "255.255.255.255"}), 1);
+  EXPECT_EQ(FOut.str(), "not_found\t255.255.255.255\n");
+}

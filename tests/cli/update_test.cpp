@@ -257,6 +257,15 @@ TEST_F(UpdateTest, PlainHttpOnlyWhenAllowedAndOneUpdateAtATime) {
   EXPECT_THAT(refused.Err, testing::StartsWith("kesl-mkdb: --from " + FServer->Base() +
                                                " is not authenticated: "));
   EXPECT_FALSE(std::filesystem::exists(FDb));
+  // The scheme in capitals is plain http all the same, refused before any
+  // request.
+  for (const char* scheme : {"HTTP://", "Http://"}) {
+    const std::string base = scheme + FServer->Base().substr(7);
+    const TRun upper = Mkdb({"--update", "--from", base, "-o", FDb});
+    EXPECT_EQ(upper.Status, 2) << base;
+    EXPECT_THAT(upper.Err, testing::HasSubstr(" is not authenticated: "));
+  }
+  EXPECT_FALSE(std::filesystem::exists(FDb));
   // Another update holds the lock beside the output: --no-wait gives up at
   // once, and nothing is written.
   ASSERT_TRUE(std::filesystem::create_directories(std::filesystem::path(FDb).parent_path()) ||

@@ -114,6 +114,11 @@ TEST(FetchTest, RedirectsGoNowhereLessSafe) {
             "hello");
   EXPECT_THROW(FetchUrl(secure.Base() + "/to/" + plain.Base() + "/small", 100, {}, trusting),
                EKeslError);
+  // The scheme in any case is the same scheme: HTTPS:// is followed over
+  // https only too.
+  const std::string upper = "HTTPS" + secure.Base().substr(5);
+  EXPECT_EQ(FetchUrl(upper + "/small", 100, {}, trusting), "hello");
+  EXPECT_THROW(FetchUrl(upper + "/to/" + plain.Base() + "/small", 100, {}, trusting), EKeslError);
   // http to http is followed, to a local file never.
   EXPECT_EQ(FetchUrl(plain.Base() + "/to/" + plain.Base() + "/small", 100), "hello");
   const std::string local = dir.Write("local", "secret");
