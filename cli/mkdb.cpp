@@ -51,7 +51,8 @@ const char kUsage[] =
     "  - IPv6 range files of lines FIRST,LAST,CC, such as /usr/share/tor/geoip6,\n"
     "    each block with the registry of its part of IANA's IPv6 assignments.\n"
     "\n"
-    "  -o PATH           the file to write (default country.ip4); written whole or not at all\n"
+    "  -o PATH           the file to write (default country.ip4); written whole or not at all;\n"
+    "                    - is standard output; a device or fifo is refused\n"
     "  --binary          binary records (the default); carries registries and countries\n"
     "                    that the program's built-in tables lack\n"
     "  --text            delegation lines; refuses data with registries or countries\n"
@@ -147,13 +148,21 @@ int Export(const std::string& DbPath, TExportFormat Format, const std::string& O
     Err << "kesl-mkdb: " << e.what() << "\n";
     return 1;
   }
-  const std::string failure = ReplaceFile(Output, data);
-  if (!failure.empty()) {
+  // "-" is standard output, which then holds the data alone.
+  const bool standardOutput = Output == "-";
+  if (standardOutput) {
+    Out.write(data.data(), static_cast<std::streamsize>(data.size()));
+    if (!Out.flush()) {
+      Err << "kesl-mkdb: cannot write the export to standard output\n";
+      return 1;
+    }
+  } else if (const std::string failure = ReplaceFile(Output, data); !failure.empty()) {
     Err << "kesl-mkdb: " << failure << "\n";
     return 1;
   }
-  Out << "Wrote " << Output << ": " << data.size() << " bytes from " << DbPath << ", "
-      << db.BlockCount() << " blocks, " << db.IPv6.Count() << " IPv6 blocks\n";
+  (standardOutput ? Err : Out) << "Wrote " << (standardOutput ? "standard output" : Output) << ": "
+                               << data.size() << " bytes from " << DbPath << ", " << db.BlockCount()
+                               << " blocks, " << db.IPv6.Count() << " IPv6 blocks\n";
   return 0;
 }
 
@@ -243,6 +252,7 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
   if (!db.empty()) return args.Usage("--db goes with --export");
   if (update) {
     if (!inputs.empty() || !check.empty()) return args.Usage("--update takes no inputs");
+    if (output == "-") return args.Usage("--update writes a database file, not standard output");
     // Over http the files and their checksums come from the same place,
     // and anyone on the way can change both.
     if (StartsWithAsciiText(from, "http://") && !allowHttp) {
@@ -295,8 +305,18 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
   const std::string header = compiler.HeaderDate(date);
   const std::string file = EncodeDatabaseFile(binary, compression, header, body);
   // A failed run never leaves a half-written or unloadable database in place.
+  // "-" is standard output, which then holds the file alone, the summary
+  // going to standard error.
+  const bool standardOutput = output == "-";
+  std::ostream& report = standardOutput ? Err : Out;
   std::string loadError;
-  const std::string failure = WriteDatabase(output, file, &loadError);
+  std::string failure;
+  if (standardOutput) {
+    Out.write(file.data(), static_cast<std::streamsize>(file.size()));
+    if (!Out.flush()) failure = "cannot write the database to standard output";
+  } else {
+    failure = WriteDatabase(output, file, &loadError);
+  }
   if (!failure.empty()) {
     Err << loadError;
     if (!loadError.empty()) {
@@ -310,21 +330,22 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
   uint64_t addresses = 0;
   for (const TInputBlock& b : compiler.Blocks()) addresses += b.Count;
   const char* comp = compression == cmNone ? "none" : compression == cmZLib ? "zlib" : "bzip2";
-  Out << "Wrote " << output << ": " << (binary ? "binary" : "text") << " body, " << comp
-      << ", created " << header << ", " << file.size() << " bytes\n"
-      << "Blocks: " << compiler.Blocks().size() << " (" << compiler.Duplicates()
-      << " duplicates dropped)\n"
-      << "Addresses: " << addresses << "\n";
+  report << "Wrote " << (standardOutput ? "standard output" : output) << ": "
+         << (binary ? "binary" : "text") << " body, " << comp << ", created " << header << ", "
+         << file.size() << " bytes\n"
+         << "Blocks: " << compiler.Blocks().size() << " (" << compiler.Duplicates()
+         << " duplicates dropped)\n"
+         << "Addresses: " << addresses << "\n";
   const auto registries = compiler.NewRegistries();
-  Out << "Registries added: " << registries.size();
-  for (const auto& r : registries) Out << " " << r.second;
+  report << "Registries added: " << registries.size();
+  for (const auto& r : registries) report << " " << r.second;
   const auto countries = compiler.NewCountries();
-  Out << "\nCountries added: " << countries.size();
-  for (uint16_t c : countries) Out << " " << CodeToStr(c);
-  Out << "\nLines skipped:";
-  if (compiler.Skipped().empty()) Out << " none";
-  for (const auto& [reason, n] : compiler.Skipped()) Out << " " << reason << " " << n << ";";
-  Out << "\n";
-  if (binary) Out << "IPv6 blocks: " << compiler.Blocks6().size() << "\n";
+  report << "\nCountries added: " << countries.size();
+  for (uint16_t c : countries) report << " " << CodeToStr(c);
+  report << "\nLines skipped:";
+  if (compiler.Skipped().empty()) report << " none";
+  for (const auto& [reason, n] : compiler.Skipped()) report << " " << reason << " " << n << ";";
+  report << "\n";
+  if (binary) report << "IPv6 blocks: " << compiler.Blocks6().size() << "\n";
   return 0;
 }

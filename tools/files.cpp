@@ -70,6 +70,13 @@ std::string ReplaceFile(const std::string& Path, std::string_view Data,
                         const std::function<bool(const std::string& Temp)>& Check) {
   // A name of its own beside Path, made with O_EXCL: two writers never
   // share one, and nothing planted at a name is followed or overwritten.
+  // What is not a file is never replaced by one: a device (as root,
+  // /dev/full would become a file), a fifo, a socket, a folder. A symbolic
+  // link is replaced, its target left alone.
+  struct stat there {};
+  if (::lstat(Path.c_str(), &there) == 0 && !S_ISREG(there.st_mode) && !S_ISLNK(there.st_mode)) {
+    return "cannot write " + Path + ": it is not a regular file, and is not replaced by one";
+  }
   std::string temp = Path + ".XXXXXX";
   TDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
   if (fd.Get() < 0) return "cannot write " + Path + ".XXXXXX: " + std::strerror(errno);

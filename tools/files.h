@@ -17,7 +17,10 @@ std::string ReadWholeFile(const std::string& Path, size_t MaxSize);
 // (when given) may read and refuse before it is renamed over Path; then
 // the folder is flushed too. Path keeps its mode (a new file gets 0644).
 // On any failure the temporary file is removed, Path is left as it was,
-// and the returned text says why; "" means Path holds Data now.
+// and the returned text says why; "" means Path holds Data now. A Path
+// that exists and is neither a regular file nor a symbolic link (a
+// device, a fifo, a socket, a folder) is refused; a symbolic link is
+// replaced by the file, and its target left as it was.
 std::string ReplaceFile(const std::string& Path, std::string_view Data,
                         const std::function<bool(const std::string& Temp)>& Check = {});
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 
 #include "dbbuild/samples.h"
 #include "testutil.h"
@@ -67,4 +68,57 @@ TEST(MkdbMainTest, ExportsNeedADatabaseAndAnOutput) {
   EXPECT_EQ(MkdbMain({"--export", "csv", "--db", dir.Path("d.txt"), "-o", out}, bo, be), 3);
   std::ifstream again(out);
   EXPECT_EQ(std::string((std::istreambuf_iterator<char>(again)), {}), first);
+}
+
+// -o never turns what is not a file into one; "-" is standard output,
+// which then holds the data alone; a symbolic link is replaced, its target
+// left as it was.
+TEST(MkdbMainTest, OutputsThatAreNoFilesAndStandardOutput) {
+  TTempDir dir;
+  const std::string db = dir.Path("db.ip4");
+  const std::string in = dir.Write("d.txt", kDelegation);
+  std::ostringstream o, e;
+  ASSERT_EQ(MkdbMain({"-o", db, in}, o, e), 0) << e.str();
+  const std::string fifo = dir.Path("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--export", "nginx", "--db", db, "-o", fifo},
+        std::vector<std::string>{"-o", fifo, in},
+        std::vector<std::string>{"-o", dir.Path(""), in}}) {
+    std::ostringstream fo, fe;
+    EXPECT_EQ(MkdbMain(args, fo, fe), 1) << args[1];
+    EXPECT_THAT(fe.str(), testing::HasSubstr("is not a regular file, and is not replaced by one"));
+    EXPECT_EQ(fo.str(), "");
+  }
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path(""))) {
+    EXPECT_EQ(entry.path().string().find(".XXXXXX"), std::string::npos);  // nothing left behind
+  }
+
+  // Standard output: the export alone there, the summary on standard error.
+  const std::string file = dir.Path("kesl.geo");
+  std::ostringstream fo, fe, so, se;
+  ASSERT_EQ(MkdbMain({"--export", "nginx", "--db", db, "-o", file}, fo, fe), 0);
+  ASSERT_EQ(MkdbMain({"--export", "nginx", "--db", db, "-o", "-"}, so, se), 0) << se.str();
+  std::ifstream geo(file);
+  EXPECT_EQ(so.str(), std::string((std::istreambuf_iterator<char>(geo)), {}));
+  EXPECT_THAT(se.str(), testing::StartsWith("Wrote standard output: "));
+  EXPECT_FALSE(std::filesystem::exists("-"));
+  std::ostringstream co, ce;
+  ASSERT_EQ(MkdbMain({"-o", "-", in}, co, ce), 0) << ce.str();
+  EXPECT_EQ(co.str().substr(0, 4), "IPBB");
+  EXPECT_EQ(co.str().size(), std::filesystem::file_size(db));
+  EXPECT_THAT(ce.str(), testing::StartsWith("Wrote standard output: binary body"));
+  std::ostringstream uo, ue;
+  EXPECT_EQ(MkdbMain({"--update", "-o", "-"}, uo, ue), 2);
+
+  // A symbolic link: the link becomes the file, its target is untouched.
+  const std::string target = dir.Write("target.txt", "mine\n");
+  const std::string link = dir.Path("link.geo");
+  std::filesystem::create_symlink(target, link);
+  std::ostringstream lo, le;
+  ASSERT_EQ(MkdbMain({"--export", "nginx", "--db", db, "-o", link}, lo, le), 0) << le.str();
+  EXPECT_FALSE(std::filesystem::is_symlink(link));
+  std::ifstream kept(target);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), {}), "mine\n");
 }
