@@ -1,6 +1,7 @@
 #include "cli/blocklists.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "ipdb/blocktext.h"
 
@@ -97,7 +98,14 @@ bool ValidSetName(const std::string& Name) {
   return true;
 }
 
-std::string IpsetTempName(const std::string& SetName) { return SetName.substr(0, 27) + "_new"; }
+std::string IpsetTempName(const std::string& SetName, const std::string& Type) {
+  // FNV-1a over the name, a separator no name holds, and the type.
+  uint32_t h = 2166136261u;
+  for (const char c : SetName + ' ' + Type) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+  char hex[9];
+  std::snprintf(hex, sizeof hex, "%08x", h);
+  return std::string("kesl-swap-") + hex;
+}
 
 namespace {
 
@@ -139,13 +147,14 @@ std::string ListText(const std::vector<const TIPv4Block*>& Blocks,
     // into a temporary set that is then swapped with the live one, so the
     // live set is never empty or half filled, and a restore that fails on
     // the way leaves it as it was. A temporary set left by such a failure
-    // is thrown away first.
+    // is emptied and filled again; no set is destroyed but the one this
+    // restore made (and, after the swap, which holds the old content).
     size_t room = 65536;
     while (room < elements.size()) room *= 2;
-    const std::string temp = IpsetTempName(SetName);
     const std::string type = std::string(" hash:net family ") + (ipv6 ? "inet6" : "inet") +
                              " maxelem " + std::to_string(room);
-    out += "destroy " + temp + " -exist\ncreate " + temp + type + "\n";
+    const std::string temp = IpsetTempName(SetName, type);
+    out += "create " + temp + type + " -exist\nflush " + temp + "\n";
     for (const std::string& e : elements) out += "add " + temp + " " + e + "\n";
     out += "create " + SetName + type + " -exist\nswap " + temp + " " + SetName + "\ndestroy " +
            temp + "\n";

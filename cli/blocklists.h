@@ -38,9 +38,13 @@ std::vector<TIPv6Block> AggregateBlocks6(const std::vector<const TIPv6Block*>& B
 std::string ListText(const std::vector<const TIPv4Block*>& Blocks,
                      const std::vector<const TIPv6Block*>& Blocks6, TNotation Notation,
                      TListForm Form, const std::string& SetName, int Family);
-// The temporary set that the ipset form fills before the swap: SetName cut
-// to 27 characters, then "_new".
-std::string IpsetTempName(const std::string& SetName);
+// The temporary set that the ipset form fills before the swap, for a set
+// of that name and Type (its family and size): "kesl-swap-" and eight hex
+// digits of a hash of both. The '-' keeps it from being any --set-name
+// (and so the target); the hash gives each set and size its own, so that
+// a leftover of a failed restore is only ever refilled by the same set's
+// next one, and a user's own set of a name of ours is never touched.
+std::string IpsetTempName(const std::string& SetName, const std::string& Type);
 
 // A name ipset and nftables both take: a letter or '_', then letters,
 // digits and '_', at most 31 in all.

@@ -196,6 +196,18 @@ if tool_works("ipset", ["ipset", "restore"], f"create {probe} hash:net family in
     check("ipset swap", p.returncode == 0 and members(name) == prefixes(new), p.stderr[:300])
     temp = [l.split()[1] for l in lines_new if l.startswith("create ")][0]
     check("ipset temporary set gone", temp != name and members(temp) is None, temp)
+    # Sets of the user's that look like a temporary name are never touched:
+    # NAME_new (the old temporary name) and the name itself cut short.
+    mine = sorted({name + "_new", name[:27] + "_new"})
+    for m in mine:
+        subprocess.run(["ipset", "create", m, "hash:ip", "-exist"], capture_output=True)
+        subprocess.run(["ipset", "add", m, "192.0.2.7", "-exist"], capture_output=True)
+    p = subprocess.run(["ipset", "restore"], input=new, capture_output=True, text=True)
+    check("ipset swap beside the user's sets", p.returncode == 0, p.stderr[:300])
+    for m in mine:
+        listed = subprocess.run(["ipset", "list", m], capture_output=True, text=True).stdout
+        check("ipset user's set kept: " + m, "192.0.2.7" in listed, listed[:300])
+        subprocess.run(["ipset", "destroy", m], capture_output=True)
     # A1, the old row for anonymous proxies, has no blocks in today's data.
     empty = subprocess.run([lookup, "--db", db, "--country", "A1", "--family", "6",
                             "--format", "ipset", "--set-name", name], capture_output=True)

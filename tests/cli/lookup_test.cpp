@@ -234,11 +234,12 @@ TEST_P(LookupIPv6Test, ListsOfAFamily) {
             "10.0.0.0 - 10.0.0.255\n2001:db8:: - 2001:db8:ffff:ffff:ffff:ffff:ffff:ffff\n"
             "2001:db9::1:0 - 2001:db9::2:ffff\n"
             "ffff:: - ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff\n");
+  const std::string t6 = IpsetTempName("us6", " hash:net family inet6 maxelem 65536");
   EXPECT_EQ(Run({"--country", "US", "--family", "6", "--format", "ipset", "--set-name", "us6"}),
-            "destroy us6_new -exist\ncreate us6_new hash:net family inet6 maxelem 65536\n"
-            "add us6_new 2001:db9::1:0/112\nadd us6_new 2001:db9::2:0/112\n"
-            "create us6 hash:net family inet6 maxelem 65536 -exist\nswap us6_new us6\n"
-            "destroy us6_new\n");
+            "create " + t6 + " hash:net family inet6 maxelem 65536 -exist\nflush " + t6 + "\nadd " +
+                t6 + " 2001:db9::1:0/112\nadd " + t6 +
+                " 2001:db9::2:0/112\ncreate us6 hash:net family inet6 maxelem 65536 -exist\nswap " +
+                t6 + " us6\ndestroy " + t6 + "\n");
   const std::string nft =
       Run({"--country", "US", "--family", "6", "--format", "nft", "--set-name", "us6"});
   EXPECT_THAT(nft, testing::HasSubstr("type ipv6_addr"));
@@ -284,11 +285,20 @@ TEST_F(LookupTest, ListsOfCountriesAndRegistries) {
   EXPECT_EQ(Run({"--country", "US", "--format", "json"}), 2);
   EXPECT_EQ(Run({"--aggregate", "8.8.8.8"}), 2);
   EXPECT_EQ(Run({"--country", "US", "--format", "ipset", "--set-name", "us"}), 0);
-  EXPECT_EQ(FOut.str(),
-            "destroy us_new -exist\ncreate us_new hash:net family inet maxelem 65536\n"
-            "add us_new 8.8.8.0/23\nadd us_new 8.8.10.0/24\nadd us_new 8.8.11.0/24\n"
-            "create us hash:net family inet maxelem 65536 -exist\nswap us_new us\n"
-            "destroy us_new\n");
+  const std::string t = IpsetTempName("us", " hash:net family inet maxelem 65536");
+  EXPECT_EQ(FOut.str(), "create " + t + " hash:net family inet maxelem 65536 -exist\nflush " + t +
+                            "\nadd " + t + " 8.8.8.0/23\nadd " + t + " 8.8.10.0/24\nadd " + t +
+                            " 8.8.11.0/24\ncreate us hash:net family inet maxelem 65536 -exist\n"
+                            "swap " +
+                            t + " us\ndestroy " + t + "\n");
+  // The temporary set is no name --set-name takes, so never the target or
+  // a set of the user's made for it; each set and size has its own.
+  EXPECT_EQ(t.substr(0, 10), "kesl-swap-");
+  EXPECT_FALSE(ValidSetName(t));
+  EXPECT_NE(IpsetTempName(std::string(27, 'a') + "_one", " x"),
+            IpsetTempName(std::string(27, 'a') + "_two", " x"));
+  EXPECT_NE(IpsetTempName("us", " hash:net family inet maxelem 65536"),
+            IpsetTempName("us", " hash:net family inet maxelem 131072"));
 }
 
 TEST_F(LookupTest, InfoUsageAndLoadFailures) {
@@ -566,12 +576,14 @@ TEST_F(LookupTest, FirewallSetsAreNeverEmptyByAccidentAndHoldTheFamilyAsked) {
   EXPECT_THAT(FOut.str(), testing::Not(testing::HasSubstr("add element")));
   EXPECT_EQ(Run({"--registry", "LACNIC", "--format", "ipset", "--set-name", "s", "--allow-empty"}),
             0);
-  EXPECT_EQ(FOut.str(),
-            "destroy s_new -exist\ncreate s_new hash:net family inet maxelem 65536\n"
-            "create s hash:net family inet maxelem 65536 -exist\nswap s_new s\ndestroy s_new\n");
+  const std::string ts = IpsetTempName("s", " hash:net family inet maxelem 65536");
+  EXPECT_EQ(FOut.str(), "create " + ts + " hash:net family inet maxelem 65536 -exist\nflush " + ts +
+                            "\ncreate s hash:net family inet maxelem 65536 -exist\nswap " + ts +
+                            " s\ndestroy " + ts + "\n");
   EXPECT_EQ(Run({"--registry", "LACNIC", "--allow-empty"}), 2);
   // The temporary set's name stays within ipset's 31 characters.
-  EXPECT_EQ(IpsetTempName(std::string(31, 'x')), std::string(27, 'x') + "_new");
+  EXPECT_EQ(IpsetTempName(std::string(31, 'x'), " hash:net family inet6 maxelem 1048576").size(),
+            18u);
 }
 
 namespace {
