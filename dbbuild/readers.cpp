@@ -133,9 +133,8 @@ void ReadDelegationText(const std::string& Name, uint32_t File, std::string_view
     }
     TInputBlock b;
     b.Country = country;
-    b.Start = StrToIP(f[dfStart]);
-    // A registry delegates a /8 at the most.
-    if (b.Start == 0xFFFFFFFFu || !ParseU64(f[dfValue], count) || count == 0 ||
+    // A registry delegates a /8 at the most, from a strict dotted quad.
+    if (!ReadDottedQuad(f[dfStart], b.Start) || !ParseU64(f[dfValue], count) || count == 0 ||
         b.Start + count > (uint64_t{1} << 32) || count > kLargestIPv4Count) {
       return skip("malformed");
     }

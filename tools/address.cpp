@@ -136,6 +136,24 @@ std::vector<TPrefix> IPv4Prefixes(uint32_t First, uint32_t Last) {
 
 uint32_t SwapBytes(uint32_t Value) { return __builtin_bswap32(Value); }
 
+bool ReadDottedQuad(std::string_view Text, uint32_t& IP) {
+  uint32_t value = 0;
+  size_t i = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0 && (i >= Text.size() || Text[i++] != '.')) return false;
+    const size_t start = i;
+    uint32_t n = 0;
+    while (i < Text.size() && i - start < 3 && Text[i] >= '0' && Text[i] <= '9') {
+      n = n * 10 + static_cast<uint32_t>(Text[i++] - '0');
+    }
+    if (i == start || n > 255 || (Text[start] == '0' && i - start > 1)) return false;
+    value = value << 8 | n;
+  }
+  if (i != Text.size()) return false;
+  IP = value;
+  return true;
+}
+
 bool IsAllOnesIPv4(std::string_view Text) {
   if (Text.find('\0') != std::string_view::npos) return false;
   in_addr a{};

@@ -48,6 +48,10 @@ inline uint32_t StrToIP(const char* Text) { return StrToIP(std::string_view(Text
 // The address comes in network byte order. 255.255.255.255 is refused, as
 // inet_addr gives it the value of its failure.
 bool ParseNumericIPv4(std::string_view Text, uint32_t& NetworkOrder);
+// The strict dotted quad alone, as the registries write it: four decimal
+// parts of 0 to 255, no sign, no leading zero, nothing around them. The
+// address in host order; false for anything else.
+bool ReadDottedQuad(std::string_view Text, uint32_t& IP);
 // Whether Text is 255.255.255.255 in one of the numeric forms
 // ParseNumericIPv4 reads (255.255.255.255, 0xffffffff, 4294967295, ...):
 // the address that it cannot give, as inet_addr cannot.

@@ -403,3 +403,23 @@ TEST(DatabaseCompilerTest, IsoCodesNamesAndLatin1) {
             "ao");
   EXPECT_EQ(Utf8ToLatin1("\xE2\x82\xAC x"), "? x");
 }
+
+// A record starts at a strict dotted quad only; every looser form that the
+// query reader would take is skipped as malformed.
+TEST(CompilerTest, RecordsStartAtAStrictDottedQuad) {
+  std::string file = "2|ripencc|20261201|9|19830705|20261201|+0100\n";
+  for (const char* start : {"+3.0.0.0", "0x07.0.0.0", "010.0.0.0", "2.0.0.0.99", " 5.0.0.0",
+                            "-0.6.0.0", "6.0.0", "7.0.0.0 ", "256.0.0.0"}) {
+    file += std::string("ripencc|DE|ipv4|") + start + "|256|20060401|allocated\n";
+  }
+  file += "ripencc|DE|ipv4|0.6.0.0|256|20060401|allocated\n";
+  TDatabaseCompiler c;
+  c.AddData("delegated-ripencc", file);
+  c.Finish();
+  ASSERT_EQ(c.Blocks().size(), 1u);
+  EXPECT_EQ(IPToStr(c.Blocks()[0].Start), "0.6.0.0");
+  EXPECT_EQ(c.Skipped().at("malformed"), 9u);
+  uint32_t ip = 0;
+  EXPECT_TRUE(ReadDottedQuad("255.255.255.255", ip));
+  EXPECT_EQ(ip, 0xFFFFFFFFu);
+}
