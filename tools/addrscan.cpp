@@ -29,6 +29,7 @@ inline int Byte(char C) { return static_cast<unsigned char>(C); }
 inline bool IsRun(char C) { return kClasses[static_cast<unsigned char>(C)] & kRunChar; }
 // -1, no character (the start or the end of the text), is no word.
 inline bool IsWord(int C) { return C >= 0 && (kClasses[static_cast<size_t>(C)] & kWordChar); }
+inline bool IsLetter(int C) { return (C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z'); }
 
 // Four parts of 0 to 255 without leading zeros, and nothing else.
 bool ParseQuad(const char* P, size_t N, uint32_t& IP) {
@@ -137,14 +138,16 @@ void TAddressScanner::Feed(const char* Data, size_t Size) {
     size_t j = static_cast<size_t>(anchor - Data), k = j + 1;
     while (j > at && IsRun(Data[j - 1])) --j;
     while (k < tail && IsRun(Data[k])) ++k;
-    const bool leftOk = !IsWord(j > 0 ? Byte(Data[j - 1]) : FPrev);
+    const int before = j > 0 ? Byte(Data[j - 1]) : FPrev;
+    const bool leftOk = !IsWord(before);
     const int next = Byte(Data[k]);  // k < tail <= Size: a byte that ends the run
     if (k - j <= kMaxRun) {
-      if (k - j >= 3) Run(Data + j, k - j, leftOk, !IsWord(next));
+      if (k - j >= 3) Run(Data + j, k - j, leftOk, !IsWord(next), IsLetter(before));
     } else {
       Pending(Data + j);
       FInRun = true;
       FRunLeftOk = leftOk;
+      FRunLeftLetter = IsLetter(before);
       FLong = false;
       FHeld.clear();
       Hold(Data + j, k - j);
@@ -156,7 +159,9 @@ void TAddressScanner::Feed(const char* Data, size_t Size) {
   if (tail < Size) {
     Pending(Data + tail);
     FInRun = true;
-    FRunLeftOk = !IsWord(tail > 0 ? Byte(Data[tail - 1]) : FPrev);
+    const int before = tail > 0 ? Byte(Data[tail - 1]) : FPrev;
+    FRunLeftOk = !IsWord(before);
+    FRunLeftLetter = IsLetter(before);
     FLong = false;
     FHeld.clear();
     Hold(Data + tail, Size - tail);
@@ -227,7 +232,7 @@ void TAddressScanner::EndRun(int Next) {
   // The held text is the pending text now.
   FFrom = FHeld.data();
   if (!FLong) {
-    Run(FHeld.data(), FHeld.size(), FRunLeftOk, rightOk);
+    Run(FHeld.data(), FHeld.size(), FRunLeftOk, rightOk, FRunLeftLetter);
   } else if (!FPartDead) {
     Part(FHeld.data(), FHeld.size(), FPartLeftOk, rightOk);
   }
@@ -237,7 +242,8 @@ void TAddressScanner::EndRun(int Next) {
   FInRun = FLong = FPartDead = false;
 }
 
-void TAddressScanner::Run(const char* Text, size_t Size, bool LeftOk, bool RightOk) {
+void TAddressScanner::Run(const char* Text, size_t Size, bool LeftOk, bool RightOk,
+                          bool LeftLetter) {
   // Most runs are numbers, or hex letters of a word: an IPv6 address takes
   // two colons, an IPv4 one three dots.
   size_t colons = 0, dots = 0;
@@ -247,15 +253,30 @@ void TAddressScanner::Run(const char* Text, size_t Size, bool LeftOk, bool Right
   }
   if (colons < 2 && dots < 3) return;
   if (colons >= 2) {
-    // An IPv6 address, maybe after a label's colon ("ip:") or before a
-    // colon or a full stop that ends a clause.
-    const bool canLead = Size >= 2 && Text[0] == ':' && Text[1] != ':';
-    const char last = Text[Size - 1];
-    const bool canTrail = Size >= 2 && ((last == ':' && Text[Size - 2] != ':') || last == '.');
-    for (int lead = 0; lead <= canLead; ++lead) {
-      for (int trail = 0; trail <= canTrail; ++trail) {
-        if ((!LeftOk && !lead) || (!RightOk && !trail)) continue;
-        const std::string_view address(Text + lead, Size - static_cast<size_t>(lead + trail));
+    // An IPv6 address, maybe after a label's colon ("ip:", and "src:" or
+    // "ipv6:", whose last letters or digits the run begins with) or before
+    // a colon or full stops that end a clause.
+    size_t lead = 0;
+    if (Size >= 2 && Text[0] == ':' && Text[1] != ':') {
+      lead = 1;
+    } else if (LeftLetter) {
+      // A label is letters and at most one digit after them ("ipv6"):
+      // within the run, hex letters and that digit.
+      size_t label = 0;
+      while (label < Size && IsLetter(Byte(Text[label]))) ++label;
+      if (label < Size && Text[label] >= '0' && Text[label] <= '9') ++label;
+      // "v6:::1" is the label and "::1".
+      const bool single = label + 1 < Size &&
+                          (Text[label + 1] != ':' || (label + 2 < Size && Text[label + 2] == ':'));
+      if (label < Size && Text[label] == ':' && single) lead = label + 1;
+    }
+    size_t trail = 0;
+    if (Size >= 2 && Text[Size - 1] == ':' && Text[Size - 2] != ':') trail = 1;
+    while (Text[Size - 1 - trail] == '.' && trail + 1 < Size) ++trail;
+    for (const size_t l : {size_t{0}, lead}) {
+      for (const size_t t : {size_t{0}, trail}) {
+        if ((!LeftOk && !l) || (!RightOk && !t) || l + t >= Size) continue;
+        const std::string_view address(Text + l, Size - l - t);
         TFoundAddress found;
         // "::" alone is no address worth a note.
         if (address.size() < 3 || !MayBeIPv6(address) || !StrToIPv6(address, found.IPv6)) continue;
@@ -277,8 +298,9 @@ void TAddressScanner::Run(const char* Text, size_t Size, bool LeftOk, bool Right
 
 void TAddressScanner::Part(const char* Text, size_t Size, bool LeftOk, bool RightOk) {
   if (LeftOk && RightOk && Size >= 7) {
-    // A single full stop after an address ends a sentence.
-    const size_t n = Text[Size - 1] == '.' ? Size - 1 : Size;
+    // Full stops after an address end a sentence ("...", "..").
+    size_t n = Size;
+    while (n > 7 && Text[n - 1] == '.') --n;
     TFoundAddress found;
     if (ParseQuad(Text, n, found.IPv4)) Found(Text, n, found);
   }

@@ -54,7 +54,8 @@ class TAddressScanner {
  private:
   // A run of address characters ([0-9A-Fa-f:.]) complete in Text, with
   // whether the characters around it allow an address beside them.
-  void Run(const char* Text, size_t Size, bool LeftOk, bool RightOk);
+  // LeftLetter: the run follows a letter, which may begin a label ("src:").
+  void Run(const char* Text, size_t Size, bool LeftOk, bool RightOk, bool LeftLetter);
   // One part of a run between colons, which may be an IPv4 address.
   void Part(const char* Text, size_t Size, bool LeftOk, bool RightOk);
   // An address at Text: the text before it from FFrom on goes out first.
@@ -72,6 +73,7 @@ class TAddressScanner {
   int FPrev = -1;               // the last byte handed on, -1 before the first
   bool FInRun = false;          // a run reaches the end of the last piece
   bool FRunLeftOk = true;       // the run in progress may start with an address
+  bool FRunLeftLetter = false;  // it follows a letter
   bool FLong = false;           // it is longer than kMaxRun: parts only
   std::string FHeld;            // the run (or, when long, its current part) so far
   bool FPartLeftOk = true;

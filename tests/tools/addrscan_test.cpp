@@ -55,8 +55,11 @@ TEST(AddressScannerTest, IPv4AddressesAndWhatLooksLikeOne) {
       // around: not addresses.
       {"v1.2.3.4 1.2.3.4.5 01.2.3.4 1.02.3.4 256.1.1.1 1.2.3.256",
        "v1.2.3.4 1.2.3.4.5 01.2.3.4 1.02.3.4 256.1.1.1 1.2.3.256"},
-      {"1.2.3 1.2.3.4x x1.2.3.4 _1.2.3.4 1.2.3.4_ .1.2.3.4 1.2.3.4..",
-       "1.2.3 1.2.3.4x x1.2.3.4 _1.2.3.4 1.2.3.4_ .1.2.3.4 1.2.3.4.."},
+      {"1.2.3 1.2.3.4x x1.2.3.4 _1.2.3.4 1.2.3.4_ .1.2.3.4 1.2.3.4.5.",
+       "1.2.3 1.2.3.4x x1.2.3.4 _1.2.3.4 1.2.3.4_ .1.2.3.4 1.2.3.4.5."},
+      // Full stops after an address end a sentence, however many.
+      {"Trying 93.184.216.34... and 1.2.3.4.. then",
+       "Trying {93.184.216.34}... and {1.2.3.4}.. then"},
       {"11.2.3.4 1.2.3.45 1.2.3.4a", "{11.2.3.4} {1.2.3.45} 1.2.3.4a"},
       {"1.2.3.4.example.com 12:34:56 2026-12-08T12:34:56Z",
        "1.2.3.4.example.com 12:34:56 2026-12-08T12:34:56Z"},
@@ -70,6 +73,11 @@ TEST(AddressScannerTest, IPv4AddressesAndWhatLooksLikeOne) {
 
 TEST(AddressScannerTest, EveryIPv6TextForm) {
   const std::pair<const char*, const char*> cases[] = {
+      // After a label whose last letters or digits are hex ("src", "ip6",
+      // "ipv6", "v6"), and before full stops.
+      {"src:2001:4860::1 ip6:2001:db8::2 ipv6:2001:db8::3 v6:::1 dst:2001:db8::4",
+       "src:{2001:4860::1} ip6:{2001:db8::2} ipv6:{2001:db8::3} v6:{::1} dst:{2001:db8::4}"},
+      {"Trying 2001:db8::1... ok", "Trying {2001:db8::1}... ok"},
       {"2001:db8:0:0:1:0:0:1", "{2001:db8:0:0:1:0:0:1}"},
       {"2001:0DB8:0000:0000:0000:0000:0000:0001", "{2001:0DB8:0000:0000:0000:0000:0000:0001}"},
       {"2001:db8::1 ::1 fe80:: 1::", "{2001:db8::1} {::1} {fe80::} {1::}"},
