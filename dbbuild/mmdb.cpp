@@ -162,12 +162,13 @@ class TTree {
 
   // Puts Answer on the Bits-long prefix at Start (an address of the IPv6
   // tree). Where part of it holds an answer already, that answer stays:
-  // the database's blocks are disjoint, so this happens only where an
-  // IPv6 block would cover the IPv4 part of the tree.
+  // the database's blocks are disjoint. The kept node (the IPv4 part, once
+  // it is filled) is never entered: no IPv6 block answers there.
   void Insert(TIPv6Address Start, int Bits, uint32_t Answer) {
     if (Bits == 0) return Fill(0, Answer | kAnswer);
     uint32_t node = 0;
     for (int depth = 0;; ++depth) {
+      if (node == FKept) return;
       const int bit = static_cast<int>((Start >> (127 - depth)) & 1);
       uint32_t record = FNodes[node][bit];
       if (depth == Bits - 1) {
@@ -180,23 +181,53 @@ class TTree {
       }
       if (record & kAnswer) return;
       if (record == 0) {
-        record = static_cast<uint32_t>(FNodes.size());
-        if (record >= kAnswer) throw EKeslError("too many nodes for a MaxMind DB file");
+        record = NewNode();
         FNodes[node][bit] = record;
-        FNodes.push_back({0, 0});
       }
       node = record;
     }
   }
+  // The node at the end of the Depth-long path to Start, made where there
+  // is none; an answer on the way is pushed down into both halves.
+  uint32_t NodeAt(TIPv6Address Start, int Depth) {
+    uint32_t node = 0;
+    for (int depth = 0; depth < Depth; ++depth) {
+      const int bit = static_cast<int>((Start >> (127 - depth)) & 1);
+      uint32_t record = FNodes[node][bit];
+      if (record == 0 || (record & kAnswer)) {
+        const uint32_t made = NewNode();
+        FNodes[made] = {record, record};
+        FNodes[node][bit] = made;
+        record = made;
+      }
+      node = record;
+    }
+    return node;
+  }
+  // Makes the record for the Depth-long prefix at Start lead to Node,
+  // whatever it held: two paths to one part of the tree.
+  void Alias(TIPv6Address Start, int Depth, uint32_t Node) {
+    const uint32_t parent = NodeAt(Start, Depth - 1);
+    FNodes[parent][static_cast<int>((Start >> (128 - Depth)) & 1)] = Node;
+  }
+  // From now on Node and all under it are left as they are.
+  void Keep(uint32_t Node) { FKept = Node; }
   const std::vector<std::array<uint32_t, 2>>& Nodes() const { return FNodes; }
 
  private:
+  uint32_t NewNode() {
+    const auto made = static_cast<uint32_t>(FNodes.size());
+    if (made >= kAnswer) throw EKeslError("too many nodes for a MaxMind DB file");
+    FNodes.push_back({0, 0});
+    return made;
+  }
   // Gives every empty record under Node the answer.
   void Fill(uint32_t Node, uint32_t Answer) {
     std::vector<uint32_t> todo = {Node};
     while (!todo.empty()) {
       const uint32_t n = todo.back();
       todo.pop_back();
+      if (n == FKept) continue;
       for (uint32_t& record : FNodes[n]) {
         if (record == 0) {
           record = Answer;
@@ -208,6 +239,7 @@ class TTree {
   }
 
   std::vector<std::array<uint32_t, 2>> FNodes;
+  uint32_t FKept = UINT32_MAX;
 };
 
 void PutRecord(std::string& Out, uint64_t Value, int Bytes) {
@@ -222,12 +254,17 @@ std::string WriteMmdb(const TIPv4Database& Db) {
   TAnswers answers(CountriesAreRegistered(Db.Sources));
   TTree tree;
   // The IPv4 blocks go first, at ::a.b.c.d, where readers look up IPv4
-  // addresses in an IPv6 tree.
+  // addresses in an IPv6 tree; that part answers IPv4 blocks only, and
+  // ::ffff:a.b.c.d, the IPv4-mapped form, leads to it too, as the format's
+  // readers expect (and as kesl-lookup answers it).
+  const uint32_t ipv4 = tree.NodeAt(0, 96);
   for (const TIPv4Block& b : Db.Blocks) {
     if (b.Count == 0) continue;
     const uint32_t answer = answers.Of(b);
     for (const TPrefix& p : b.Prefixes()) tree.Insert(TIPv6Address{p.Start}, 96 + p.Bits, answer);
   }
+  tree.Keep(ipv4);
+  tree.Alias(TIPv6Address{0xFFFF} << 32, 96, ipv4);
   for (const TIPv6Block& b : Db.IPv6.Blocks) {
     const uint32_t answer = answers.Of(b);
     for (const TIPv6Prefix& p : b.Prefixes()) tree.Insert(p.Start, p.Bits, answer);
