@@ -58,12 +58,17 @@ bool SameSources(const TIPv4Database& Current, const std::vector<TDownload>& Fil
   return true;
 }
 
-// The IPv4 addresses delegated, by registry.
+// What each registry delegates: IPv4 addresses, or IPv6 /48s (a smaller
+// block counts as one).
+using TByRegistry = std::map<uint16_t, uint64_t>;
 template <typename TBlocks, typename TCount>
-std::map<uint16_t, uint64_t> AddressesByRegistry(const TBlocks& Blocks, TCount Count) {
-  std::map<uint16_t, uint64_t> by;
+TByRegistry ByRegistry(const TBlocks& Blocks, TCount Count) {
+  TByRegistry by;
   for (const auto& b : Blocks) by[Count(b).first] += Count(b).second;
   return by;
+}
+inline uint64_t Slash48s(TIPv6Address Start, TIPv6Address Last) {
+  return static_cast<uint64_t>((Last - Start) >> 80) + 1;
 }
 
 std::string Percent(uint64_t Part, uint64_t Whole) {
@@ -72,13 +77,36 @@ std::string Percent(uint64_t Part, uint64_t Whole) {
   return buf;
 }
 
+// Why Now, against Before, is a loss not to be trusted, or "": more than
+// 10% fewer What in all, or more than 25% fewer from one registry.
+std::string Loss(const TByRegistry& Before, const TByRegistry& Now, const std::string& What) {
+  uint64_t totalBefore = 0, totalNow = 0;
+  for (const auto& [id, n] : Before) totalBefore += n;
+  for (const auto& [id, n] : Now) totalNow += n;
+  if (totalNow * 10 < totalBefore * 9) {
+    return "the new data delegates " + std::to_string(totalNow) + " " + What + ", " +
+           Percent(totalBefore - totalNow, totalBefore) + " fewer than the " +
+           std::to_string(totalBefore) + " of the database in place (more than 10%)";
+  }
+  for (const auto& [id, n] : Before) {
+    const uint64_t left = Now.count(id) ? Now.at(id) : 0;
+    if (left * 4 < n * 3) {
+      const TRegistryInfo* r = RegistryByID(id);
+      return std::string(r ? r->Name : std::to_string(id)) + " delegates " + std::to_string(left) +
+             " " + What + ", " + Percent(n - left, n) + " fewer than the " + std::to_string(n) +
+             " of the database in place (more than 25%)";
+    }
+  }
+  return {};
+}
+
 // Why new data that replaces data from the registries is not to be
-// trusted without --force, or "": far fewer addresses in all or from one
-// registry, or registries that overlap on much of the space.
+// trusted without --force, or "": registries that overlap on much of the
+// space, files older than those the database in place was made from (a
+// stale mirror), far fewer addresses of either family in all or from one
+// registry.
 std::string SuddenChange(const TIPv4Database& Current, bool FromRegistries,
                          const TDatabaseCompiler& New) {
-  const auto now = AddressesByRegistry(
-      New.Blocks(), [](const TInputBlock& B) { return std::pair(B.Registry, uint64_t{B.Count}); });
   constexpr uint64_t kSpace = uint64_t{1} << 32;
   if (New.CrossRegistryOverlap() * 100 > kSpace) {
     return "blocks of two registries share " + std::to_string(New.CrossRegistryOverlap()) +
@@ -86,26 +114,30 @@ std::string SuddenChange(const TIPv4Database& Current, bool FromRegistries,
            " of the space (more than 1%)";
   }
   if (!FromRegistries) return {};
-  const auto before = AddressesByRegistry(
-      Current.Blocks, [](const TIPv4Block& B) { return std::pair(B.CenterID, uint64_t{B.Count}); });
-  uint64_t totalBefore = 0, totalNow = 0;
-  for (const auto& [id, n] : before) totalBefore += n;
-  for (const auto& [id, n] : now) totalNow += n;
-  if (totalNow * 10 < totalBefore * 9) {
-    return "the new data delegates " + std::to_string(totalNow) + " IPv4 addresses, " +
-           Percent(totalBefore - totalNow, totalBefore) + " fewer than the " +
-           std::to_string(totalBefore) + " of the database in place (more than 10%)";
-  }
-  for (const auto& [id, n] : before) {
-    const uint64_t left = now.count(id) ? now.at(id) : 0;
-    if (left * 4 < n * 3) {
-      const TRegistryInfo* r = RegistryByID(id);
-      return std::string(r ? r->Name : std::to_string(id)) + " delegates " + std::to_string(left) +
-             " IPv4 addresses, " + Percent(n - left, n) + " fewer than the " + std::to_string(n) +
-             " of the database in place (more than 25%)";
+  for (const TSource& now : New.Sources()) {
+    for (const TSource& before : Current.Sources) {
+      if (before.Name == now.Name && now.Date != 0 && now.Date < before.Date) {
+        return now.Name + " is dated " + std::to_string(now.Date) + ", older than the " +
+               std::to_string(before.Date) + " the database in place was made from";
+      }
     }
   }
-  return {};
+  std::string why = Loss(
+      ByRegistry(Current.Blocks,
+                 [](const TIPv4Block& B) { return std::pair(B.CenterID, uint64_t{B.Count}); }),
+      ByRegistry(New.Blocks(),
+                 [](const TInputBlock& B) { return std::pair(B.Registry, uint64_t{B.Count}); }),
+      "IPv4 addresses");
+  if (!why.empty()) return why;
+  return Loss(ByRegistry(Current.IPv6.Blocks,
+                         [](const TIPv6Block& B) {
+                           return std::pair(B.CenterID, Slash48s(B.Start, B.Last));
+                         }),
+              ByRegistry(New.Blocks6(),
+                         [](const TInputBlock6& B) {
+                           return std::pair(B.Registry, Slash48s(B.Start, B.Last));
+                         }),
+              "IPv6 /48s");
 }
 
 }  // namespace

@@ -363,6 +363,61 @@ TEST_F(UpdateTest, SuddenChangeIsRefusedUnlessForced) {
       "than 1%)");
 }
 
+// A stale mirror and a lost family are refused as a loss of addresses
+// is: files older than those of the database in place, and far fewer IPv6
+// /48s in all or from one registry.
+TEST_F(UpdateTest, RollbackAndLostIPv6AreRefusedUnlessForced) {
+  ASSERT_EQ(Update(FServer->Base()).Status, 0);
+  const std::string before = FileBytes(FDb);
+  const auto serve = [&](uint16_t Registry, const std::string& Text) {
+    FFiles.Write(StatsName(Registry), Text);
+    FFiles.Write(StatsName(Registry) + ".md5", Md5Hex(Text));
+  };
+  const auto refused = [&](const std::string& Why) {
+    const TRun r = Update(FServer->Base());
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_THAT(r.Err, testing::HasSubstr(Why + "; --force replaces it anyway"));
+    EXPECT_TRUE(FileBytes(FDb) == before) << "the database was changed";
+  };
+  // The same data from a mirror of 2010.
+  for (const TRegistryInfo& r : kRegistries) {
+    if (!r.StatsUrl.empty()) serve(r.ID, StatsFile(r.ID, 20100101));
+  }
+  refused(" is dated 20100101, older than the 20261207 the database in place was made from");
+  // APNIC's two /32s gone: all of its IPv6 space.
+  for (const TRegistryInfo& r : kRegistries) {
+    if (!r.StatsUrl.empty()) serve(r.ID, StatsFile(r.ID, 20261208));
+  }
+  std::string apnic = StatsFile(kApnicID, 20261208);
+  for (const std::string gone : {"apnic|JP|ipv6|2001:200::|32|19990813|allocated|A91-",
+                                 "apnic|AU|ipv6|2001:201::|32||allocated|A91-"}) {
+    const size_t at = apnic.find(gone);
+    ASSERT_NE(at, std::string::npos) << gone;
+    apnic.erase(at, apnic.find('\n', at) + 1 - at);
+  }
+  const size_t summary = apnic.find("apnic|*|ipv6|*|3|summary");
+  ASSERT_NE(summary, std::string::npos);
+  apnic.replace(summary, 24, "apnic|*|ipv6|*|1|summary");
+  serve(kApnicID, apnic);
+  refused(
+      "APNIC delegates 0 IPv6 /48s, 100.0% fewer than the 131072 of the database in place "
+      "(more than 25%)");
+  // No IPv6 block at all: RIPE's /12 was most of the space.
+  std::string ripe = StatsFile(kRipeID, 20261208);
+  const size_t big = ripe.find("ripencc|DE|ipv6|2a00::|12|");
+  ASSERT_NE(big, std::string::npos);
+  ripe.erase(big, ripe.find('\n', big) + 1 - big);
+  ripe.replace(ripe.find("ripencc|*|ipv6|*|3|summary"), 26, "ripencc|*|ipv6|*|2|summary");
+  serve(kRipeID, ripe);
+  serve(kApnicID, StatsFile(kApnicID, 20261208));
+  refused(
+      "the new data delegates 851968 IPv6 /48s, 100.0% fewer than the 68720328704 of the "
+      "database in place (more than 10%)");
+  const TRun forced = Mkdb({"--update", "--from", FServer->Base(), "--allow-http", "--retry-wait",
+                            "0", "--force", "-o", FDb});
+  ASSERT_EQ(forced.Status, 0) << forced.Err;
+}
+
 TEST_F(UpdateTest, AHostileRegistryFileTakesNoAddresses) {
   ASSERT_EQ(Update(FServer->Base()).Status, 0);
   // ARIN's file claims the whole space for CN in another registry's name,
