@@ -175,7 +175,7 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
   int exportFormat = -1;
   bool update = false, verbose = false, allowHttp = false;
   TUpdateOptions updateOptions;
-  std::string isoCodes = "/usr/share/iso-codes/json/iso_3166-1.json";
+  std::string isoCodes = kIsoCodesFile;
   bool binary = true;
   TCompression compression = cmNone;
   std::vector<std::string> inputs;

@@ -164,6 +164,8 @@ void TDatabaseCompiler::AddData(const std::string& Name, std::string_view Data,
 }
 
 void TDatabaseCompiler::AddContent(const std::string& Name, std::string_view Data, bool Unpacked) {
+  // A byte-order mark that an editor put in front is no part of the text.
+  if (Data.substr(0, 3) == "\xEF\xBB\xBF") Data.remove_prefix(3);
   const TInputKind kind = SniffInput(Data);
   if (kind == ikGzip || kind == ikBzip2) {
     // One layer only: compressed data inside it is refused, so that a file

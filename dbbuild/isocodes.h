@@ -7,6 +7,9 @@
 #include <string>
 #include <string_view>
 
+// Where Debian's iso-codes keeps the country names.
+constexpr char kIsoCodesFile[] = "/usr/share/iso-codes/json/iso_3166-1.json";
+
 // UTF-8 to Latin-1; characters outside Latin-1 become '?'.
 std::string Utf8ToLatin1(std::string_view Text);
 // alpha_2 code to name from iso-codes' iso_3166-1.json (common name first).

@@ -90,7 +90,9 @@ void ReadDelegationText(const std::string& Name, uint32_t File, std::string_view
     if (f.Count >= 6 && (f[dsSummary] == kSummaryMark || f[dfStart] == "*")) {
       uint64_t n;
       if (f[dsSummary] == kSummaryMark && ParseU64(f[dsCount], n)) {
-        announced[AsciiUpperText(f[dsType])] += n;
+        // Counts past any file's size stay there instead of wrapping.
+        uint64_t& total = announced[AsciiUpperText(f[dsType])];
+        total = n > UINT64_MAX - total ? UINT64_MAX : total + n;
       }
       return skip("summary");
     }

@@ -152,9 +152,10 @@ std::vector<std::string> UpdateRegistryNames() {
 
 std::string ParseMd5File(const std::string& Text) {
   // "MD5 (name) = hex" has the sum after the last '='; the other forms
-  // start with it.
+  // start with it, after a byte-order mark an editor may have put there.
+  const size_t bom = Text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
   const size_t eq = Text.rfind('=');
-  size_t at = Text.rfind("MD5 (", 0) == 0 && eq != std::string::npos ? eq + 1 : 0;
+  size_t at = Text.compare(bom, 5, "MD5 (") == 0 && eq != std::string::npos ? eq + 1 : bom;
   while (at < Text.size() && (Text[at] == ' ' || Text[at] == '\t')) ++at;
   std::string sum;
   while (at < Text.size() && sum.size() <= 32) {
@@ -266,6 +267,13 @@ TUpdateResult RunUpdate(const TUpdateOptions& Options) {
     result.Blocks = compiler.Blocks().size();
     result.Blocks6 = compiler.Blocks6().size();
     result.Date = compiler.HeaderDate("");
+    if (!Options.IsoCodes.empty()) {
+      try {
+        compiler.LoadCountryNames(ReadWholeFile(Options.IsoCodes, kMaxDownload));
+      } catch (const EKeslError&) {
+        // Without the names the codes stand in for them.
+      }
+    }
     const std::string file = EncodeDatabaseFile(true, cmNone, result.Date, compiler.BinaryBody());
     result.FileSize = file.size();
     failure = WriteDatabase(Options.Output, file);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "dbbuild/isocodes.h"
+
 struct TUpdateOptions {
   // Where the files are: "" for the registries' own addresses, else a base
   // address (https, http or file) under which each file's name is fetched.
@@ -26,6 +28,9 @@ struct TUpdateOptions {
   // fewer for one registry), or when blocks of two registries share more
   // than 1% of the IPv4 space: without it such data fails the update.
   bool Force = false;
+  // Names of countries that the built-in table lacks (XK, "Kosovo"), as
+  // kesl-mkdb takes them; codes stand in when the file cannot be read.
+  std::string IsoCodes = kIsoCodesFile;
   // Told each registry as its download starts (Received 0) and as bytes
   // arrive; returning false aborts the update.
   std::function<bool(const std::string& Registry, uint64_t Received, uint64_t Total)> Progress;

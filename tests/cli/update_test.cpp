@@ -511,6 +511,35 @@ TEST_F(UpdateTest, FileAddressesAndWhereTheUserDatabaseGoes) {
   EXPECT_EQ(Mkdb({"--from", FFiles.Dir(), "input.txt"}).Status, 2);
 }
 
+// Small things a registry's server or an editor may hand over: a file and
+// its checksum that start with a byte-order mark; a country that only
+// iso-codes names, named in the new database as kesl-mkdb names it.
+TEST_F(UpdateTest, ByteOrderMarksAndCountryNamesFromIsoCodes) {
+  std::string ripe = StatsFile(kRipeID, 20261207);
+  const size_t at = ripe.find("ripencc|*|ipv4|*|");
+  const size_t n = std::stoul(ripe.substr(at + 17));
+  ripe.replace(at, ripe.find('|', at + 17) - at, "ripencc|*|ipv4|*|" + std::to_string(n + 1));
+  ripe += "ripencc|XK|ipv4|46.99.0.0|256|20100101|allocated|A91-XK\n";
+  const std::string bom = "\xEF\xBB\xBF";
+  FFiles.Write(StatsName(kRipeID), bom + ripe);
+  FFiles.Write(StatsName(kRipeID) + ".md5", bom + Md5Hex(bom + ripe) + "\n");
+  TTempDir names;
+  TUpdateOptions options;
+  options.Base = FServer->Base();
+  options.Output = FDb;
+  options.RetryWait = 0;
+  options.IsoCodes =
+      names.Write("iso.json", R"({"3166-1": [{"alpha_2": "XK", "name": "Kosovo"}]})");
+  const TUpdateResult r = RunUpdate(options);
+  ASSERT_EQ(r.Status, usWritten) << r.Message;
+  TIPv4Database db;
+  db.LoadFromFile(FDb);
+  const int i = db.FindBlock(0x2E630001);
+  ASSERT_GE(i, 0);
+  EXPECT_EQ(db.BlockAt(i)->Country->Name, "Kosovo");
+  EXPECT_EQ(db.Sources.size(), 5u);
+}
+
 TEST_F(UpdateTest, ProgressCanAbortAndNothingIsWritten) {
   TUpdateOptions options;
   options.Base = FServer->Base();
@@ -538,4 +567,6 @@ TEST(UpdateChecksumTest, TheRegistriesThreeForms) {
   EXPECT_EQ(ParseMd5File(sum + "0"), "");      // too long
   EXPECT_EQ(ParseMd5File("<html>" + sum + "</html>"), "");
   EXPECT_EQ(ParseMd5File(""), "");
+  EXPECT_EQ(ParseMd5File("\xEF\xBB\xBF" + sum + "\n"), sum);
+  EXPECT_EQ(ParseMd5File("\xEF\xBB\xBFMD5 (name) = " + sum + "\n"), sum);
 }

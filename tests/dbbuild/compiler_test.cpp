@@ -423,3 +423,16 @@ TEST(CompilerTest, RecordsStartAtAStrictDottedQuad) {
   EXPECT_TRUE(ReadDottedQuad("255.255.255.255", ip));
   EXPECT_EQ(ip, 0xFFFFFFFFu);
 }
+
+// Summary counts that would wrap past 64 bits stay at their largest, so
+// that two of them cannot add up to the count of an empty file.
+TEST(CompilerTest, SummaryCountsDoNotWrap) {
+  const std::string file =
+      "2|ripencc|20261201|0|19830705|20261201|+0100\n"
+      "ripencc|*|ipv4|*|9223372036854775808|summary\n"
+      "ripencc|*|ipv4|*|9223372036854775808|summary\n";
+  TDatabaseCompiler c;
+  EXPECT_THAT([&] { c.AddData("delegated-ripencc", file); },
+              testing::ThrowsMessage<EKeslError>(testing::HasSubstr(
+                  "its summary counts 18446744073709551615 ipv4 records, the file holds 0")));
+}
