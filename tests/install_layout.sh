@@ -34,7 +34,7 @@ done
 # The user timer that renews the database, checked as systemd would load it
 # (its documentation, the installed man page, must be found too).
 units="$prefix/lib/systemd/user"
-grep -q "^ExecStart=$prefix/bin/kesl-mkdb --update\$" "$units/kesl-update.service" ||
+grep -q "^ExecStart=\"$prefix/bin/kesl-mkdb\" --update\$" "$units/kesl-update.service" ||
   fail "kesl-update.service: $(cat "$units/kesl-update.service")"
 runtime=$(mktemp -d)
 verified=$(XDG_RUNTIME_DIR="$runtime" MANPATH="$prefix/share/man" \
@@ -42,6 +42,14 @@ verified=$(XDG_RUNTIME_DIR="$runtime" MANPATH="$prefix/share/man" \
   fail "systemd-analyze verify: $verified"
 rm -rf "$runtime"
 [ -z "$verified" ] || fail "systemd-analyze verify: $verified"
+# Sandboxed as a packager would: systemd's own rating of its exposure, at
+# most 5.0 ("OK" or better).
+runtime=$(mktemp -d)
+exposure=$(XDG_RUNTIME_DIR="$runtime" systemd-analyze security --offline=true --user \
+  "$units/kesl-update.service" 2>&1 | sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+rm -rf "$runtime"
+[ -n "$exposure" ] && awk "BEGIN { exit !($exposure <= 5.0) }" ||
+  fail "kesl-update.service exposure: '$exposure'"
 
 # Man pages, rendered as Debian's checks do, warnings on.
 for page in man1/kesl.1 man1/kesl-lookup.1 man1/kesl-mkdb.1 man5/country.ip4.5; do
