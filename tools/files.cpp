@@ -1,20 +1,114 @@
 #include "tools/files.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "tools/errors.h"
 
 namespace {
+
+// The temporary files being written, so that SIGTERM, SIGINT and SIGHUP
+// (systemd stops a unit with SIGTERM) remove them before the process ends.
+// Slots are taken and given back outside the handler; it only reads them.
+struct TTempSlot {
+  std::atomic<bool> Used{false};
+  char Path[PATH_MAX];
+};
+constexpr int kTempSlots = 8;
+TTempSlot gTemps[kTempSlots];
+
+void RemoveTempsAndDie(int Signal) {
+  for (TTempSlot& slot : gTemps) {
+    if (slot.Used.load(std::memory_order_acquire)) ::unlink(slot.Path);
+  }
+  ::signal(Signal, SIG_DFL);
+  ::raise(Signal);
+}
+
+// Handlers for the three signals, where nothing else has one (a signal the
+// process ignores stays ignored).
+void InstallTempHandlers() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    for (const int s : {SIGTERM, SIGINT, SIGHUP}) {
+      struct sigaction old {};
+      if (::sigaction(s, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
+      struct sigaction action {};
+      action.sa_handler = RemoveTempsAndDie;
+      sigemptyset(&action.sa_mask);
+      ::sigaction(s, &action, nullptr);
+    }
+  });
+}
+
+// A temporary file noted for the handler while it exists; -1 when all
+// slots are taken (it is then removed on every way out but a signal).
+class TNotedTemp {
+ public:
+  explicit TNotedTemp(const std::string& Path) {
+    if (Path.size() >= PATH_MAX) return;
+    InstallTempHandlers();
+    for (int i = 0; i < kTempSlots; ++i) {
+      bool free = false;
+      if (!gTemps[i].Used.compare_exchange_strong(free, true)) continue;
+      // Written while marked used but not yet filled: a signal now would
+      // unlink a stale name at worst, which no file of ours has.
+      std::memcpy(gTemps[i].Path, Path.c_str(), Path.size() + 1);
+      FSlot = i;
+      return;
+    }
+  }
+  TNotedTemp(const TNotedTemp&) = delete;
+  TNotedTemp& operator=(const TNotedTemp&) = delete;
+  ~TNotedTemp() {
+    if (FSlot >= 0) gTemps[FSlot].Used.store(false, std::memory_order_release);
+  }
+
+ private:
+  int FSlot = -1;
+};
+
+// Temporary files of ours beside Path that an earlier run left (killed
+// with SIGKILL, or the machine stopped): named PATH.kesl-tmp-XXXXXX, at
+// least a minute old, and not locked, as each is by the run that writes
+// it. A file some running process holds is never removed.
+void RemoveLeftTemps(const std::string& Path) {
+  const size_t slash = Path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : Path.substr(0, slash + 1);
+  const std::string prefix = Path.substr(slash == std::string::npos ? 0 : slash + 1) + kTempMark;
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return;
+  const time_t old = ::time(nullptr) - 60;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string name = e->d_name;
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string path = (slash == std::string::npos ? "" : dir) + name;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime < old &&
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      ::unlink(path.c_str());
+    }
+    ::close(fd);
+  }
+  ::closedir(d);
+}
 
 // Closes a descriptor on every way out.
 class TDescriptor {
@@ -77,9 +171,14 @@ std::string ReplaceFile(const std::string& Path, std::string_view Data,
   if (::lstat(Path.c_str(), &there) == 0 && !S_ISREG(there.st_mode) && !S_ISLNK(there.st_mode)) {
     return "cannot write " + Path + ": it is not a regular file, and is not replaced by one";
   }
-  std::string temp = Path + ".XXXXXX";
+  RemoveLeftTemps(Path);
+  std::string temp = Path + kTempMark + "XXXXXX";
   TDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
-  if (fd.Get() < 0) return "cannot write " + Path + ".XXXXXX: " + std::strerror(errno);
+  if (fd.Get() < 0) return "cannot write " + Path + kTempMark + "XXXXXX: " + std::strerror(errno);
+  // Locked while it is written: a later run removes it only when no
+  // process holds it.
+  ::flock(fd.Get(), LOCK_EX);
+  const TNotedTemp noted(temp);
   auto fail = [&](const std::string& Why) {
     ::unlink(temp.c_str());
     return Why;

@@ -12,8 +12,14 @@
 // reason. A file larger than MaxSize raises EReadError before it is read.
 std::string ReadWholeFile(const std::string& Path, size_t MaxSize);
 
+// What marks the temporary files of ours beside a file being replaced:
+// PATH.kesl-tmp-XXXXXX.
+constexpr char kTempMark[] = ".kesl-tmp-";
+
 // Writes Data to Path through a file beside it with a name of its own
-// ("PATH.XXXXXX", made new, never followed), flushed to disk, which Check
+// ("PATH.kesl-tmp-XXXXXX", made new, never followed, removed also when
+// SIGTERM, SIGINT or SIGHUP ends the process, and by a later call when a
+// killed run left it), flushed to disk, which Check
 // (when given) may read and refuse before it is renamed over Path; then
 // the folder is flushed too. Path keeps its mode (a new file gets 0644).
 // On any failure the temporary file is removed, Path is left as it was,

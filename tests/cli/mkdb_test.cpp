@@ -7,6 +7,7 @@
 
 #include "dbbuild/samples.h"
 #include "testutil.h"
+#include "tools/files.h"
 
 TEST(MkdbMainTest, WritesChecksAndRefuses) {
   TTempDir dir;
@@ -92,7 +93,7 @@ TEST(MkdbMainTest, OutputsThatAreNoFilesAndStandardOutput) {
   }
   EXPECT_TRUE(std::filesystem::is_fifo(fifo));
   for (const auto& entry : std::filesystem::directory_iterator(dir.Path(""))) {
-    EXPECT_EQ(entry.path().string().find(".XXXXXX"), std::string::npos);  // nothing left behind
+    EXPECT_EQ(entry.path().string().find(kTempMark), std::string::npos);  // nothing left behind
   }
 
   // Standard output: the export alone there, the summary on standard error.

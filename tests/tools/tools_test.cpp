@@ -1,7 +1,11 @@
 #include "tools/tools.h"
 
+#include <csignal>
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 
 #include "testutil.h"
@@ -92,12 +96,57 @@ TEST(FilesTest, ReplaceFileIsAllOrNothing) {
     return ReadWholeFile(Temp, 100) != "bad";
   });
   EXPECT_EQ(refused, "the written file " + checked + " was refused");
-  EXPECT_THAT(checked, testing::MatchesRegex(path + "\\.[A-Za-z0-9]{6}"));
+  EXPECT_THAT(checked, testing::MatchesRegex(path + "\\.kesl-tmp-[A-Za-z0-9]{6}"));
   EXPECT_EQ(ReadWholeFile(path, 100), "new");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Dir()), {}), 1);
   // A folder that cannot be written.
   EXPECT_EQ(ReplaceFile(dir.Path("none/db"), "x"),
-            "cannot write " + dir.Path("none/db.XXXXXX") + ": No such file or directory");
+            "cannot write " + dir.Path("none/db.kesl-tmp-XXXXXX") + ": No such file or directory");
+}
+
+// The temporary file goes with a process that SIGTERM, SIGINT or SIGHUP
+// ends while it writes; one that a killed run left is removed by the next
+// run once it is a minute old and no process holds it.
+TEST(FilesTest, TemporaryFilesAreNotLeftBehind) {
+  TTempDir dir;
+  const std::string path = dir.Write("db", "old");
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      ReplaceFile(path, "new", [signal](const std::string&) {
+        ::raise(signal);
+        return true;
+      });
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Dir()), {}), 1) << signal;
+    EXPECT_EQ(ReadWholeFile(path, 100), "old");
+  }
+  // Left by runs killed outright: one old, one old but held by a running
+  // process (this one), one just made; and files that are not ours.
+  const std::string left = dir.Write("db.kesl-tmp-AbC123", "x");
+  const std::string held = dir.Write("db.kesl-tmp-HeLd99", "x");
+  const std::string fresh = dir.Write("db.kesl-tmp-NeW000", "x");
+  const std::string mine = dir.Write("db.kesl-tmp-mine", "x");
+  const std::string other = dir.Write("other.kesl-tmp-AbC123", "x");
+  const auto age = [](const std::string& Path) {
+    const std::filesystem::file_time_type old =
+        std::filesystem::file_time_type::clock::now() - std::chrono::minutes(5);
+    std::filesystem::last_write_time(Path, old);
+  };
+  for (const std::string& p : {left, held, mine, other}) age(p);
+  const int lock = ::open(held.c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+  EXPECT_EQ(ReplaceFile(path, "new"), "");
+  ::close(lock);
+  EXPECT_FALSE(std::filesystem::exists(left));
+  for (const std::string& p : {held, fresh, mine, other}) {
+    EXPECT_TRUE(std::filesystem::exists(p)) << p;
+  }
+  EXPECT_EQ(ReadWholeFile(path, 100), "new");
 }
 
 TEST(FilesTest, ReplaceFileKeepsTheModeAndFollowsNoPlantedLink) {
