@@ -18,7 +18,9 @@ bool CountriesAreRegistered(const std::vector<TSource>& Sources) {
 
 uint64_t DatabaseEpoch(const TIPv4Database& Db) {
   const auto day = static_cast<int64_t>(Db.Created);
-  return day > kUnixDay ? static_cast<uint64_t>(day - kUnixDay) * 86400 : 0;
+  // libmaxminddb refuses a file whose build_epoch is 0: a database of no
+  // known date (or one before 1970) is given the first second of 1970.
+  return day > kUnixDay ? static_cast<uint64_t>(day - kUnixDay) * 86400 : 1;
 }
 
 std::string ExportDescription(const TIPv4Database& Db) {

@@ -108,6 +108,17 @@ int main(int argc, char** argv) {
         "2001:200::,2001:200:ffff:ffff:ffff:ffff:ffff:ffff,JP\n");
   Write(out / "mkdb", "gzip", GZipCompress("16777216,16777471,AU\n"));
   Write(out / "mkdb", "iso", R"({"3166-1": [{"alpha_2": "RS", "name": "Serbia"}]})");
+  Write(out / "delegation", "records",
+        "ripencc|*|ipv4|*|2|summary\nripencc|NL|ipv4|5.1.0.0|256|20120101|allocated|A91-1\n"
+        "ripencc|DE|ipv6|2a01::|32|20090101|assigned|A91-2\n"
+        "ripencc|ZZ|ipv4|5.2.0.0|256||available||\nripencc|EU|asn|3333|1|19930901|allocated|A91-3\n"
+        "arin|US|ipv4|3.0.0.0|16777216|19880223|assigned|x\n");
+  // MaxMind DB: blocks as gaps and lengths, then IPv6 ones after 0xFF.
+  Write(out / "mmdb", "both",
+        std::string("\x01\x00\x00\x10\x00\x01\x00\x00\x03\x00\x00\x20\x00\x00\x02\x09"
+                    "\x00\x00\x00\x00\x00\x00\x08\xff\x20\x01\x00\x00\x0d\xb8\x60\x00"
+                    "\x00\xff\xff\x40\x11",
+                    37));
   Write(out / "addrscan", "log",
         "203.0.113.9 - - [08/Dec/2026:12:34:56 +0000] \"GET /?ip=1.2.3.4 HTTP/1.1\" 200 512 "
         "\"-\" \"curl/8.5.0\"\n[2001:db8::1]:443 ::ffff:192.0.2.1 v1.2.3.4 1.2.3.4.5 01.2.3.4 "

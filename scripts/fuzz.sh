@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-bash scripts/setup.sh clang libfuzzer-14-dev libclang-rt-14-dev
+bash scripts/setup.sh clang libfuzzer-14-dev libclang-rt-14-dev libmaxminddb-dev
 # Only the fuzzers are built here: the test command builds and runs the rest
 # elsewhere.
 cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DKESL_FUZZ=ON -DKESL_BUILD_GUI=OFF \
@@ -32,7 +32,7 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$dir/kesl_fuzz_seeds" "$work/seeds"
-targets=(loadfile textbody binbody strtoip streams mkdb inplace ipv6 addrscan)
+targets=(loadfile textbody binbody strtoip streams mkdb inplace ipv6 addrscan delegation mmdb)
 run() {
   local t=$1
   mkdir -p "$work/corpus/$t"

@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # The tests read output with python3 and check it with the real tools: the
 # firewalls, and the programs that read the exports.
-bash scripts/setup.sh clang libfuzzer-14-dev libclang-rt-14-dev clang-format python3 ipv6calc \
+bash scripts/setup.sh clang libfuzzer-14-dev libclang-rt-14-dev libmaxminddb-dev clang-format python3 ipv6calc \
   nftables ipset appstream desktop-file-utils man-db groff-base mmdb-bin python3-maxminddb \
   nginx-light haproxy systemd openssl
 started=$SECONDS

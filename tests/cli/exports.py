@@ -168,6 +168,17 @@ def in_ipv4_part(address):
     return ":" in address and number(address)[1] >> 32 == 0
 
 
+# A database whose header has no valid date still exports a file that
+# libmaxminddb opens (it refuses a build_epoch of 0).
+with open(test_db, "rb") as f:
+    dateless = f.read()
+undated_db = os.path.join(work, "undated.ip4")
+with open(undated_db, "wb") as f:
+    f.write(dateless[:8] + b"00000000" + dateless[16:])
+undated = export(undated_db, "mmdb", os.path.join(work, "undated.mmdb"))
+check("mmdb of a database without a date", mmdblookup(undated, "1.0.0.1") == ("AU", "APNIC"),
+      mmdblookup(undated, "1.0.0.1"))
+
 # MaxMind DB: both readers give what kesl-lookup gives, also for each IPv4
 # address in its IPv4-mapped form.
 for db, sample_size in ((test_db, 2000), (reg_db, 200), (cover_db, 500)):
