@@ -82,7 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   std::vector<TIPv6Block> blocks6;
   TIPv6Address at6 = TIPv6Address{in.Take(2)} << 112;
   while (in.Left() && blocks6.size() < 64) {
-    at6 += TIPv6Address{in.Take(4)} << (in.Take(1) % 128);
+    const TIPv6Address step = TIPv6Address{in.Take(4)} << (in.Take(1) % 128);
+    if (at6 + step < at6) break;
+    at6 += step;
     const TIPv6Address size = TIPv6Address{in.Take(4)} << (in.Take(1) % 100);
     const uint32_t pick = in.Take(1);
     if (at6 + size < at6) break;
@@ -96,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     at6 = b.Last + 1;
   }
   const std::string body =
-      EncodeBinBody({}, {}, blocks) +
+      EncodeBinBody({{kAfrinicID, "AFRINIC"}}, {}, blocks) +
       EncodeTrailer({{ttSortedDisjoint, ""}, {ttIPv6Blocks, EncodeIPv6Blocks(blocks6)}});
   const std::string file = EncodeDatabaseFile(true, cmNone, "20261201", body);
   const auto mapped = TInPlaceDatabase::FromMemory(file.data(), file.size());
