@@ -594,7 +594,7 @@ int main(int argc, char** argv) {
   if (ipv6 && access("/usr/bin/time", X_OK) == 0) {
     const std::string db = gData.Files["both_none"];
     std::printf("\n");
-    for (const char* form : {"mmdb", "nginx", "haproxy", "csv"}) {
+    for (const char* form : {"mmdb", "nginx", "haproxy", "csv", "ranges"}) {
       const std::string out = gData.Dir + "/export." + form;
       const auto [seconds, mb] = MeasuredRun({KESL_MKDB, "--export", form, "--db", db, "-o", out});
       std::printf("export %s: %.2f s, peak %.0f MB, %.1f MB written\n", form, seconds, mb,

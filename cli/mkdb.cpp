@@ -28,7 +28,7 @@ const char kUsage[] =
     "       kesl-mkdb --update [--from BASE [--allow-http]] [-o PATH] [--no-wait]\n"
     "                          [--force] [--verbose]\n"
     "       kesl-mkdb --check PATH\n"
-    "       kesl-mkdb --export mmdb|nginx|haproxy|csv [--db PATH] -o OUT\n"
+    "       kesl-mkdb --export mmdb|nginx|haproxy|csv|ranges [--db PATH] -o OUT\n"
     "\n"
     "Compiles address data into a Kesl database file (default country.ip4).\n"
     "\n"
@@ -80,8 +80,10 @@ const char kUsage[] =
     "  --export F        write the database (--db PATH, else the one kesl-lookup\n"
     "                    uses) for other programs, both families, to -o OUT:\n"
     "                    mmdb (a MaxMind DB file), nginx (the body of a geo block:\n"
-    "                    PREFIX CC;), haproxy (a map_ip file: PREFIX CC) or csv\n"
-    "                    (network,country,country_name,registry,date)\n"
+    "                    PREFIX CC;), haproxy (a map_ip file: PREFIX CC), csv\n"
+    "                    (network,country,country_name,registry,date) or ranges\n"
+    "                    (one CSV row per block with 128-bit hex keys, for SQL\n"
+    "                    engines: key BETWEEN first_key AND last_key)\n"
     "  --db PATH         the database to export\n"
     "  --help            this text\n"
     "\n"
@@ -228,9 +230,12 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
     } else if (a == "--verbose" || a == "-v") {
       verbose = true;
     } else if (a == "--export") {
-      const int rc = args.Choose(
-          {{"mmdb", efMmdb}, {"nginx", efNginx}, {"haproxy", efHaproxy}, {"csv", efCsv}},
-          exportFormat);
+      const int rc = args.Choose({{"mmdb", efMmdb},
+                                  {"nginx", efNginx},
+                                  {"haproxy", efHaproxy},
+                                  {"csv", efCsv},
+                                  {"ranges", efRanges}},
+                                 exportFormat);
       if (rc) return rc;
     } else if (a == "--db") {
       if (!args.Value(db)) return args.Usage("--db needs a file name");

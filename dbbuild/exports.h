@@ -1,6 +1,7 @@
 // Kesl's database in the forms that other programs read: a MaxMind DB file
 // (dbbuild/mmdb.h), the body of an nginx geo block, an HAProxy map_ip file,
-// and CSV. Each covers both families, one entry per aligned prefix of each
+// CSV of prefixes, and CSV of ranges for SQL engines. Each covers both
+// families; all but the ranges hold one entry per aligned prefix of each
 // block (a MaxMind DB file holds its tree of them).
 #pragma once
 
@@ -8,7 +9,14 @@
 
 class TIPv4Database;
 
-enum TExportFormat { efMmdb, efNginx, efHaproxy, efCsv };
+enum TExportFormat { efMmdb, efNginx, efHaproxy, efCsv, efRanges };
+
+// The columns of the ranges export: one row per block, sorted by first_key,
+// the block's first address as 32 lowercase hex digits of its IPv6 form
+// (an IPv4 address as ::ffff:a.b.c.d), so that "key BETWEEN first_key AND
+// last_key" joins both families in any SQL engine.
+constexpr char kRangesHeader[] =
+    "family,first,last,first_key,last_key,country,country_name,registry,date\r\n";
 
 // The export of Db in Format, whole. EKeslError for a database that cannot
 // be written in it (a country code that is not two letters, digits or '-',

@@ -204,6 +204,44 @@ for db, sample_size in ((test_db, 2000), (reg_db, 200), (cover_db, 500)):
         got = mmdblookup(out, a)
         check(f"mmdblookup {a}", got == (want[a][:2] if want[a] else None), (got, want[a]))
 
+# Ranges: a row per block, sorted by first_key; a range join on the keys (a
+# binary search here, as an engine's BETWEEN) answers each address, in
+# either form, as kesl-lookup does.
+import bisect
+
+
+def range_key(address):
+    family, value = number(address)
+    return "%032x" % (value if family == 6 else (0xFFFF << 32) | value)
+
+
+for db in (test_db, reg_db, cover_db):
+    out = export(db, "ranges", os.path.join(work, "ranges.csv"))
+    with open(out, newline="") as f:
+        text = f.read()
+    rows = list(csv.reader(io.StringIO(text)))
+    check("ranges header", rows[0] == ["family", "first", "last", "first_key", "last_key",
+                                       "country", "country_name", "registry", "date"], rows[0])
+    rows = rows[1:]
+    check("ranges CRLF", text.count("\r\n") == len(rows) + 1, db)
+    firsts = [r[3] for r in rows]
+    check("ranges sorted", firsts == sorted(firsts) and all(
+        rows[i][4] < rows[i + 1][3] for i in range(len(rows) - 1)), db)
+    check("ranges one row per block", len(rows) == len(blocks(db)), (len(rows), len(blocks(db))))
+    check("ranges keys", all(range_key(r[1]) == r[3] and range_key(r[2]) == r[4] for r in rows), db)
+    addresses = [a for a in edges(blocks(db)) + random_addresses(500) if not in_ipv4_part(a)]
+    addresses += ["::ffff:" + a for a in addresses if ":" not in a]
+    want = answers(db, addresses)
+    wrong = []
+    for a in addresses:
+        key = range_key(a)  # ::ffff:a.b.c.d is the IPv4 address's own key
+        at = bisect.bisect_right(firsts, key) - 1
+        row = rows[at] if at >= 0 and rows[at][4] >= key else None
+        got = (row[5], row[7], row[8].replace("-", "") or None) if row else None
+        if got != want[a]:
+            wrong.append((a, got, want[a]))
+    check("ranges answers", not wrong, wrong[:5])
+
 # The default database: the first and last address of every block through
 # the Python module, the addresses taken as kesl-lookup lists them.
 big = export(default_db, "mmdb", os.path.join(work, "default.mmdb"))

@@ -4,6 +4,7 @@
 #include "dbbuild/mmdb.h"
 #include "ipdb/encoder.h"
 #include "testutil.h"
+#include "tools/text.h"
 #include "tools/tools.h"
 
 namespace {
@@ -98,4 +99,52 @@ TEST(ExportTest, WhatTheCountriesMeanAndTheDescription) {
   db.Sources = {{"geoip", 20261201, "", "CC BY-SA 4.0"}};
   EXPECT_EQ(ExportDescription(db),
             "Kesl country database of 2026-12-01 from " + SourceText(db.Sources[0]));
+}
+
+// One row per block, both families sorted by their keys: an IPv6 block
+// below ::ffff:0:0 comes before every IPv4 one, the others after; keys are
+// fixed-width hex of the IPv6 form, IPv4 as ::ffff:a.b.c.d.
+TEST(ExportTest, RangesAreOneRowPerBlockInKeyOrder) {
+  TIPv4Database db;
+  Fill(db);
+  TIPv6Block low;
+  low.Start = 0x100;
+  low.Last = 0x1FF;
+  low.CountryCode = Code("AU");
+  low.CenterID = kIanaID;
+  low.Date = 20200101;
+  db.IPv6.Blocks.insert(db.IPv6.Blocks.begin(), low);
+  db.SortAndLink();
+  EXPECT_EQ(ExportDatabase(db, efRanges),
+            std::string(kRangesHeader) +
+                "6,::100,::1ff,00000000000000000000000000000100,000000000000000000000000000001ff,"
+                "AU,Australia,IANA,2020-01-01\r\n"
+                "4,1.0.0.0,1.0.0.255,00000000000000000000ffff01000000,"
+                "00000000000000000000ffff010000ff,AU,Australia,APNIC,2011-08-11\r\n"
+                "4,10.0.0.0,10.0.2.255,00000000000000000000ffff0a000000,"
+                "00000000000000000000ffff0a0002ff,KR,\"Korea, South\",APNIC,\r\n"
+                "6,2001:db8::,2001:db8::2,20010db8000000000000000000000000,"
+                "20010db8000000000000000000000002,NL,Netherlands,RIPE,\r\n");
+}
+
+// An IPv6 block over ::ffff:0:0/96, the IPv4 addresses' keys, is written as
+// its parts around them: no key falls in two rows.
+TEST(ExportTest, RangesKeepTheIPv4KeysToTheIPv4Blocks) {
+  TIPv4Database db;
+  Fill(db);
+  TIPv6Block wide;
+  wide.Start = 0;
+  wide.Last = IPv6HostMask(64);
+  wide.CountryCode = Code("NL");
+  wide.CenterID = kRipeID;
+  db.IPv6.Blocks.insert(db.IPv6.Blocks.begin(), wide);
+  db.SortAndLink();
+  const std::string ranges = ExportDatabase(db, efRanges);
+  const std::vector<std::string_view> rows = SplitText(ranges, '\n');
+  ASSERT_EQ(rows.size(), 7u);  // the header, five rows, the end
+  EXPECT_EQ(rows[1].substr(0, 22), "6,::,::fffe:ffff:ffff,");
+  EXPECT_EQ(rows[2].substr(0, 10), "4,1.0.0.0,");
+  EXPECT_EQ(rows[3].substr(0, 11), "4,10.0.0.0,");
+  EXPECT_EQ(rows[4].substr(0, 34), "6,::1:0:0:0,::ffff:ffff:ffff:ffff,");
+  EXPECT_EQ(rows[5].substr(0, 13), "6,2001:db8::,");
 }
