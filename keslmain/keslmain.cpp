@@ -130,5 +130,6 @@ void TKeslMainForm::ShowStatus() {
             QLatin1String(" (") + AgeText(created.daysTo(Today())) + QLatin1Char(')');
   }
   if (!FUpdateNote.isEmpty()) text += QLatin1String(", ") + FUpdateNote;
+  if (!FActivity.isEmpty()) text += QLatin1String(", ") + FActivity;
   SetStatusText(text);
 }

@@ -151,6 +151,8 @@ class TKeslMainForm : public TUtilMainForm {
   // The update in progress, or how the last one ended when it left the
   // database as it was; shown in the status line.
   QString FUpdateNote;
+  // What the window is waiting for, while it waits ("Resolving NAME…").
+  QString FActivity;
   // The last locate's answer: the address, the name typed when one was
   // resolved, and the block found (in Database).
   QString FAnswerAddress, FAnswerName;

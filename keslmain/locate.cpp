@@ -83,6 +83,13 @@ void TKeslMainForm::StartWork() {
       Aborted = false;
       const TFinally end([this] { EndBusy(); });
       ++gResolving;
+      // What the busy bar cannot tell, having no progress to show.
+      FActivity = tr("Resolving %1\u2026").arg(QString::fromLocal8Bit(text));
+      ShowStatus();
+      const TFinally said([this] {
+        FActivity.clear();
+        ShowStatus();
+      });
       RunBeside(
           [job] {
             job->Result = ResolveQuery(job->Text, job->Address, false);

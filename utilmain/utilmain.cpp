@@ -344,6 +344,9 @@ bool TUtilMainForm::SetProgress(int Value) {
 void TUtilMainForm::StatusBarDrawPanel(QPainter& Painter, const QRect& Rect) {
   const int w = Rect.right() + 1 - Rect.left();
   if (w <= 0) return;
+  // Busy before any progress is known (a host name being resolved): an
+  // empty bar, not a negative percentage.
+  if (FProgress < 0) return Painter.fillRect(Rect, palette().color(QPalette::HighlightedText));
   const QString text = PercentText(FProgress);
   const int filled = w * FProgress / 1000;
   const int offset = (w - Painter.fontMetrics().horizontalAdvance(text)) / 2;

@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QSet>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolTip>
@@ -516,6 +517,41 @@ TEST_F(KeslMainTest, ClosingWhileANameIsResolvedLeavesAtOnce) {
   EXPECT_TRUE(FDialogs.Errors.isEmpty()) << FDialogs.Errors.join("; ").toStdString();
   EXPECT_TRUE(FDialogs.Messages.isEmpty());
   FResolver.Hold = false;
+  QTRY_COMPARE_WITH_TIMEOUT(TKeslMainForm::ResolutionsRunning(), 0, 5000);
+}
+
+// While a host name resolves the status line says so, and the busy bar,
+// which has no progress to show, shows no number (it read "-0.1%").
+TEST_F(KeslMainTest, AResolutionSaysSoAndShowsNoPercentage) {
+  FResolver.Addresses["slow.example"] = StrToIP("8.8.8.8");
+  FResolver.Hold = true;
+  Activate();
+  auto status = [this] {
+    for (QLabel* l : FForm->StatusBar->findChildren<QLabel*>()) {
+      if (l->text().startsWith(" Memory used: ")) return l->text();
+    }
+    return QString();
+  };
+  QString during;
+  QSet<QRgb> colours;
+  QTimer::singleShot(100, FForm.get(), [&] {
+    during = status();
+    auto* panel = FForm->findChild<QWidget*>(QStringLiteral("ProgressPanel"));
+    ASSERT_TRUE(panel);
+    const QImage image = panel->grab().toImage();
+    for (int y = 0; y < image.height(); ++y) {
+      for (int x = 0; x < image.width(); ++x) colours.insert(image.pixel(x, y));
+    }
+    FResolver.Hold = false;
+  });
+  Locate("slow.example");
+  EXPECT_TRUE(during.endsWith(QStringLiteral(", Resolving slow.example\u2026")))
+      << during.toStdString();
+  // One fill, no text: a percentage would bring the pen's colour and its
+  // antialiasing.
+  EXPECT_EQ(colours.size(), 1) << colours.size();
+  EXPECT_FALSE(status().contains(QStringLiteral("Resolving")));
+  EXPECT_EQ(FForm->IPEdit->text(), "8.8.8.8");
   QTRY_COMPARE_WITH_TIMEOUT(TKeslMainForm::ResolutionsRunning(), 0, 5000);
 }
 
