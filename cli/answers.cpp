@@ -12,7 +12,6 @@
 #include "ipdb/countries.h"
 #include "ipdb/database.h"
 #include "ipdb/inplace.h"
-#include "tools/errors.h"
 #include "tools/resolve.h"
 #include "tools/text.h"
 
@@ -300,33 +299,13 @@ class TAnswerWriter::TImpl {
       for (const char c : FValue) FRecordText += c == '\t' || c == '\n' || c == '\r' ? ' ' : c;
     }
   }
-  // A single search, as for a query given as an argument or a host name:
-  // in place, trusted only when the file stayed as it was.
+  // A single search, as for a query given as an argument or a host name,
+  // guarded as a stream's are.
   template <typename TAddress, typename TBlock>
   const TBlock* FindOne(TAddress IP, TBlock& Found) {
-    for (;;) {
-      const TInPlaceDatabase* mapped = FDb.Mapped();
-      if (!mapped) break;
-      bool held = false;
-      try {
-        held = mapped->Find(IP, Found);
-      } catch (const EDatabaseError&) {
-        // Cut short under the search: written over, as below.
-        if (FDb.Unchanged()) throw;
-      }
-      if (FDb.Unchanged()) return held ? &Found : nullptr;
-      FDb.Reload(FIO.Err());
-    }
-    const TIPv4Database& db = *FDb.Loaded();
-    int i;
-    if constexpr (std::is_same_v<TAddress, uint32_t>) {
-      i = db.FindBlock(IP);
-      if (i >= 0) Found = db.Blocks[static_cast<size_t>(i)];
-    } else {
-      i = db.IPv6.Find(IP);
-      if (i >= 0) Found = db.IPv6.Blocks[static_cast<size_t>(i)];
-    }
-    return i >= 0 ? &Found : nullptr;
+    bool held = false;
+    FDb.Read([&] { held = FDb.Find(IP, Found); }, FIO.Err());
+    return held ? &Found : nullptr;
   }
   const TIPv4Block* Find(uint32_t IP) { return FindOne(IP, FFound); }
   const TIPv6Block* Find(TIPv6Address IP) { return FindOne(IP, FFound6); }

@@ -17,7 +17,6 @@
 #include "ipdb/countries.h"
 #include "ipdb/database.h"
 #include "ipdb/inplace.h"
-#include "ipdb/loader.h"
 #include "ipdb/registries.h"
 #include "tools/files.h"
 #include "tools/text.h"

@@ -87,6 +87,20 @@ void TLookupDatabase::Follow(std::ostream& Err) {
 
 bool TLookupDatabase::Unchanged() const { return !FMapped || !FMapped->Changed(); }
 
+bool TLookupDatabase::Find(uint32_t IP, TIPv4Block& Block) const {
+  if (FMapped) return FMapped->Find(IP, Block);
+  const int i = FLoaded->FindBlock(IP);
+  if (i >= 0) Block = FLoaded->Blocks[static_cast<size_t>(i)];
+  return i >= 0;
+}
+
+bool TLookupDatabase::Find(TIPv6Address IP, TIPv6Block& Block) const {
+  if (FMapped) return FMapped->Find(IP, Block);
+  const int i = FLoaded->IPv6.Find(IP);
+  if (i >= 0) Block = FLoaded->IPv6.Blocks[static_cast<size_t>(i)];
+  return i >= 0;
+}
+
 void TLookupDatabase::Reload(std::ostream& Err) {
   const auto giveUp = std::chrono::steady_clock::now() + kReloadWait;
   while (!TakeFile(Err, false)) {

@@ -13,9 +13,13 @@
 #include <string>
 
 #include "ipdb/provenance.h"
+#include "tools/address.h"
+#include "tools/errors.h"
 #include "tools/files.h"
 
+class TIPv4Block;
 class TIPv4Database;
+class TIPv6Block;
 class TInPlaceDatabase;
 
 // How long a file written over in place may take to load whole again
@@ -48,14 +52,33 @@ class TLookupDatabase {
   // whole again after it was written over, saying so on Err. A file that
   // does not load is left for the next look.
   void Follow(std::ostream& Err);
-  // After a search in place: false when the file has been written over
-  // since it was opened, so that what the search read cannot be trusted.
-  bool Unchanged() const;
-  // Then: waits for the file to load whole again and takes it (searched
-  // again from the start), or, after kReloadWait, EDatabaseError naming it.
-  void Reload(std::ostream& Err);
+  // Runs Read, which reads the database in use (through Mapped() or
+  // Loaded(), or Find), and runs it again whenever what it read in place
+  // cannot be trusted: the file was written over meanwhile, or cut short
+  // under it. Then the file is first taken anew once it loads whole, or
+  // after kReloadWait EDatabaseError names it.
+  template <typename TRead>
+  void Read(TRead Read, std::ostream& Err) {
+    for (;;) {
+      try {
+        Read();
+      } catch (const EDatabaseError&) {
+        if (Unchanged()) throw;
+      }
+      if (Unchanged()) return;
+      Reload(Err);
+    }
+  }
+  // The block of one address, in place or loaded, into Block; false when
+  // no block holds it. Unguarded: within Read.
+  bool Find(uint32_t IP, TIPv4Block& Block) const;
+  bool Find(TIPv6Address IP, TIPv6Block& Block) const;
 
  private:
+  // Whether the file searched in place (if any) is as it was opened.
+  bool Unchanged() const;
+  // Waits for the file to load whole again and takes it.
+  void Reload(std::ostream& Err);
   // The file at FPath opened and checked as a whole (the loader's every
   // check), and taken when it stayed the same while it was; false when it
   // does not load (said on Err with SayRefusal), or changed meanwhile.
