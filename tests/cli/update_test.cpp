@@ -81,6 +81,26 @@ class UpdateTest : public testing::Test {
     EXPECT_FALSE(std::filesystem::exists(FDb + ".tmp"));
   }
 
+  // Serves Text as a registry's file, with its right checksum.
+  void Serve(uint16_t Registry, const std::string& Text) {
+    FFiles.Write(StatsName(Registry), Text);
+    FFiles.Write(StatsName(Registry) + ".md5", Md5Hex(Text));
+  }
+  // Runs an update that must be refused for Why (unless --force), leaving
+  // FDb as it was, or absent.
+  void ExpectRefused(const std::string& Why) {
+    const bool existed = std::filesystem::exists(FDb);
+    const std::string before = existed ? FileBytes(FDb) : "";
+    const TRun r = Update(FServer->Base());
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_THAT(r.Err, testing::HasSubstr("update failed: refusing to replace " + FDb + ": "));
+    EXPECT_THAT(r.Err, testing::HasSubstr(Why + "; --force replaces it anyway"));
+    EXPECT_EQ(std::filesystem::exists(FDb), existed);
+    if (existed) {
+      EXPECT_TRUE(FileBytes(FDb) == before) << "the database was changed";
+    }
+  }
+
   TTempDir FFiles, FOut;
   std::unique_ptr<TLocalServer> FServer;
   std::string FDb;
@@ -308,34 +328,18 @@ std::string RegistryFile(uint16_t Registry, const std::vector<std::string>& Reco
 
 TEST_F(UpdateTest, SuddenChangeIsRefusedUnlessForced) {
   ASSERT_EQ(Update(FServer->Base()).Status, 0);
-  const auto serve = [&](uint16_t Registry, const std::string& Text) {
-    FFiles.Write(StatsName(Registry), Text);
-    FFiles.Write(StatsName(Registry) + ".md5", Md5Hex(Text));
-  };
-  const auto refused = [&](const std::string& Why) {
-    const bool existed = std::filesystem::exists(FDb);
-    const std::string before = existed ? FileBytes(FDb) : "";
-    const TRun r = Update(FServer->Base());
-    EXPECT_EQ(r.Status, 1);
-    EXPECT_THAT(r.Err, testing::HasSubstr("update failed: refusing to replace " + FDb + ": "));
-    EXPECT_THAT(r.Err, testing::HasSubstr(Why + "; --force replaces it anyway"));
-    EXPECT_EQ(std::filesystem::exists(FDb), existed);
-    if (existed) {
-      EXPECT_TRUE(FileBytes(FDb) == before) << "the database was changed";
-    }
-  };
   // RIPE's 65,920 addresses (ARIN's later /25 took 128 of its /24) fall to
   // 384: more than a quarter of one registry's space gone.
-  serve(kRipeID,
+  Serve(kRipeID,
         RegistryFile(kRipeID, {"NL|5.0.0.0|256|20200101", "GB|255.255.255.0|256|20010101"}));
-  refused(
+  ExpectRefused(
       "RIPE delegates 384 IPv4 addresses, 99.4% fewer than the 65920 of the database in "
       "place (more than 25%)");
   // ARIN's /8 gone: most of all the addresses.
-  serve(kRipeID, StatsFile(kRipeID, 20261207));
-  serve(kArinID,
+  Serve(kRipeID, StatsFile(kRipeID, 20261207));
+  Serve(kArinID,
         RegistryFile(kArinID, {"US|5.0.0.128|128|20261201", "CA|12.0.0.0|131072|20000101"}));
-  refused(
+  ExpectRefused(
       "the new data delegates 1317379 IPv4 addresses, 92.7% fewer than the 18094595 of the "
       "database in place (more than 10%)");
   const TRun forced = Mkdb({"--update", "--from", FServer->Base(), "--allow-http", "--retry-wait",
@@ -348,17 +352,17 @@ TEST_F(UpdateTest, SuddenChangeIsRefusedUnlessForced) {
   // A database made from other files is no measure: replaced as it comes.
   TTempDir own;
   ASSERT_EQ(Mkdb({"-o", FDb, own.Write("ranges", "16777216,16777471,AU\n")}).Status, 0);
-  serve(kArinID, StatsFile(kArinID, 20261207));
+  Serve(kArinID, StatsFile(kArinID, 20261207));
   EXPECT_EQ(Update(FServer->Base()).Status, 0);
   // Two registries claiming the same 1.2% of the space are refused even
   // for a new database.
   const std::vector<std::string> shared = {"US|20.0.0.0|16777216|20000101",
                                            "US|21.0.0.0|16777216|20000101",
                                            "US|22.0.0.0|16777216|20000101"};
-  serve(kArinID, RegistryFile(kArinID, shared));
-  serve(kRipeID, RegistryFile(kRipeID, shared));
+  Serve(kArinID, RegistryFile(kArinID, shared));
+  Serve(kRipeID, RegistryFile(kRipeID, shared));
   FDb = FOut.Path("new/country.ip4");
-  refused(
+  ExpectRefused(
       "blocks of two registries share 50331648 IPv4 addresses, 1.2% of the space (more "
       "than 1%)");
 }
@@ -368,25 +372,14 @@ TEST_F(UpdateTest, SuddenChangeIsRefusedUnlessForced) {
 // /48s in all or from one registry.
 TEST_F(UpdateTest, RollbackAndLostIPv6AreRefusedUnlessForced) {
   ASSERT_EQ(Update(FServer->Base()).Status, 0);
-  const std::string before = FileBytes(FDb);
-  const auto serve = [&](uint16_t Registry, const std::string& Text) {
-    FFiles.Write(StatsName(Registry), Text);
-    FFiles.Write(StatsName(Registry) + ".md5", Md5Hex(Text));
-  };
-  const auto refused = [&](const std::string& Why) {
-    const TRun r = Update(FServer->Base());
-    EXPECT_EQ(r.Status, 1);
-    EXPECT_THAT(r.Err, testing::HasSubstr(Why + "; --force replaces it anyway"));
-    EXPECT_TRUE(FileBytes(FDb) == before) << "the database was changed";
-  };
   // The same data from a mirror of 2010.
   for (const TRegistryInfo& r : kRegistries) {
-    if (!r.StatsUrl.empty()) serve(r.ID, StatsFile(r.ID, 20100101));
+    if (!r.StatsUrl.empty()) Serve(r.ID, StatsFile(r.ID, 20100101));
   }
-  refused(" is dated 20100101, older than the 20261207 the database in place was made from");
+  ExpectRefused(" is dated 20100101, older than the 20261207 the database in place was made from");
   // APNIC's two /32s gone: all of its IPv6 space.
   for (const TRegistryInfo& r : kRegistries) {
-    if (!r.StatsUrl.empty()) serve(r.ID, StatsFile(r.ID, 20261208));
+    if (!r.StatsUrl.empty()) Serve(r.ID, StatsFile(r.ID, 20261208));
   }
   std::string apnic = StatsFile(kApnicID, 20261208);
   for (const std::string gone : {"apnic|JP|ipv6|2001:200::|32|19990813|allocated|A91-",
@@ -398,8 +391,8 @@ TEST_F(UpdateTest, RollbackAndLostIPv6AreRefusedUnlessForced) {
   const size_t summary = apnic.find("apnic|*|ipv6|*|3|summary");
   ASSERT_NE(summary, std::string::npos);
   apnic.replace(summary, 24, "apnic|*|ipv6|*|1|summary");
-  serve(kApnicID, apnic);
-  refused(
+  Serve(kApnicID, apnic);
+  ExpectRefused(
       "APNIC delegates 0 IPv6 /48s, 100.0% fewer than the 131072 of the database in place "
       "(more than 25%)");
   // No IPv6 block at all: RIPE's /12 was most of the space.
@@ -408,9 +401,9 @@ TEST_F(UpdateTest, RollbackAndLostIPv6AreRefusedUnlessForced) {
   ASSERT_NE(big, std::string::npos);
   ripe.erase(big, ripe.find('\n', big) + 1 - big);
   ripe.replace(ripe.find("ripencc|*|ipv6|*|3|summary"), 26, "ripencc|*|ipv6|*|2|summary");
-  serve(kRipeID, ripe);
-  serve(kApnicID, StatsFile(kApnicID, 20261208));
-  refused(
+  Serve(kRipeID, ripe);
+  Serve(kApnicID, StatsFile(kApnicID, 20261208));
+  ExpectRefused(
       "the new data delegates 851968 IPv6 /48s, 100.0% fewer than the 68720328704 of the "
       "database in place (more than 10%)");
   const TRun forced = Mkdb({"--update", "--from", FServer->Base(), "--allow-http", "--retry-wait",
