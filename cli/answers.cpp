@@ -12,6 +12,8 @@
 #include "ipdb/countries.h"
 #include "ipdb/database.h"
 #include "ipdb/inplace.h"
+#include "ipdb/registries.h"
+#include "ipdb/special.h"
 #include "tools/resolve.h"
 #include "tools/text.h"
 
@@ -28,7 +30,13 @@ class TAnswerWriter::TImpl {
         FFields(std::move(Style.Fields)),
         FIO(IO),
         FBuf(new char[kBufSize]),
-        FNeedAddress(std::find(FFields.begin(), FFields.end(), fdAddress) != FFields.end()) {}
+        FNeedAddress(std::find(FFields.begin(), FFields.end(), fdAddress) != FFields.end()),
+        // Today's lines show none of them.
+        FNeedFacts(FFormat != fmLines && std::any_of(FFields.begin(), FFields.end(), [](TField F) {
+                     // The registry of an address in free space is the facts' too.
+                     return F == fdRegistry || F == fdAllocation || F == fdHolder || F == fdASNs ||
+                            F == fdSpecial;
+                   })) {}
 
   // The column names, for tsv and csv.
   void Header() {
@@ -56,14 +64,67 @@ class TAnswerWriter::TImpl {
 
   // A query that is no numeric address: refused, or a host name.
   bool AnswerHost(std::string_view Query) {
+    uint32_t as = 0;
+    if (ReadASNQuery(Query, as)) return AnswerASN(Query, as);
     const THostQuery q = ReadHostQuery(Query, FNoResolve, FPreferIPv6);
     if (!q.Found) return Failed(q.Shown, q.Error);
     if (q.Address.IsIPv6) return Answer6(Query, q.Address.IPv6, Find(q.Address.IPv6));
     return Answer4(Query, q.Address.IPv4, Find(q.Address.IPv4));
   }
 
+  // An AS number's answer, from its record: allocated and assigned ones
+  // are found, available and reserved ones not, with their allocation.
+  bool AnswerASN(std::string_view Query, uint32_t AS) {
+    TASNRecord record;
+    TASNShown shown;
+    bool listed = false;
+    FDb.Read(
+        [&] {
+          listed = FDb.FindASN(AS, record, FFacts);
+          if (!listed) return;
+          shown.Record = record;
+          shown.CountryCode = record.CountryCode;
+          shown.Date = record.Date;
+          shown.Country = record.CountryCode ? FDb.Country(record.CountryCode) : nullptr;
+          shown.Center = FDb.Center(record.CenterID);
+        },
+        FIO.Err());
+    const std::string address = "AS" + std::to_string(AS);
+    const bool found = listed && shown.Center && record.Holding.Status != alAvailable &&
+                       record.Holding.Status != alReserved;
+    if (listed && !found) FFacts.FreeRegistry = record.CenterID;
+    if (FFormat != fmLines) {
+      Record(Query, found ? "ok" : "not_found", address, found ? &shown : nullptr, {});
+      return found;
+    }
+    Put(Query);
+    Put("\t");
+    Put(address);
+    if (!found) {
+      Put("\t-\n");
+      return false;
+    }
+    Put("\t");
+    Put(ASNText(record));
+    Put("\t");
+    if (shown.Country) {
+      PutText(CodeToStr(record.CountryCode));
+      Put("\t");
+      Put(CountryName(shown.Country));
+    } else {
+      Put("-\t-");
+    }
+    Put("\t");
+    Put(CenterName(shown.Center));
+    Put("\t");
+    Put(std::to_string(record.Date));
+    Put("\n");
+    return true;
+  }
+
   // An IPv4 address's answer, from its block b (nullptr for none).
   bool Answer4(std::string_view Query, uint32_t ip, const TIPv4Block* b) {
+    if (FNeedFacts) FDb.Read([&] { FDb.Facts(ip, b, FFacts); }, FIO.Err());
     if (FFormat != fmLines) {
       Record(Query, b ? "ok" : "not_found", IPToStr(ip), b, {});
       return b != nullptr;
@@ -87,6 +148,7 @@ class TAnswerWriter::TImpl {
   bool Answer6(std::string_view Query, TIPv6Address Address, const TIPv6Block* b) {
     char text[kMaxIPv6Text];
     const std::string_view address(text, FormatIPv6(Address, text) - text);
+    if (FNeedFacts) FDb.Read([&] { FDb.Facts(Address, b, FFacts); }, FIO.Err());
     if (FFormat != fmLines) {
       Record(Query, b ? "ok" : "not_found", address, b, {});
       return b != nullptr;
@@ -119,9 +181,11 @@ class TAnswerWriter::TImpl {
 
   void AnnotateIPv6(std::string_view Text, TIPv6Address IP, const TIPv6Block* Block,
                     std::string& Out) {
+    if (FNeedFacts) FDb.Read([&] { FDb.Facts(IP, Block, FFacts); }, FIO.Err());
     AnnotateBlock(Text, Block, FNeedAddress ? IPv6ToStr(IP) : "", Out);
   }
   void AnnotateIPv4(std::string_view Text, uint32_t IP, const TIPv4Block* Block, std::string& Out) {
+    if (FNeedFacts) FDb.Read([&] { FDb.Facts(IP, Block, FFacts); }, FIO.Err());
     if (!FNeedAddress) return AnnotateBlock(Text, Block, {}, Out);
     char address[16];
     AnnotateBlock(Text, Block, std::string_view(address, FormatIP(IP, address) - address), Out);
@@ -196,6 +260,7 @@ class TAnswerWriter::TImpl {
   }
   // A query that gave no address.
   bool Failed(std::string_view Query, std::string_view Message) {
+    FFacts = TAddressFacts();
     if (FFormat != fmLines) {
       Record(Query, "error", {}, static_cast<const TIPv4Block*>(nullptr), Message);
       return false;
@@ -246,16 +311,18 @@ class TAnswerWriter::TImpl {
           if (applies) FValue = B->AsText(FNotation);
           break;
         case fdCountry:
-          applies = located;
+          applies = located && B->Country;
           if (applies) FValue = EscapeControlChars(CodeToStr(B->CountryCode));
           break;
         case fdCountryName:
-          applies = located;
+          applies = located && B->Country;
           if (applies) FValue = CountryName(B->Country);
           break;
         case fdRegistry:
-          applies = located;
-          if (applies) FValue = CenterName(B->Center);
+          // An address in free space: the registry that holds it.
+          applies = located || FFacts.FreeRegistry != 0;
+          if (located) FValue = CenterName(B->Center);
+          if (!located && applies) FValue = RegistryName(FFacts.FreeRegistry);
           break;
         case fdDate:
           applies = located && B->Date != 0;
@@ -266,20 +333,60 @@ class TAnswerWriter::TImpl {
           FValue = EscapeControlChars(Message);
           break;
         case fdCountryKind:
-          applies = located;
+          applies = located && B->Country;
           if (applies) FValue = CountryKind();
+          break;
+        case fdAllocation:
+          FValue = AllocationName(FFacts.Allocation);
+          applies = !FValue.empty();
+          break;
+        case fdHolder:
+          applies = !FFacts.Holder.empty();
+          FValue = EscapeControlChars(FFacts.Holder);
+          break;
+        case fdASNs:
+          applies = FFacts.ASNsKnown;
+          if (applies) ASNList(FFacts.ASNs);
+          break;
+        case fdSpecial:
+          applies = FFacts.Special != nullptr;
+          if (applies) FValue = FFacts.Special->Name;
           break;
         case fdCount:
           break;
       }
-      AppendValue(applies);
+      AppendValue(applies, f == fdASNs);
     }
   }
-  // FValue in the format's quoting.
-  void AppendValue(bool Applies) {
+  // The AS numbers into FValue: a JSON array, else joined by commas (by
+  // spaces in an annotation, whose fields commas separate).
+  void ASNList(const std::vector<TASNRecord>& Records) {
+    const char* between = FFormat == fmBrackets ? " " : ",";
+    if (FFormat == fmJson) FValue += '[';
+    bool first = true;
+    for (const TASNRecord& r : Records) {
+      for (uint64_t as = r.First; as <= r.Last(); ++as) {
+        if (!first) FValue += between;
+        first = false;
+        FValue += std::to_string(as);
+      }
+    }
+    if (FFormat == fmJson) FValue += ']';
+  }
+  std::string RegistryName(uint16_t ID) {
+    if (const TIPv4Center* c = FDb.Center(ID)) return CenterName(c);
+    const TRegistryInfo* r = RegistryByID(ID);
+    return r ? std::string(r->Name) : std::to_string(ID);
+  }
+  // FValue in the format's quoting; Raw: a JSON value as it is (an array).
+  void AppendValue(bool Applies, bool Raw = false) {
     if (FFormat == fmJson) {
       if (!Applies) {
         FRecordText += "null";
+        return;
+      }
+      if (Raw) {
+        FRecordText += FValue;
         return;
       }
       FRecordText += '"';
@@ -335,6 +442,15 @@ class TAnswerWriter::TImpl {
     const TIPv4Country* Country = nullptr;
     std::string Utf8;
   };
+  // An AS record as an answer shows it, in the block fields' place.
+  struct TASNShown {
+    TASNRecord Record;
+    uint16_t CountryCode = 0;
+    uint32_t Date = 0;
+    const TIPv4Country* Country = nullptr;
+    const TIPv4Center* Center = nullptr;
+    std::string AsText(TNotation) const { return ASNText(Record); }
+  };
   TLookupDatabase& FDb;
   bool FPreferIPv6;
   bool FNoResolve;
@@ -349,6 +465,8 @@ class TAnswerWriter::TImpl {
   char* FEnd = FBuf.get();
   std::string FRecordText, FValue;
   const bool FNeedAddress;  // the fields include the address
+  const bool FNeedFacts;    // the fields include what the registries' files or IANA say
+  TAddressFacts FFacts;     // of the answer being written
   // What the country fields mean, for every answer.
   const char* CountryKind() const { return CountryKindName(FDb.CountryKind()); }
   static constexpr size_t kNameSlots = 512;

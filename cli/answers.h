@@ -35,11 +35,19 @@ enum TField {
   // Whether the country is where the block is registered or where its
   // addresses are located: the database's sources tell.
   fdCountryKind,
+  // What the registries' extended files say (ipdb/registrydata.h): the
+  // status of the block or free range, its holder and the holder's AS
+  // numbers; and IANA's name of the special-purpose range that holds the
+  // address (ipdb/special.h).
+  fdAllocation,
+  fdHolder,
+  fdASNs,
+  fdSpecial,
   fdCount
 };
-constexpr std::string_view kFieldNames[fdCount] = {"query",   "status",       "address",  "block",
-                                                   "country", "country_name", "registry", "date",
-                                                   "message", "country_kind"};
+constexpr std::string_view kFieldNames[fdCount] = {
+    "query", "status",  "address",      "block",      "country", "country_name", "registry",
+    "date",  "message", "country_kind", "allocation", "holder",  "asns",         "special"};
 // The columns of the tab-separated lines, for --header.
 constexpr char kLinesHeader[] = "query\taddress\tblock\tcountry\tcountry_name\tregistry\tdate\n";
 
@@ -71,8 +79,8 @@ class TAnswerWriter {
 
   // The column names, for tsv and csv.
   void Header();
-  // Answers one query, a numeric address or a host name, which goes to the
-  // resolver; returns false when it was not located. A query with a control
+  // Answers one query, an AS number (AS15169), a numeric address or a host
+  // name, which goes to the resolver; returns false when it was not located. A query with a control
   // character, or that cannot be a host name, is answered as an error
   // without the resolver; its control characters are shown as \xHH, as
   // are any in the names the database gives.

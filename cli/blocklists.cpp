@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "ipdb/blocktext.h"
+#include "ipdb/special.h"
 
 std::vector<const TIPv4Block*> SelectBlocks(TIPv4Database& Db,
                                             const std::vector<uint16_t>& Countries,
@@ -116,6 +117,74 @@ std::string RangeElement(std::string First, const std::string& Last) {
 }
 
 }  // namespace
+
+namespace {
+
+using TKeyRange = std::pair<TIPv6Address, TIPv6Address>;
+
+// The gaps between the ranges Held (ascending) over the space from 0 to
+// Top, and the non-global special ranges of the family, sorted.
+std::vector<TKeyRange> Undelegated(const std::vector<TKeyRange>& Held, int Family,
+                                   TIPv6Address Top) {
+  std::vector<TKeyRange> out;
+  TIPv6Address at = 0;  // the first address not passed yet
+  bool end = false;     // Top passed
+  for (const auto& [first, last] : Held) {
+    if (first > at) out.emplace_back(at, first - 1);
+    if (last >= at) {
+      end = last == Top;
+      if (end) break;
+      at = last + 1;
+    }
+  }
+  if (!end) out.emplace_back(at, Top);
+  for (const TSpecialRange& r : SpecialRanges()) {
+    if (r.Family != Family || r.Reachable != reNo) continue;
+    // IPv4 entries are kept as IPv4-mapped addresses.
+    const TIPv6Address mask = Family == 4 ? Top : ~TIPv6Address{0};
+    out.emplace_back(r.First & mask, r.Last & mask);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+}  // namespace
+
+std::vector<TIPv4Block> UndelegatedIPv4(const TIPv4Database& Db) {
+  std::vector<TKeyRange> held;
+  held.reserve(Db.Blocks.size());
+  for (const TIPv4Block& b : Db.Blocks) {
+    if (b.Count) held.emplace_back(b.StartIP, b.LastIP());
+  }
+  std::vector<TIPv4Block> out;
+  for (const auto& [first, last] : Undelegated(held, 4, 0xFFFFFFFFu)) {
+    // A count is 32 bits wide: all of the space is two halves.
+    for (uint64_t at = static_cast<uint64_t>(first); at <= static_cast<uint64_t>(last);) {
+      const uint64_t n =
+          std::min<uint64_t>(static_cast<uint64_t>(last) - at + 1, uint64_t{1} << 31);
+      TIPv4Block b;
+      b.StartIP = static_cast<uint32_t>(at);
+      b.Count = static_cast<uint32_t>(n);
+      out.push_back(b);
+      at += n;
+    }
+  }
+  return out;
+}
+
+std::vector<TIPv6Block> UndelegatedIPv6(const TIPv4Database& Db) {
+  std::vector<TKeyRange> held;
+  held.reserve(Db.IPv6.Blocks.size());
+  for (const TIPv6Block& b : Db.IPv6.Blocks) held.emplace_back(b.Start, b.Last);
+  std::vector<TIPv6Block> out;
+  for (const auto& [first, last] : Undelegated(held, 6, ~TIPv6Address{0})) {
+    TIPv6Block b;
+    b.Start = first;
+    b.Last = last;
+    out.push_back(b);
+  }
+  return out;
+}
 
 std::string ListText(const std::vector<const TIPv4Block*>& Blocks,
                      const std::vector<const TIPv6Block*>& Blocks6, TNotation Notation,

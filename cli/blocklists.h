@@ -27,6 +27,14 @@ std::vector<const TIPv6Block*> SelectBlocks6(const TIPv4Database& Db,
 // The same addresses in the fewest ranges (Start and Last set).
 std::vector<TIPv6Block> AggregateBlocks6(const std::vector<const TIPv6Block*>& Blocks);
 
+// The bogons of a database made from the registries' files: the gaps
+// between its blocks (space no registry has delegated), and the
+// special-purpose ranges that are not globally reachable, sorted by start;
+// the two may overlap (AggregateBlocks merges them). IPv4 ranges have
+// StartIP and Count set, IPv6 ones Start and Last.
+std::vector<TIPv4Block> UndelegatedIPv4(const TIPv4Database& Db);
+std::vector<TIPv6Block> UndelegatedIPv6(const TIPv4Database& Db);
+
 // The list as text: lines in a notation, the IPv4 blocks first; for ipset a
 // restore file that fills a temporary hash:net set large enough for the
 // list and swaps it with SetName (created when missing), so that the live

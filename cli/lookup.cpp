@@ -18,6 +18,7 @@
 #include "ipdb/database.h"
 #include "ipdb/inplace.h"
 #include "ipdb/registries.h"
+#include "ipdb/special.h"
 #include "tools/files.h"
 #include "tools/text.h"
 
@@ -40,6 +41,34 @@ int ListNames(TIPv4Database& Db, bool Registries, TLookupIO& IO) {
     const TIPv4Country* c = Db.CountryAt(i);
     IO.Out() << CodeToStr(c->Code) << "\t" << Latin1ToUtf8(c->Name) << "\n";
   }
+  return 0;
+}
+
+// A list of blocks as lines or a firewall set, merged when asked; Extra
+// lines (a holder's AS numbers) after the blocks' lines.
+int WriteList(std::vector<const TIPv4Block*> blocks, std::vector<const TIPv6Block*> blocks6,
+              const TLookupOptions& Options, TLookupIO& IO, const std::string& Extra = "") {
+  std::vector<TIPv4Block> merged;
+  std::vector<TIPv6Block> merged6;
+  if (Options.Aggregate) {
+    merged = AggregateBlocks(blocks);
+    blocks.clear();
+    for (const TIPv4Block& b : merged) blocks.push_back(&b);
+    merged6 = AggregateBlocks6(blocks6);
+    blocks6.clear();
+    for (const TIPv6Block& b : merged6) blocks6.push_back(&b);
+  }
+  // An empty set in a firewall is a change of policy, not a refresh: only
+  // when asked for.
+  if (Options.ListForm != lfLines && blocks.empty() && blocks6.empty() && !Options.AllowEmpty) {
+    IO.Err() << "kesl-lookup: the list has no blocks, so no set was written "
+                "(--allow-empty writes an empty set)\n";
+    return 1;
+  }
+  std::string text = ListText(blocks, blocks6, Options.Notation, Options.ListForm, Options.SetName,
+                              Options.Family);
+  if (Options.ListForm == lfLines) text += Extra;
+  IO.WriteOut(text.data(), text.size());
   return 0;
 }
 
@@ -75,27 +104,97 @@ int ListBlocks(TIPv4Database& Db, const TLookupOptions& Options, TLookupIO& IO) 
   std::vector<const TIPv6Block*> blocks6;
   if (Options.Family != 6) blocks = SelectBlocks(Db, codes, ids);
   if (Options.Family == 6 || Options.Family == 0) blocks6 = SelectBlocks6(Db, codes, ids);
-  std::vector<TIPv4Block> merged;
-  std::vector<TIPv6Block> merged6;
-  if (Options.Aggregate) {
-    merged = AggregateBlocks(blocks);
-    blocks.clear();
-    for (const TIPv4Block& b : merged) blocks.push_back(&b);
-    merged6 = AggregateBlocks6(blocks6);
-    blocks6.clear();
-    for (const TIPv6Block& b : merged6) blocks6.push_back(&b);
+  return WriteList(blocks, blocks6, Options, IO);
+}
+
+// --list special: IANA's table, a line per range: prefix, name, whether it
+// is globally reachable, the documents that define it.
+int ListSpecial(TLookupIO& IO) {
+  for (const TSpecialRange& r : SpecialRanges()) {
+    IO.Out() << r.Prefix << "\t" << r.Name << "\t" << ReachableText(r.Reachable) << "\t" << r.Rfc
+             << "\n";
   }
-  // An empty set in a firewall is a change of policy, not a refresh: only
-  // when asked for.
-  if (Options.ListForm != lfLines && blocks.empty() && blocks6.empty() && !Options.AllowEmpty) {
-    IO.Err() << "kesl-lookup: the list has no blocks, so no set was written "
-                "(--allow-empty writes an empty set)\n";
+  return 0;
+}
+
+// --holder: the blocks and AS numbers registered to the holder of a query;
+// 1 when the database has no holders or the query's holder is not known.
+int ListHolder(TLookupDatabase& Db, const TLookupOptions& Options, TLookupIO& IO) {
+  const TIPv4Database& loaded = *Db.Loaded();
+  const TRegistryData& registry = loaded.Registry;
+  if (registry.HolderCount() == 0) {
+    IO.Err() << "kesl-lookup: this database says nothing of holders: run kesl-mkdb --update "
+                "to make one from the registries' extended files\n";
     return 1;
   }
-  const std::string text = ListText(blocks, blocks6, Options.Notation, Options.ListForm,
-                                    Options.SetName, Options.Family);
-  IO.WriteOut(text.data(), text.size());
-  return 0;
+  uint32_t holder = kNoHolder, as = 0, ip = 0;
+  TIPv6Address ip6 = 0;
+  int kind = ReadNumericQuery(Options.Holder, ip, ip6);
+  const bool asQuery = kind == 0 && ReadASNQuery(Options.Holder, as);
+  if (asQuery) {
+    TASNRecord r;
+    if (registry.FindASN(as, r)) holder = r.Holding.Holder;
+  } else {
+    if (kind == 0) {
+      const THostQuery q = ReadHostQuery(Options.Holder, false, Options.PreferIPv6);
+      if (!q.Found) {
+        IO.Err() << "kesl-lookup: " << q.Shown << ": " << q.Error << "\n";
+        return 1;
+      }
+      kind = q.Address.IsIPv6 ? 6 : 4;
+      ip = q.Address.IPv4;
+      ip6 = q.Address.IPv6;
+    }
+    if (kind == 4) {
+      const int i = loaded.FindBlock(ip);
+      if (i >= 0) holder = registry.Holding4(static_cast<uint32_t>(i)).Holder;
+    } else {
+      const int i = loaded.IPv6.Find(ip6);
+      if (i >= 0) holder = registry.Holding6(static_cast<uint32_t>(i)).Holder;
+    }
+  }
+  if (holder == kNoHolder) {
+    IO.Err() << "kesl-lookup: " << EscapeControlChars(Options.Holder)
+             << ": no holder is known for it\n";
+    return 1;
+  }
+  std::vector<const TIPv4Block*> blocks;
+  std::vector<const TIPv6Block*> blocks6;
+  if (Options.Family != 6) {
+    for (size_t i = 0; i < loaded.Blocks.size(); ++i) {
+      if (registry.Holding4(static_cast<uint32_t>(i)).Holder == holder)
+        blocks.push_back(&loaded.Blocks[i]);
+    }
+  }
+  if (Options.Family != 4) {
+    for (size_t i = 0; i < loaded.IPv6.Blocks.size(); ++i) {
+      if (registry.Holding6(static_cast<uint32_t>(i)).Holder == holder)
+        blocks6.push_back(&loaded.IPv6.Blocks[i]);
+    }
+  }
+  std::string asns;
+  for (const TASNRecord& r : registry.HolderASNs(holder)) (asns += ASNText(r)) += '\n';
+  return WriteList(blocks, blocks6, Options, IO, asns);
+}
+
+// --bogons: the space that no block of the database holds, with the
+// special-purpose ranges that are not globally reachable; 1 for a database
+// not made from the registries' files, whose gaps mean nothing.
+int ListBogons(const TIPv4Database& Db, const TLookupOptions& Options, TLookupIO& IO) {
+  if (DatabaseCountryKind(Db.Sources) != ckRegistered) {
+    IO.Err() << "kesl-lookup: --bogons needs a database made from the registries' own files "
+                "(kesl-mkdb --update); this one's blocks do not tell what is delegated\n";
+    return 1;
+  }
+  std::vector<TIPv4Block> ranges;
+  std::vector<TIPv6Block> ranges6;
+  if (Options.Family != 6) ranges = UndelegatedIPv4(Db);
+  if (Options.Family != 4) ranges6 = UndelegatedIPv6(Db);
+  std::vector<const TIPv4Block*> blocks;
+  std::vector<const TIPv6Block*> blocks6;
+  for (const TIPv4Block& b : ranges) blocks.push_back(&b);
+  for (const TIPv6Block& b : ranges6) blocks6.push_back(&b);
+  return WriteList(blocks, blocks6, Options, IO);
 }
 
 // Answers the queries of standard input, one a line, in batches whose
@@ -199,9 +298,14 @@ int LookupMain(const std::vector<std::string>& Args, TLookupIO& IO) {
       PrintDatabaseInfo(*loaded, dbPath, IO.Out());
       return 0;
     case lmNames:
+      if (options.ListSpecial) return ListSpecial(IO);
       return ListNames(*loaded, options.ListRegistries, IO);
     case lmBlocks:
       return ListBlocks(*loaded, options, IO);
+    case lmHolder:
+      return ListHolder(db, options, IO);
+    case lmBogons:
+      return ListBogons(*loaded, options, IO);
     case lmQueries:
     case lmStdin:
     case lmAnnotate:

@@ -7,6 +7,7 @@
 #include "ipdb/database.h"
 #include "ipdb/inplace.h"
 #include "ipdb/loader.h"
+#include "ipdb/special.h"
 #include "tools/errors.h"
 #include "tools/tools.h"
 
@@ -99,6 +100,73 @@ bool TLookupDatabase::Find(TIPv6Address IP, TIPv6Block& Block) const {
   const int i = FLoaded->IPv6.Find(IP);
   if (i >= 0) Block = FLoaded->IPv6.Blocks[static_cast<size_t>(i)];
   return i >= 0;
+}
+
+const TRegistryData& TLookupDatabase::Registry() const {
+  return FMapped ? FMapped->Registry() : FLoaded->Registry;
+}
+
+const TIPv4Country* TLookupDatabase::Country(uint16_t Code) const {
+  if (FMapped) return FMapped->CountryFor(Code);
+  const int i = FLoaded->FindCountry(Code);
+  return i < 0 ? nullptr : FLoaded->Countries[static_cast<size_t>(i)].get();
+}
+
+const TIPv4Center* TLookupDatabase::Center(uint16_t ID) const {
+  if (FMapped) return FMapped->CenterFor(ID);
+  const int i = FLoaded->FindCenter(ID);
+  return i < 0 ? nullptr : FLoaded->Centers[static_cast<size_t>(i)].get();
+}
+
+void TLookupDatabase::HolderFacts(const THolding& Holding, TAddressFacts& Out) const {
+  const TRegistryData& r = Registry();
+  Out.Allocation = Holding.Status;
+  Out.Holder = r.HolderText(Holding.Holder);
+  Out.ASNsKnown = Holding.Holder != kNoHolder && Holding.Holder < r.HolderCount();
+  Out.ASNs = Out.ASNsKnown ? r.HolderASNs(Holding.Holder) : std::vector<TASNRecord>();
+}
+
+void TLookupDatabase::Facts(uint32_t IP, const TIPv4Block* Block, TAddressFacts& Out) const {
+  Out = TAddressFacts();
+  Out.Special = FindSpecial(IP);
+  const TRegistryData& r = Registry();
+  if (r.Empty()) return;
+  if (Block) {
+    const int64_t i =
+        FMapped ? FMapped->IndexOf(Block->StartIP) : FLoaded->FindBlock(Block->StartIP);
+    if (i >= 0) HolderFacts(r.Holding4(static_cast<uint32_t>(i)), Out);
+    return;
+  }
+  TFreeRange4 free;
+  if (r.FindFree(IP, free)) {
+    Out.Allocation = free.Status;
+    Out.FreeRegistry = free.CenterID;
+  }
+}
+
+void TLookupDatabase::Facts(TIPv6Address IP, const TIPv6Block* Block, TAddressFacts& Out) const {
+  Out = TAddressFacts();
+  Out.Special = FindSpecial(IP);
+  const TRegistryData& r = Registry();
+  if (r.Empty()) return;
+  if (Block) {
+    const int64_t i = FMapped ? FMapped->IndexOf(Block->Start) : FLoaded->IPv6.Find(Block->Start);
+    if (i >= 0) HolderFacts(r.Holding6(static_cast<uint32_t>(i)), Out);
+    return;
+  }
+  TFreeRange6 free;
+  if (r.FindFree(IP, free)) {
+    Out.Allocation = free.Status;
+    Out.FreeRegistry = free.CenterID;
+  }
+}
+
+bool TLookupDatabase::FindASN(uint32_t AS, TASNRecord& Record, TAddressFacts& Out) const {
+  Out = TAddressFacts();
+  if (!Registry().FindASN(AS, Record)) return false;
+  HolderFacts(Record.Holding, Out);
+  if (Out.Allocation == alUnknown) Out.Allocation = Record.Holding.Status;
+  return true;
 }
 
 void TLookupDatabase::Reload(std::ostream& Err) {

@@ -11,8 +11,10 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ipdb/provenance.h"
+#include "ipdb/registrydata.h"
 #include "tools/address.h"
 #include "tools/errors.h"
 #include "tools/files.h"
@@ -21,6 +23,23 @@ class TIPv4Block;
 class TIPv4Database;
 class TIPv6Block;
 class TInPlaceDatabase;
+class TIPv4Country;
+class TIPv4Center;
+struct TSpecialRange;
+
+// What the registries' extended files and IANA's table say of an address
+// beside its block, or of an AS number beside its record.
+struct TAddressFacts {
+  TAllocation Allocation = alUnknown;
+  std::string Holder;  // empty when not known
+  // The holder's AS numbers, when its holder is known.
+  bool ASNsKnown = false;
+  std::vector<TASNRecord> ASNs;
+  // For an address in no block: the registry of the available or reserved
+  // range that holds it (0 for none).
+  uint16_t FreeRegistry = 0;
+  const TSpecialRange* Special = nullptr;
+};
 
 // How long a file written over in place may take to load whole again
 // before the lookup gives up on it.
@@ -73,8 +92,21 @@ class TLookupDatabase {
   // no block holds it. Unguarded: within Read.
   bool Find(uint32_t IP, TIPv4Block& Block) const;
   bool Find(TIPv6Address IP, TIPv6Block& Block) const;
+  // The facts of an address and its block (nullptr for none). Unguarded:
+  // within Read.
+  void Facts(uint32_t IP, const TIPv4Block* Block, TAddressFacts& Out) const;
+  void Facts(TIPv6Address IP, const TIPv6Block* Block, TAddressFacts& Out) const;
+  // The record of an AS number with its facts; false when no record lists
+  // it. Unguarded: within Read.
+  bool FindASN(uint32_t AS, TASNRecord& Record, TAddressFacts& Out) const;
+  // The registries' data of the database in use (empty for most files).
+  const TRegistryData& Registry() const;
+  // A country or registry of the database by its key; nullptr for none.
+  const TIPv4Country* Country(uint16_t Code) const;
+  const TIPv4Center* Center(uint16_t ID) const;
 
  private:
+  void HolderFacts(const THolding& Holding, TAddressFacts& Out) const;
   // Whether the file searched in place (if any) is as it was opened.
   bool Unchanged() const;
   // Waits for the file to load whole again and takes it.

@@ -17,6 +17,8 @@ const char kUsage[] =
     "       kesl-lookup [OPTION...] --stdin\n"
     "       kesl-lookup [OPTION...] --annotate [FILE...]\n"
     "       kesl-lookup [OPTION...] --country CC[,CC...] [--registry NAME[,NAME...]]\n"
+    "       kesl-lookup [OPTION...] --holder QUERY\n"
+    "       kesl-lookup [OPTION...] --bogons\n"
     "       kesl-lookup [--db PATH] --info\n"
     "\n"
     "Finds the allocated block, country and registry of IPv4 and IPv6 addresses\n"
@@ -46,16 +48,25 @@ const char kUsage[] =
     "                   answers; ipset or nft for lists (with --set-name)\n"
     "  --fields LIST    the answer fields to write, in order, from query, status,\n"
     "                   address, block, country, country_name, registry, date,\n"
-    "                   message, country_kind (csv and json write all of them by\n"
-    "                   default, --annotate the country)\n"
+    "                   message, country_kind, allocation, holder, asns, special\n"
+    "                   (csv and json write all of them by default, --annotate the\n"
+    "                   country)\n"
     "  --header         the column names first (tsv and csv)\n"
     "  --country LIST   list the blocks of countries (two letters; UK means GB),\n"
     "                   one per line; in cidr and mask notation one prefix per line\n"
     "  --registry LIST  list the blocks of registries (IANA, ARIN, RIPE, APNIC,\n"
     "                   LACNIC, AFRINIC); with --country the lists are joined\n"
-    "  --family F       the blocks --country and --registry list: 4 (the default),\n"
-    "                   6 or all (IPv4 blocks first; not for ipset and nft, whose\n"
-    "                   sets hold one family)\n"
+    "  --holder QUERY   list everything registered to the holder of an address,\n"
+    "                   host name or AS number (AS15169): its IPv4 blocks, its IPv6\n"
+    "                   blocks, then its AS numbers (needs a database made by\n"
+    "                   kesl-mkdb --update from the registries' extended files)\n"
+    "  --bogons         list the space no registry has delegated (available,\n"
+    "                   reserved, or in no registry's file) and the special-purpose\n"
+    "                   ranges that are not globally reachable\n"
+    "  --family F       the blocks --country, --registry, --holder and --bogons\n"
+    "                   list: 4 (the default; --holder lists both), 6 or all (IPv4\n"
+    "                   blocks first; not for ipset and nft, whose sets hold one\n"
+    "                   family)\n"
     "  --aggregate      merge the listed blocks into the fewest ranges or prefixes\n"
     "  --set-name NAME  the set for --format ipset (a file for 'ipset restore' that\n"
     "                   fills a temporary set and swaps it in whole) or nft (a file\n"
@@ -64,12 +75,15 @@ const char kUsage[] =
     "                   it; without this such a list is an error and writes nothing\n"
     "  --info           the database file in use, its date, where its data came\n"
     "                   from, counts, and each registry's blocks and addresses\n"
-    "  --list WHAT      the database's countries or registries, one per line\n"
+    "  --list WHAT      the database's countries or registries, one per line, or\n"
+    "                   special: IANA's special-purpose ranges (prefix, name,\n"
+    "                   globally reachable), which every database answers\n"
     "  --version        the version\n"
     "  --help           this text\n"
     "Options take their value as --db PATH or --db=PATH; -- ends the options.\n"
     "\n"
-    "A QUERY is read as a numeric address first (127.1 is 127.0.0.1, 2001:db8::1\n"
+    "A QUERY is read as an AS number (AS15169) or a numeric address first (127.1 is 127.0.0.1, "
+    "2001:db8::1\n"
     "an IPv6 address), otherwise resolved as a host name to its first IPv4\n"
     "address, or its first IPv6 address when it has no IPv4 one. An IPv4-mapped\n"
     "address (::ffff:192.0.2.1) is looked up as the IPv4 address it holds. IPv6\n"
@@ -82,7 +96,13 @@ const char kUsage[] =
     "and the block's date (yyyymmdd, 0 when unknown). An address in no block\n"
     "gives the query, the address and '-'; a query that gives no address gives the\n"
     "query, 'error' and the message. In csv and json every answer has every\n"
-    "field, with status ok, not_found or error.\n"
+    "field, with status ok, not_found or error. An AS number is answered from its\n"
+    "record: its address is AS15169, its block the record's run (AS15168 -\n"
+    "AS15171). allocation is allocated, assigned, available or reserved, holder\n"
+    "names the registry and its holder's id, asns the holder's AS numbers, and\n"
+    "special IANA's name of a special-purpose range (Private-Use, Loopback, ...);\n"
+    "an address in an available or reserved range is not_found with its\n"
+    "allocation and registry.\n"
     "\n"
     "Exit status: 0 every query located, 1 some address in no block or not\n"
     "resolved, 2 usage error or unknown country or registry, 3 the database did\n"
@@ -100,7 +120,8 @@ int ReadLookupOptions(const std::vector<std::string>& Args, TLookupIO& IO,
   bool fromStdin = false, info = false, aggregate = false, header = false, preferIPv6 = false;
   bool noResolve = false, allowEmpty = false, annotate = false;
   int family = -1;  // none given: IPv4 lists
-  std::string setName, fields;
+  std::string setName, fields, holder;
+  bool holderGiven = false, bogons = false;
   std::vector<std::string> countries, registries, queries;
   TArgReader args(Args, "kesl-lookup", [&IO]() -> std::ostream& { return IO.Err(); });
   enum { kTsv, kCsv, kJson, kIpset, kNft };
@@ -157,10 +178,17 @@ int ReadLookupOptions(const std::vector<std::string>& Args, TLookupIO& IO,
         if (!item.empty()) to.emplace_back(item);
       }
       if (to.empty()) return args.Usage(a + " needs a list");
+    } else if (a == "--holder") {
+      if (!args.Value(holder) || holder.empty()) {
+        return args.Usage("--holder needs an address, host name or AS number");
+      }
+      holderGiven = true;
+    } else if (a == "--bogons") {
+      bogons = true;
     } else if (a == "--aggregate") {
       aggregate = true;
     } else if (a == "--list") {
-      const int rc = args.Choose({{"countries", 0}, {"registries", 1}}, listNames);
+      const int rc = args.Choose({{"countries", 0}, {"registries", 1}, {"special", 2}}, listNames);
       if (rc) return rc;
     } else {
       return args.Usage("unknown option '" + a + "'");
@@ -173,13 +201,15 @@ int ReadLookupOptions(const std::vector<std::string>& Args, TLookupIO& IO,
   } else {
     queries.erase(std::remove(queries.begin(), queries.end(), "-"), queries.end());
   }
-  const bool lists = !countries.empty() || !registries.empty();
-  const int modes = annotate ? 1 + info + lists + (listNames >= 0)
-                             : fromStdin + info + lists + !queries.empty() + (listNames >= 0);
+  const bool byName = !countries.empty() || !registries.empty();
+  const bool lists = byName || holderGiven || bogons;
+  const int modes = (annotate ? 1 : fromStdin + !queries.empty()) + info + byName + holderGiven +
+                    bogons + (listNames >= 0);
   if (modes == 0) return args.Usage("nothing to look up");
   if (modes > 1) {
     return args.Usage(
-        "give queries, --stdin, --country or --registry, --info or --list, one of them");
+        "give queries, --stdin, --country or --registry, --holder, --bogons, --info or --list, "
+        "one of them");
   }
   for (const std::string& c : countries) {
     if (c.size() != 2) return args.Usage("'" + c + "' is not a two-letter country code");
@@ -189,7 +219,8 @@ int ReadLookupOptions(const std::vector<std::string>& Args, TLookupIO& IO,
     return args.Usage("lists are written as lines, or with --format ipset or nft");
   }
   if (!lists && firewall)
-    return args.Usage("--format ipset and nft write --country and --registry lists");
+    return args.Usage(
+        "--format ipset and nft write --country, --registry, --holder and --bogons lists");
   if (firewall && !ValidSetName(setName)) {
     return args.Usage(setName.empty() ? "--format ipset and nft need --set-name NAME"
                                       : "'" + setName +
@@ -198,8 +229,12 @@ int ReadLookupOptions(const std::vector<std::string>& Args, TLookupIO& IO,
   }
   if (!firewall && !setName.empty())
     return args.Usage("--set-name goes with --format ipset or nft");
-  if (aggregate && !lists) return args.Usage("--aggregate merges --country and --registry lists");
-  if (family >= 0 && !lists) return args.Usage("--family goes with --country and --registry");
+  if (aggregate && !lists) {
+    return args.Usage("--aggregate merges --country, --registry, --holder and --bogons lists");
+  }
+  if (family >= 0 && !lists) {
+    return args.Usage("--family goes with --country, --registry, --holder and --bogons");
+  }
   if (family == 0 && firewall) {
     return args.Usage("a set holds one family: give --family 4 or 6 with --format ipset or nft");
   }
@@ -242,6 +277,8 @@ int ReadLookupOptions(const std::vector<std::string>& Args, TLookupIO& IO,
   Options.Mode = annotate         ? lmAnnotate
                  : fromStdin      ? lmStdin
                  : info           ? lmInfo
+                 : holderGiven    ? lmHolder
+                 : bogons         ? lmBogons
                  : lists          ? lmBlocks
                  : listNames >= 0 ? lmNames
                                   : lmQueries;
@@ -256,9 +293,12 @@ int ReadLookupOptions(const std::vector<std::string>& Args, TLookupIO& IO,
   Options.AllowEmpty = allowEmpty;
   Options.Queries = std::move(queries);
   Options.ListRegistries = listNames == 1;
+  Options.ListSpecial = listNames == 2;
+  Options.Holder = holder;
   Options.Countries = std::move(countries);
   Options.Registries = std::move(registries);
-  Options.Family = family < 0 ? 4 : family;
+  // A holder's list shows both families unless it goes into a set.
+  Options.Family = family >= 0 ? family : holderGiven && !firewall ? 0 : 4;
   Options.ListForm = format == kIpset ? lfIpset : format == kNft ? lfNft : lfLines;
   Options.SetName = setName;
   Options.Aggregate = aggregate;

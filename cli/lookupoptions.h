@@ -18,6 +18,8 @@ enum TLookupMode {
   lmNames,     // list the database's countries or registries
   lmBlocks,    // list the blocks of countries and registries
   lmAnnotate,  // write texts with the answer after each address in them
+  lmHolder,    // list what is registered to the holder of a query
+  lmBogons,    // list the space no registry has delegated and the non-global special ranges
 };
 
 struct TLookupOptions {
@@ -34,11 +36,15 @@ struct TLookupOptions {
   bool NoResolve = false;  // answer numeric addresses only
   // The queries, or with --annotate the files ("-" standard input).
   std::vector<std::string> Queries;
-  // --list: the countries (false) or the registries (true).
+  // --list: the countries (false) or the registries (true), or the
+  // special-purpose table.
   bool ListRegistries = false;
+  bool ListSpecial = false;
+  // --holder: the query whose holder's blocks and AS numbers are listed.
+  std::string Holder;
   // Block lists: what is listed, in which form, merged or not.
   std::vector<std::string> Countries, Registries;
-  int Family = 4;  // 4, 6, or 0 for both
+  int Family = 4;  // 4, 6, or 0 for both (--holder lists both unless given)
   TListForm ListForm = lfLines;
   std::string SetName;
   bool Aggregate = false;

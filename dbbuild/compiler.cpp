@@ -85,6 +85,21 @@ TInputSink TDatabaseCompiler::Sink() {
   sink.Block = [this](const TInputBlock& B) { Add(B); };
   sink.Block6 = [this](const TInputBlock6& B) { Add(B); };
   sink.Skipped = [this](const char* Reason) { ++FSkipped[Reason]; };
+  sink.Free = [this](const TInputBlock& R) {
+    FFree.push_back(R);
+    FFinished = false;
+  };
+  sink.Free6 = [this](const TInputBlock6& R) {
+    FFree6.push_back(R);
+    FFinished = false;
+  };
+  sink.ASN = [this](const TInputASN& R) {
+    FASNs.push_back(R);
+    FFinished = false;
+  };
+  sink.HolderOf = [this](uint16_t Registry, std::string_view Id) {
+    return HolderNumber(Registry, Id);
+  };
   sink.RegistryOf = [this](std::string_view Name) { return RegistryID(Name); };
   sink.DataDate = [this](uint32_t Date) {
     FNewestVersionDate = std::max(FNewestVersionDate, Date);
@@ -136,6 +151,20 @@ uint16_t TDatabaseCompiler::RegistryID(std::string_view Name) {
   ++next;
   FNewRegistries.emplace(upper, next);
   return next;
+}
+
+uint32_t TDatabaseCompiler::HolderNumber(uint16_t Registry, std::string_view Id) {
+  std::string key = std::to_string(Registry);
+  (key += '|') += Id;
+  const auto [it, added] = FHolderNumbers.emplace(std::move(key), FHolders.size());
+  if (added) {
+    if (FHolders.size() >= kMaxHolders) {
+      FHolderNumbers.erase(it);
+      return kNoHolder;
+    }
+    FHolders.push_back({Registry, std::string(Id)});
+  }
+  return it->second;
 }
 
 void TDatabaseCompiler::AddFile(const std::string& Path) {
@@ -328,11 +357,65 @@ void TDatabaseCompiler::FinishBlocks(std::vector<TBlock>& Blocks, bool ResolveOv
   Blocks = std::move(kept);
 }
 
+namespace {
+
+// Sorts records by their first number or address and cuts each to what
+// the records before it do not hold, dropping those left with nothing.
+template <typename TRecord, typename TFirst, typename TLast, typename TSet>
+void Disjoint(std::vector<TRecord>& Records, TFirst First, TLast Last, TSet Set) {
+  std::stable_sort(Records.begin(), Records.end(),
+                   [&](const TRecord& a, const TRecord& b) { return First(a) < First(b); });
+  std::vector<TRecord> kept;
+  kept.reserve(Records.size());
+  for (TRecord r : Records) {
+    if (!kept.empty() && First(r) <= Last(kept.back())) {
+      if (Last(r) <= Last(kept.back())) continue;
+      Set(r, Last(kept.back()) + 1, Last(r));
+    }
+    kept.push_back(r);
+  }
+  Records = std::move(kept);
+}
+
+}  // namespace
+
 void TDatabaseCompiler::Finish(bool ResolveOverlaps) {
   FOverlaps.clear();
   FinishBlocks(FBlocks, ResolveOverlaps);
   FinishBlocks(FBlocks6, ResolveOverlaps);
+  using S4 = TSpanOf<TInputBlock>;
+  using S6 = TSpanOf<TInputBlock6>;
+  Disjoint(FFree, S4::First, S4::Last, S4::Set);
+  Disjoint(FFree6, S6::First, S6::Last, S6::Set);
+  Disjoint(
+      FASNs, [](const TInputASN& A) { return A.Start; },
+      [](const TInputASN& A) { return A.Start + (A.Count - 1); },
+      [](TInputASN& A, uint32_t First, uint32_t Last) {
+        A.Start = First;
+        A.Count = Last - First + 1;
+      });
   FFinished = true;
+}
+
+TRegistryTables TDatabaseCompiler::RegistryTables() const {
+  TRegistryTables t;
+  if (FHolders.empty()) return t;
+  t.Holders = FHolders;
+  t.Holdings4.reserve(FBlocks.size());
+  for (const TInputBlock& b : FBlocks) t.Holdings4.push_back({b.Status, b.Holder});
+  t.Holdings6.reserve(FBlocks6.size());
+  for (const TInputBlock6& b : FBlocks6) t.Holdings6.push_back({b.Status, b.Holder});
+  t.ASNs.reserve(FASNs.size());
+  for (const TInputASN& a : FASNs) {
+    t.ASNs.push_back({a.Start, a.Count, a.Date, a.Country, a.Registry, {a.Status, a.Holder}});
+  }
+  for (const TInputBlock& r : FFree) {
+    t.Free4.push_back({r.Start, r.Start + (r.Count - 1), r.Date, r.Registry, r.Status});
+  }
+  for (const TInputBlock6& r : FFree6) {
+    t.Free6.push_back({r.Start, r.Last, r.Date, r.Registry, r.Status});
+  }
+  return t;
 }
 
 void TDatabaseCompiler::LoadCountryNames(const std::string& IsoCodesJson) {
@@ -394,6 +477,17 @@ std::string TDatabaseCompiler::BinaryBody() const {
     trailer.push_back({ttIPv6Blocks, EncodeIPv6Blocks(blocks6)});
   }
   if (FFinished) trailer.push_back({ttSortedDisjoint, {}});
+  // What extended files said beside the country, for blocks in their
+  // final order.
+  const TRegistryTables tables = FFinished ? RegistryTables() : TRegistryTables();
+  if (!tables.Empty()) {
+    std::string storage;
+    const TRegistryEntries e = EncodeRegistryTables(tables, storage);
+    trailer.push_back({ttHolders, std::string(e.Holders)});
+    trailer.push_back({ttHoldings, std::string(e.Holdings)});
+    trailer.push_back({ttASNs, std::string(e.ASNs)});
+    trailer.push_back({ttFreeSpace, std::string(e.Free)});
+  }
   std::vector<TSource> sources = FSources;
   for (TSource& s : sources) s.Licence = FLicence;
   if (!sources.empty()) {

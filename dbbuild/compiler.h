@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "dbbuild/readers.h"
@@ -55,6 +56,17 @@ class TDatabaseCompiler {
 
   const std::vector<TInputBlock>& Blocks() const { return FBlocks; }
   const std::vector<TInputBlock6>& Blocks6() const { return FBlocks6; }
+  // What extended delegation files add: the holders their opaque ids name
+  // (a holder's number is its index), the AS number records and the
+  // available and reserved ranges, each ascending and without overlap after
+  // Finish (a later record loses what an earlier one holds).
+  const std::vector<THolderName>& Holders() const { return FHolders; }
+  const std::vector<TInputASN>& ASNs() const { return FASNs; }
+  const std::vector<TInputBlock>& Free() const { return FFree; }
+  const std::vector<TInputBlock6>& Free6() const { return FFree6; }
+  // The trailer's registry tables for the blocks as they are; empty when no
+  // input named holders (range files, standard delegation files).
+  TRegistryTables RegistryTables() const;
   // Lines skipped, by reason.
   const std::map<std::string, uint64_t>& Skipped() const { return FSkipped; }
   uint64_t Duplicates() const { return FDuplicates; }
@@ -71,6 +83,7 @@ class TDatabaseCompiler {
 
  private:
   uint16_t RegistryID(std::string_view Name);
+  uint32_t HolderNumber(uint16_t Registry, std::string_view Id);
   void Add(const TInputBlock& B);
   void Add(const TInputBlock6& B);
   void ShowProgress(const std::string& Name, uint64_t Lines, bool Done);
@@ -88,6 +101,11 @@ class TDatabaseCompiler {
 
   std::vector<TInputBlock> FBlocks;
   std::vector<TInputBlock6> FBlocks6;
+  std::vector<THolderName> FHolders;
+  std::unordered_map<std::string, uint32_t> FHolderNumbers;  // registry ID, '|', id -> number
+  std::vector<TInputASN> FASNs;
+  std::vector<TInputBlock> FFree;
+  std::vector<TInputBlock6> FFree6;
   std::vector<std::string> FFiles;
   std::vector<TSource> FSources;
   std::vector<std::string> FOverlaps;

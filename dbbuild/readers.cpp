@@ -46,6 +46,17 @@ bool InputCountry(std::string_view Field, uint16_t& Code) {
          ParseCountryCode(Field, Code);
 }
 
+// The holder of a record: its opaque id, numbered by the sink; none when
+// the sink keeps none or the id is missing or not a plain token.
+uint32_t Holder(const TInputSink& Sink, uint16_t Registry, const TDelegationLine& F) {
+  const std::string_view id = F.Count > dfOpaqueId ? F[dfOpaqueId] : std::string_view();
+  if (!Sink.HolderOf || id.empty() || id.size() > kMaxHolderId ||
+      !std::all_of(id.begin(), id.end(), [](char c) { return c > ' ' && c < 127; })) {
+    return kNoHolder;
+  }
+  return Sink.HolderOf(Registry, id);
+}
+
 std::string LowerText(std::string Text) {
   for (char& c : Text) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
   return Text;
@@ -99,22 +110,44 @@ void ReadDelegationText(const std::string& Name, uint32_t File, std::string_view
     if (f.Count >= 3) ++records[AsciiUpperText(f[dfType])];
     if (f.Count <= dfStatus) return skip("malformed");
     const bool ipv6 = IsRecordType(f[dfType], kIPv6Type);
-    if (!ipv6 && !IsRecordType(f[dfType], kIPv4Type)) return skip("not IPv4 or IPv6");
-    const std::string status = AsciiUpperText(f[dfStatus]);
-    if (status == "AVAILABLE") return skip("available");
-    if (status == "RESERVED") return skip("reserved");
-    if (status != "ALLOCATED" && status != "ASSIGNED") return skip("other status");
+    const bool asn = IsRecordType(f[dfType], kASNType);
+    if (!ipv6 && !asn && !IsRecordType(f[dfType], kIPv4Type)) return skip("not IPv4 or IPv6");
+    const TAllocation status = AllocationOf(f[dfStatus]);
+    const bool free = status == alAvailable || status == alReserved;
+    if (status == alUnknown) return skip(asn ? "not IPv4 or IPv6" : "other status");
     // A registry's file lists its own delegations only.
     const uint16_t registry = Sink.RegistryOf(f[dfRegistry]);
     if (own && registry != own) return skip("other registry");
-    uint16_t country;
-    // ZZ is the registries' mark for a country not known.
-    if (!InputCountry(f[dfCountry], country) || country == StrToCode('Z', 'Z'))
-      return skip("no country");
+    uint16_t country = 0;
+    // ZZ is the registries' mark for a country not known; free space has
+    // none.
+    const bool hasCountry = InputCountry(f[dfCountry], country) && country != StrToCode('Z', 'Z');
+    if (!hasCountry) country = 0;
+    if (!hasCountry && !free && !asn) return skip("no country");
     // No registry dates a delegation in the future.
     const uint32_t date = ReadDate8(f[dfDate]);
     if (date > Sink.LatestDate) return skip("malformed");
+    const uint32_t holder = free ? kNoHolder : Holder(Sink, registry, f);
     uint64_t count;
+    if (asn) {
+      TInputASN a;
+      uint64_t first;
+      if (!ParseU64(f[dfStart], first) || !ParseU64(f[dfValue], count) || count == 0 ||
+          first + count > (uint64_t{1} << 32) || (!free && count > kLargestASNRun)) {
+        return skip("malformed");
+      }
+      a.Start = static_cast<uint32_t>(first);
+      a.Count = static_cast<uint32_t>(count);
+      a.Date = date;
+      a.Country = free ? 0 : country;
+      a.Registry = registry;
+      a.File = File;
+      a.Line = static_cast<uint32_t>(N);
+      a.Status = status;
+      a.Holder = holder;
+      if (Sink.ASN) Sink.ASN(a);
+      return skip("not IPv4 or IPv6");
+    }
     if (ipv6) {
       // The count of an IPv6 line is its prefix length; the registries are
       // given /12 at the most.
@@ -131,7 +164,11 @@ void ReadDelegationText(const std::string& Name, uint32_t File, std::string_view
       b.Registry = registry;
       b.File = File;
       b.Line = static_cast<uint32_t>(N);
-      return Sink.Block6(b);
+      b.Status = status;
+      b.Holder = holder;
+      if (!free) return Sink.Block6(b);
+      if (Sink.Free6) Sink.Free6(b);
+      return skip(status == alAvailable ? "available" : "reserved");
     }
     TInputBlock b;
     b.Country = country;
@@ -145,7 +182,11 @@ void ReadDelegationText(const std::string& Name, uint32_t File, std::string_view
     b.Registry = registry;
     b.File = File;
     b.Line = static_cast<uint32_t>(N);
-    Sink.Block(b);
+    b.Status = status;
+    b.Holder = holder;
+    if (!free) return Sink.Block(b);
+    if (Sink.Free) Sink.Free(b);
+    skip(status == alAvailable ? "available" : "reserved");
   });
   // A file cut at a line end, with its checksum cut along, still holds
   // summary lines that count what was there.

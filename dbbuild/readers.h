@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "ipdb/registrydata.h"
 #include "tools/address.h"
 
 // Inputs, and what they inflate to, are read whole: bounded so that a
@@ -19,7 +20,16 @@ constexpr uint64_t kMaxInputSize = uint64_t{1} << 30;
 constexpr uint64_t kLargestIPv4Count = uint64_t{1} << 24;
 constexpr int kShortestIPv6Prefix = 12;
 
-// One block as read from an input, with where it came from.
+// The most AS numbers one allocated or assigned record may list: no
+// registry delegates more to one holder at once.
+constexpr uint32_t kLargestASNRun = 1u << 16;
+// The longest holder id kept; a longer one, or one with other than visible
+// ASCII, makes the record's holder unknown.
+constexpr size_t kMaxHolderId = 64;
+
+// One block as read from an input, with where it came from. Status and
+// Holder are what an extended delegation file says (an available or
+// reserved range is a block without a country).
 struct TInputBlock {
   uint32_t Start = 0;
   uint32_t Count = 0;
@@ -28,6 +38,8 @@ struct TInputBlock {
   uint16_t Registry = 0;
   uint32_t File = 0;
   uint32_t Line = 0;
+  TAllocation Status = alUnknown;
+  uint32_t Holder = kNoHolder;
 };
 
 // The same for an IPv6 block: Start .. Last.
@@ -39,13 +51,38 @@ struct TInputBlock6 {
   uint16_t Registry = 0;
   uint32_t File = 0;
   uint32_t Line = 0;
+  TAllocation Status = alUnknown;
+  uint32_t Holder = kNoHolder;
+};
+
+// A run of AS numbers from a delegation file: Start .. Start + Count - 1.
+struct TInputASN {
+  uint32_t Start = 0;
+  uint32_t Count = 0;
+  uint32_t Date = 0;
+  uint16_t Country = 0;  // 0 for none
+  uint16_t Registry = 0;
+  uint32_t File = 0;
+  uint32_t Line = 0;
+  TAllocation Status = alUnknown;
+  uint32_t Holder = kNoHolder;
 };
 
 // Where the readers put what they read: each is called as a line is read.
 struct TInputSink {
   std::function<void(const TInputBlock& Block)> Block;
   std::function<void(const TInputBlock6& Block)> Block6;
-  // A line passed over, by reason ("comment", "malformed", ...).
+  // Available and reserved ranges (no country), and AS number records;
+  // optional.
+  std::function<void(const TInputBlock& Range)> Free;
+  std::function<void(const TInputBlock6& Range)> Free6;
+  std::function<void(const TInputASN& Record)> ASN;
+  // The number of the holder of an opaque id in a registry's file; kNoHolder
+  // when holders are not kept. Optional.
+  std::function<uint32_t(uint16_t Registry, std::string_view Id)> HolderOf;
+  // A line that made no block, by reason ("comment", "malformed", ...); an
+  // available, reserved or AS line is counted here too after it went to
+  // Free or ASN.
   std::function<void(const char* Reason)> Skipped;
   // The ID of a registry as a file names it ("ripencc", "RIPE").
   std::function<uint16_t(std::string_view Name)> RegistryOf;
@@ -76,7 +113,8 @@ TInputKind SniffInput(std::string_view Data);
 
 // The readers of the three kinds of text. Name is the input's, for
 // progress; File its index, which each block keeps with its line number.
-// A delegation file is refused whole (EKeslError naming it and the
+// An extended file's opaque ids number the holders of its records
+// (Sink.HolderOf). A delegation file is refused whole (EKeslError naming it and the
 // reason) when its version line is dated after Sink.LatestDate, names
 // another registry than Sink.OwnRegistry, or its summary lines disagree
 // with the records it holds.

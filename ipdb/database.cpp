@@ -179,6 +179,8 @@ void TIPv4Database::SortAndLink(bool KnownSorted) {
   // arrive in order says so and saves a pass over the list.
   if (!KnownSorted && !std::is_sorted(Blocks.begin(), Blocks.end(), BlockLess)) {
     std::sort(Blocks.begin(), Blocks.end(), BlockLess);
+    // The holdings followed the blocks' order in the file.
+    Registry.Clear();
   }
   std::sort(Centers.begin(), Centers.end(),
             [](const auto& a, const auto& b) { return CompareCenters(*a, *b) < 0; });

@@ -12,6 +12,7 @@
 
 #include "ipdb/ipv6blocks.h"
 #include "ipdb/provenance.h"
+#include "ipdb/registrydata.h"
 #include "tools/address.h"
 #include "tools/errors.h"
 
@@ -165,6 +166,10 @@ class TIPv4Database {
   std::vector<TIPv4Block> Blocks;
   // The file's IPv6 blocks, linked to the same countries and registries.
   TIPv6Blocks IPv6;
+  // What the registries' extended files said of the blocks, AS numbers and
+  // free space; empty for other data, or after a second load into the same
+  // database.
+  TRegistryData Registry;
   std::vector<std::unique_ptr<TIPv4Center>> Centers;
   std::vector<std::unique_ptr<TIPv4Country>> Countries;
   TProgressEvent OnProgress;

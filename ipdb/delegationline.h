@@ -34,7 +34,8 @@ enum TVersionField : int { dvVersion = 0, dvRegistry = 1, dvSerial = 2, dvEndDat
 enum TSummaryField : int { dsType = 2, dsCount = 4, dsSummary = 5 };
 
 // Record types and the summary's mark, their letters in any case.
-constexpr std::string_view kIPv4Type = "ipv4", kIPv6Type = "ipv6", kSummaryMark = "summary";
+constexpr std::string_view kIPv4Type = "ipv4", kIPv6Type = "ipv6", kASNType = "asn",
+                           kSummaryMark = "summary";
 inline bool IsRecordType(std::string_view Field, std::string_view Type) {
   return SameAsciiText(Field, Type);
 }

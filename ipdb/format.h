@@ -61,7 +61,17 @@ enum TTrailerTag : uint16_t {
   // What each source's countries are: UTF-8 lines in the order of the
   // provenance, "registered", "located" or empty (ipdb/provenance.h).
   ttCountryKinds = 4,
+  // What the registries' extended files say beside the country
+  // (ipdb/registrydata.h): the holders, each block's status and holder, the
+  // AS numbers, and the available and reserved space.
+  ttHolders = 5,
+  ttHoldings = 6,
+  ttASNs = 7,
+  ttFreeSpace = 8,
 };
+// The largest of those four entries a reader takes: 256 MB, some thirty
+// times what the registries' files make.
+constexpr uint32_t kMaxRegistryEntrySize = 1u << 28;
 // The largest provenance a reader takes; a longer entry is passed over.
 constexpr uint32_t kMaxProvenanceSize = 1 << 16;
 

@@ -157,6 +157,7 @@ bool TInPlaceDatabase::Parse(const unsigned char* Data, size_t Size) {
   bool marked = false;
   // The notes that tell what the countries are.
   std::string_view provenance, kinds;
+  std::string_view registry[4];
   for (uint32_t i = 0; i < entries; ++i) {
     if (c.Left() < static_cast<size_t>(kEntryHeadSize)) return false;
     uint16_t tag = 0;
@@ -177,10 +178,13 @@ bool TInPlaceDatabase::Parse(const unsigned char* Data, size_t Size) {
     const auto* data = reinterpret_cast<const char*>(c.At());
     if (!c.Skip(length)) return false;
     marked |= tag == ttSortedDisjoint;
+    if (tag >= ttHolders && tag <= ttFreeSpace) registry[tag - ttHolders] = {data, length};
     if (length <= kMaxProvenanceSize && tag == ttProvenance) provenance = {data, length};
     if (length <= kMaxProvenanceSize && tag == ttCountryKinds) kinds = {data, length};
   }
   if (!marked) return false;
+  // Damage there costs only what the registries said beside the country.
+  FRegistry.Attach({registry[0], registry[1], registry[2], registry[3]}, FCount, FCount6);
   std::vector<TSource> sources = DecodeSources(provenance);
   DecodeCountryKinds(kinds, sources);
   FCountryKind = DatabaseCountryKind(sources);

@@ -61,6 +61,24 @@ class TInPlaceDatabase {
   int BlockCount() const { return static_cast<int>(FCount); }
   int IPv6BlockCount() const { return static_cast<int>(FCount6); }
   double Created() const { return FCreated; }
+  // The country or registry of a key as the full load finds it: the file's
+  // own record, else the built-in one; made when first asked for; nullptr
+  // for one the file does not know. Unguarded: within Guarded.
+  const TIPv4Country* CountryFor(uint16_t Code) const;
+  const TIPv4Center* CenterFor(uint16_t ID) const;
+  // What the registries' extended files said, read in the mapping: call
+  // its methods within Guarded.
+  const TRegistryData& Registry() const { return FRegistry; }
+  // Runs Read, which reads the mapping, as the searches do: EDatabaseError
+  // when the file has been cut short under it.
+  template <typename TRead>
+  void Guarded(TRead Read) const {
+    ReadMapped(Read);
+  }
+  // The index of the file's block that starts at Start (as a found block
+  // does), or -1. Unguarded: within Guarded.
+  int64_t IndexOf(uint32_t Start) const;
+  int64_t IndexOf(TIPv6Address Start) const;
   // What the file's countries are, from its sources (ckUnknown when it does
   // not record them).
   TCountryKind CountryKind() const { return FCountryKind; }
@@ -73,18 +91,15 @@ class TInPlaceDatabase {
   template <typename TRead>
   void ReadMapped(TRead Read) const;
   // The searches themselves, over the mapping.
-  bool FindRecord(uint32_t IP, TIPv4Block& Block) const;
-  bool FindRecord(TIPv6Address IP, TIPv6Block& Block) const;
+  // Index, when given, gets the record's index.
+  bool FindRecord(uint32_t IP, TIPv4Block& Block, size_t* Index = nullptr) const;
+  bool FindRecord(TIPv6Address IP, TIPv6Block& Block, size_t* Index = nullptr) const;
   // The record of Key in the registry or country section from Records to
   // End, made into an object; nullptr when the section has none.
   template <typename T>
   std::unique_ptr<T> FromSection(const unsigned char* Records, const unsigned char* End,
                                  uint32_t Count, uint16_t Key) const;
   [[noreturn]] void Unreadable() const;
-  // The country or registry of a key as the full load finds it: the file's
-  // own record, else the built-in one; made when first asked for.
-  const TIPv4Country* CountryFor(uint16_t Code) const;
-  const TIPv4Center* CenterFor(uint16_t ID) const;
   // Links a found block to its country and registry; false when the file
   // knows neither (a full load would have failed).
   template <typename TBlock>
@@ -100,6 +115,7 @@ class TInPlaceDatabase {
   int FFd = -1;           // the file searched, open as long as it is
   TFileStamp FStamp;
   TCountryKind FCountryKind = ckUnknown;
+  TRegistryData FRegistry;
   // The registry and the country records, from their first to their end.
   const unsigned char* FCenters = nullptr;
   const unsigned char* FCentersEnd = nullptr;

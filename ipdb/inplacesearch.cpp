@@ -59,7 +59,7 @@ bool TInPlaceDatabase::Find(uint32_t IP, TIPv4Block& Block) const {
   return held && LinkFound(Block);
 }
 
-bool TInPlaceDatabase::FindRecord(uint32_t IP, TIPv4Block& Block) const {
+bool TInPlaceDatabase::FindRecord(uint32_t IP, TIPv4Block& Block, size_t* Index) const {
   // The last record whose start is at or below IP, by halving: over all
   // records, or with the index over those of IP's /16 and the one before.
   size_t lo = 0, n = FCount;
@@ -73,6 +73,7 @@ bool TInPlaceDatabase::FindRecord(uint32_t IP, TIPv4Block& Block) const {
     if (!LastAtOrBelow(IP, lo, n, startAt)) return false;
   }
   DecodeBlockRecord(FRecords + lo * kBlockRecordSize, Block);
+  if (Index) *Index = lo;
   return IP - Block.StartIP < Block.Count;
 }
 
@@ -179,7 +180,7 @@ bool TInPlaceDatabase::Find(TIPv6Address IP, TIPv6Block& Block) const {
   return held && LinkFound(Block);
 }
 
-bool TInPlaceDatabase::FindRecord(TIPv6Address IP, TIPv6Block& Block) const {
+bool TInPlaceDatabase::FindRecord(TIPv6Address IP, TIPv6Block& Block, size_t* Index) const {
   const unsigned char* records = FRecords6;
   auto startAt = [records](size_t i) { return DecodeIPv6Start(records + i * kIPv6RecordSize); };
   size_t lo = 0, n = FCount6;
@@ -211,5 +212,18 @@ bool TInPlaceDatabase::FindRecord(TIPv6Address IP, TIPv6Block& Block) const {
     return false;
   }
   DecodeIPv6Record(records + lo * kIPv6RecordSize, Block);
+  if (Index) *Index = lo;
   return Block.Start <= IP && IP <= Block.Last;
+}
+
+int64_t TInPlaceDatabase::IndexOf(uint32_t Start) const {
+  TIPv4Block b;
+  size_t at = 0;
+  return FindRecord(Start, b, &at) && b.StartIP == Start ? static_cast<int64_t>(at) : -1;
+}
+
+int64_t TInPlaceDatabase::IndexOf(TIPv6Address Start) const {
+  TIPv6Block b;
+  size_t at = 0;
+  return FindRecord(Start, b, &at) && b.Start == Start ? static_cast<int64_t>(at) : -1;
 }

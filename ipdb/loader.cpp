@@ -76,13 +76,33 @@ void ReadIPv6Entry(TStream& Stream, uint32_t Length, std::vector<TIPv6Block>& Bl
   }
 }
 
+// The registry entries of a trailer, by tag from ttHolders.
+struct TRegistryEntryBytes {
+  std::string Data[4];
+};
+
+// Length bytes into Data, in pieces as they arrive, so that a length that
+// lies costs no more memory than the stream holds; false when it ends first.
+bool ReadGrowing(TStream& Stream, uint32_t Length, std::string& Data) {
+  Data.clear();
+  constexpr uint32_t kPiece = 1 << 20;
+  while (Data.size() < Length) {
+    const size_t at = Data.size();
+    const uint32_t n = std::min<uint32_t>(kPiece, Length - static_cast<uint32_t>(at));
+    Data.resize(at + n);
+    if (!TryRead(Stream, Data.data() + at, static_cast<int32_t>(n))) return false;
+  }
+  return true;
+}
+
 // The trailer after a binary body's sections. Its notes (the data's
 // sources) are optional: a file that has none, or whose trailer is cut short
 // or malformed in them, loads all the same, and nothing in it can make the
 // load read without bound. The IPv6 blocks are checked as the sections are
 // (the writer puts them first, so that damage in the notes cannot cost
 // them); a second entry of them makes the file invalid. Returns the sources.
-std::vector<TSource> ReadTrailer(TStream& Stream, std::vector<TIPv6Block>& IPv6) {
+std::vector<TSource> ReadTrailer(TStream& Stream, std::vector<TIPv6Block>& IPv6,
+                                 TRegistryEntryBytes& Registry) {
   unsigned char head[kTrailerHeadSize];
   uint32_t entries = 0;
   if (!TryRead(Stream, head, kTrailerHeadSize) || !DecodeTrailerHead(head, entries)) return {};
@@ -100,6 +120,12 @@ std::vector<TSource> ReadTrailer(TStream& Stream, std::vector<TIPv6Block>& IPv6)
       if (ipv6) throw ETruncatedRecord();
       ipv6 = true;
       ReadIPv6Entry(Stream, length, IPv6);
+      continue;
+    }
+    if (tag >= ttHolders && tag <= ttFreeSpace) {
+      if (length > kMaxRegistryEntrySize) break;
+      std::string& data = Registry.Data[tag - ttHolders];
+      if (!ReadGrowing(Stream, length, data)) break;
       continue;
     }
     if (length > kMaxProvenanceSize) break;
@@ -123,6 +149,8 @@ int64_t FileSize64(int Handle) {
 
 void TIPv4Database::ReadBody(const std::function<void(TLoadContext&)>& Read) {
   FIndexed = SIZE_MAX;
+  // Whatever the body adds, the holdings no longer follow the blocks.
+  Registry.Clear();
   if (FLoad) return Read(*FLoad);
   TLoadContext alone(Blocks, "", [this] { DoProgress(); });
   Read(alone);
@@ -163,6 +191,7 @@ void TIPv4Database::LoadFromBinStream(TStream& Stream) {
     // Blocks come in runs of whole records read at once: one adapter call
     // per run instead of five per record.
     const int32_t n = sectionCount(kMaxSectionCount);
+    const size_t before4 = Load.BlockCount(), before6 = IPv6.Blocks.size();
     Load.Blocks().reserve(Load.BlockCount() + static_cast<size_t>(std::min(n, kMaxReserve)));
     constexpr int32_t kRun = 4096;
     std::unique_ptr<unsigned char[]> run(new unsigned char[kRun * kBlockRecordSize]);
@@ -176,7 +205,27 @@ void TIPv4Database::LoadFromBinStream(TStream& Stream) {
       }
       done += count;
     }
-    Sources = ReadTrailer(Stream, IPv6.Blocks);
+    TRegistryEntryBytes registry;
+    Sources = ReadTrailer(Stream, IPv6.Blocks, registry);
+    // The holdings follow the file's own blocks: kept only when this file
+    // is all the database holds, and dropped, with the rest, when they do
+    // not fit them.
+    if (before4 == 0 && before6 == 0) {
+      std::string bytes;
+      size_t at[4];
+      for (int i = 0; i < 4; ++i) {
+        at[i] = bytes.size();
+        bytes += registry.Data[i];
+      }
+      const TRegistryEntries views{std::string_view(bytes).substr(at[0], registry.Data[0].size()),
+                                   std::string_view(bytes).substr(at[1], registry.Data[1].size()),
+                                   std::string_view(bytes).substr(at[2], registry.Data[2].size()),
+                                   std::string_view(bytes).substr(at[3], registry.Data[3].size())};
+      if (!views.Empty()) {
+        Registry.Own(std::move(bytes), views, static_cast<uint32_t>(Load.BlockCount()),
+                     static_cast<uint32_t>(IPv6.Blocks.size()));
+      }
+    }
   });
 }
 

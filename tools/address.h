@@ -89,6 +89,8 @@ constexpr bool UnmapIPv4(TIPv6Address Address, uint32_t& IPv4) {
   IPv4 = static_cast<uint32_t>(Address);
   return true;
 }
+// The IPv4-mapped IPv6 address of an IPv4 address (::ffff:a.b.c.d).
+constexpr TIPv6Address MapIPv4(uint32_t IPv4) { return (TIPv6Address{0xFFFF} << 32) | IPv4; }
 // The 16 bytes of the network form, first byte first.
 void IPv6ToBytes(TIPv6Address Address, unsigned char* Bytes);
 TIPv6Address IPv6FromBytes(const unsigned char* Bytes);

@@ -105,7 +105,8 @@ TEST_P(AnnotateTest, JsonHasALineAndItsAddresses) {
             "{\"line\":\"10.0.0.1\",\"addresses\":[{\"query\":\"10.0.0.1\",\"status\":\"ok\","
             "\"address\":\"10.0.0.1\",\"block\":\"10.0.0.0 - 10.0.0.255\",\"country\":\"NL\","
             "\"country_name\":\"Netherlands\",\"registry\":\"RIPE\",\"date\":\"20110811\","
-            "\"message\":null,\"country_kind\":\"unknown\"}]}\n");
+            "\"message\":null,\"country_kind\":\"unknown\",\"allocation\":null,\"holder\":null,"
+            "\"asns\":null,\"special\":\"Private-Use\"}]}\n");
 }
 
 TEST_P(AnnotateTest, FilesInTurnAndOnesThatCannotBeRead) {

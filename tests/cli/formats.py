@@ -19,7 +19,7 @@ from spans import merged
 lookup, db = sys.argv[1], sys.argv[2]
 failures = []
 FIELDS = ["query", "status", "address", "block", "country", "country_name", "registry", "date",
-          "message", "country_kind"]
+          "message", "country_kind", "allocation", "holder", "asns", "special"]
 EU27 = "AT,BE,BG,HR,CY,CZ,DK,EE,FI,FR,DE,GR,HU,IE,IT,LV,LT,LU,MT,NL,PL,PT,RO,SK,SI,ES,SE"
 DACH = "DE,AT,CH"
 

@@ -214,7 +214,7 @@ TEST_P(LookupIPv6Test, AnswersInEveryFormAndNotation) {
       "{\"query\":\"2001:db9::1:1\",\"status\":\"ok\",\"address\":\"2001:db9::1:1\",\"block\":"
       "\"2001:db9::1:0 - 2001:db9::2:ffff\",\"country\":\"US\",\"country_name\":\"United "
       "States\",\"registry\":\"ARIN\",\"date\":null,\"message\":null,\"country_kind\":"
-      "\"unknown\"}\n");
+      "\"unknown\",\"allocation\":null,\"holder\":null,\"asns\":null,\"special\":null}\n");
   EXPECT_EQ(Run({"--format", "csv", "--fields", "status,address", "2001:db8:1::"}),
             "ok,2001:db8:1::\r\n");
 }
@@ -480,8 +480,8 @@ TEST_F(LookupTest, ControlCharactersNeverSplitOrAddARecord) {
   };
   const std::vector<TForm> forms = {{{}, '\t', 3},
                                     {{"--fields", "query,status,message"}, '\t', 3},
-                                    {{"--format", "csv"}, ',', 10},
-                                    {{"--format", "json"}, ',', 10}};
+                                    {{"--format", "csv"}, ',', 14},
+                                    {{"--format", "json"}, ',', 14}};
   for (const TForm& form : forms) {
     for (const bool fromStdin : {false, true}) {
       SCOPED_TRACE(testing::PrintToString(form.Options) + (fromStdin ? " stdin" : " args"));
