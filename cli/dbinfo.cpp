@@ -4,6 +4,7 @@
 
 #include "ipdb/database.h"
 #include "ipdb/provenance.h"
+#include "ipdb/special.h"
 #include "tools/tools.h"
 
 void PrintDatabaseInfo(TIPv4Database& Db, const std::string& FileName, std::ostream& Out) {
@@ -28,6 +29,19 @@ void PrintDatabaseInfo(TIPv4Database& Db, const std::string& FileName, std::ostr
       << "IPv6 blocks: " << Db.IPv6.Count() << "\n"
       << "Countries: " << Db.CountryCount() << " (" << withBlocks << " with blocks)\n"
       << "Registries: " << Db.CenterCount() << "\n";
+  const TRegistryData& r = Db.Registry;
+  if (r.Empty()) {
+    Out << "Holders: not recorded (a database from the registries' extended files has them)\n";
+  } else {
+    Out << "Holders: " << r.HolderCount() << "\n"
+        << "AS number records: " << r.ASNCount() << "\n"
+        << "Available and reserved ranges: " << r.Free4Count() << " IPv4, " << r.Free6Count()
+        << " IPv6\n";
+  }
+  size_t special4 = 0;
+  for (const TSpecialRange& s : SpecialRanges()) special4 += s.Family == 4;
+  Out << "Special-purpose table: " << special4 << " IPv4 and " << SpecialRanges().size() - special4
+      << " IPv6 ranges, IANA's registries of " << Date8Text(kSpecialTableDate) << "\n";
   for (int i = 0; i < Db.CenterCount(); ++i) {
     const TIPv4Center* c = Db.CenterAt(i);
     uint64_t addresses = 0;

@@ -348,10 +348,16 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
   const auto countries = compiler.NewCountries();
   report << "\nCountries added: " << countries.size();
   for (uint16_t c : countries) report << " " << CodeToStr(c);
-  report << "\nLines skipped:";
+  report << "\nLines that made no block:";
   if (compiler.Skipped().empty()) report << " none";
   for (const auto& [reason, n] : compiler.Skipped()) report << " " << reason << " " << n << ";";
   report << "\n";
   if (binary) report << "IPv6 blocks: " << compiler.Blocks6().size() << "\n";
+  // What extended files add, kept beside the blocks.
+  if (binary && !compiler.Holders().empty()) {
+    report << "Holders: " << compiler.Holders().size() << "; AS number records "
+           << compiler.ASNs().size() << "; available and reserved ranges " << compiler.Free().size()
+           << " IPv4, " << compiler.Free6().size() << " IPv6\n";
+  }
   return 0;
 }
