@@ -79,20 +79,24 @@ void TKeslMainForm::DomainBoxChange() { BoxChange(DomainBox); }
 void TKeslMainForm::CountryBoxChange() { BoxChange(CountryBox); }
 
 void TKeslMainForm::ShowAnswer() {
+  const QString who =
+      FAnswerName.isEmpty() ? FAnswerAddress : tr("%1 (%2)").arg(FAnswerAddress, FAnswerName);
   if (!FAnswerBlock && !FAnswerBlock6) {
-    AnswerLabel->clear();
-    AnswerLabel->setToolTip({});
+    // A special-purpose address is answered by its range's name.
+    AnswerLabel->setText(
+        FAnswerSpecial.isEmpty() ? QString() : tr("%1: %2, in no block").arg(who, FAnswerSpecial));
+    AnswerLabel->setToolTip(AnswerLabel->text());
     return;
   }
   const auto notation = static_cast<TNotation>(MaskBox->currentIndex());
   const auto answer = [&](const auto& B) {
     const QString date = B.Date ? QString::fromStdString(Date8Text(B.Date)) : tr("date unknown");
-    return tr("%1: %2 (%3), %4, %5, %6")
-        .arg(
-            FAnswerName.isEmpty() ? FAnswerAddress : tr("%1 (%2)").arg(FAnswerAddress, FAnswerName),
-            QString::fromLatin1(B.Country->Name), QString::fromLatin1(CodeToStr(B.CountryCode)),
-            QString::fromStdString(B.Center->Name), QString::fromStdString(B.AsText(notation)),
-            date);
+    const QString line = tr("%1: %2 (%3), %4, %5, %6")
+                             .arg(who, QString::fromLatin1(B.Country->Name),
+                                  QString::fromLatin1(CodeToStr(B.CountryCode)),
+                                  QString::fromStdString(B.Center->Name),
+                                  QString::fromStdString(B.AsText(notation)), date);
+    return FAnswerASNs.isEmpty() ? line : tr("%1, %2").arg(line, FAnswerASNs);
   };
   AnswerLabel->setText(FAnswerBlock ? answer(*FAnswerBlock) : answer(*FAnswerBlock6));
   // A long one is cut at the window's edge: whole in its tooltip.

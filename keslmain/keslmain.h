@@ -156,6 +156,9 @@ class TKeslMainForm : public TUtilMainForm {
   // The last locate's answer: the address, the name typed when one was
   // resolved, and the block found (in Database).
   QString FAnswerAddress, FAnswerName;
+  // IANA's name of the special-purpose range that holds the address, and
+  // the block's holder's AS numbers, when known.
+  QString FAnswerSpecial, FAnswerASNs;
   const TIPv4Block* FAnswerBlock = nullptr;
   const TIPv6Block* FAnswerBlock6 = nullptr;
   bool FCloseWhenUpdated = false;  // the update was aborted to close

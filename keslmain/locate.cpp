@@ -9,10 +9,12 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStringList>
 
 #include "ipdb/countries.h"
 #include "ipdb/database.h"
 #include "ipdb/registries.h"
+#include "ipdb/special.h"
 #include "keslmain/background.h"
 #include "keslmain/keslmain.h"
 #include "tools/finally.h"
@@ -52,6 +54,24 @@ void FillSorted(QComboBox* Box, std::vector<std::pair<QString, uint16_t>> Entrie
   Box->setCurrentIndex(-1);
 }
 
+// A holder's AS numbers for the answer line: the first three and how many
+// more.
+QString ASNsText(const std::vector<TASNRecord>& Records) {
+  QStringList shown;
+  uint64_t all = 0;
+  for (const TASNRecord& r : Records) {
+    for (uint64_t as = r.First; as <= r.Last() && shown.size() < 3; ++as) {
+      shown << QStringLiteral("AS%1").arg(as);
+    }
+    all += r.Count;
+  }
+  if (shown.isEmpty()) return {};
+  const uint64_t more = all - static_cast<uint64_t>(shown.size());
+  return more ? TKeslMainForm::tr("%1 and %n more", nullptr, static_cast<int>(more))
+                    .arg(shown.join(QStringLiteral(", ")))
+              : shown.join(QStringLiteral(", "));
+}
+
 }  // namespace
 
 void TKeslMainForm::CheckError(int Code, const std::string& Message) {
@@ -67,6 +87,7 @@ void TKeslMainForm::StartWork() {
   // A failed locate leaves no answer behind.
   FAnswerBlock = nullptr;
   FAnswerBlock6 = nullptr;
+  FAnswerSpecial.clear();
   ShowAnswer();
   TQueryAddress address;
   TResolveResult resolved;
@@ -117,7 +138,21 @@ void TKeslMainForm::StartWork() {
       address.IsIPv6 ? Database->IPv6.Find(address.IPv6) : Database->FindBlock(address.IPv4);
   if (index >= 0 && address.IsIPv6) block6 = &Database->IPv6.Blocks[static_cast<size_t>(index)];
   if (index >= 0 && !address.IsIPv6) block = Database->BlockAt(index);
-  if (index < 0) Dialogs().ShowMessage(this, tr("Unknown IP-segment"));
+  const TSpecialRange* special =
+      address.IsIPv6 ? FindSpecial(address.IPv6) : FindSpecial(address.IPv4);
+  FAnswerSpecial =
+      special ? QString::fromLatin1(special->Name.data(), static_cast<int>(special->Name.size()))
+              : QString();
+  FAnswerASNs.clear();
+  if (index >= 0) {
+    const TRegistryData& registry = Database->Registry;
+    const auto at = static_cast<uint32_t>(index);
+    const THolding holding = address.IsIPv6 ? registry.Holding6(at) : registry.Holding4(at);
+    if (holding.Holder != kNoHolder) FAnswerASNs = ASNsText(registry.HolderASNs(holding.Holder));
+  }
+  // A special-purpose address is named in the answer line; any other in no
+  // block is the error it always was.
+  if (index < 0 && !special) Dialogs().ShowMessage(this, tr("Unknown IP-segment"));
   std::optional<uint16_t> country;
   if (block) country = block->CountryCode;
   if (block6) country = block6->CountryCode;

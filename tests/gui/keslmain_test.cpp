@@ -365,7 +365,7 @@ TEST_F(KeslMainTest, AnIPv6LocateListsTheCountrysIPv6Blocks) {
   EXPECT_EQ(RowStarts(), std::vector<uint32_t>{0x02000000});
   EXPECT_EQ(SelectedRows(), std::vector<int>{0});
   // An address in no IPv6 block.
-  Locate("2001:db8::1");
+  Locate("2001:4861::1");
   EXPECT_EQ(FDialogs.Messages, QStringList{"Unknown IP-segment"});
   EXPECT_EQ(FForm->FamilyLabel->text(), "IPv6 blocks");
   EXPECT_EQ(model->Count(), 0);
@@ -654,6 +654,50 @@ TEST_F(KeslMainTest, TheAnswerInWordsFollowsTheNotationAndGoesOnAFailedLocate) {
   EXPECT_TRUE(FForm->AnswerLabel->textInteractionFlags() & Qt::TextSelectableByMouse);
   Locate("9.9.9.9");
   EXPECT_EQ(FDialogs.Messages.last(), "Unknown IP-segment");
+  EXPECT_EQ(answer(), "");
+}
+
+TEST_F(KeslMainTest, SpecialAddressesAndTheHoldersASNsAreNamed) {
+  // A database that knows holders: 8.8.8.0/24's holds five AS numbers,
+  // 2.0.0.0/24's one.
+  TRegistryTables tables;
+  tables.Holders = {{kArinID, "GOGL"}, {kRipeID, "org-x"}};
+  tables.Holdings4 = {{alAssigned, 1}, {alAllocated, 0}};
+  tables.ASNs = {{15169, 4, 0, Code("US"), kArinID, {alAllocated, 0}},
+                 {36040, 1, 0, Code("US"), kArinID, {alAllocated, 0}},
+                 {64500, 1, 0, Code("GB"), kRipeID, {alAllocated, 1}}};
+  std::string storage;
+  const TRegistryEntries e = EncodeRegistryTables(tables, storage);
+  FDir.Write("country.ip4",
+             EncodeDatabaseFile(true, cmNone, "20261115",
+                                EncodeBinBody({}, {},
+                                              {MakeBlock(StrToIP("2.0.0.0"), 256, "GB", kRipeID),
+                                               MakeBlock(StrToIP("8.8.8.0"), 256, "US", kArinID)}) +
+                                    EncodeTrailer({{ttSortedDisjoint, {}},
+                                                   {ttHolders, std::string(e.Holders)},
+                                                   {ttHoldings, std::string(e.Holdings)},
+                                                   {ttASNs, std::string(e.ASNs)},
+                                                   {ttFreeSpace, std::string(e.Free)}})));
+  const auto answer = [this] { return FForm->AnswerLabel->text().toStdString(); };
+  Locate("8.8.8.8");
+  EXPECT_EQ(answer(),
+            "8.8.8.8: United States (US), ARIN, 8.8.8.0 - 8.8.8.255, date unknown, AS15169, "
+            "AS15170, AS15171 and 2 more");
+  Locate("2.0.0.1");
+  EXPECT_EQ(answer(),
+            "2.0.0.1: United Kingdom (GB), RIPE, 2.0.0.0 - 2.0.0.255, date unknown, AS64500");
+  EXPECT_TRUE(FDialogs.Messages.isEmpty());
+  // A special-purpose address is answered in words, not by an error box.
+  Locate("10.1.2.3");
+  EXPECT_TRUE(FDialogs.Messages.isEmpty());
+  EXPECT_EQ(answer(), "10.1.2.3: Private-Use, in no block");
+  EXPECT_EQ(FForm->ListModel()->Count(), 0);
+  Locate("fe80::1");
+  EXPECT_EQ(answer(), "fe80::1: Link-Local Unicast, in no block");
+  EXPECT_TRUE(FDialogs.Messages.isEmpty());
+  // Any other address in no block is the error it was.
+  Locate("9.9.9.9");
+  EXPECT_EQ(FDialogs.Messages, QStringList{"Unknown IP-segment"});
   EXPECT_EQ(answer(), "");
 }
 
