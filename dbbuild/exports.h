@@ -15,8 +15,14 @@ enum TExportFormat { efMmdb, efNginx, efHaproxy, efCsv, efRanges };
 // the block's first address as 32 lowercase hex digits of its IPv6 form
 // (an IPv4 address as ::ffff:a.b.c.d), so that "key BETWEEN first_key AND
 // last_key" joins both families in any SQL engine.
+// The columns after the date are what the registries' extended files and
+// IANA's special-purpose table say (empty when unknown): allocation,
+// holder, the holder's AS numbers comma-joined, special.
 constexpr char kRangesHeader[] =
-    "family,first,last,first_key,last_key,country,country_name,registry,date\r\n";
+    "family,first,last,first_key,last_key,country,country_name,registry,date,allocation,holder,"
+    "asns,special\r\n";
+constexpr char kCsvHeader[] =
+    "network,country,country_name,registry,date,allocation,holder,asns,special\r\n";
 
 // The export of Db in Format, whole. EKeslError for a database that cannot
 // be written in it (a country code that is not two letters, digits or '-',

@@ -1,5 +1,6 @@
 #include "dbbuild/mmdb.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <map>
@@ -10,6 +11,7 @@
 #include "ipdb/countries.h"
 #include "ipdb/database.h"
 #include "ipdb/provenance.h"
+#include "ipdb/special.h"
 #include "tools/address.h"
 #include "tools/errors.h"
 #include "tools/text.h"
@@ -101,10 +103,21 @@ class TAnswers {
  public:
   explicit TAnswers(bool Registered) : FRegistered(Registered) {}
 
+  // What the registries' files and IANA's table add to a block's answer:
+  // its status, its holder's AS numbers (when known), and the
+  // special-purpose range that holds all of it.
+  struct TFacts {
+    TAllocation Status = alUnknown;
+    uint32_t Holder = kNoHolder;
+    const std::vector<TASNRecord>* ASNs = nullptr;
+    const TSpecialRange* Special = nullptr;
+  };
+
   // The data section offset of the answer for a block.
   template <typename TBlock>
-  uint32_t Of(const TBlock& B) {
-    const auto key = std::make_tuple(B.CountryCode, B.CenterID, B.Date);
+  uint32_t Of(const TBlock& B, const TFacts& F) {
+    const auto key =
+        std::make_tuple(B.CountryCode, B.CenterID, B.Date, F.Status, F.Holder, F.Special);
     const auto found = FAnswers.find(key);
     if (found != FAnswers.end()) return found->second;
     const uint32_t country = CountryMap(B);
@@ -117,14 +130,46 @@ class TAnswers {
       FData.Pointer(country);
     }
     FData.String("kesl");
-    FData.Map(B.Date ? 2 : 1);
+    const std::string_view status = AllocationName(F.Status);
+    FData.Map(1 + (B.Date != 0) + !status.empty() + (F.ASNs != nullptr) + (F.Special != nullptr));
     FData.String("registry");
     FData.String(B.Center->Name);
     if (B.Date) {
       FData.String("date");
       FData.String(Date8Text(B.Date));
     }
+    if (!status.empty()) {
+      FData.String("allocation");
+      FData.String(status);
+    }
+    if (F.ASNs) {
+      size_t n = 0;
+      for (const TASNRecord& r : *F.ASNs) n += r.Count;
+      FData.String("asns");
+      FData.Array(n);
+      for (const TASNRecord& r : *F.ASNs) {
+        for (uint64_t as = r.First; as <= r.Last(); ++as) FData.Unsigned(mtUint32, as);
+      }
+    }
+    if (F.Special) {
+      FData.String("special");
+      FData.String(F.Special->Name);
+    }
     FAnswers.emplace(key, at);
+    return at;
+  }
+  // The answer of a special-purpose range outside every block: its name
+  // alone.
+  uint32_t Special(const TSpecialRange& R) {
+    const auto found = FSpecials.find(&R);
+    if (found != FSpecials.end()) return found->second;
+    const uint32_t at = FData.Offset();
+    FData.Map(1);
+    FData.String("kesl");
+    FData.Map(1);
+    FData.String("special");
+    FData.String(R.Name);
+    FSpecials.emplace(&R, at);
     return at;
   }
   const std::string& Bytes() const { return FData.Bytes; }
@@ -148,7 +193,10 @@ class TAnswers {
 
   bool FRegistered;
   TMmdbData FData;
-  std::map<std::tuple<uint16_t, uint16_t, uint32_t>, uint32_t> FAnswers;
+  std::map<std::tuple<uint16_t, uint16_t, uint32_t, TAllocation, uint32_t, const TSpecialRange*>,
+           uint32_t>
+      FAnswers;
+  std::map<const TSpecialRange*, uint32_t> FSpecials;
   std::map<uint16_t, uint32_t> FCountries;
 };
 
@@ -258,16 +306,57 @@ std::string WriteMmdb(const TIPv4Database& Db) {
   // ::ffff:a.b.c.d, the IPv4-mapped form, leads to it too, as the format's
   // readers expect (and as kesl-lookup answers it).
   const uint32_t ipv4 = tree.NodeAt(0, 96);
-  for (const TIPv4Block& b : Db.Blocks) {
+  const TRegistryData& registry = Db.Registry;
+  // Each holder's AS numbers, made once.
+  std::map<uint32_t, std::vector<TASNRecord>> asns;
+  auto facts = [&](const THolding& H, const TSpecialRange* First, const TSpecialRange* Last) {
+    TAnswers::TFacts f;
+    f.Status = H.Status;
+    f.Holder = H.Holder;
+    if (H.Holder != kNoHolder) {
+      auto it = asns.find(H.Holder);
+      if (it == asns.end()) it = asns.emplace(H.Holder, registry.HolderASNs(H.Holder)).first;
+      f.ASNs = &it->second;
+    }
+    if (First == Last) f.Special = First;
+    return f;
+  };
+  for (size_t i = 0; i < Db.Blocks.size(); ++i) {
+    const TIPv4Block& b = Db.Blocks[i];
     if (b.Count == 0) continue;
-    const uint32_t answer = answers.Of(b);
+    const uint32_t answer = answers.Of(b, facts(registry.Holding4(static_cast<uint32_t>(i)),
+                                                FindSpecial(b.StartIP), FindSpecial(b.LastIP())));
     for (const TPrefix& p : b.Prefixes()) tree.Insert(TIPv6Address{p.Start}, 96 + p.Bits, answer);
+  }
+  // The special-purpose ranges, where no block answers: the most specific
+  // first, so that each keeps its own name.
+  std::vector<const TSpecialRange*> specials;
+  for (const TSpecialRange& r : SpecialRanges()) specials.push_back(&r);
+  std::stable_sort(specials.begin(), specials.end(), [](const auto* a, const auto* b) {
+    return a->Last - a->First < b->Last - b->First;
+  });
+  auto bits = [](const TSpecialRange* R) {
+    int n = 128;
+    for (TIPv6Address size = R->Last - R->First; size; size >>= 1) --n;
+    return n;
+  };
+  for (const TSpecialRange* r : specials) {
+    if (r->Family == 4) tree.Insert(r->First & 0xFFFFFFFFu, bits(r), answers.Special(*r));
   }
   tree.Keep(ipv4);
   tree.Alias(TIPv6Address{0xFFFF} << 32, 96, ipv4);
-  for (const TIPv6Block& b : Db.IPv6.Blocks) {
-    const uint32_t answer = answers.Of(b);
+  for (size_t i = 0; i < Db.IPv6.Blocks.size(); ++i) {
+    const TIPv6Block& b = Db.IPv6.Blocks[i];
+    const uint32_t answer = answers.Of(b, facts(registry.Holding6(static_cast<uint32_t>(i)),
+                                                FindSpecial(b.Start), FindSpecial(b.Last)));
     for (const TIPv6Prefix& p : b.Prefixes()) tree.Insert(p.Start, p.Bits, answer);
+  }
+  // The IPv6 ones but those in the first /96 (::, ::1) and the IPv4-mapped
+  // /96, which the IPv4 part answers in this layout.
+  for (const TSpecialRange* r : specials) {
+    if (r->Family == 6 && r->First >> 32 != 0 && r->First >> 32 != 0xFFFF) {
+      tree.Insert(r->First, bits(r), answers.Special(*r));
+    }
   }
 
   const auto& nodes = tree.Nodes();

@@ -119,7 +119,9 @@ def mmdblookup(path, address):
 
 
 def mmdb_answer(record):
-    if record is None:
+    """An address in no block may have a record that only names its
+    special-purpose range: no answer."""
+    if record is None or "country" not in record:
         return None
     date = record["kesl"].get("date")
     return (record["country"]["iso_code"], record["kesl"]["registry"],
@@ -144,9 +146,12 @@ check("test database", p.returncode == 0, p.stderr)
 # The registries' own files: their countries are the registered ones.
 delegated = os.path.join(work, "delegated-ripencc-extended-latest")
 with open(delegated, "w") as f:
-    f.write("2|ripencc|20261201|2|19830705|20261130|+0100\n"
-            "ripencc|NL|ipv4|5.1.0.0|256|20120101|allocated\n"
-            "ripencc|DE|ipv6|2a01::|32|20090101|allocated\n")
+    f.write("2|ripencc|20261201|5|19830705|20261130|+0100\n"
+            "ripencc|NL|ipv4|5.1.0.0|256|20120101|allocated|org-a\n"
+            "ripencc|DE|ipv6|2a01::|32|20090101|allocated|org-a\n"
+            "ripencc|NL|ipv4|5.1.1.0|256|20120101|assigned\n"
+            "ripencc||ipv4|5.2.0.0|256||available|\n"
+            "ripencc|NL|asn|64500|2|20120101|allocated|org-a\n")
 reg_db = os.path.join(work, "registered.ip4")
 p = subprocess.run([mkdb, "-o", reg_db, delegated], capture_output=True, text=True)
 check("registered database", p.returncode == 0, p.stderr)
@@ -204,6 +209,34 @@ for db, sample_size in ((test_db, 2000), (reg_db, 200), (cover_db, 500)):
         got = mmdblookup(out, a)
         check(f"mmdblookup {a}", got == (want[a][:2] if want[a] else None), (got, want[a]))
 
+# What the registries' files and IANA's table add: in the MaxMind DB file as
+# kesl-lookup answers it for addresses in blocks; an address in no block has
+# a record only when a special-purpose range holds it, with its name alone.
+reg_mmdb = export(reg_db, "mmdb", os.path.join(work, "registered.mmdb"))
+probe = ["5.1.0.1", "5.1.1.1", "2a01::1", "5.2.0.1", "10.1.2.3", "fe80::1", "192.0.2.1",
+         "8.8.8.8", "::ffff:127.0.0.1"]
+p = subprocess.run([lookup, "--db", reg_db, "--format", "json", "--no-resolve", *probe],
+                   capture_output=True, text=True)
+with maxminddb.open_database(reg_mmdb) as reader:
+    for a, line in zip(probe, p.stdout.splitlines()):
+        j, record = json.loads(line), reader.get(a)
+        if j["status"] == "ok":
+            k = record["kesl"]
+            got = (k.get("allocation"), k.get("asns"), k.get("special"))
+            check(f"mmdb registry facts {a}", got == (j["allocation"], j["asns"], j["special"]),
+                  (got, j))
+        else:
+            got = record and record.get("kesl", {}).get("special")
+            check(f"mmdb special {a}", got == j["special"] and (record is None or
+                                                                 "country" not in record),
+                  (record, j))
+rows = list(csv.reader(io.StringIO(open(export(reg_db, "csv", os.path.join(work, "reg.csv")),
+                                        newline="").read())))
+check("csv registry facts", ["5.1.0.0/24", "NL", "Netherlands", "RIPE", "2012-01-01", "allocated",
+                             "RIPE:org-a", "64500,64501", ""] in rows and
+      ["5.1.1.0/24", "NL", "Netherlands", "RIPE", "2012-01-01", "assigned", "", "", ""] in rows,
+      rows)
+
 # Ranges: a row per block, sorted by first_key; a range join on the keys (a
 # binary search here, as an engine's BETWEEN) answers each address, in
 # either form, as kesl-lookup does.
@@ -221,7 +254,8 @@ for db in (test_db, reg_db, cover_db):
         text = f.read()
     rows = list(csv.reader(io.StringIO(text)))
     check("ranges header", rows[0] == ["family", "first", "last", "first_key", "last_key",
-                                       "country", "country_name", "registry", "date"], rows[0])
+                                       "country", "country_name", "registry", "date",
+                                       "allocation", "holder", "asns", "special"], rows[0])
     rows = rows[1:]
     check("ranges CRLF", text.count("\r\n") == len(rows) + 1, db)
     firsts = [r[3] for r in rows]
@@ -275,7 +309,8 @@ for a in sample:
 # CSV: disjoint prefixes that cover exactly the blocks, with their fields.
 text = open(export(default_db, "csv", os.path.join(work, "kesl.csv")), newline="").read()
 rows = list(csv.reader(io.StringIO(text, newline="")))
-check("csv header", rows[0] == ["network", "country", "country_name", "registry", "date"], rows[0])
+check("csv header", rows[0] == ["network", "country", "country_name", "registry", "date",
+                                "allocation", "holder", "asns", "special"], rows[0])
 nets = [network(r[0]) for r in rows[1:]]
 
 

@@ -36,12 +36,13 @@ TEST(ExportTest, TextFormsWriteEveryPrefixOfBothFamilies) {
             "1.0.0.0/24 AU\n10.0.0.0/23 KR\n10.0.2.0/24 KR\n2001:db8::/127 NL\n"
             "2001:db8::2/128 NL\n");
   EXPECT_EQ(ExportDatabase(db, efCsv),
-            "network,country,country_name,registry,date\r\n"
-            "1.0.0.0/24,AU,Australia,APNIC,2011-08-11\r\n"
-            "10.0.0.0/23,KR,\"Korea, South\",APNIC,\r\n"
-            "10.0.2.0/24,KR,\"Korea, South\",APNIC,\r\n"
-            "2001:db8::/127,NL,Netherlands,RIPE,\r\n"
-            "2001:db8::2/128,NL,Netherlands,RIPE,\r\n");
+            std::string(kCsvHeader) +
+                "1.0.0.0/24,AU,Australia,APNIC,2011-08-11,,,,\r\n"
+                // Blocks within a special-purpose range are named by it.
+                "10.0.0.0/23,KR,\"Korea, South\",APNIC,,,,,Private-Use\r\n"
+                "10.0.2.0/24,KR,\"Korea, South\",APNIC,,,,,Private-Use\r\n"
+                "2001:db8::/127,NL,Netherlands,RIPE,,,,,Documentation\r\n"
+                "2001:db8::2/128,NL,Netherlands,RIPE,,,,,Documentation\r\n");
 }
 
 TEST(ExportTest, ACodeThatWouldBreakALineIsRefused) {
@@ -118,13 +119,13 @@ TEST(ExportTest, RangesAreOneRowPerBlockInKeyOrder) {
   EXPECT_EQ(ExportDatabase(db, efRanges),
             std::string(kRangesHeader) +
                 "6,::100,::1ff,00000000000000000000000000000100,000000000000000000000000000001ff,"
-                "AU,Australia,IANA,2020-01-01\r\n"
+                "AU,Australia,IANA,2020-01-01,,,,\r\n"
                 "4,1.0.0.0,1.0.0.255,00000000000000000000ffff01000000,"
-                "00000000000000000000ffff010000ff,AU,Australia,APNIC,2011-08-11\r\n"
+                "00000000000000000000ffff010000ff,AU,Australia,APNIC,2011-08-11,,,,\r\n"
                 "4,10.0.0.0,10.0.2.255,00000000000000000000ffff0a000000,"
-                "00000000000000000000ffff0a0002ff,KR,\"Korea, South\",APNIC,\r\n"
+                "00000000000000000000ffff0a0002ff,KR,\"Korea, South\",APNIC,,,,,Private-Use\r\n"
                 "6,2001:db8::,2001:db8::2,20010db8000000000000000000000000,"
-                "20010db8000000000000000000000002,NL,Netherlands,RIPE,\r\n");
+                "20010db8000000000000000000000002,NL,Netherlands,RIPE,,,,,Documentation\r\n");
 }
 
 // An IPv6 block over ::ffff:0:0/96, the IPv4 addresses' keys, is written as
