@@ -126,39 +126,36 @@ void TLookupDatabase::HolderFacts(const THolding& Holding, TAddressFacts& Out) c
   Out.ASNs = Out.ASNsKnown ? r.HolderASNs(Holding.Holder) : std::vector<TASNRecord>();
 }
 
-void TLookupDatabase::Facts(uint32_t IP, const TIPv4Block* Block, TAddressFacts& Out) const {
-  Out = TAddressFacts();
-  Out.Special = FindSpecial(IP);
-  const TRegistryData& r = Registry();
-  if (r.Empty()) return;
-  if (Block) {
-    const int64_t i =
-        FMapped ? FMapped->IndexOf(Block->StartIP) : FLoaded->FindBlock(Block->StartIP);
-    if (i >= 0) HolderFacts(r.Holding4(static_cast<uint32_t>(i)), Out);
-    return;
-  }
-  TFreeRange4 free;
-  if (r.FindFree(IP, free)) {
+template <typename TAddress>
+void TLookupDatabase::RegistryFacts(TAddress IP, bool InBlock, const THolding& Holding,
+                                    TAddressFacts& Out) const {
+  if (InBlock) return HolderFacts(Holding, Out);
+  // An address in no block may be in a registry's free space.
+  TFreeRange<TAddress> free;
+  if (Registry().FindFree(IP, free)) {
     Out.Allocation = free.Status;
     Out.FreeRegistry = free.CenterID;
   }
 }
 
+void TLookupDatabase::Facts(uint32_t IP, const TIPv4Block* Block, TAddressFacts& Out) const {
+  Out = TAddressFacts();
+  Out.Special = FindSpecial(IP);
+  if (Registry().Empty()) return;
+  const int64_t i = !Block    ? -1
+                    : FMapped ? FMapped->IndexOf(Block->StartIP)
+                              : FLoaded->FindBlock(Block->StartIP);
+  RegistryFacts(IP, Block, i < 0 ? THolding() : Registry().Holding4(static_cast<uint32_t>(i)), Out);
+}
+
 void TLookupDatabase::Facts(TIPv6Address IP, const TIPv6Block* Block, TAddressFacts& Out) const {
   Out = TAddressFacts();
   Out.Special = FindSpecial(IP);
-  const TRegistryData& r = Registry();
-  if (r.Empty()) return;
-  if (Block) {
-    const int64_t i = FMapped ? FMapped->IndexOf(Block->Start) : FLoaded->IPv6.Find(Block->Start);
-    if (i >= 0) HolderFacts(r.Holding6(static_cast<uint32_t>(i)), Out);
-    return;
-  }
-  TFreeRange6 free;
-  if (r.FindFree(IP, free)) {
-    Out.Allocation = free.Status;
-    Out.FreeRegistry = free.CenterID;
-  }
+  if (Registry().Empty()) return;
+  const int64_t i = !Block    ? -1
+                    : FMapped ? FMapped->IndexOf(Block->Start)
+                              : FLoaded->IPv6.Find(Block->Start);
+  RegistryFacts(IP, Block, i < 0 ? THolding() : Registry().Holding6(static_cast<uint32_t>(i)), Out);
 }
 
 bool TLookupDatabase::FindASN(uint32_t AS, TASNRecord& Record, TAddressFacts& Out) const {

@@ -107,6 +107,9 @@ class TLookupDatabase {
 
  private:
   void HolderFacts(const THolding& Holding, TAddressFacts& Out) const;
+  // The holder facts of a block's holding, or an address's free range.
+  template <typename TAddress>
+  void RegistryFacts(TAddress IP, bool InBlock, const THolding& Holding, TAddressFacts& Out) const;
   // Whether the file searched in place (if any) is as it was opened.
   bool Unchanged() const;
   // Waits for the file to load whole again and takes it.

@@ -154,17 +154,16 @@ uint16_t TDatabaseCompiler::RegistryID(std::string_view Name) {
 }
 
 uint32_t TDatabaseCompiler::HolderNumber(uint16_t Registry, std::string_view Id) {
-  std::string key = std::to_string(Registry);
-  (key += '|') += Id;
-  const auto [it, added] = FHolderNumbers.emplace(std::move(key), FHolders.size());
-  if (added) {
-    if (FHolders.size() >= kMaxHolders) {
-      FHolderNumbers.erase(it);
-      return kNoHolder;
-    }
-    FHolders.push_back({Registry, std::string(Id)});
-  }
-  return it->second;
+  std::string key(2, static_cast<char>(Registry >> 8));
+  key[1] = static_cast<char>(Registry & 255);
+  key += Id;
+  const auto found = FHolderNumbers.find(key);
+  if (found != FHolderNumbers.end()) return found->second;
+  if (FHolders.size() >= kMaxHolders) return kNoHolder;
+  const auto number = static_cast<uint32_t>(FHolders.size());
+  FHolderNumbers.emplace(std::move(key), number);
+  FHolders.push_back(Registry);
+  return number;
 }
 
 void TDatabaseCompiler::AddFile(const std::string& Path) {
@@ -459,13 +458,18 @@ std::string TDatabaseCompiler::BinaryBody() const {
     c.Name = it != FNames.end() ? it->second : CodeToStr(code);
     countries.push_back(c);
   }
-  std::vector<TIPv4Block> blocks;
-  blocks.reserve(FBlocks.size());
-  for (const TInputBlock& s : FBlocks) blocks.push_back(OutputBlock(s));
-  // Finished blocks are sorted, disjoint and hold addresses, and the body
-  // carries every country and registry they name: the file says so, and
-  // can then be searched where it lies.
-  std::string body = EncodeBinBody(centers, countries, blocks);
+  // Each part is made and let go in turn: the file of the registries'
+  // data is some tens of megabytes.
+  std::string body;
+  {
+    std::vector<TIPv4Block> blocks;
+    blocks.reserve(FBlocks.size());
+    for (const TInputBlock& s : FBlocks) blocks.push_back(OutputBlock(s));
+    // Finished blocks are sorted, disjoint and hold addresses, and the body
+    // carries every country and registry they name: the file says so, and
+    // can then be searched where it lies.
+    body = EncodeBinBody(centers, countries, blocks);
+  }
   std::vector<TTrailerEntry> trailer;
   if (!FBlocks6.empty()) {
     // A reader needs them sorted and disjoint, as only Finish makes them.
@@ -477,24 +481,24 @@ std::string TDatabaseCompiler::BinaryBody() const {
     trailer.push_back({ttIPv6Blocks, EncodeIPv6Blocks(blocks6)});
   }
   if (FFinished) trailer.push_back({ttSortedDisjoint, {}});
-  // What extended files said beside the country, for blocks in their
-  // final order.
-  const TRegistryTables tables = FFinished ? RegistryTables() : TRegistryTables();
-  if (!tables.Empty()) {
-    std::string storage;
-    const TRegistryEntries e = EncodeRegistryTables(tables, storage);
-    trailer.push_back({ttHolders, std::string(e.Holders)});
-    trailer.push_back({ttHoldings, std::string(e.Holdings)});
-    trailer.push_back({ttASNs, std::string(e.ASNs)});
-    trailer.push_back({ttFreeSpace, std::string(e.Free)});
-  }
   std::vector<TSource> sources = FSources;
   for (TSource& s : sources) s.Licence = FLicence;
   if (!sources.empty()) {
     trailer.push_back({ttProvenance, EncodeSources(sources)});
     trailer.push_back({ttCountryKinds, EncodeCountryKinds(sources)});
   }
-  body += EncodeTrailer(trailer);
+  // What extended files said beside the country, for blocks in their
+  // final order.
+  if (FFinished && !FHolders.empty()) {
+    std::string storage;
+    const TRegistryEntries e = EncodeRegistryTables(RegistryTables(), storage);
+    for (const auto& [tag, data] :
+         {std::pair(ttHolders, e.Holders), std::pair(ttHoldings, e.Holdings),
+          std::pair(ttASNs, e.ASNs), std::pair(ttFreeSpace, e.Free)}) {
+      trailer.push_back({tag, std::string(data)});
+    }
+  }
+  AppendTrailer(body, trailer);
   return body;
 }
 

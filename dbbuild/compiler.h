@@ -60,7 +60,8 @@ class TDatabaseCompiler {
   // (a holder's number is its index), the AS number records and the
   // available and reserved ranges, each ascending and without overlap after
   // Finish (a later record loses what an earlier one holds).
-  const std::vector<THolderName>& Holders() const { return FHolders; }
+  // Each holder's registry, by number.
+  const std::vector<uint16_t>& Holders() const { return FHolders; }
   const std::vector<TInputASN>& ASNs() const { return FASNs; }
   const std::vector<TInputBlock>& Free() const { return FFree; }
   const std::vector<TInputBlock6>& Free6() const { return FFree6; }
@@ -101,8 +102,9 @@ class TDatabaseCompiler {
 
   std::vector<TInputBlock> FBlocks;
   std::vector<TInputBlock6> FBlocks6;
-  std::vector<THolderName> FHolders;
-  std::unordered_map<std::string, uint32_t> FHolderNumbers;  // registry ID, '|', id -> number
+  std::vector<uint16_t> FHolders;
+  // Registry ID (two bytes) and opaque id -> holder number.
+  std::unordered_map<std::string, uint32_t> FHolderNumbers;
   std::vector<TInputASN> FASNs;
   std::vector<TInputBlock> FFree;
   std::vector<TInputBlock6> FFree6;

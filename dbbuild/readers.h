@@ -38,8 +38,8 @@ struct TInputBlock {
   uint16_t Registry = 0;
   uint32_t File = 0;
   uint32_t Line = 0;
-  TAllocation Status = alUnknown;
   uint32_t Holder = kNoHolder;
+  TAllocation Status = alUnknown;
 };
 
 // The same for an IPv6 block: Start .. Last.
@@ -51,8 +51,8 @@ struct TInputBlock6 {
   uint16_t Registry = 0;
   uint32_t File = 0;
   uint32_t Line = 0;
-  TAllocation Status = alUnknown;
   uint32_t Holder = kNoHolder;
+  TAllocation Status = alUnknown;
 };
 
 // A run of AS numbers from a delegation file: Start .. Start + Count - 1.
@@ -64,8 +64,8 @@ struct TInputASN {
   uint16_t Registry = 0;
   uint32_t File = 0;
   uint32_t Line = 0;
-  TAllocation Status = alUnknown;
   uint32_t Holder = kNoHolder;
+  TAllocation Status = alUnknown;
 };
 
 // Where the readers put what they read: each is called as a line is read.

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <sys/file.h>
 #include <thread>
@@ -207,74 +208,81 @@ TUpdateResult RunUpdate(const TUpdateOptions& Options) {
     }
     registry.clear();
     // A missing or unreadable database is simply replaced.
-    TIPv4Database current;
+    // The database in place, for as long as the new one is compared with it.
+    auto current = std::make_unique<TIPv4Database>();
     std::ostringstream ignored;
-    const bool haveCurrent = LoadDatabase(current, Options.Output, ignored);
-    if (haveCurrent && SameSources(current, files, true)) {
+    const bool haveCurrent = LoadDatabase(*current, Options.Output, ignored);
+    if (haveCurrent && SameSources(*current, files, true)) {
       result.Status = usCurrent;
       return result;
     }
     // Each file is read as it arrives, so that one download at a time is
-    // held in memory beside the blocks.
-    TDatabaseCompiler compiler;
-    for (TDownload& d : files) {
-      registry = d.Registry->Name;
-      auto progress = [&](uint64_t Received, uint64_t Total) {
-        return !Options.Progress || Options.Progress(registry, Received, Total);
-      };
-      std::string data;
-      for (int attempt = 1;; ++attempt) {
-        if (!progress(0, 0)) throw EAborted();
-        data = FetchUrl(d.Url, kMaxDownload, progress);
-        const std::string md5 = Md5Hex(data);
-        if (md5 == d.Md5) break;
-        if (attempt == kTries) {
-          throw EKeslError(
-              "checksum mismatch: " + d.Name + " has MD5 " + md5 + ", its .md5 file says " + d.Md5 +
-              " (a damaged or incomplete download), " + std::to_string(kTries) + " tries");
-        }
-        // APNIC publishes its .md5 some minutes after the file, and ARIN's
-        // servers can answer the two from different copies: a mismatch
-        // may pass. The file and its checksum are fetched again.
-        for (int waited = 0; waited < Options.RetryWait * 10; ++waited) {
+    // held in memory beside the blocks. The compiler is gone before the
+    // file is written and loaded back to be checked.
+    std::string file;
+    {
+      TDatabaseCompiler compiler;
+      for (TDownload& d : files) {
+        registry = d.Registry->Name;
+        auto progress = [&](uint64_t Received, uint64_t Total) {
+          return !Options.Progress || Options.Progress(registry, Received, Total);
+        };
+        std::string data;
+        for (int attempt = 1;; ++attempt) {
           if (!progress(0, 0)) throw EAborted();
-          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+          data = FetchUrl(d.Url, kMaxDownload, progress);
+          const std::string md5 = Md5Hex(data);
+          if (md5 == d.Md5) break;
+          if (attempt == kTries) {
+            throw EKeslError("checksum mismatch: " + d.Name + " has MD5 " + md5 +
+                             ", its .md5 file says " + d.Md5 +
+                             " (a damaged or incomplete download), " + std::to_string(kTries) +
+                             " tries");
+          }
+          // APNIC publishes its .md5 some minutes after the file, and ARIN's
+          // servers can answer the two from different copies: a mismatch
+          // may pass. The file and its checksum are fetched again.
+          for (int waited = 0; waited < Options.RetryWait * 10; ++waited) {
+            if (!progress(0, 0)) throw EAborted();
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+          }
+          d.Md5 = ParseMd5File(FetchUrl(d.Url + ".md5", kMaxChecksumFile));
+          if (d.Md5.empty()) throw EKeslError(d.Url + ".md5 holds no MD5 checksum");
         }
-        d.Md5 = ParseMd5File(FetchUrl(d.Url + ".md5", kMaxChecksumFile));
-        if (d.Md5.empty()) throw EKeslError(d.Url + ".md5 holds no MD5 checksum");
+        const size_t before = compiler.Blocks().size();
+        compiler.AddData(d.Name, data, std::string(d.Registry->Token));
+        // Reading takes a moment: an abort asked meanwhile is heard here.
+        if (!progress(data.size(), data.size())) throw EAborted();
+        // A page of some other kind (an error page served as the file) reads
+        // as a file without data, which would take the registry's blocks away.
+        if (compiler.Blocks().size() == before) {
+          throw EKeslError(d.Name + ": no IPv4 delegations in the file");
+        }
       }
-      const size_t before = compiler.Blocks().size();
-      compiler.AddData(d.Name, data, std::string(d.Registry->Token));
-      // Reading takes a moment: an abort asked meanwhile is heard here.
-      if (!progress(data.size(), data.size())) throw EAborted();
-      // A page of some other kind (an error page served as the file) reads
-      // as a file without data, which would take the registry's blocks away.
-      if (compiler.Blocks().size() == before) {
-        throw EKeslError(d.Name + ": no IPv4 delegations in the file");
+      registry.clear();
+      compiler.Finish(true);
+      if (!Options.Force) {
+        const std::string why =
+            SuddenChange(*current, haveCurrent && SameSources(*current, files, false), compiler);
+        if (!why.empty()) {
+          throw EKeslError("refusing to replace " + Options.Output + ": " + why +
+                           "; --force replaces it anyway");
+        }
       }
+      current.reset();
+      result.Overlaps = compiler.Overlaps();
+      result.Blocks = compiler.Blocks().size();
+      result.Blocks6 = compiler.Blocks6().size();
+      result.Date = compiler.HeaderDate("");
+      if (!Options.IsoCodes.empty()) {
+        try {
+          compiler.LoadCountryNames(ReadWholeFile(Options.IsoCodes, kMaxDownload));
+        } catch (const EKeslError&) {
+          // Without the names the codes stand in for them.
+        }
+      }
+      file = EncodeDatabaseFile(true, cmNone, result.Date, compiler.BinaryBody());
     }
-    registry.clear();
-    compiler.Finish(true);
-    if (!Options.Force) {
-      const std::string why =
-          SuddenChange(current, haveCurrent && SameSources(current, files, false), compiler);
-      if (!why.empty()) {
-        throw EKeslError("refusing to replace " + Options.Output + ": " + why +
-                         "; --force replaces it anyway");
-      }
-    }
-    result.Overlaps = compiler.Overlaps();
-    result.Blocks = compiler.Blocks().size();
-    result.Blocks6 = compiler.Blocks6().size();
-    result.Date = compiler.HeaderDate("");
-    if (!Options.IsoCodes.empty()) {
-      try {
-        compiler.LoadCountryNames(ReadWholeFile(Options.IsoCodes, kMaxDownload));
-      } catch (const EKeslError&) {
-        // Without the names the codes stand in for them.
-      }
-    }
-    const std::string file = EncodeDatabaseFile(true, cmNone, result.Date, compiler.BinaryBody());
     result.FileSize = file.size();
     failure = WriteDatabase(Options.Output, file);
     if (!failure.empty()) throw EKeslError(failure);

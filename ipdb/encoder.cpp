@@ -29,12 +29,19 @@ std::string EncodeBinBody(const std::vector<TNewCenter>& Centers,
 
 std::string EncodeTrailer(const std::vector<TTrailerEntry>& Entries) {
   std::string out;
-  EncodeTrailerHead(out, static_cast<uint32_t>(Entries.size()));
-  for (const TTrailerEntry& e : Entries) {
-    EncodeEntryHead(out, e.Tag, static_cast<uint32_t>(e.Data.size()));
-    out += e.Data;
-  }
+  AppendTrailer(out, Entries);
   return out;
+}
+
+void AppendTrailer(std::string& Out, const std::vector<TTrailerEntry>& Entries) {
+  size_t size = kTrailerHeadSize;
+  for (const TTrailerEntry& e : Entries) size += kEntryHeadSize + e.Data.size();
+  Out.reserve(Out.size() + size);
+  EncodeTrailerHead(Out, static_cast<uint32_t>(Entries.size()));
+  for (const TTrailerEntry& e : Entries) {
+    EncodeEntryHead(Out, e.Tag, static_cast<uint32_t>(e.Data.size()));
+    Out += e.Data;
+  }
 }
 
 std::string EncodeIPv6Blocks(const std::vector<TIPv6Block>& Blocks) {

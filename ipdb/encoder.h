@@ -22,6 +22,8 @@ struct TTrailerEntry {
 };
 // The trailer that follows a binary body's sections (append it to the body).
 std::string EncodeTrailer(const std::vector<TTrailerEntry>& Entries);
+// The same appended to Out, without a copy of the whole.
+void AppendTrailer(std::string& Out, const std::vector<TTrailerEntry>& Entries);
 // The data of a ttIPv6Blocks trailer entry: the count and the records, in
 // the order given (a reader needs them sorted and disjoint).
 std::string EncodeIPv6Blocks(const std::vector<TIPv6Block>& Blocks);

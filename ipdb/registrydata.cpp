@@ -5,15 +5,35 @@
 
 #include "ipdb/format.h"
 #include "ipdb/registries.h"
+#include "tools/tools.h"
 
 namespace {
 
 // Record sizes of the four entries (docs/country-ip4-format.md).
-constexpr size_t kHolderRecord = 6;   // u16 registry, u32 end of its id
+constexpr size_t kHolderRecord = 2;   // u16 registry
 constexpr size_t kHoldingRecord = 4;  // status in the high byte, holder + 1 below
-constexpr size_t kASNRecord = 20;     // u32 first, count, date, u16 country, registry, u32 holding
-constexpr size_t kFree4Record = 16;   // u32 first, last, date, u16 registry, u8 status, u8 0
-constexpr size_t kFree6Record = 40;   // 16 first, 16 last, u32 date, u16 registry, u8 status, u8 0
+// u32 first, u16 count - 1, u16 country, u16 date as a day number (0 when
+// unknown), u16 registry, u32 holding.
+constexpr size_t kASNRecord = 16;
+// The most AS numbers one record holds; longer runs are written as several.
+constexpr uint32_t kMaxASNRecordCount = 1u << 16;
+constexpr size_t kFree4Record = 16;  // u32 first, last, date, u16 registry, u8 status, u8 0
+constexpr size_t kFree6Record = 40;  // 16 first, 16 last, u32 date, u16 registry, u8 status, u8 0
+
+// A date yyyymmdd as the u16 of a record: its day number, 0 when unknown
+// or outside 1900 to 2079.
+uint16_t PackDate(uint32_t Date) {
+  const int32_t day =
+      EncodeDayNumber(static_cast<int32_t>(Date / 10000), static_cast<int32_t>(Date / 100 % 100),
+                      static_cast<int32_t>(Date % 100));
+  return day > 0 && day <= 0xFFFF ? static_cast<uint16_t>(day) : 0;
+}
+
+uint32_t UnpackDate(uint16_t Day) {
+  int32_t y = 0, m = 0, d = 0;
+  if (Day == 0 || !DecodeDayNumber(Day, y, m, d)) return 0;
+  return static_cast<uint32_t>(y * 10000 + m * 100 + d);
+}
 
 const unsigned char* Bytes(std::string_view V) {
   return reinterpret_cast<const unsigned char*>(V.data());
@@ -108,15 +128,11 @@ TAllocation AllocationOf(std::string_view Field) {
 TRegistryEntries EncodeRegistryTables(const TRegistryTables& T, std::string& Storage) {
   Storage.clear();
   size_t at[5] = {};
-  // Holders: the records, then their ids one after another.
+  // Holders: each one's registry. Their opaque ids are not kept: a holder
+  // is its number, which ties its records together as the id did within
+  // one file.
   Put32(Storage, static_cast<uint32_t>(T.Holders.size()));
-  uint32_t end = 0;
-  for (const THolderName& h : T.Holders) {
-    Put16(Storage, h.CenterID);
-    end += static_cast<uint32_t>(h.Id.size());
-    Put32(Storage, end);
-  }
-  for (const THolderName& h : T.Holders) Storage += h.Id;
+  for (const uint16_t registry : T.Holders) Put16(Storage, registry);
   at[1] = Storage.size();
   if (!T.Holdings4.empty() || !T.Holdings6.empty()) {
     Put32(Storage, static_cast<uint32_t>(T.Holdings4.size()));
@@ -126,21 +142,32 @@ TRegistryEntries EncodeRegistryTables(const TRegistryTables& T, std::string& Sto
     }
   }
   at[2] = Storage.size();
-  // AS records, then the numbers of those with a holder, by holder.
-  Put32(Storage, static_cast<uint32_t>(T.ASNs.size()));
+  // AS records, a run longer than a record holds as several; then the
+  // indexes of those with a holder, by holder.
+  std::vector<TASNRecord> records;
+  for (const TASNRecord& r : T.ASNs) {
+    for (uint64_t first = r.First; first <= r.Last(); first += kMaxASNRecordCount) {
+      TASNRecord piece = r;
+      piece.First = static_cast<uint32_t>(first);
+      piece.Count =
+          static_cast<uint32_t>(std::min<uint64_t>(kMaxASNRecordCount, r.Last() - first + 1));
+      records.push_back(piece);
+    }
+  }
+  Put32(Storage, static_cast<uint32_t>(records.size()));
   std::vector<uint32_t> byHolder;
-  for (uint32_t i = 0; i < T.ASNs.size(); ++i) {
-    const TASNRecord& r = T.ASNs[i];
+  for (uint32_t i = 0; i < records.size(); ++i) {
+    const TASNRecord& r = records[i];
     Put32(Storage, r.First);
-    Put32(Storage, r.Count);
-    Put32(Storage, r.Date);
+    Put16(Storage, static_cast<uint16_t>(r.Count - 1));
     Put16(Storage, r.CountryCode);
+    Put16(Storage, PackDate(r.Date));
     Put16(Storage, r.CenterID);
     Put32(Storage, PackHolding(r.Holding));
     if (r.Holding.Holder != kNoHolder) byHolder.push_back(i);
   }
-  std::stable_sort(byHolder.begin(), byHolder.end(), [&T](uint32_t a, uint32_t b) {
-    return T.ASNs[a].Holding.Holder < T.ASNs[b].Holding.Holder;
+  std::stable_sort(byHolder.begin(), byHolder.end(), [&records](uint32_t a, uint32_t b) {
+    return records[a].Holding.Holder < records[b].Holding.Holder;
   });
   Put32(Storage, static_cast<uint32_t>(byHolder.size()));
   for (const uint32_t i : byHolder) Put32(Storage, i);
@@ -172,7 +199,7 @@ void TRegistryData::Clear() {
 }
 
 void TRegistryData::Forget() {
-  FHolders = FHolderText = FHoldings = FASNs = FASNsByHolder = FFree4 = FFree6 = nullptr;
+  FHolders = FHoldings = FASNs = FASNsByHolder = FFree4 = FFree6 = nullptr;
   FHolderCount = FBlocks4 = FBlocks6 = FASNCount = FByHolderCount = FFree4Count = FFree6Count = 0;
 }
 
@@ -198,21 +225,11 @@ bool TRegistryData::Attach(const TRegistryEntries& E, uint32_t Blocks4, uint32_t
   bool ok = true;
   if (!E.Holders.empty()) {
     uint32_t n = 0;
-    ok = CountFits(E.Holders, 0, kHolderRecord, n);
+    ok = CountFits(E.Holders, 0, kHolderRecord, n) &&
+         E.Holders.size() == 4 + size_t{n} * kHolderRecord && n <= kMaxHolders;
     if (ok) {
-      const unsigned char* records = Bytes(E.Holders) + 4;
-      const size_t text = E.Holders.size() - 4 - size_t{n} * kHolderRecord;
-      // The ids' ends ascend and the last is where the entry ends.
-      uint32_t end = 0;
-      for (uint32_t i = 0; ok && i < n; ++i) {
-        const uint32_t e = Get32(records + size_t{i} * kHolderRecord + 2);
-        ok = e >= end;
-        end = e;
-      }
-      ok = ok && end == text && n <= kMaxHolders;
-      FHolders = records;
-      FHolderText = records + size_t{n} * kHolderRecord;
-      FHolderCount = ok ? n : 0;
+      FHolders = Bytes(E.Holders) + 4;
+      FHolderCount = n;
     }
   }
   if (ok && !E.Holdings.empty()) {
@@ -274,18 +291,15 @@ THolding TRegistryData::Holding6(uint32_t Index) const {
   return HoldingAt(FHoldings + (size_t{FBlocks4} + Index) * kHoldingRecord);
 }
 
-THolderName TRegistryData::Holder(uint32_t Number) const {
-  if (Number >= FHolderCount) return {};
-  const unsigned char* r = FHolders + size_t{Number} * kHolderRecord;
-  const uint32_t begin = Number ? Get32(r - kHolderRecord + 2) : 0, end = Get32(r + 2);
-  return {Get16(r), std::string(reinterpret_cast<const char*>(FHolderText) + begin, end - begin)};
+uint16_t TRegistryData::HolderRegistry(uint32_t Number) const {
+  return Number < FHolderCount ? Get16(FHolders + size_t{Number} * kHolderRecord) : 0;
 }
 
 std::string TRegistryData::HolderText(uint32_t Number) const {
   if (Number >= FHolderCount) return {};
-  const THolderName h = Holder(Number);
-  const TRegistryInfo* r = RegistryByID(h.CenterID);
-  return (r ? std::string(r->Name) : std::to_string(h.CenterID)) + ":" + h.Id;
+  const uint16_t id = HolderRegistry(Number);
+  const TRegistryInfo* r = RegistryByID(id);
+  return (r ? std::string(r->Name) : std::to_string(id)) + ":" + std::to_string(Number + 1);
 }
 
 TASNRecord TRegistryData::ASNAt(uint32_t Index) const {
@@ -293,11 +307,13 @@ TASNRecord TRegistryData::ASNAt(uint32_t Index) const {
   if (Index >= FASNCount) return r;
   const unsigned char* p = FASNs + size_t{Index} * kASNRecord;
   r.First = Get32(p);
-  r.Count = Get32(p + 4);
-  r.Date = Get32(p + 8);
-  r.CountryCode = Get16(p + 12);
-  r.CenterID = Get16(p + 14);
-  r.Holding = HoldingAt(p + 16);
+  // A run that would pass AS4294967295 ends there.
+  r.Count = static_cast<uint32_t>(
+      std::min<uint64_t>(uint64_t{Get16(p + 4)} + 1, uint64_t{0xFFFFFFFFu} - r.First + 1));
+  r.CountryCode = Get16(p + 6);
+  r.Date = UnpackDate(Get16(p + 8));
+  r.CenterID = Get16(p + 10);
+  r.Holding = HoldingAt(p + 12);
   return r;
 }
 

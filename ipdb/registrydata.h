@@ -32,13 +32,6 @@ struct THolding {
   uint32_t Holder = kNoHolder;
 };
 
-// A holder: the registry whose file names it and the file's opaque id,
-// which ties all its records together within that one file.
-struct THolderName {
-  uint16_t CenterID = 0;
-  std::string Id;
-};
-
 // A run of AS numbers First .. First + Count - 1 as one record lists it.
 // An available or reserved run has no country (0).
 struct TASNRecord {
@@ -68,7 +61,10 @@ using TFreeRange6 = TFreeRange<TIPv6Address>;
 // of the file's blocks, one per block; the AS and free records ascend
 // without overlapping.
 struct TRegistryTables {
-  std::vector<THolderName> Holders;
+  // Each holder's registry. A registry's extended file names a holder by
+  // an opaque id that ties its records together within that one file; a
+  // database keeps no id: there a holder is its number.
+  std::vector<uint16_t> Holders;
   std::vector<THolding> Holdings4, Holdings6;
   std::vector<TASNRecord> ASNs;
   std::vector<TFreeRange4> Free4;
@@ -113,9 +109,11 @@ class TRegistryData {
   THolding Holding6(uint32_t Index) const;
 
   uint32_t HolderCount() const { return FHolderCount; }
-  THolderName Holder(uint32_t Number) const;
-  // The answers' text for a holder: "RIPE:ORG-EXAMPLE1", the registry's
-  // name and the id. Empty for kNoHolder.
+  // The registry of a holder; 0 for none.
+  uint16_t HolderRegistry(uint32_t Number) const;
+  // The answers' text for a holder: its registry's name and its number
+  // from 1 in this database ("RIPE:1234"), the same for all its records and
+  // for no other holder's. Empty for kNoHolder.
   std::string HolderText(uint32_t Number) const;
 
   uint32_t ASNCount() const { return FASNCount; }
@@ -139,8 +137,7 @@ class TRegistryData {
   void Forget();
 
   std::string FOwned;
-  const unsigned char* FHolders = nullptr;  // u16 registry, u32 text end, per holder
-  const unsigned char* FHolderText = nullptr;
+  const unsigned char* FHolders = nullptr;  // u16 registry per holder
   uint32_t FHolderCount = 0;
   const unsigned char* FHoldings = nullptr;
   uint32_t FBlocks4 = 0, FBlocks6 = 0;

@@ -661,7 +661,7 @@ TEST_F(KeslMainTest, SpecialAddressesAndTheHoldersASNsAreNamed) {
   // A database that knows holders: 8.8.8.0/24's holds five AS numbers,
   // 2.0.0.0/24's one.
   TRegistryTables tables;
-  tables.Holders = {{kArinID, "GOGL"}, {kRipeID, "org-x"}};
+  tables.Holders = {kArinID, kRipeID};
   tables.Holdings4 = {{alAssigned, 1}, {alAllocated, 0}};
   tables.ASNs = {{15169, 4, 0, Code("US"), kArinID, {alAllocated, 0}},
                  {36040, 1, 0, Code("US"), kArinID, {alAllocated, 0}},

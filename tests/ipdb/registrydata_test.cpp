@@ -6,6 +6,7 @@
 
 #include "ipdb/encoder.h"
 #include "ipdb/format.h"
+#include "ipdb/registries.h"
 #include "ipdb/special.h"
 #include "tools/text.h"
 
@@ -13,7 +14,7 @@ namespace {
 
 TRegistryTables SampleTables() {
   TRegistryTables t;
-  t.Holders = {{3, "org-a"}, {3, "org-b"}, {2, "7f3c9a"}};
+  t.Holders = {kRipeID, kRipeID, kArinID};
   t.Holdings4 = {{alAllocated, 0}, {alAssigned, 1}, {alAllocated, kNoHolder}};
   t.Holdings6 = {{alAssigned, 2}};
   // Holder 0's runs are written apart, the index brings them together.
@@ -33,8 +34,10 @@ TEST(RegistryDataTest, WrittenTablesReadBackWhereTheyLie) {
   TRegistryData d;
   ASSERT_TRUE(d.Attach(e, 3, 1));
   EXPECT_EQ(d.HolderCount(), 3u);
-  EXPECT_EQ(d.HolderText(0), "RIPE:org-a");
-  EXPECT_EQ(d.HolderText(2), "ARIN:7f3c9a");
+  // A holder is its registry and its number, from 1.
+  EXPECT_EQ(d.HolderText(0), "RIPE:1");
+  EXPECT_EQ(d.HolderText(2), "ARIN:3");
+  EXPECT_EQ(d.HolderRegistry(1), kRipeID);
   EXPECT_EQ(d.HolderText(kNoHolder), "");
   EXPECT_EQ(d.Holding4(1).Status, alAssigned);
   EXPECT_EQ(d.Holding4(1).Holder, 1u);
