@@ -27,6 +27,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     probes6[i + 2] = TIPv6Address{probes[i]} << 96 | TIPv6Address{probes[(i + 1) % 16]} << 64 |
                      probes[(i + 2) % 16];
   }
+  // The registries' data: every answer within its entries, and true of
+  // what was asked.
+  const TRegistryData& registry = db->Registry();
+  db->Guarded([&] {
+    for (const uint32_t ip : probes) {
+      TASNRecord r;
+      if (registry.FindASN(ip, r)) FUZZ_CHECK(r.First <= ip && ip - r.First < r.Count);
+      TFreeRange4 f;
+      if (registry.FindFree(ip, f)) FUZZ_CHECK(f.First <= ip && ip <= f.Last);
+      const THolding h = registry.Holding4(ip % (db->BlockCount() + 1));
+      FUZZ_CHECK(h.Holder == kNoHolder || h.Holder < registry.HolderCount());
+      for (const TASNRecord& a : registry.HolderASNs(h.Holder)) {
+        FUZZ_CHECK(a.Holding.Holder == h.Holder);
+      }
+      (void)registry.HolderText(h.Holder);
+      const int64_t at = db->IndexOf(ip);
+      FUZZ_CHECK(at < db->BlockCount());
+    }
+    for (const TIPv6Address ip : probes6) {
+      TFreeRange6 f;
+      if (registry.FindFree(ip, f)) FUZZ_CHECK(f.First <= ip && ip <= f.Last);
+    }
+  });
   // Halving over all records, then with the indexes: with both, any answer
   // is a block that holds the address.
   for (int pass = 0; pass < 2; ++pass) {

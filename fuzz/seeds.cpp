@@ -1,5 +1,6 @@
 // Writes the seed inputs of every fuzz target, one folder per target, from
 // the project's own writer: kesl_fuzz_seeds OUTDIR.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -9,6 +10,7 @@
 #include "ipdb/countries.h"
 #include "ipdb/encoder.h"
 #include "ipdb/registries.h"
+#include "ipdb/registrydata.h"
 #include "streams/compress.h"
 
 namespace {
@@ -84,6 +86,35 @@ int main(int argc, char** argv) {
         EncodeDatabaseFile(true, cmNone, "20261201",
                            bin + EncodeTrailer({{ttSortedDisjoint, {}},
                                                 {ttIPv6Blocks, EncodeIPv6Blocks(blocks6)}})));
+  // The registries' data beside the blocks: holders, holdings, AS runs and
+  // free space.
+  {
+    TRegistryTables t;
+    t.Holders = {kRipeID, kArinID};
+    for (size_t i = 0; i < blocks.size(); ++i)
+      t.Holdings4.push_back({alAllocated, uint32_t(i % 2)});
+    std::vector<TIPv6Block> sorted6 = blocks6;
+    std::sort(sorted6.begin(), sorted6.end(),
+              [](const TIPv6Block& a, const TIPv6Block& b) { return a.Start < b.Start; });
+    for (size_t i = 0; i < sorted6.size(); ++i) t.Holdings6.push_back({alAssigned, 0});
+    t.ASNs = {{64500, 4, 20200101, StrToCode('N', 'L'), kRipeID, {alAllocated, 0}},
+              {64510, 70000, 0, 0, kArinID, {alAvailable, kNoHolder}}};
+    t.Free4 = {{0x0A000000, 0x0AFFFFFF, 0, kRipeID, alReserved}};
+    t.Free6 = {
+        {TIPv6Address{0x2a01} << 112, (TIPv6Address{0x2a02} << 112) - 1, 0, kRipeID, alAvailable}};
+    std::string storage;
+    const TRegistryEntries e = EncodeRegistryTables(t, storage);
+    const std::string file =
+        EncodeDatabaseFile(true, cmNone, "20261201",
+                           bin + EncodeTrailer({{ttIPv6Blocks, EncodeIPv6Blocks(sorted6)},
+                                                {ttSortedDisjoint, {}},
+                                                {ttHolders, std::string(e.Holders)},
+                                                {ttHoldings, std::string(e.Holdings)},
+                                                {ttASNs, std::string(e.ASNs)},
+                                                {ttFreeSpace, std::string(e.Free)}}));
+    Write(out / "inplace", "registry", file);
+    Write(out / "loadfile", "registry", file);
+  }
   for (TCompression c : {cmNone, cmZLib, cmBZip2}) {
     const std::string tag(1, static_cast<char>(c));
     Write(out / "loadfile", "bin" + tag, EncodeDatabaseFile(true, c, "20261201", bin));

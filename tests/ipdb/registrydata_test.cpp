@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include "ipdb/database.h"
 #include "ipdb/encoder.h"
 #include "ipdb/format.h"
+#include "ipdb/inplace.h"
 #include "ipdb/registries.h"
 #include "ipdb/special.h"
+#include "testutil.h"
+#include "tools/files.h"
 #include "tools/text.h"
 
 namespace {
@@ -103,6 +107,67 @@ TEST(RegistryDataTest, DamagedEntriesCostOnlyThemselves) {
   ASSERT_TRUE(d.Attach({{}, e.Holdings, {}, {}}, 3, 1));
   EXPECT_EQ(d.Holding4(0).Status, alAllocated);
   EXPECT_EQ(d.Holding4(0).Holder, kNoHolder);
+}
+
+// A plain file of three IPv4 blocks and one IPv6 block with the sample
+// tables; Change alters the trailer's entries before they are written.
+std::string SampleFile(const std::function<void(std::vector<TTrailerEntry>&)>& Change = {}) {
+  std::string storage;
+  const TRegistryEntries e = EncodeRegistryTables(SampleTables(), storage);
+  TIPv6Block six;
+  six.Start = TIPv6Address{0x2a00} << 112;
+  six.Last = six.Start + 0xFFFF;
+  six.CountryCode = Code("NL");
+  six.CenterID = kRipeID;
+  std::vector<TTrailerEntry> trailer = {
+      {ttIPv6Blocks, EncodeIPv6Blocks({six})}, {ttSortedDisjoint, {}},
+      {ttHolders, std::string(e.Holders)},     {ttHoldings, std::string(e.Holdings)},
+      {ttASNs, std::string(e.ASNs)},           {ttFreeSpace, std::string(e.Free)}};
+  if (Change) Change(trailer);
+  return EncodeDatabaseFile(true, cmNone, "20261201",
+                            EncodeBinBody({}, {},
+                                          {MakeBlock(0x05000000, 256, "NL", kRipeID),
+                                           MakeBlock(0x05000200, 512, "DE", kRipeID),
+                                           MakeBlock(0x05000400, 256, "DE", kRipeID)}) +
+                                EncodeTrailer(trailer));
+}
+
+TEST(RegistryDataTest, LoadedAndInPlaceReadTheSameAndDamageCostsOnlyThem) {
+  TTempDir dir;
+  for (const bool damaged : {false, true}) {
+    SCOPED_TRACE(damaged ? "damaged" : "whole");
+    // Damage: holdings that count one block too many.
+    const std::string path = dir.Write("db.ip4", SampleFile([damaged](auto& Trailer) {
+                                         if (damaged) Trailer[3].Data[0] = 4;
+                                       }));
+    TIPv4Database db;
+    ASSERT_NO_THROW(db.LoadFromFile(path));
+    EXPECT_EQ(db.BlockCount(), 3);
+    EXPECT_EQ(db.IPv6.Count(), 1);
+    const auto mapped = TInPlaceDatabase::Open(path);
+    ASSERT_TRUE(mapped);
+    for (const TRegistryData* d : {&std::as_const(db.Registry), &mapped->Registry()}) {
+      EXPECT_EQ(d->Empty(), damaged);
+      EXPECT_EQ(d->Holding4(1).Holder, damaged ? kNoHolder : 1u);
+      EXPECT_EQ(d->Holding6(0).Holder, damaged ? kNoHolder : 2u);
+      TASNRecord r;
+      EXPECT_EQ(d->FindASN(64520, r), !damaged);
+    }
+  }
+  // An entry whose length claims far more than the file holds: the load
+  // reads what is there, in pieces, and keeps the blocks.
+  const std::string path = dir.Write("long.ip4", SampleFile([](auto& Trailer) {
+                                       Trailer.resize(3);
+                                       Trailer.push_back({ttASNs, std::string(8, '\0')});
+                                     }));
+  std::string bytes = ReadWholeFile(path, 1 << 20);
+  const size_t at = bytes.size() - 8 - 4;  // the last entry's length
+  bytes[at + 3] = '\x0f';                  // some 250 MB
+  dir.Write("long.ip4", bytes);
+  TIPv4Database db;
+  ASSERT_NO_THROW(db.LoadFromFile(path));
+  EXPECT_EQ(db.BlockCount(), 3);
+  EXPECT_TRUE(db.Registry.Empty());
 }
 
 TEST(RegistryDataTest, ASQueries) {
