@@ -194,10 +194,14 @@ class TAnswerWriter::TImpl {
   void AnnotateBlock(std::string_view Text, const TBlock* B, std::string_view Address,
                      std::string& Out) {
     if (FFormat == fmBrackets) {
-      if (!B) return void(Out += "[-]");
-      const char code[2] = {static_cast<char>(B->CountryCode >> 8),
-                            static_cast<char>(B->CountryCode & 255)};
-      if (FFields.size() == 1 && FFields[0] == fdCountry && !IsControlChar(code[0]) &&
+      // An address in no block: "[-]", unless a chosen field knows of it
+      // (its special-purpose range, its free space).
+      if (!B && (!FNeedFacts || (!FFacts.Special && FFacts.Allocation == alUnknown))) {
+        return void(Out += "[-]");
+      }
+      const uint16_t country = B ? B->CountryCode : 0;
+      const char code[2] = {static_cast<char>(country >> 8), static_cast<char>(country & 255)};
+      if (B && FFields.size() == 1 && FFields[0] == fdCountry && !IsControlChar(code[0]) &&
           !IsControlChar(code[1])) {
         // The common note, without the record's machinery.
         (Out += '[').append(code, 2) += ']';

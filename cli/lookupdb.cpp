@@ -138,32 +138,48 @@ void TLookupDatabase::RegistryFacts(TAddress IP, bool InBlock, const THolding& H
   }
 }
 
+template <typename TRead>
+void TLookupDatabase::Guarded(TRead Read) const {
+  // What is read in the mapping is checked for a file cut short under it,
+  // as the searches are.
+  if (FMapped) return FMapped->Guarded(Read);
+  Read();
+}
+
 void TLookupDatabase::Facts(uint32_t IP, const TIPv4Block* Block, TAddressFacts& Out) const {
   Out = TAddressFacts();
   Out.Special = FindSpecial(IP);
   if (Registry().Empty()) return;
-  const int64_t i = !Block    ? -1
-                    : FMapped ? FMapped->IndexOf(Block->StartIP)
-                              : FLoaded->FindBlock(Block->StartIP);
-  RegistryFacts(IP, Block, i < 0 ? THolding() : Registry().Holding4(static_cast<uint32_t>(i)), Out);
+  Guarded([&] {
+    const int64_t i = !Block    ? -1
+                      : FMapped ? FMapped->IndexOf(Block->StartIP)
+                                : FLoaded->FindBlock(Block->StartIP);
+    RegistryFacts(IP, Block, i < 0 ? THolding() : Registry().Holding4(static_cast<uint32_t>(i)),
+                  Out);
+  });
 }
 
 void TLookupDatabase::Facts(TIPv6Address IP, const TIPv6Block* Block, TAddressFacts& Out) const {
   Out = TAddressFacts();
   Out.Special = FindSpecial(IP);
   if (Registry().Empty()) return;
-  const int64_t i = !Block    ? -1
-                    : FMapped ? FMapped->IndexOf(Block->Start)
-                              : FLoaded->IPv6.Find(Block->Start);
-  RegistryFacts(IP, Block, i < 0 ? THolding() : Registry().Holding6(static_cast<uint32_t>(i)), Out);
+  Guarded([&] {
+    const int64_t i = !Block    ? -1
+                      : FMapped ? FMapped->IndexOf(Block->Start)
+                                : FLoaded->IPv6.Find(Block->Start);
+    RegistryFacts(IP, Block, i < 0 ? THolding() : Registry().Holding6(static_cast<uint32_t>(i)),
+                  Out);
+  });
 }
 
 bool TLookupDatabase::FindASN(uint32_t AS, TASNRecord& Record, TAddressFacts& Out) const {
   Out = TAddressFacts();
-  if (!Registry().FindASN(AS, Record)) return false;
-  HolderFacts(Record.Holding, Out);
-  if (Out.Allocation == alUnknown) Out.Allocation = Record.Holding.Status;
-  return true;
+  bool found = false;
+  Guarded([&] {
+    found = Registry().FindASN(AS, Record);
+    if (found) HolderFacts(Record.Holding, Out);
+  });
+  return found;
 }
 
 void TLookupDatabase::Reload(std::ostream& Err) {

@@ -107,6 +107,9 @@ class TLookupDatabase {
 
  private:
   void HolderFacts(const THolding& Holding, TAddressFacts& Out) const;
+  // Runs Read, which reads the registries' data, guarded as a search.
+  template <typename TRead>
+  void Guarded(TRead Read) const;
   // The holder facts of a block's holding, or an address's free range.
   template <typename TAddress>
   void RegistryFacts(TAddress IP, bool InBlock, const THolding& Holding, TAddressFacts& Out) const;

@@ -154,6 +154,13 @@ TEST_P(HoldersTest, TheUpdateKeepsHoldersASNsAndFreeSpace) {
   // csv: the AS numbers joined in one field, the new columns last.
   EXPECT_EQ(Run({"--format", "csv", "--fields", "block,asns,special", "AS64510", "192.0.2.1"}).Out,
             "AS64510,\"64500,64501,64502,64503,64510\",\r\n,,Documentation (TEST-NET-1)\r\n");
+  // An annotation: the AS numbers space-joined; an address in no block is
+  // "[-]" unless a chosen field knows of it.
+  const std::vector<std::string> annotate = {"--db", DbPath(), "--annotate", "--fields",
+                                             "country,allocation,asns,special"};
+  EXPECT_EQ(Lookup(annotate, "a 5.2.0.1 b 10.0.0.1 c 9.9.9.9 d 5.2.4.1\n").Out,
+            "a 5.2.0.1[DE,assigned,64520 64521,] b 10.0.0.1[,,,Private-Use] c 9.9.9.9[-] d "
+            "5.2.4.1[,available,,]\n");
   // Numbers that are no AS query stay host names or errors.
   EXPECT_EQ(Json("AS", "status"), "{\"status\":\"error\"}\n");
   EXPECT_EQ(Json("AS99999999999", "status,address"), "{\"status\":\"error\",\"address\":null}\n");
