@@ -5,13 +5,18 @@ IPv6 drawn from the blocks of the default database's sources (tor's geoip
 and geoip6 range files), and a few addresses inside request paths and user
 agents. A fixed seed: the same log every run.
 
+SIZE may be given in lines instead, as a number ending in "lines"
+(1000000lines): the log then has exactly that many.
+
 usage: gen_logs.py OUT [SIZE [GEOIP GEOIP6]]"""
 import ipaddress
 import random
 import sys
 
 out = sys.argv[1]
-size = int(sys.argv[2]) if len(sys.argv) > 2 else 1 << 30
+size_arg = sys.argv[2] if len(sys.argv) > 2 else str(1 << 30)
+line_limit = int(size_arg[:-5]) if size_arg.endswith("lines") else None
+size = float("inf") if line_limit is not None else int(size_arg)
 geoip = sys.argv[3] if len(sys.argv) > 3 else "/usr/share/tor/geoip"
 geoip6 = sys.argv[4] if len(sys.argv) > 4 else "/usr/share/tor/geoip6"
 rng = random.Random(20261208)
@@ -54,9 +59,11 @@ referers = ["-", "https://www.example.com/", "https://search.example.org/?q=ip+c
 months = ["Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"]
 
 written = 0
+lines = 0
 with open(out, "w") as f:
     chunk = []
-    while written < size:
+    while written < size and (line_limit is None or lines < line_limit):
+        lines += 1
         client = rng.choice(clients4) if rng.random() < 0.8 else rng.choice(clients6)
         path = rng.choice(paths)
         if "%d" in path:

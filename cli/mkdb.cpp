@@ -1,5 +1,6 @@
 #include "cli/mkdb.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -28,7 +29,7 @@ const char kUsage[] =
     "       kesl-mkdb --update [--from BASE [--allow-http]] [-o PATH] [--no-wait]\n"
     "                          [--force] [--verbose]\n"
     "       kesl-mkdb --check PATH\n"
-    "       kesl-mkdb --export mmdb|nginx|haproxy|csv|ranges [--db PATH] -o OUT\n"
+    "       kesl-mkdb --export mmdb|nginx|haproxy|csv|ranges [--family F] [--db PATH] -o OUT\n"
     "\n"
     "Compiles address data into a Kesl database file (default country.ip4).\n"
     "\n"
@@ -85,6 +86,8 @@ const char kUsage[] =
     "                    holder,asns,special) or ranges\n"
     "                    (one CSV row per block with 128-bit hex keys, for SQL\n"
     "                    engines: key BETWEEN first_key AND last_key)\n"
+    "  --family F        with --export (not mmdb), the rows of one family: 4, 6\n"
+    "                    or all (the default)\n"
     "  --db PATH         the database to export\n"
     "  --help            this text\n"
     "\n"
@@ -141,13 +144,13 @@ int Update(TUpdateOptions options, bool Verbose, std::ostream& Out, std::ostream
 
 // --export: the database in another program's form, written whole or not
 // at all.
-int Export(const std::string& DbPath, TExportFormat Format, const std::string& Output,
+int Export(const std::string& DbPath, TExportFormat Format, int Family, const std::string& Output,
            std::ostream& Out, std::ostream& Err) {
   TIPv4Database db;
   if (!LoadDatabase(db, DbPath, Err)) return 3;
   std::string data;
   try {
-    data = ExportDatabase(db, Format);
+    data = ExportDatabase(db, Format, Family);
   } catch (const std::exception& e) {
     Err << "kesl-mkdb: " << e.what() << "\n";
     return 1;
@@ -176,6 +179,7 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
              std::ostream* Progress) {
   std::string output, date, check, licence, from, db;
   int exportFormat = -1;
+  int family = -1;  // --family: the export's family, both when not given
   bool update = false, verbose = false, allowHttp = false;
   TUpdateOptions updateOptions;
   std::string isoCodes = kIsoCodesFile;
@@ -238,6 +242,9 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
                                   {"ranges", efRanges}},
                                  exportFormat);
       if (rc) return rc;
+    } else if (a == "--family") {
+      const int rc = args.Choose({{"4", 4}, {"6", 6}, {"all", 0}}, family);
+      if (rc) return rc;
     } else if (a == "--db") {
       if (!args.Value(db)) return args.Usage("--db needs a file name");
     } else if (a == "--check") {
@@ -253,9 +260,13 @@ int MkdbMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostre
       return args.Usage("--export takes no inputs, --update or --check");
     }
     if (output.empty()) return args.Usage("--export needs -o OUT");
+    if (family > 0 && exportFormat == efMmdb) {
+      return args.Usage("--family goes with --export nginx, haproxy, csv or ranges");
+    }
     return Export(db.empty() ? FindDatabase() : db, static_cast<TExportFormat>(exportFormat),
-                  output, Out, Err);
+                  std::max(family, 0), output, Out, Err);
   }
+  if (family >= 0) return args.Usage("--family goes with --export");
   if (!db.empty()) return args.Usage("--db goes with --export");
   if (update) {
     if (!inputs.empty() || !check.empty()) return args.Usage("--update takes no inputs");

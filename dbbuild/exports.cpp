@@ -32,12 +32,12 @@ std::string CodeWord(uint16_t Code) {
 // Calls Line with each prefix of each block, IPv4 first, the block and
 // its holding.
 template <typename TLine>
-void ForEachPrefix(const TIPv4Database& Db, TLine Line) {
-  for (size_t i = 0; i < Db.Blocks.size(); ++i) {
+void ForEachPrefix(const TIPv4Database& Db, int Family, TLine Line) {
+  for (size_t i = 0; Family != 6 && i < Db.Blocks.size(); ++i) {
     const THolding h = Db.Registry.Holding4(static_cast<uint32_t>(i));
     for (const std::string& p : PrefixTexts(Db.Blocks[i])) Line(p, Db.Blocks[i], h);
   }
-  for (size_t i = 0; i < Db.IPv6.Blocks.size(); ++i) {
+  for (size_t i = 0; Family != 4 && i < Db.IPv6.Blocks.size(); ++i) {
     const THolding h = Db.Registry.Holding6(static_cast<uint32_t>(i));
     for (const std::string& p : PrefixTexts(Db.IPv6.Blocks[i])) Line(p, Db.IPv6.Blocks[i], h);
   }
@@ -94,7 +94,7 @@ void RangeRow(std::string& Out, int Family, const std::string& First, const std:
 // addresses' keys are ::ffff:0:0/96, which kesl-lookup answers from the
 // IPv4 blocks only: an IPv6 block over it is written as its parts around
 // it, so that no two rows share a key.
-std::string RangesExport(const TIPv4Database& Db) {
+std::string RangesExport(const TIPv4Database& Db, int Family) {
   constexpr TIPv6Address kMapped = TIPv6Address{0xFFFF} << 32;
   constexpr TIPv6Address kMappedLast = kMapped | 0xFFFFFFFFu;
   struct TPiece {
@@ -103,7 +103,7 @@ std::string RangesExport(const TIPv4Database& Db) {
     uint32_t Index;
   };
   std::vector<TPiece> v6;
-  for (uint32_t i = 0; i < Db.IPv6.Blocks.size(); ++i) {
+  for (uint32_t i = 0; Family != 4 && i < Db.IPv6.Blocks.size(); ++i) {
     const TIPv6Block& b = Db.IPv6.Blocks[i];
     if (b.Last < kMapped || b.Start > kMappedLast) {
       v6.push_back({b.Start, b.Last, &b, i});
@@ -114,7 +114,7 @@ std::string RangesExport(const TIPv4Database& Db) {
   }
   std::string out = kRangesHeader;
   const auto& v4 = Db.Blocks;
-  size_t i = 0, j = 0;
+  size_t i = Family == 6 ? v4.size() : 0, j = 0;
   while (i < v4.size() || j < v6.size()) {
     if (i < v4.size() && v4[i].Count == 0) {
       ++i;
@@ -138,12 +138,12 @@ std::string RangesExport(const TIPv4Database& Db) {
 
 }  // namespace
 
-std::string ExportDatabase(const TIPv4Database& Db, TExportFormat Format) {
+std::string ExportDatabase(const TIPv4Database& Db, TExportFormat Format, int Family) {
   if (Format == efMmdb) return WriteMmdb(Db);
-  if (Format == efRanges) return RangesExport(Db);
+  if (Format == efRanges) return RangesExport(Db, Family);
   std::string out;
   if (Format == efCsv) out += kCsvHeader;
-  ForEachPrefix(Db, [&](const std::string& Prefix, const auto& Block, const THolding& Holding) {
+  ForEachPrefix(Db, Family, [&](const std::string& Prefix, const auto& Block, const THolding& Holding) {
     switch (Format) {
       case efNginx:
         out += Prefix + " " + CodeWord(Block.CountryCode) + ";\n";

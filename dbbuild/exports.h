@@ -27,4 +27,5 @@ constexpr char kCsvHeader[] =
 // The export of Db in Format, whole. EKeslError for a database that cannot
 // be written in it (a country code that is not two letters, digits or '-',
 // which would break the lines of nginx and HAProxy).
-std::string ExportDatabase(const TIPv4Database& Db, TExportFormat Format);
+// Family 4 or 6 writes that family's rows only (not for efMmdb), 0 both.
+std::string ExportDatabase(const TIPv4Database& Db, TExportFormat Format, int Family = 0);

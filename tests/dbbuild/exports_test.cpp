@@ -26,6 +26,20 @@ void Fill(TIPv4Database& Db, uint16_t Country = Code("KR")) {
 
 }  // namespace
 
+TEST(ExportTest, OneFamilyOnly) {
+  TIPv4Database db;
+  Fill(db);
+  // For engines whose tries take one family at a time.
+  EXPECT_EQ(ExportDatabase(db, efNginx, 4), "1.0.0.0/24 AU;\n10.0.0.0/23 KR;\n10.0.2.0/24 KR;\n");
+  EXPECT_EQ(ExportDatabase(db, efHaproxy, 6), "2001:db8::/127 NL\n2001:db8::2/128 NL\n");
+  const std::string four = ExportDatabase(db, efRanges, 4), six = ExportDatabase(db, efRanges, 6);
+  EXPECT_EQ(std::count(four.begin(), four.end(), '\n'), 3);
+  EXPECT_EQ(four.find("\r\n6,"), std::string::npos);
+  EXPECT_EQ(std::count(six.begin(), six.end(), '\n'), 2);
+  EXPECT_EQ(six.find("\r\n4,"), std::string::npos);
+  EXPECT_EQ(ExportDatabase(db, efCsv, 0), ExportDatabase(db, efCsv));
+}
+
 TEST(ExportTest, TextFormsWriteEveryPrefixOfBothFamilies) {
   TIPv4Database db;
   Fill(db);
