@@ -143,24 +143,25 @@ std::string ExportDatabase(const TIPv4Database& Db, TExportFormat Format, int Fa
   if (Format == efRanges) return RangesExport(Db, Family);
   std::string out;
   if (Format == efCsv) out += kCsvHeader;
-  ForEachPrefix(Db, Family, [&](const std::string& Prefix, const auto& Block, const THolding& Holding) {
-    switch (Format) {
-      case efNginx:
-        out += Prefix + " " + CodeWord(Block.CountryCode) + ";\n";
-        break;
-      case efHaproxy:
-        out += Prefix + " " + CodeWord(Block.CountryCode) + "\n";
-        break;
-      case efCsv:
-        out += Prefix + "," + CsvField(EscapeControlChars(CodeToStr(Block.CountryCode))) + "," +
-               CsvField(EscapeControlChars(Latin1ToUtf8(Block.Country->Name))) + "," +
-               CsvField(EscapeControlChars(Block.Center->Name)) + "," + Date8Text(Block.Date);
-        out += FactColumns(Db.Registry, Holding, SpecialOf(Block)) + "\r\n";
-        break;
-      case efMmdb:
-      case efRanges:
-        break;
-    }
-  });
+  ForEachPrefix(
+      Db, Family, [&](const std::string& Prefix, const auto& Block, const THolding& Holding) {
+        switch (Format) {
+          case efNginx:
+            out += Prefix + " " + CodeWord(Block.CountryCode) + ";\n";
+            break;
+          case efHaproxy:
+            out += Prefix + " " + CodeWord(Block.CountryCode) + "\n";
+            break;
+          case efCsv:
+            out += Prefix + "," + CsvField(EscapeControlChars(CodeToStr(Block.CountryCode))) + "," +
+                   CsvField(EscapeControlChars(Latin1ToUtf8(Block.Country->Name))) + "," +
+                   CsvField(EscapeControlChars(Block.Center->Name)) + "," + Date8Text(Block.Date);
+            out += FactColumns(Db.Registry, Holding, SpecialOf(Block)) + "\r\n";
+            break;
+          case efMmdb:
+          case efRanges:
+            break;
+        }
+      });
   return out;
 }
