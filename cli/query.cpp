@@ -1,15 +1,8 @@
 #include "cli/query.h"
 
-#include <algorithm>
-
 #include "tools/text.h"
 
 namespace {
-
-bool AllDigitsAndDots(std::string_view Text) {
-  return !Text.empty() && std::all_of(Text.begin(), Text.end(),
-                                      [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
-}
 
 THostQuery Refused(std::string Shown, std::string Error) {
   THostQuery q;
@@ -59,13 +52,10 @@ THostQuery ReadHostQuery(std::string_view Query, bool NoResolve, bool PreferIPv6
   if (HasControlChars(Query)) {
     return Refused(EscapeControlChars(Query), "control characters in the query");
   }
-  // Digits and dots that do not form an address are no host name either:
-  // answering them needs no resolver.
-  if (AllDigitsAndDots(Query)) return Refused(std::string(Query), "Not a valid IPv4 address");
-  if (NoResolve) return Refused(std::string(Query), "not an address");
-  // Only what can be a host name goes to the resolver: junk from a log
-  // would otherwise become queries to the name servers.
-  if (!CanBeHostName(Query)) return Refused(std::string(Query), "not an address or host name");
+  std::string why = ResolverRefusal(Query);
+  // Digits and dots that form no address are said to be so, resolver or not.
+  if (NoResolve && why != kInvalidIPv4) why = "not an address";
+  if (!why.empty()) return Refused(std::string(Query), why);
   THostQuery q;
   const TResolveResult r = ResolveHostName(std::string(Query), q.Address, PreferIPv6);
   if (r.Code != 0) return Refused(std::string(Query), r.Error);

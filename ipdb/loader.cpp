@@ -284,6 +284,19 @@ void TIPv4Database::LoadFromFile(const std::string& FileName) {
   SortAndLink(load.InOrder());
 }
 
+bool ReadCreated(const std::string& FileName, double& Created) {
+  try {
+    TFileStream file(FileName);
+    unsigned char bytes[kHeaderSize];
+    THeader header;
+    if (file.Read(bytes, kHeaderSize) != kHeaderSize || !DecodeHeader(bytes, header)) return false;
+    Created = header.Created;
+    return true;
+  } catch (const EKeslError&) {
+    return false;
+  }
+}
+
 bool LoadDatabase(TIPv4Database& Db, const std::string& FileName, std::ostream& Err) {
   try {
     Db.LoadFromFile(FileName);

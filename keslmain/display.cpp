@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
+#include <QToolButton>
 
 #include "ipdb/countries.h"
 #include "ipdb/database.h"
@@ -38,6 +39,9 @@ void TKeslMainForm::ShowBlocks(std::optional<uint16_t> Code, TIPv4Block* Block,
   ListedCountry = Code;
   ListedFamily = Family;
   FamilyLabel->setText(Family == 6 ? tr("IPv6 blocks") : tr("IPv4 blocks"));
+  FamilyButton->setText(Family == 6 ? tr("IPv&4") : tr("IPv&6"));
+  FamilyButton->setToolTip(Family == 6 ? tr("List the country's IPv4 blocks")
+                                       : tr("List the country's IPv6 blocks"));
   if (!Code) return;
   SelectCode(CountryBox, *Code);
   SelectCode(DomainBox, *Code);
@@ -66,6 +70,12 @@ void TKeslMainForm::ShowBlocks(std::optional<uint16_t> Code, TIPv4Block* Block,
   });
 }
 
+void TKeslMainForm::FamilyButtonClick() {
+  Family = Family == 6 ? 4 : 6;
+  // The country listed, now in the other family; the boxes keep it.
+  ShowBlocks(ListedCountry, nullptr);
+}
+
 void TKeslMainForm::BoxChange(QComboBox* Box) {
   if (Box->currentIndex() >= 0) {
     ShowBlocks(static_cast<uint16_t>(Box->currentData().toUInt()), nullptr);
@@ -77,6 +87,10 @@ void TKeslMainForm::BoxChange(QComboBox* Box) {
 void TKeslMainForm::DomainBoxChange() { BoxChange(DomainBox); }
 
 void TKeslMainForm::CountryBoxChange() { BoxChange(CountryBox); }
+
+QString TKeslMainForm::AnswerHint() {
+  return tr("Type an IPv4 or IPv6 address or a host name and press Locate");
+}
 
 void TKeslMainForm::ShowAnswer() {
   const QString who =

@@ -7,6 +7,7 @@
 #include <QLocale>
 
 #include "ipdb/database.h"
+#include "ipdb/loader.h"
 #include "ipdb/provenance.h"
 #include "tools/files.h"
 #include "tools/tools.h"
@@ -124,8 +125,12 @@ void TKeslMainForm::TimerTimer() { ShowStatus(); }
 void TKeslMainForm::ShowStatus() {
   ShowMemoryUsed();
   QString text = StatusText();
-  if (Database) {
-    const QDate created = DayNumberDate(Database->Created);
+  // Before the first locate loads it, the database's header tells its date.
+  double headerCreated = 0;
+  const bool known =
+      Database || ReadCreated(DatabaseFileName().toLocal8Bit().toStdString(), headerCreated);
+  if (known) {
+    const QDate created = DayNumberDate(Database ? Database->Created : headerCreated);
     text += tr(", Database created: %1").arg(QLocale().toString(created, QLocale::ShortFormat)) +
             QLatin1String(" (") + AgeText(created.daysTo(Today())) + QLatin1Char(')');
   }

@@ -21,6 +21,7 @@ class QLineEdit;
 class QListView;
 class QMenu;
 class QTimer;
+class QToolButton;
 class TBlockListModel;
 class TIPv4Block;
 class TIPv6Block;
@@ -76,6 +77,11 @@ class TKeslMainForm : public TUtilMainForm {
     FUpdateOutput = Output;
   }
   QString DatabaseFileName() const;
+  // What the answer line says before the first locate, and a locate of an
+  // empty field.
+  static QString AnswerHint();
+  // Lists the country shown in the other family.
+  void FamilyButtonClick();
   static void SetToday(std::function<QDate()> Today);
   // Host names still being resolved on their threads, those given up on
   // included; tests wait for none before their resolver goes.
@@ -89,7 +95,8 @@ class TKeslMainForm : public TUtilMainForm {
   class QLabel* IPLabel;
   QLabel* DomainLabel;
   QLabel* CountryLabel;
-  QLabel* FamilyLabel;  // which family the list holds
+  QLabel* FamilyLabel;        // which family the list holds
+  QToolButton* FamilyButton;  // switches the list to the other family
   QLineEdit* IPEdit;
   // The answer of the last locate in words; empty after a failed one.
   QLabel* AnswerLabel;

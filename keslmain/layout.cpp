@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolButton>
 
 #include "ipdb/database.h"
 #include "keslmain/blocklist.h"
@@ -70,7 +71,14 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
   panelAnchors->Add(IPEdit, QRect(8, 24, 409, 22), akLeft | akRight | akTop);
   panelAnchors->Add(DomainLabel, QRect(8, 52, 35, 14), akLeft | akTop);
   panelAnchors->Add(CountryLabel, QRect(88, 52, 38, 14), akLeft | akTop);
-  panelAnchors->Add(FamilyLabel, QRect(317, 52, 100, 14), akRight | akTop);
+  panelAnchors->Add(FamilyLabel, QRect(257, 52, 114, 14), akRight | akTop);
+  // Switches the list to the country's blocks of the other family.
+  FamilyButton = new QToolButton(MainPanel);
+  name(FamilyButton, "FamilyButton");
+  FamilyButton->setText(tr("IPv&6"));
+  FamilyButton->setToolTip(tr("List the country's IPv6 blocks"));
+  panelAnchors->Add(FamilyButton, QRect(375, 49, 42, 18), akRight | akTop);
+  connect(FamilyButton, &QToolButton::clicked, this, [this] { FamilyButtonClick(); });
   panelAnchors->Add(DomainBox, QRect(8, 68, 73, 22), akLeft | akTop);
   panelAnchors->Add(CountryBox, QRect(88, 68, 329, 22), akLeft | akRight | akTop);
   // The answer in words, under the address row.
@@ -78,6 +86,8 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
   name(AnswerLabel, "AnswerLabel");
   AnswerLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   AnswerLabel->setTextFormat(Qt::PlainText);
+  // Until the first locate, what to do.
+  AnswerLabel->setText(AnswerHint());
   panelAnchors->Add(AnswerLabel, QRect(8, 94, 409, 16), akLeft | akTop | akRight);
   panelAnchors->Add(ListBox, QRect(8, 114, 409, 58), akLeft | akTop | akRight | akBottom);
 
@@ -98,7 +108,8 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
 
   setTabOrder(IPEdit, DomainBox);
   setTabOrder(DomainBox, CountryBox);
-  setTabOrder(CountryBox, ListBox);
+  setTabOrder(CountryBox, FamilyButton);
+  setTabOrder(FamilyButton, ListBox);
   setTabOrder(ListBox, StartButton);
   setTabOrder(StartButton, WhoisButton);
   setTabOrder(WhoisButton, CloseButton);
@@ -191,6 +202,8 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
            tr("An IPv4 or IPv6 address or a host name to locate"));
   describe(DomainBox, tr("Domain"), tr("The country by its top-level domain"));
   describe(CountryBox, tr("Country"), tr("The country whose blocks are listed"));
+  describe(FamilyButton, tr("Other family"),
+           tr("Lists the country's blocks of the other address family"));
   describe(ListBox, tr("Blocks of the country"),
            tr("The address blocks of the country chosen, the located one selected"));
   describe(StartButton, tr("Locate"), tr("Locate the address, or stop the work in progress"));

@@ -89,13 +89,28 @@ void TKeslMainForm::StartWork() {
   FAnswerBlock6 = nullptr;
   FAnswerSpecial.clear();
   ShowAnswer();
+  // Nor a whois page of the address before.
+  WhoisURL.clear();
+  WhoisButton->setEnabled(false);
+  if (IPEdit->text().trimmed().isEmpty()) {
+    Dialogs().ShowMessage(this, AnswerHint());
+    return;
+  }
   TQueryAddress address;
   TResolveResult resolved;
   uint32_t numeric = 0;
   TIPv6Address numeric6 = 0;
-  const bool isNumeric = ParseNumericIPv4(text, numeric) || StrToIPv6(text, numeric6);
-  if (isNumeric) {
+  // All ones is an address, though the numeric reader fails with it, as
+  // kesl-lookup reads it.
+  const bool allOnes = IsAllOnesIPv4(text);
+  const bool isNumeric = allOnes || ParseNumericIPv4(text, numeric) || StrToIPv6(text, numeric6);
+  if (allOnes) {
+    address.IPv4 = 0xFFFFFFFFu;
+  } else if (isNumeric) {
     resolved = ResolveQuery(text, address, false);
+  } else if (const std::string why = ResolverRefusal(text); !why.empty()) {
+    // As kesl-lookup: only what can be a host name goes to the resolver.
+    resolved = {1, why};
   } else {
     auto job = std::make_shared<TResolveJob>();
     job->Text = text;

@@ -1,5 +1,6 @@
 #include "tools/resolve.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -85,6 +86,18 @@ TResolveResult ResolveHostName(const std::string& Name, TQueryAddress& Address, 
   Address.IPv6 = found.IPv6;
   if (Address.IsIPv6 && UnmapIPv4(Address.IPv6, Address.IPv4)) Address.IsIPv6 = false;
   return {};
+}
+
+std::string ResolverRefusal(std::string_view Text) {
+  // Digits and dots that do not form an address are no host name either:
+  // answering them needs no resolver.
+  if (!Text.empty() && std::all_of(Text.begin(), Text.end(),
+                                   [](char c) { return (c >= '0' && c <= '9') || c == '.'; })) {
+    return kInvalidIPv4;
+  }
+  // Only what can be a host name goes to the resolver: junk from a log
+  // would otherwise become queries to the name servers.
+  return CanBeHostName(Text) ? std::string() : kNotAHostName;
 }
 
 bool CanBeHostName(std::string_view Text) {

@@ -62,6 +62,14 @@ TResolveResult ResolveHostName(const std::string& Name, TQueryAddress& Address,
 // dot, as in a fully qualified name, allowed besides).
 bool CanBeHostName(std::string_view Text);
 
+// Why a query that is no numeric address may not go to the resolver, or ""
+// when it may: digits and dots that form no address are kInvalidIPv4, text
+// that cannot be a host name kNotAHostName. The command line and the
+// window refuse by this one rule.
+constexpr char kInvalidIPv4[] = "Not a valid IPv4 address";
+constexpr char kNotAHostName[] = "not an address or host name";
+std::string ResolverRefusal(std::string_view Text);
+
 // The resolver's text for an error code, cleaned as for a message box.
 // EAI_SYSTEM takes the system error SystemError.
 std::string ResolverErrorText(int Code, int SystemError);

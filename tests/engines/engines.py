@@ -253,12 +253,14 @@ def clickhouse():
 
 
 def kesl_lookup():
+    """The same addresses through kesl-lookup --stdin, its answers to a file."""
     addresses = path("addresses")
     with open(addresses, "w") as f:
         f.write("\n".join(clients) + "\n")
-    with open(addresses) as f:
-        timed("kesl-lookup --stdin", "join", lambda: run(
-            [lookup, "--db", database, "--no-resolve", "--stdin"], stdin=f))
+    with open(addresses) as f, open(path("answers"), "w") as out:
+        timed("kesl-lookup --stdin", "join", lambda: subprocess.run(
+            [lookup, "--db", database, "--no-resolve", "--stdin"], stdin=f, stdout=out,
+            check=True))
 
 
 try:

@@ -23,6 +23,7 @@
 #include <QSet>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolButton>
 #include <QToolTip>
 #include <QtTest/QTest>
 
@@ -247,9 +248,11 @@ TEST_F(KeslMainTest, NumericFormsAndHostNames) {
   EXPECT_EQ(FForm->IPEdit->text(), "8.8.8.9");
   EXPECT_EQ(FForm->WhoisURL, "https://search.arin.net/rdap/?query=8.8.8.9");
   EXPECT_TRUE(FDialogs.Errors.isEmpty());
-  // All ones is the numeric parser's failure value, so it is resolved.
+  // All ones is the numeric parser's failure value, but an address, as
+  // kesl-lookup takes it: not resolved, and named in the answer line.
   Locate("255.255.255.255");
-  EXPECT_EQ(FResolver.Asked.back(), "255.255.255.255");
+  EXPECT_EQ(FResolver.Asked, std::vector<std::string>{"dns.example"});
+  EXPECT_EQ(FForm->AnswerLabel->text(), "255.255.255.255: Limited Broadcast, in no block");
 }
 
 TEST_F(KeslMainTest, UnresolvedNameChangesNothing) {
@@ -274,15 +277,17 @@ TEST_F(KeslMainTest, HostileAddressTexts) {
                            "." + QString(60, 'e') + "." + QString(60, 'f') + ".example";
   const QString control = QStringLiteral("exa\u0001mple\tcom\r\n");
   int errors = 0;
+  // None of them can be a host name: refused without the resolver, as
+  // kesl-lookup refuses them.
   for (const QString& text : {longText, longName, control}) {
     FForm->IPEdit->setText(text);
     const QString typed = FForm->IPEdit->text();  // the field holds at most 32,767 characters
     QTest::mouseClick(FForm->StartButton, Qt::LeftButton);
     ASSERT_EQ(FDialogs.Errors.size(), ++errors) << text.size();
-    EXPECT_EQ(FDialogs.Errors.last(), "Name or service not known");
+    EXPECT_EQ(FDialogs.Errors.last(), "not an address or host name");
     EXPECT_EQ(FForm->IPEdit->text(), typed);
-    EXPECT_EQ(FResolver.Asked.back(), typed.toLocal8Bit().toStdString());
   }
+  EXPECT_TRUE(FResolver.Asked.empty());
   EXPECT_FALSE(FForm->Database);
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
@@ -379,8 +384,9 @@ TEST_F(KeslMainTest, AddressInNoBlock) {
   EXPECT_EQ(FForm->ListModel()->Count(), 0);
   EXPECT_EQ(FForm->DomainBox->currentIndex(), -1);
   EXPECT_EQ(FForm->CountryBox->currentIndex(), -1);
+  // Nor is the page of the address before kept.
   EXPECT_FALSE(FForm->WhoisButton->isEnabled());
-  EXPECT_EQ(FForm->WhoisURL, "https://search.arin.net/rdap/?query=8.8.8.8");
+  EXPECT_EQ(FForm->WhoisURL, "");
 }
 
 TEST_F(KeslMainTest, AgeCheckYesUpdatesAndLocatesInTheNewDatabase) {
@@ -639,7 +645,7 @@ TEST_F(KeslMainTest, WhoisPagePerRegistry) {
 
 TEST_F(KeslMainTest, TheAnswerInWordsFollowsTheNotationAndGoesOnAFailedLocate) {
   const auto answer = [this] { return FForm->AnswerLabel->text().toStdString(); };
-  EXPECT_EQ(answer(), "");
+  EXPECT_EQ(answer(), "Type an IPv4 or IPv6 address or a host name and press Locate");
   Locate("8.8.9.1");
   EXPECT_EQ(answer(), "8.8.9.1: United States (US), ARIN, 8.8.8.0 - 8.8.10.255, date unknown");
   Choose(FForm->MaskBox, "Classless CIDR");
@@ -994,14 +1000,76 @@ TEST_F(KeslMainTest, StatusLineShowsMemoryAndTheDatabaseDate) {
     }
     return QString();
   };
-  // The timer fills the line once a second.
+  // The timer fills the line once a second; before the first locate the
+  // database's header gives its date, and the database is not loaded.
   QTRY_VERIFY_WITH_TIMEOUT(!status().isEmpty(), 3000);
-  EXPECT_FALSE(status().contains("Database created"));
+  EXPECT_TRUE(status().endsWith(", Database created: 11/15/26 (22 days old)"))
+      << status().toStdString();
+  EXPECT_FALSE(FForm->Database);
+  // The answer line says what to do until then.
+  EXPECT_EQ(FForm->AnswerLabel->text(),
+            "Type an IPv4 or IPv6 address or a host name and press Locate");
   Locate("8.8.8.8");
+  EXPECT_TRUE(FForm->Database);
   QTRY_VERIFY_WITH_TIMEOUT(status().contains("Database created"), 3000);
   // With its age: the fixture's today is 2026-12-07.
   EXPECT_TRUE(status().endsWith(", Database created: 11/15/26 (22 days old)"))
       << status().toStdString();
+  // A file that is no database: no date until a locate says why.
+  TKeslMainForm other;
+  other.SetDatabaseFileName(QString::fromStdString(FDir.Write("junk.ip4", "not a database")));
+  QTest::qWait(1200);
+  for (QLabel* l : other.StatusBar->findChildren<QLabel*>()) {
+    EXPECT_FALSE(l->text().contains("Database created")) << l->text().toStdString();
+  }
+}
+
+TEST_F(KeslMainTest, TheFamilyButtonListsTheCountrysOtherBlocks) {
+  Locate("8.8.8.8");
+  EXPECT_EQ(FForm->FamilyLabel->text(), "IPv4 blocks");
+  EXPECT_EQ(RowStarts().size(), 3u);
+  // A click: the same country's IPv6 blocks, no IPv6 locate needed.
+  QTest::mouseClick(FForm->FamilyButton, Qt::LeftButton);
+  EXPECT_EQ(FForm->FamilyLabel->text(), "IPv6 blocks");
+  EXPECT_EQ(FForm->CountryBox->currentText(), "United States");
+  EXPECT_EQ(FForm->ListModel()->Count(), 3);
+  EXPECT_EQ(FForm->FamilyButton->text(), "IPv&4");
+  // And back by the keyboard: Tab from the country to it, then Space.
+  Activate();
+  FForm->CountryBox->setFocus();
+  QTest::keyClick(FForm->CountryBox, Qt::Key_Tab);
+  ASSERT_EQ(QApplication::focusWidget(), FForm->FamilyButton);
+  QTest::keyClick(FForm->FamilyButton, Qt::Key_Space);
+  EXPECT_EQ(FForm->FamilyLabel->text(), "IPv4 blocks");
+  EXPECT_EQ(RowStarts().size(), 3u);
+  // Another country chosen keeps the family chosen.
+  QTest::mouseClick(FForm->FamilyButton, Qt::LeftButton);
+  Choose(FForm->CountryBox, "United Kingdom");
+  EXPECT_EQ(FForm->FamilyLabel->text(), "IPv6 blocks");
+  EXPECT_EQ(FForm->ListModel()->Count(), 1);
+}
+
+TEST_F(KeslMainTest, JunkAndEmptyQueriesNeverReachTheResolver) {
+  Locate("8.8.8.8");
+  ASSERT_TRUE(FForm->WhoisButton->isEnabled());
+  // As kesl-lookup answers them, at once.
+  Locate("999.1.1.1");
+  EXPECT_EQ(FDialogs.Errors, QStringList{"Not a valid IPv4 address"});
+  // No whois page over what is no answer.
+  EXPECT_FALSE(FForm->WhoisButton->isEnabled());
+  Locate("not a name!");
+  EXPECT_EQ(FDialogs.Errors.last(), "not an address or host name");
+  // An empty field says what to type.
+  Locate("   ");
+  EXPECT_EQ(FDialogs.Messages.last(),
+            "Type an IPv4 or IPv6 address or a host name and press Locate");
+  EXPECT_TRUE(FResolver.Asked.empty());
+  EXPECT_EQ(FDialogs.Errors.size(), 2);
+  // A name is still resolved.
+  FResolver.Addresses["dns.example"] = StrToIP("8.8.8.9");
+  Locate("dns.example");
+  EXPECT_EQ(FResolver.Asked, std::vector<std::string>{"dns.example"});
+  EXPECT_TRUE(FForm->WhoisButton->isEnabled());
 }
 
 TEST(KeslAgeTextTest, DaysThenMonths) {
