@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QLocale>
+#include <QStringListModel>
 
 #include "ipdb/database.h"
 #include "ipdb/loader.h"
@@ -41,12 +42,28 @@ QString TKeslMainForm::GetSettingsKeyName() { return QStringLiteral("kesl"); }
 
 void TKeslMainForm::SaveSettings(TSettingsKey& Key) {
   Key.WriteInteger(QStringLiteral("Notation"), MaskBox->currentIndex());
+  Key.WriteStrings(QStringLiteral("History"), FHistory);
 }
 
 void TKeslMainForm::LoadSettings(TSettingsKey& Key) {
+  // The last queries, newest first: as many as are kept, each no longer
+  // than a host name, whatever the file holds.
+  FHistory.clear();
+  for (const QString& q : Key.ReadStrings(QStringLiteral("History"))) {
+    if (FHistory.size() == kHistorySize) break;
+    if (!q.isEmpty() && q.size() <= 253 && !FHistory.contains(q)) FHistory << q;
+  }
+  FHistoryModel->setStringList(FHistory);
   if (!Key.ValueExists(QStringLiteral("Notation"))) return;
   const int n = Key.ReadInteger(QStringLiteral("Notation"));
   MaskBox->setCurrentIndex(n >= 0 && n < MaskBox->count() ? n : -1);
+}
+
+void TKeslMainForm::Remember(const QString& Query) {
+  FHistory.removeAll(Query);
+  FHistory.prepend(Query);
+  while (FHistory.size() > kHistorySize) FHistory.removeLast();
+  FHistoryModel->setStringList(FHistory);
 }
 
 void TKeslMainForm::AbortWork() { Aborted = true; }

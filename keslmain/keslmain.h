@@ -11,6 +11,7 @@
 
 #include <QDate>
 #include <QString>
+#include <QStringList>
 
 #include "utilmain/utilmain.h"
 
@@ -82,6 +83,12 @@ class TKeslMainForm : public TUtilMainForm {
   static QString AnswerHint();
   // Lists the country shown in the other family.
   void FamilyButtonClick();
+  // The address field's history: the last kHistorySize queries that gave an
+  // address, newest first, kept in the settings and offered in the field's
+  // drop-down list (Alt+Down, Up or Down).
+  static constexpr int kHistorySize = 20;
+  const QStringList& History() const { return FHistory; }
+  void Remember(const QString& Query);
   static void SetToday(std::function<QDate()> Today);
   // Host names still being resolved on their threads, those given up on
   // included; tests wait for none before their resolver goes.
@@ -166,6 +173,9 @@ class TKeslMainForm : public TUtilMainForm {
   // IANA's name of the special-purpose range that holds the address, and
   // the block's holder's AS numbers, when known.
   QString FAnswerSpecial, FAnswerASNs;
+  QStringList FHistory;
+  class QStringListModel* FHistoryModel = nullptr;
+  class QCompleter* FHistoryCompleter = nullptr;
   const TIPv4Block* FAnswerBlock = nullptr;
   const TIPv6Block* FAnswerBlock6 = nullptr;
   bool FCloseWhenUpdated = false;  // the update was aborted to close

@@ -1,7 +1,9 @@
 // The locator window's controls: their layout and names, the tab order,
 // the list's menu and shortcuts, and the keys the window takes itself.
+#include <QAbstractItemView>
 #include <QAction>
 #include <QComboBox>
+#include <QCompleter>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -10,6 +12,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStringListModel>
 #include <QTimer>
 #include <QToolButton>
 
@@ -165,6 +168,15 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
   }
   connect(FModel, &QAbstractItemModel::modelReset, this, [this] { PopupMenuPopup(); });
   ListBox->installEventFilter(this);
+  // The history under the address field, all of it whatever is typed.
+  FHistoryModel = new QStringListModel(this);
+  FHistoryCompleter = new QCompleter(FHistoryModel, this);
+  FHistoryCompleter->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
+  // Opened by the keys only, not as one types.
+  FHistoryCompleter->setWidget(IPEdit);
+  connect(FHistoryCompleter, qOverload<const QString&>(&QCompleter::activated), IPEdit,
+          &QLineEdit::setText);
+  IPEdit->installEventFilter(this);
 
   UpdateButton = new QPushButton(tr("&Update database"), StatusBar);
   name(UpdateButton, "UpdateButton");
@@ -248,6 +260,16 @@ void TKeslMainForm::keyPressEvent(QKeyEvent* Event) {
 }
 
 bool TKeslMainForm::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Watched == IPEdit && Event->type() == QEvent::KeyPress) {
+    // Alt+Down, Up and Down open the history, as a combo box's list opens.
+    const auto* key = static_cast<QKeyEvent*>(Event);
+    const bool opens = key->key() == Qt::Key_Down || key->key() == Qt::Key_Up;
+    if (opens && !FHistoryCompleter->popup()->isVisible() && !FHistory.isEmpty()) {
+      FHistoryCompleter->setCompletionPrefix(QString());
+      FHistoryCompleter->complete();
+      return true;
+    }
+  }
   if (Watched == ListBox && Event->type() == QEvent::KeyPress) {
     // Copy and Select All come only from the actions: with an action
     // unavailable the list would otherwise copy its current row itself.

@@ -139,6 +139,7 @@ void TKeslMainForm::StartWork() {
     address = job->Address;
   }
   CheckError(resolved.Code, resolved.Error);
+  Remember(IPEdit->text().trimmed());
   const std::string addressText = address.IsIPv6 ? IPv6ToStr(address.IPv6) : IPToStr(address.IPv4);
   IPEdit->setText(QString::fromLatin1(addressText));
   FAnswerAddress = QString::fromLatin1(addressText);

@@ -23,6 +23,21 @@ int32_t TSettingsKey::ReadInteger(const QString& Name) const {
   return value;
 }
 
+QStringList TSettingsKey::ReadStrings(const QString& Name) const {
+  const QVariant v = FSettings->value(Name);
+  // One text is stored as a text, not a list of one.
+  if (v.userType() == QMetaType::QString) return {v.toString()};
+  return v.userType() == QMetaType::QStringList ? v.toStringList() : QStringList();
+}
+
+void TSettingsKey::WriteStrings(const QString& Name, const QStringList& Values) {
+  FSettings->setValue(Name, Values);
+  FSettings->sync();
+  if (FSettings->status() != QSettings::NoError) {
+    throw ESettingsError("Failed to set data for '" + Name.toStdString() + "'");
+  }
+}
+
 void TSettingsKey::WriteInteger(const QString& Name, int32_t Value) {
   FSettings->setValue(Name, Value);
   FSettings->sync();

@@ -5,6 +5,7 @@
 
 #include <QSettings>
 #include <QString>
+#include <QStringList>
 
 #include "tools/errors.h"
 
@@ -31,6 +32,10 @@ class TSettingsKey {
   // Raises ESettingsError "Failed to set data for '%s'" when the store
   // cannot be written.
   void WriteInteger(const QString& Name, int32_t Value);
+  // A list of texts; empty for one that is missing or no list. Raises
+  // ESettingsError as WriteInteger.
+  QStringList ReadStrings(const QString& Name) const;
+  void WriteStrings(const QString& Name, const QStringList& Values);
 
  private:
   std::unique_ptr<QSettings> FSettings;

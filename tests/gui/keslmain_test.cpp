@@ -812,6 +812,50 @@ TEST_F(KeslMainTest, NotationIsSavedAndRestored) {
   EXPECT_EQ(FForm->MaskBox->currentIndex(), -1);
 }
 
+TEST_F(KeslMainTest, TheFieldRemembersItsLastQueriesBetweenRuns) {
+  FResolver.Addresses["dns.example"] = StrToIP("8.8.8.9");
+  Locate("8.8.8.8");
+  Locate("dns.example");
+  Locate("999.1.1.1");  // no address: not kept
+  Locate("2a00:1450::1");
+  Locate("8.8.8.8");  // again: first
+  EXPECT_EQ(FForm->History(), QStringList({"8.8.8.8", "2a00:1450::1", "dns.example"}));
+  // Down in the field opens the list; Down and Enter there pick one.
+  Activate();
+  FForm->IPEdit->setFocus();
+  QTest::keyClick(FForm->IPEdit, Qt::Key_Down);
+  QWidget* popup = QApplication::activePopupWidget();
+  ASSERT_NE(popup, nullptr);
+  auto* list = qobject_cast<QAbstractItemView*>(popup);
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->model()->rowCount(), 3);
+  QTest::keyClick(list, Qt::Key_Down);
+  QTest::keyClick(list, Qt::Key_Down);
+  QTest::keyClick(list, Qt::Key_Return);
+  EXPECT_EQ(FForm->IPEdit->text(), "2a00:1450::1");
+  // Alt+Down too.
+  QTest::keyClick(FForm->IPEdit, Qt::Key_Down, Qt::AltModifier);
+  ASSERT_NE(QApplication::activePopupWidget(), nullptr);
+  QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+  // Twenty are kept, in the settings, for the next run.
+  for (int i = 1; i <= 25; ++i) Locate(QStringLiteral("1.0.0.%1").arg(i));
+  ASSERT_EQ(FForm->History().size(), 20);
+  EXPECT_EQ(FForm->History().first(), "1.0.0.25");
+  EXPECT_EQ(FForm->History().last(), "1.0.0.6");
+  const QStringList kept = FForm->History();
+  FForm.reset();
+  FForm = std::make_unique<TKeslMainForm>();
+  EXPECT_EQ(FForm->History(), kept);
+  // A history written by hand, longer and with junk, is read within bounds.
+  FForm.reset();
+  QStringList junk;
+  for (int i = 0; i < 30; ++i)
+    junk << QString(300, QLatin1Char('a')) << QStringLiteral("h%1").arg(i % 5);
+  FSettings.Open("kesl").setValue("History", junk);
+  FForm = std::make_unique<TKeslMainForm>();
+  EXPECT_EQ(FForm->History(), QStringList({"h0", "h1", "h2", "h3", "h4"}));
+}
+
 TEST_F(KeslMainTest, CountriesWithoutDomainShowTheirCode) {
   Locate("8.8.8.8");
   const int rs = FForm->DomainBox->findText("RS");
