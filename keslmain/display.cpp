@@ -16,6 +16,7 @@
 #include "keslmain/keslmain.h"
 #include "tools/finally.h"
 #include "tools/tools.h"
+#include "utilmain/elidedlabel.h"
 
 void TKeslMainForm::SelectCode(QComboBox* Box, uint16_t Code) {
   for (int i = 0; i < Box->count(); ++i) {

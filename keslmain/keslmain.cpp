@@ -142,6 +142,9 @@ void TKeslMainForm::TimerTimer() { ShowStatus(); }
 void TKeslMainForm::ShowStatus() {
   ShowMemoryUsed();
   QString text = StatusText();
+  // A running update's registry and megabytes come first, where a narrow
+  // line still shows them; what became of it comes last.
+  if (FUpdating && !FUpdateNote.isEmpty()) text += QLatin1String(", ") + FUpdateNote;
   // Before the first locate loads it, the database's header tells its date.
   double headerCreated = 0;
   const bool known =
@@ -151,7 +154,7 @@ void TKeslMainForm::ShowStatus() {
     text += tr(", Database created: %1").arg(QLocale().toString(created, QLocale::ShortFormat)) +
             QLatin1String(" (") + AgeText(created.daysTo(Today())) + QLatin1Char(')');
   }
-  if (!FUpdateNote.isEmpty()) text += QLatin1String(", ") + FUpdateNote;
+  if (!FUpdating && !FUpdateNote.isEmpty()) text += QLatin1String(", ") + FUpdateNote;
   if (!FActivity.isEmpty()) text += QLatin1String(", ") + FActivity;
   SetStatusText(text);
 }

@@ -106,7 +106,7 @@ class TKeslMainForm : public TUtilMainForm {
   QToolButton* FamilyButton;  // switches the list to the other family
   QLineEdit* IPEdit;
   // The answer of the last locate in words; empty after a failed one.
-  QLabel* AnswerLabel;
+  class TElidedLabel* AnswerLabel;
   QComboBox* DomainBox;
   QComboBox* CountryBox;
   QListView* ListBox;

@@ -20,6 +20,7 @@
 #include "keslmain/blocklist.h"
 #include "keslmain/keslmain.h"
 #include "utilmain/anchors.h"
+#include "utilmain/elidedlabel.h"
 
 namespace {
 
@@ -85,7 +86,8 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
   panelAnchors->Add(DomainBox, QRect(8, 68, 73, 22), akLeft | akTop);
   panelAnchors->Add(CountryBox, QRect(88, 68, 329, 22), akLeft | akRight | akTop);
   // The answer in words, under the address row.
-  AnswerLabel = new QLabel(MainPanel);
+  // Cut with "…" when it does not fit; whole in its tooltip and in a copy.
+  AnswerLabel = new TElidedLabel(MainPanel);
   name(AnswerLabel, "AnswerLabel");
   AnswerLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   AnswerLabel->setTextFormat(Qt::PlainText);

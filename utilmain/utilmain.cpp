@@ -19,6 +19,7 @@
 #include "tools/version.h"
 #include "utilmain/anchors.h"
 #include "utilmain/dialogs.h"
+#include "utilmain/elidedlabel.h"
 #include "utilmain/maker.h"
 #include "utilmain/settings.h"
 
@@ -154,7 +155,7 @@ TUtilMainForm::TUtilMainForm(QWidget* Parent, const TDesignMeasure& Measure) : Q
   StatusBar->setObjectName(QStringLiteral("StatusBar"));
   FProgressPanel = new TProgressPanel(this);
   FProgressPanel->setFixedWidth(Scaled(100));
-  FMemoryPanel = new QLabel(StatusBar);
+  FMemoryPanel = new TElidedLabel(StatusBar);
   StatusBar->addWidget(FProgressPanel);
   StatusBar->addWidget(FMemoryPanel, 1);
 
@@ -380,7 +381,7 @@ void TUtilMainForm::ShowMemoryUsed() {
   SetStatusText(MemoryText(heap.uordblks + heap.hblkhd));
 }
 
-void TUtilMainForm::SetStatusText(const QString& Text) { FMemoryPanel->setText(Text); }
+void TUtilMainForm::SetStatusText(const QString& Text) { FMemoryPanel->SetText(Text); }
 
 QString TUtilMainForm::StatusText() const { return FMemoryPanel->text(); }
 

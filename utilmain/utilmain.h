@@ -106,7 +106,7 @@ class TUtilMainForm : public QMainWindow {
   double FDesignScale = 1.0;
   TAnchors* FAnchors;
   TProgressPanel* FProgressPanel;
-  QLabel* FMemoryPanel;
+  class TElidedLabel* FMemoryPanel;
   bool FBusy = false;
   QString SavedTitle;
   QString SavedStartCaption;

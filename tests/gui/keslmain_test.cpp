@@ -32,6 +32,7 @@
 #include "ipdb/encoder.h"
 #include "keslmain/blocklist.h"
 #include "registryfiles.h"
+#include "utilmain/elidedlabel.h"
 
 namespace {
 
@@ -491,6 +492,9 @@ TEST_F(KeslMainTest, AgeCheckUpdateFailsOrIsAbortedAndTheOldDatabaseStays) {
     EXPECT_EQ(form->StartButton->text(), "Abort");
     // What is being fetched, in the status line and the title.
     EXPECT_THAT(status(*form), testing::HasSubstr(", Updating the database"));
+    // Before the database's date, where a narrow line still shows it.
+    const std::string during = status(*form);
+    EXPECT_LT(during.find(", Updating the database"), during.find(", Database created"));
     EXPECT_THAT(form->windowTitle().toStdString(), testing::StartsWith("Updating the database"));
     QTest::mouseClick(form->StartButton, Qt::LeftButton);
   });
@@ -854,6 +858,56 @@ TEST_F(KeslMainTest, TheFieldRemembersItsLastQueriesBetweenRuns) {
   FSettings.Open("kesl").setValue("History", junk);
   FForm = std::make_unique<TKeslMainForm>();
   EXPECT_EQ(FForm->History(), QStringList({"h0", "h1", "h2", "h3", "h4"}));
+}
+
+TEST_F(KeslMainTest, TextsThatDoNotFitAreCutWithAnEllipsisNotAtTheEdge) {
+  Activate();
+  Locate("2a00:1450:4001:8281:1234:5678:9abc:def0");
+  const QString whole =
+      "2a00:1450:4001:8281:1234:5678:9abc:def0: United Kingdom (GB), RIPE, 2a00:1450:: - "
+      "2a00:1450:ffff:ffff:ffff:ffff:ffff:ffff, date unknown";
+  // At the default size the answer does not fit: drawn cut with "…", whole
+  // in the label's text (what Select All and Copy take) and its tooltip.
+  EXPECT_TRUE(FForm->AnswerLabel->Elided());
+  EXPECT_EQ(FForm->AnswerLabel->text(), whole);
+  EXPECT_EQ(FForm->AnswerLabel->toolTip(), whole);
+  FForm->AnswerLabel->setFocus();
+  QTest::keyClick(FForm->AnswerLabel, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(FForm->AnswerLabel, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), whole.toStdString());
+  // What is drawn: the start of the text and the ellipsis, as a plain label
+  // of that shorter text draws it, not the text cut at the edge.
+  const QString shown = FForm->AnswerLabel->fontMetrics().elidedText(
+      whole, Qt::ElideRight, FForm->AnswerLabel->contentsRect().width());
+  ASSERT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
+  FForm->AnswerLabel->setSelection(0, 0);
+  auto image = [](QLabel& L) {
+    QImage drawn(L.size(), QImage::Format_ARGB32);
+    drawn.fill(Qt::white);
+    L.render(&drawn);
+    return drawn;
+  };
+  QLabel plain(shown);
+  plain.setFont(FForm->AnswerLabel->font());
+  plain.setPalette(FForm->AnswerLabel->palette());
+  plain.setAlignment(FForm->AnswerLabel->alignment());
+  plain.resize(FForm->AnswerLabel->size());
+  QLabel cut(whole);
+  cut.setFont(FForm->AnswerLabel->font());
+  cut.setPalette(FForm->AnswerLabel->palette());
+  cut.resize(FForm->AnswerLabel->size());
+  EXPECT_TRUE(image(*FForm->AnswerLabel) == image(plain));
+  EXPECT_FALSE(image(*FForm->AnswerLabel) == image(cut));
+  // The status line too, once the window is narrow.
+  TElidedLabel* status = nullptr;
+  for (QLabel* l : FForm->StatusBar->findChildren<QLabel*>()) {
+    if (auto* e = dynamic_cast<TElidedLabel*>(l)) status = e;
+  }
+  ASSERT_NE(status, nullptr);
+  FForm->resize(FForm->minimumWidth(), FForm->height());
+  QTRY_VERIFY_WITH_TIMEOUT(status->text().contains("Database created"), 3000);
+  EXPECT_TRUE(status->Elided()) << status->width();
+  EXPECT_EQ(status->toolTip(), status->text());
 }
 
 TEST_F(KeslMainTest, CountriesWithoutDomainShowTheirCode) {
