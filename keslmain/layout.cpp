@@ -21,6 +21,7 @@
 #include "keslmain/keslmain.h"
 #include "utilmain/anchors.h"
 #include "utilmain/elidedlabel.h"
+#include "utilmain/focusring.h"
 
 namespace {
 
@@ -91,6 +92,8 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
   name(AnswerLabel, "AnswerLabel");
   AnswerLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   AnswerLabel->setTextFormat(Qt::PlainText);
+  // A Tab stop, so that the keyboard can select and copy the answer.
+  AnswerLabel->setFocusPolicy(Qt::StrongFocus);
   // Until the first locate, what to do.
   AnswerLabel->setText(AnswerHint());
   panelAnchors->Add(AnswerLabel, QRect(8, 94, 409, 16), akLeft | akTop | akRight);
@@ -113,12 +116,6 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
 
   setTabOrder(IPEdit, DomainBox);
   setTabOrder(DomainBox, CountryBox);
-  setTabOrder(CountryBox, FamilyButton);
-  setTabOrder(FamilyButton, ListBox);
-  setTabOrder(ListBox, StartButton);
-  setTabOrder(StartButton, WhoisButton);
-  setTabOrder(WhoisButton, CloseButton);
-  setTabOrder(CloseButton, MaskBox);
 
   // The list: rows refer to blocks, drawn by ListBoxDrawItem.
   FModel = new TBlockListModel(this);
@@ -185,9 +182,20 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
   UpdateButton->setFlat(true);
   UpdateButton->setFocusPolicy(Qt::StrongFocus);
   StatusBar->addPermanentWidget(UpdateButton);
-  // After Close, before the notation box.
-  setTabOrder(CloseButton, UpdateButton);
-  setTabOrder(UpdateButton, MaskBox);
+  // Tab follows the layout: down the panel, the notation, the buttons, the
+  // About link, then the status bar's button.
+  setTabOrder(CountryBox, FamilyButton);
+  setTabOrder(FamilyButton, AnswerLabel);
+  setTabOrder(AnswerLabel, ListBox);
+  setTabOrder(ListBox, MaskBox);
+  setTabOrder(MaskBox, StartButton);
+  setTabOrder(StartButton, WhoisButton);
+  setTabOrder(WhoisButton, CloseButton);
+  setTabOrder(CloseButton, AboutLabel);
+  setTabOrder(AboutLabel, UpdateButton);
+  // Controls that draw no focus of their own in every style get a frame
+  // drawn around them.
+  new TFocusRing(this, {AnswerLabel, ListBox, UpdateButton, AboutLabel});
   connect(UpdateButton, &QPushButton::clicked, this, [this] {
     // One piece of work at a time: a locate or an update in progress keeps
     // the window busy.

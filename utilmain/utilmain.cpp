@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QMouseEvent>
@@ -147,6 +148,8 @@ TUtilMainForm::TUtilMainForm(QWidget* Parent, const TDesignMeasure& Measure) : Q
   AboutLabel->setAlignment(Qt::AlignRight | Qt::AlignTop);
   AboutLabel->setCursor(Qt::PointingHandCursor);
   AboutLabel->setMouseTracking(true);
+  // The link takes the keyboard too: Tab reaches it, Enter or Space opens it.
+  AboutLabel->setFocusPolicy(Qt::StrongFocus);
   AboutLabel->installEventFilter(this);
   FAnchors->Add(AboutLabel, QRect(287, 220, 145, 28), akRight | akBottom);
   setTabOrder(StartButton, CloseButton);
@@ -442,6 +445,14 @@ bool TUtilMainForm::eventFilter(QObject* Watched, QEvent* Event) {
       case QEvent::Leave:
         AboutLabelMouseMove(-1, -1);
         break;
+      case QEvent::KeyPress: {
+        const int key = static_cast<QKeyEvent*>(Event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+          AboutLabelClick();
+          return true;
+        }
+        break;
+      }
       case QEvent::MouseButtonRelease: {
         // A press dragged off the label and let go elsewhere opens nothing.
         const auto* mouse = static_cast<QMouseEvent*>(Event);

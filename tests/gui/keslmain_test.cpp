@@ -442,9 +442,9 @@ TEST_F(KeslMainTest, UpdateOnRequestFromTheStatusBar) {
   const std::string updated = FDir.Path("asked/country.ip4");
   FForm->SetUpdateSource("file://" + files.Dir(), updated);
   Activate();
-  // Reachable by the keyboard: Tab from Close, then Space.
-  FForm->CloseButton->setFocus(Qt::TabFocusReason);
-  QTest::keyClick(FForm->CloseButton, Qt::Key_Tab);
+  // Reachable by the keyboard: Tab from the About link, then Space.
+  FForm->AboutLabel->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(FForm->AboutLabel, Qt::Key_Tab);
   ASSERT_EQ(QApplication::focusWidget(), FForm->UpdateButton);
   QTest::keyClick(FForm->UpdateButton, Qt::Key_Space);
   EXPECT_TRUE(FDialogs.Errors.isEmpty()) << FDialogs.Errors.join("\n").toStdString();
@@ -908,6 +908,48 @@ TEST_F(KeslMainTest, TextsThatDoNotFitAreCutWithAnEllipsisNotAtTheEdge) {
   QTRY_VERIFY_WITH_TIMEOUT(status->text().contains("Database created"), 3000);
   EXPECT_TRUE(status->Elided()) << status->width();
   EXPECT_EQ(status->toolTip(), status->text());
+}
+
+TEST_F(KeslMainTest, TabFollowsTheLayoutAndEveryStopShowsItsFocus) {
+  Locate("8.8.8.8");
+  Activate();
+  FForm->IPEdit->setFocus(Qt::TabFocusReason);
+  QList<QWidget*> order;
+  for (int i = 0; i < 12; ++i) {
+    order << QApplication::focusWidget();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  }
+  const QList<QWidget*> want = {FForm->IPEdit,       FForm->DomainBox,   FForm->CountryBox,
+                                FForm->FamilyButton, FForm->AnswerLabel, FForm->ListBox,
+                                FForm->MaskBox,      FForm->StartButton, FForm->WhoisButton,
+                                FForm->CloseButton,  FForm->AboutLabel,  FForm->UpdateButton};
+  for (int i = 0; i < want.size(); ++i) {
+    EXPECT_EQ(order[i], want[i]) << i << " "
+                                 << (order[i] ? order[i]->objectName().toStdString() : "none");
+  }
+  // Round again to the address.
+  EXPECT_EQ(QApplication::focusWidget(), FForm->IPEdit);
+  // The answer line, the list, the flat Update button and the About link,
+  // which draw no
+  // focus of their own, get a frame drawn around them.
+  auto* ring = FForm->findChild<QWidget*>("FocusRing", Qt::FindChildrenRecursively);
+  ASSERT_NE(ring, nullptr);
+  for (QWidget* w :
+       {static_cast<QWidget*>(FForm->AnswerLabel), static_cast<QWidget*>(FForm->ListBox),
+        static_cast<QWidget*>(FForm->UpdateButton), static_cast<QWidget*>(FForm->AboutLabel)}) {
+    w->setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(ring->isVisible()) << w->objectName().toStdString();
+    EXPECT_EQ(ring->parentWidget(), w->parentWidget());
+    EXPECT_TRUE(ring->geometry().contains(w->geometry().adjusted(1, 1, -1, -1)))
+        << w->objectName().toStdString();
+  }
+  FForm->CountryBox->setFocus(Qt::TabFocusReason);
+  EXPECT_FALSE(ring->isVisible());
+  // The About link takes the keyboard: Enter opens the About box.
+  const int before = FDialogs.Abouts.size();
+  FForm->AboutLabel->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(FForm->AboutLabel, Qt::Key_Return);
+  EXPECT_EQ(FDialogs.Abouts.size(), before + 1);
 }
 
 TEST_F(KeslMainTest, CountriesWithoutDomainShowTheirCode) {
