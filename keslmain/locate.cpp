@@ -166,9 +166,9 @@ void TKeslMainForm::StartWork() {
     const THolding holding = address.IsIPv6 ? registry.Holding6(at) : registry.Holding4(at);
     if (holding.Holder != kNoHolder) FAnswerASNs = ASNsText(registry.HolderASNs(holding.Holder));
   }
-  // A special-purpose address is named in the answer line; any other in no
-  // block is the error it always was.
-  if (index < 0 && !special) Dialogs().ShowMessage(this, tr("Unknown IP-segment"));
+  // An address in no block is the message it always was; a special-purpose
+  // one is named in the answer line besides.
+  if (index < 0) Dialogs().ShowMessage(this, tr("Unknown IP-segment"));
   std::optional<uint16_t> country;
   if (block) country = block->CountryCode;
   if (block6) country = block6->CountryCode;
