@@ -57,6 +57,8 @@ const TSpecialRange* SpecialOf(const TIPv6Block& B) { return SpecialOf(B.Start, 
 // numbers (comma-joined), the special-purpose range; empty when unknown.
 std::string FactColumns(const TRegistryData& Registry, const THolding& H,
                         const TSpecialRange* Special) {
+  // Most rows know nothing of these: no texts made for them.
+  if (H.Status == alUnknown && H.Holder == kNoHolder && !Special) return ",,,,";
   std::string asns;
   if (H.Holder != kNoHolder) {
     for (const TASNRecord& r : Registry.HolderASNs(H.Holder)) {
