@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <netdb.h>
 #include <optional>
 #include <string>
@@ -108,7 +109,12 @@ class TFakeResolver {
     FOld = SetHostResolver([this](const std::string& Host, THostAddresses& Found) {
       // A resolver that does not answer, until released.
       while (Hold) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      Asked.push_back(Host);
+      // Abandoned resolutions may be released together, on threads of
+      // their own.
+      {
+        const std::lock_guard<std::mutex> lock(FAskedLock);
+        Asked.push_back(Host);
+      }
       if (const auto f = Failures.find(Host); f != Failures.end()) return f->second;
       const auto a = Addresses.find(Host);
       const auto a6 = Addresses6.find(Host);
@@ -129,6 +135,7 @@ class TFakeResolver {
   std::map<std::string, TResolveResult> Failures;
   std::vector<std::string> Asked;
   std::atomic<bool> Hold{false};
+  std::mutex FAskedLock;
 
  private:
   THostResolver FOld;
