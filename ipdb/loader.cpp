@@ -212,17 +212,13 @@ void TIPv4Database::LoadFromBinStream(TStream& Stream) {
     // not fit them.
     if (before4 == 0 && before6 == 0) {
       std::string bytes;
-      size_t at[4];
+      size_t sizes[4];
       for (int i = 0; i < 4; ++i) {
-        at[i] = bytes.size();
+        sizes[i] = registry.Data[i].size();
         bytes += registry.Data[i];
       }
-      const TRegistryEntries views{std::string_view(bytes).substr(at[0], registry.Data[0].size()),
-                                   std::string_view(bytes).substr(at[1], registry.Data[1].size()),
-                                   std::string_view(bytes).substr(at[2], registry.Data[2].size()),
-                                   std::string_view(bytes).substr(at[3], registry.Data[3].size())};
-      if (!views.Empty()) {
-        Registry.Own(std::move(bytes), views, static_cast<uint32_t>(Load.BlockCount()),
+      if (!bytes.empty()) {
+        Registry.Own(std::move(bytes), sizes, static_cast<uint32_t>(Load.BlockCount()),
                      static_cast<uint32_t>(IPv6.Blocks.size()));
       }
     }

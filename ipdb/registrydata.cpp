@@ -203,17 +203,18 @@ void TRegistryData::Forget() {
   FHolderCount = FBlocks4 = FBlocks6 = FASNCount = FByHolderCount = FFree4Count = FFree6Count = 0;
 }
 
-bool TRegistryData::Own(std::string Bytes, const TRegistryEntries& Within, uint32_t Blocks4,
+bool TRegistryData::Own(std::string Bytes, const size_t (&Sizes)[4], uint32_t Blocks4,
                         uint32_t Blocks6) {
-  // The views are into Bytes: the same places in the kept copy.
-  const char* old = Bytes.data();
-  std::string_view views[4] = {Within.Holders, Within.Holdings, Within.ASNs, Within.Free};
-  size_t offsets[4];
-  for (int i = 0; i < 4; ++i) offsets[i] = views[i].empty() ? 0 : views[i].data() - old;
+  // The entries lie one after another in Bytes: cut them from the kept
+  // copy, by size (a short string's bytes move with it).
   Clear();
   FOwned = std::move(Bytes);
+  std::string_view views[4];
+  size_t at = 0;
   for (int i = 0; i < 4; ++i) {
-    if (!views[i].empty()) views[i] = std::string_view(FOwned).substr(offsets[i], views[i].size());
+    if (Sizes[i] > FOwned.size() - at) return Clear(), false;
+    views[i] = std::string_view(FOwned).substr(at, Sizes[i]);
+    at += Sizes[i];
   }
   if (Attach({views[0], views[1], views[2], views[3]}, Blocks4, Blocks6)) return true;
   Clear();

@@ -95,7 +95,8 @@ class TRegistryData {
   // them. False, leaving it empty, when an entry is malformed or its
   // holdings do not count the file's blocks: the blocks still answer.
   bool Attach(const TRegistryEntries& Entries, uint32_t Blocks4, uint32_t Blocks6);
-  bool Own(std::string Bytes, const TRegistryEntries& Within, uint32_t Blocks4, uint32_t Blocks6);
+  // Own: the four entries' bytes one after another, of these sizes.
+  bool Own(std::string Bytes, const size_t (&Sizes)[4], uint32_t Blocks4, uint32_t Blocks6);
   void Clear();
   // Whether the data says anything (a file from range or standard files
   // does not).
