@@ -6,7 +6,6 @@
 
 #include "cli/annotate.h"
 #include "cli/answers.h"
-#include "cli/blocklists.h"
 #include "cli/dbinfo.h"
 #include "cli/linereader.h"
 #include "cli/lookupdb.h"
@@ -14,6 +13,7 @@
 #include "cli/lookupoptions.h"
 #include "cli/query.h"
 #include "cli/streamsearch.h"
+#include "ipdb/blocklists.h"
 #include "ipdb/countries.h"
 #include "ipdb/database.h"
 #include "ipdb/inplace.h"
@@ -60,7 +60,8 @@ int WriteList(std::vector<const TIPv4Block*> blocks, std::vector<const TIPv6Bloc
   }
   // An empty set in a firewall is a change of policy, not a refresh: only
   // when asked for.
-  if (Options.ListForm != lfLines && blocks.empty() && blocks6.empty() && !Options.AllowEmpty) {
+  const bool firewall = Options.ListForm == lfIpset || Options.ListForm == lfNft;
+  if (firewall && blocks.empty() && blocks6.empty() && !Options.AllowEmpty) {
     IO.Err() << "kesl-lookup: the list has no blocks, so no set was written "
                 "(--allow-empty writes an empty set)\n";
     return 1;

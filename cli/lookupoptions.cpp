@@ -45,7 +45,8 @@ const char kUsage[] =
     "                   the line and its addresses with their fields. Nothing is\n"
     "                   resolved.\n"
     "  --format F       tsv (the default), csv (RFC 4180) or json (JSON Lines) for\n"
-    "                   answers; ipset or nft for lists (with --set-name)\n"
+    "                   answers; csv, ipset or nft for lists (ipset and nft with\n"
+    "                   --set-name)\n"
     "  --fields LIST    the answer fields to write, in order, from query, status,\n"
     "                   address, block, country, country_name, registry, date,\n"
     "                   message, country_kind, allocation, holder, asns, special\n"
@@ -215,8 +216,10 @@ int ReadLookupOptions(const std::vector<std::string>& Args, TLookupIO& IO,
     if (c.size() != 2) return args.Usage("'" + c + "' is not a two-letter country code");
   }
   const bool firewall = format == kIpset || format == kNft;
-  if (lists && format >= 0 && !firewall) {
-    return args.Usage("lists are written as lines, or with --format ipset or nft");
+  if (lists && format >= 0 && !firewall && (format != kCsv || holderGiven)) {
+    return args.Usage(holderGiven
+                          ? "--holder lists are written as lines, or with --format ipset or nft"
+                          : "lists are written as lines, or with --format csv, ipset or nft");
   }
   if (!lists && firewall)
     return args.Usage(
@@ -299,7 +302,10 @@ int ReadLookupOptions(const std::vector<std::string>& Args, TLookupIO& IO,
   Options.Registries = std::move(registries);
   // A holder's list shows both families unless it goes into a set.
   Options.Family = family >= 0 ? family : holderGiven && !firewall ? 0 : 4;
-  Options.ListForm = format == kIpset ? lfIpset : format == kNft ? lfNft : lfLines;
+  Options.ListForm = format == kIpset          ? lfIpset
+                     : format == kNft          ? lfNft
+                     : format == kCsv && lists ? lfCsv
+                                               : lfLines;
   Options.SetName = setName;
   Options.Aggregate = aggregate;
   return -1;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cli/answers.h"
-#include "cli/blocklists.h"
+#include "ipdb/blocklists.h"
 
 class TLookupIO;
 

@@ -1,15 +1,22 @@
-// The list's actions: select all, copy the selected blocks, open the
-// registry's whois page.
+// The list's actions: select all, copy or save the selected blocks (or all
+// of them), open the registry's whois page.
 #include <algorithm>
 
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QPushButton>
+#include <QSaveFile>
+#include <QTimer>
 
+#include "ipdb/blocklists.h"
 #include "ipdb/blocktext.h"
+#include "ipdb/countries.h"
 #include "ipdb/database.h"
 #include "keslmain/blocklist.h"
 #include "keslmain/keslmain.h"
@@ -18,7 +25,97 @@
 
 void TKeslMainForm::PopupMenuPopup() {
   SelectMenuItem->setEnabled(FModel->Count() > 0);
+  SaveMenuItem->setEnabled(FModel->Count() > 0);
   CopyMenuItem->setEnabled(ListBox->selectionModel()->hasSelection());
+}
+
+namespace {
+
+// The save dialog's file types, in the order of its list, and what each
+// writes.
+struct TSaveType {
+  const char* Filter;
+  const char* Suffix;
+  TListForm Form;
+};
+constexpr TSaveType kSaveTypes[] = {
+    {QT_TRANSLATE_NOOP("TKeslMainForm", "Text, one block per line (*.txt)"), "txt", lfLines},
+    {QT_TRANSLATE_NOOP("TKeslMainForm", "CSV (*.csv)"), "csv", lfCsv},
+    {QT_TRANSLATE_NOOP("TKeslMainForm", "nftables set (*.nft)"), "nft", lfNft},
+    {QT_TRANSLATE_NOOP("TKeslMainForm", "ipset set (*.ipset)"), "ipset", lfIpset},
+};
+
+}  // namespace
+
+void TKeslMainForm::ListedBlocks(bool SelectedOnly, std::vector<const TIPv4Block*>& Blocks,
+                                 std::vector<const TIPv6Block*>& Blocks6) const {
+  std::vector<int> rows;
+  if (SelectedOnly) {
+    for (const QModelIndex& i : ListBox->selectionModel()->selectedRows()) rows.push_back(i.row());
+    std::sort(rows.begin(), rows.end());
+  } else {
+    for (int i = 0; i < FModel->Count(); ++i) rows.push_back(i);
+  }
+  for (const int row : rows) {
+    if (const TIPv4Block* b = FModel->BlockAt(row)) Blocks.push_back(b);
+    if (const TIPv6Block* b = FModel->Block6At(row)) Blocks6.push_back(b);
+  }
+}
+
+QString TKeslMainForm::SetNameOfList() const {
+  // "kesl_de4": a name both firewalls take, one per country and family.
+  QString name = QStringLiteral("kesl");
+  if (ListedCountry)
+    name += QLatin1Char('_') + QString::fromLatin1(CodeToStr(*ListedCountry)).toLower();
+  return name + QString::number(ListedFamily);
+}
+
+void TKeslMainForm::SaveMenuItemClick() {
+  if (Busy() || FModel->Count() == 0) return;
+  std::vector<const TIPv4Block*> blocks;
+  std::vector<const TIPv6Block*> blocks6;
+  ListedBlocks(ListBox->selectionModel()->hasSelection(), blocks, blocks6);
+
+  // Qt's own dialog on every desktop: the same keys, and the file name
+  // field takes the keyboard at once.
+  QFileDialog dialog(this, tr("Save list as"));
+  dialog.setObjectName(QStringLiteral("SaveDialog"));
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  QStringList filters;
+  for (const TSaveType& t : kSaveTypes) filters << tr(t.Filter);
+  dialog.setNameFilters(filters);
+  dialog.setDefaultSuffix(QLatin1String(kSaveTypes[0].Suffix));
+  connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, filters](const QString& F) {
+    const auto at = static_cast<size_t>(std::max<qsizetype>(0, filters.indexOf(F)));
+    dialog.setDefaultSuffix(QLatin1String(kSaveTypes[at].Suffix));
+  });
+  dialog.setDirectory(FSaveFolder.isEmpty() ? QDir::homePath() : FSaveFolder);
+  dialog.selectFile(SetNameOfList().mid(5) + QLatin1Char('.') +
+                    QLatin1String(kSaveTypes[0].Suffix));
+  QTimer::singleShot(0, &dialog, [&dialog] {
+    if (auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+      name->setFocus();
+    }
+  });
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  const QString file = dialog.selectedFiles().constFirst();
+  FSaveFolder = dialog.directory().absolutePath();
+  const auto type =
+      static_cast<size_t>(std::max<qsizetype>(0, filters.indexOf(dialog.selectedNameFilter())));
+  // IPv6 rows are prefixes under the mask notation, as the list shows them.
+  const std::string text = ListText(blocks, blocks6, FModel->Notation(), kSaveTypes[type].Form,
+                                    SetNameOfList().toStdString(), ListedFamily);
+  // Written beside the file and renamed over it: the file is the whole
+  // list or stays as it was.
+  QSaveFile out(file);
+  if (!out.open(QIODevice::WriteOnly) ||
+      out.write(text.data(), static_cast<qint64>(text.size())) !=
+          static_cast<qint64>(text.size()) ||
+      !out.commit()) {
+    Dialogs().ShowError(this, tr("The list could not be saved to %1: %2")
+                                  .arg(QDir::toNativeSeparators(file), out.errorString()));
+  }
 }
 
 void TKeslMainForm::SelectMenuItemClick() {
@@ -35,15 +132,9 @@ void TKeslMainForm::CopyMenuItemClick() {
     EndBusy();
     WhoisButton->setEnabled(whois);
   });
-  QModelIndexList rows = ListBox->selectionModel()->selectedRows();
-  std::sort(rows.begin(), rows.end(),
-            [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
   std::vector<const TIPv4Block*> blocks;
   std::vector<const TIPv6Block*> blocks6;
-  for (const QModelIndex& i : rows) {
-    if (const TIPv4Block* b = FModel->BlockAt(i.row())) blocks.push_back(b);
-    if (const TIPv6Block* b = FModel->Block6At(i.row())) blocks6.push_back(b);
-  }
+  ListedBlocks(true, blocks, blocks6);
   const size_t count = blocks.size() + blocks6.size();
   const auto progress = [this, count](size_t Row) {
     if (!SetProgress(static_cast<int>(Row * 1000 / count))) return false;

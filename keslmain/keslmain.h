@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <QDate>
 #include <QString>
@@ -60,6 +61,11 @@ class TKeslMainForm : public TUtilMainForm {
   void PopupMenuPopup();
   void SelectMenuItemClick();
   void CopyMenuItemClick();
+  // Saves the selected blocks, or all listed when none is selected, to a
+  // file chosen in a file dialog: as lines in the notation shown, CSV, an
+  // nftables or an ipset set, by the file type chosen. The file is written
+  // whole or left as it was; an error box says why it could not be.
+  void SaveMenuItemClick();
   void WhoisButtonClick();
   void TimerTimer();
 
@@ -120,6 +126,7 @@ class TKeslMainForm : public TUtilMainForm {
   QMenu* PopupMenu;
   QAction* CopyMenuItem;
   QAction* SelectMenuItem;
+  QAction* SaveMenuItem;
 
   std::unique_ptr<TIPv4Database> Database;
   std::atomic<bool> Aborted = false;  // also read by the update's thread
@@ -149,6 +156,11 @@ class TKeslMainForm : public TUtilMainForm {
   static std::unique_ptr<TIPv4Database> ReadDatabase(const QString& FileName,
                                                      QString* Error = nullptr);
   void FillBoxes();
+  // The blocks of the list, or of its selected rows, in the list's order.
+  void ListedBlocks(bool SelectedOnly, std::vector<const TIPv4Block*>& Blocks,
+                    std::vector<const TIPv6Block*>& Blocks6) const;
+  // The firewall set's name for the list: "kesl_de4", "kesl_us6".
+  QString SetNameOfList() const;
   // The status line: memory, the database's date and age, the update.
   void ShowStatus();
   // AnswerLabel from the last locate's answer, in the notation chosen.
@@ -174,6 +186,7 @@ class TKeslMainForm : public TUtilMainForm {
   // the block's holder's AS numbers, when known.
   QString FAnswerSpecial, FAnswerASNs;
   QStringList FHistory;
+  QString FSaveFolder;  // where the last list was saved
   class QStringListModel* FHistoryModel = nullptr;
   class QCompleter* FHistoryCompleter = nullptr;
   const TIPv4Block* FAnswerBlock = nullptr;

@@ -143,6 +143,20 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
     a->setShortcutContext(Qt::WidgetShortcut);
     ListBox->addAction(a);
   }
+  // Saving works from anywhere in the window.
+  PopupMenu->addSeparator();
+  SaveMenuItem = PopupMenu->addAction(tr("&Save list as\u2026"));
+  SaveMenuItem->setObjectName(QStringLiteral("SaveMenuItem"));
+  SaveMenuItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+  SaveMenuItem->setShortcutContext(Qt::WindowShortcut);
+  addAction(SaveMenuItem);
+  connect(SaveMenuItem, &QAction::triggered, this, [this] {
+    try {
+      SaveMenuItemClick();
+    } catch (const std::exception& e) {
+      ReportError(e);
+    }
+  });
   ListBox->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(ListBox, &QWidget::customContextMenuRequested, this, [this](const QPoint& Pos) {
     PopupMenuPopup();

@@ -4,9 +4,9 @@
 #include <sstream>
 #include <tuple>
 
-#include "cli/blocklists.h"
 #include "cli/mkdb.h"
 #include "dbbuild/compiler.h"
+#include "ipdb/blocklists.h"
 #include "ipdb/encoder.h"
 #include "ipdb/inplace.h"
 #include "testutil.h"
@@ -244,6 +244,17 @@ TEST_P(LookupIPv6Test, ListsOfAFamily) {
       Run({"--country", "US", "--family", "6", "--format", "nft", "--set-name", "us6"});
   EXPECT_THAT(nft, testing::HasSubstr("type ipv6_addr"));
   EXPECT_THAT(nft, testing::HasSubstr("{ 2001:db9::1:0-2001:db9::2:ffff }"));
+  // CSV: a row per line of the lines form, with its block's facts; both
+  // families, the IPv4 blocks first; a date only where one is known.
+  EXPECT_EQ(Run({"--country", "NL,US", "--family", "all", "--notation", "cidr", "--format", "csv"}),
+            "block,country_code,country_name,registry,date\r\n"
+            "10.0.0.0/24,NL,Netherlands,RIPE,\r\n"
+            "2001:db8::/32,NL,Netherlands,RIPE,2020-01-01\r\n"
+            "2001:db9::1:0/112,US,United States,ARIN,\r\n"
+            "2001:db9::2:0/112,US,United States,ARIN,\r\n"
+            "ffff::/16,NL,Netherlands,RIPE,\r\n");
+  EXPECT_THAT(Run({"--holder", "10.0.0.1", "--format", "csv"}, 2),
+              testing::HasSubstr("--holder lists are written as lines"));
   // A set holds one family; the options that need a list or lookups.
   EXPECT_THAT(Run({"--country", "US", "--family", "all", "--format", "nft", "--set-name", "s"}, 2),
               testing::HasSubstr("a set holds one family"));

@@ -10,12 +10,15 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
 #include <QHelpEvent>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -1052,6 +1055,108 @@ TEST_F(KeslMainTest, CopyPutsExactlyTheSelectedLines) {
   Select({});
   copy();
   EXPECT_EQ(cb->text(), "8.8.8.0 / 255.255.254.0\r\n8.8.10.0 / 255.255.255.0\r\n");
+}
+
+namespace {
+
+// Saves the list as a user does: Ctrl+S in the window, then in the file
+// dialog the file type chosen from its list by the keyboard (Type steps
+// down from the first) and the file's path typed into the name field,
+// which must have the keyboard when the dialog opens; Enter saves, and Yes
+// answers the question whether to replace a file that is there.
+void SaveWithTheKeyboard(QWidget* Window, const QString& Path, int Type) {
+  bool seen = false;
+  // The question comes while the dialog's Enter is handled: a timer of its
+  // own answers it (a timer does not fire inside its own handler).
+  QTimer answer, poll;
+  answer.setInterval(10);
+  QObject::connect(&answer, &QTimer::timeout, [] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      QAbstractButton* yes = box->button(QMessageBox::Yes);
+      yes->setFocus(Qt::TabFocusReason);
+      QTest::keyClick(yes, Qt::Key_Space);
+    }
+  });
+  answer.start();
+  poll.setInterval(10);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (seen || !dialog || !dialog->isVisible()) return;
+    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    if (!name || !types || QApplication::focusWidget() != name) return;  // not settled yet
+    seen = true;
+    types->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(types, Qt::Key_Home);
+    for (int i = 0; i < Type; ++i) QTest::keyClick(types, Qt::Key_Down);
+    name->setFocus(Qt::TabFocusReason);
+    name->selectAll();
+    QTest::keyClicks(name, Path);
+    QTest::keyClick(name, Qt::Key_Return);
+    // A dialog still open (a path it would not take) is left with Esc.
+    if (QApplication::activeModalWidget() == dialog) QTest::keyClick(dialog, Qt::Key_Escape);
+  });
+  poll.start();
+  // The window has the keyboard, as the window manager gives it back after
+  // a dialog.
+  QApplication::setActiveWindow(Window->window());
+  QTest::keyClick(Window, Qt::Key_S, Qt::ControlModifier);
+  EXPECT_TRUE(seen) << "no file dialog with the keyboard in its name field";
+}
+
+std::string ReadAll(const QString& Path) {
+  QFile f(Path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : "(none)";
+}
+
+}  // namespace
+
+TEST_F(KeslMainTest, SaveListAsWritesTheShownOrSelectedBlocksInTheTypeChosen) {
+  Activate();
+  // Nothing listed: nothing to save.
+  WithPopup([](QMenu* Menu) { EXPECT_FALSE(Menu->actions().last()->isEnabled()); });
+  Locate("8.8.8.8");
+  WithPopup([](QMenu* Menu) { EXPECT_TRUE(Menu->actions().last()->isEnabled()); });
+  // The located row is selected: only it is saved, as lines.
+  const QString text = QString::fromStdString(FDir.Path("us.txt"));
+  SaveWithTheKeyboard(FForm->IPEdit, text, 0);
+  EXPECT_EQ(ReadAll(text), "8.8.8.0 - 8.8.10.255\n");
+  // Two rows in CIDR: each prefix a line.
+  FForm->MaskBox->setCurrentIndex(1);
+  Select({0, 2});
+  SaveWithTheKeyboard(FForm->ListBox, text, 0);
+  EXPECT_EQ(ReadAll(text), "3.0.0.0/8\n8.8.11.0/24\n");
+  // No row selected: the whole list; CSV with the blocks' facts, the
+  // suffix of the type chosen added to a name without one.
+  Select({});
+  SaveWithTheKeyboard(FForm->ListBox, QString::fromStdString(FDir.Path("us")), 1);
+  EXPECT_EQ(ReadAll(QString::fromStdString(FDir.Path("us.csv"))),
+            "block,country_code,country_name,registry,date\r\n"
+            "3.0.0.0/8,US,United States,IANA,\r\n8.8.8.0/23,US,United States,ARIN,\r\n"
+            "8.8.10.0/24,US,United States,ARIN,\r\n8.8.11.0/24,US,United States,ARIN,\r\n");
+  // A firewall set of the list's country and family.
+  const QString nft = QString::fromStdString(FDir.Path("us.nft"));
+  SaveWithTheKeyboard(FForm->ListBox, nft, 2);
+  EXPECT_THAT(ReadAll(nft), testing::HasSubstr("set kesl_us4 {\n\t\ttype ipv4_addr"));
+  EXPECT_THAT(ReadAll(nft),
+              testing::HasSubstr("{ 3.0.0.0/8, 8.8.8.0/23, 8.8.10.0/24, 8.8.11.0/24 }"));
+  // The country's IPv6 blocks, as an ipset set of that family.
+  QTest::mouseClick(FForm->FamilyButton, Qt::LeftButton);
+  ASSERT_NE(FForm->ListModel()->Block6At(0), nullptr);
+  const QString ipset = QString::fromStdString(FDir.Path("us6.ipset"));
+  SaveWithTheKeyboard(FForm->ListBox, ipset, 3);
+  EXPECT_THAT(ReadAll(ipset), testing::HasSubstr(" 2620:0:1::/48\n"));
+  EXPECT_THAT(
+      ReadAll(ipset),
+      testing::HasSubstr("create kesl_us6 hash:net family inet6 maxelem 65536 -exist\nswap "));
+  EXPECT_TRUE(FDialogs.Errors.isEmpty()) << FDialogs.Errors.join('|').toStdString();
+  // A folder that is not there: an error box says so and nothing is made.
+  const QString nowhere = QString::fromStdString(FDir.Path("missing/us.txt"));
+  SaveWithTheKeyboard(FForm->ListBox, nowhere, 0);
+  ASSERT_EQ(FDialogs.Errors.size(), 1);
+  EXPECT_TRUE(FDialogs.Errors.last().startsWith("The list could not be saved to " + nowhere))
+      << FDialogs.Errors.last().toStdString();
+  EXPECT_FALSE(QFile::exists(nowhere));
 }
 
 TEST_F(KeslMainTest, MenuItemsFollowTheList) {

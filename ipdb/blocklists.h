@@ -1,5 +1,6 @@
-// Block lists for kesl-lookup --country and --registry: the selection, the
-// merging, and the forms that go into a file, ipset or nftables.
+// Block lists for kesl-lookup --country and --registry and the window's
+// saved lists: the selection, the merging, and the forms that go into a
+// file, a spreadsheet, ipset or nftables.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +9,7 @@
 
 #include "ipdb/database.h"
 
-enum TListForm { lfLines, lfIpset, lfNft };
+enum TListForm { lfLines, lfIpset, lfNft, lfCsv };
 
 // The blocks of the countries and of the registries, sorted by start, each
 // block once.
@@ -35,7 +36,10 @@ std::vector<TIPv6Block> AggregateBlocks6(const std::vector<const TIPv6Block*>& B
 std::vector<TIPv4Block> UndelegatedIPv4(const TIPv4Database& Db);
 std::vector<TIPv6Block> UndelegatedIPv6(const TIPv4Database& Db);
 
-// The list as text: lines in a notation, the IPv4 blocks first; for ipset a
+// The list as text: lines in a notation, the IPv4 blocks first; as CSV
+// (RFC 4180) the same lines under the header kListCsvHeader, each with its
+// block's country code and name (UTF-8), registry and date (yyyy-mm-dd,
+// empty when unknown); for ipset a
 // restore file that fills a temporary hash:net set large enough for the
 // list and swaps it with SetName (created when missing), so that the live
 // set changes in one step; for nftables a file for "nft -f" that defines an
@@ -43,6 +47,7 @@ std::vector<TIPv6Block> UndelegatedIPv6(const TIPv4Database& Db);
 // one transaction, prefixes in cidr and mask notation (IPv6 blocks in
 // cidr), ranges in range notation. A set holds one family, Family (4 or 6):
 // the firewall forms write that family's blocks, whatever the lists hold.
+constexpr char kListCsvHeader[] = "block,country_code,country_name,registry,date\r\n";
 std::string ListText(const std::vector<const TIPv4Block*>& Blocks,
                      const std::vector<const TIPv6Block*>& Blocks6, TNotation Notation,
                      TListForm Form, const std::string& SetName, int Family);

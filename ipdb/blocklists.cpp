@@ -1,10 +1,14 @@
-#include "cli/blocklists.h"
+#include "ipdb/blocklists.h"
 
 #include <algorithm>
 #include <cstdio>
 
 #include "ipdb/blocktext.h"
+#include "ipdb/countries.h"
+#include "ipdb/ipv6blocks.h"
 #include "ipdb/special.h"
+#include "tools/text.h"
+#include "tools/tools.h"
 
 std::vector<const TIPv4Block*> SelectBlocks(TIPv4Database& Db,
                                             const std::vector<uint16_t>& Countries,
@@ -150,6 +154,31 @@ std::vector<TKeyRange> Undelegated(const std::vector<TKeyRange>& Held, int Famil
 
 }  // namespace
 
+namespace {
+
+// The CSV form's rows of blocks of one family: a row per line of the lines
+// form, with the facts of its block.
+template <typename TBlock>
+void CsvRows(const std::vector<const TBlock*>& Blocks, TNotation Notation, std::string& Out) {
+  for (const TBlock* b : Blocks) {
+    std::string facts = ",";
+    if (b->CountryCode) facts += CodeToStr(b->CountryCode);
+    facts += ',';
+    if (b->Country) facts += CsvField(Latin1ToUtf8(b->Country->Name));
+    facts += ',';
+    if (b->Center) facts += CsvField(b->Center->Name);
+    facts += ',';
+    if (b->Date) facts += Date8Text(b->Date);
+    facts += "\r\n";
+    for (const std::string& line : b->AsLines(Notation)) {
+      Out += CsvField(line);
+      Out += facts;
+    }
+  }
+}
+
+}  // namespace
+
 std::vector<TIPv4Block> UndelegatedIPv4(const TIPv4Database& Db) {
   std::vector<TKeyRange> held;
   held.reserve(Db.Blocks.size());
@@ -191,6 +220,12 @@ std::string ListText(const std::vector<const TIPv4Block*>& Blocks,
                      TListForm Form, const std::string& SetName, int Family) {
   if (Form == lfLines) {
     return BlocksText(Blocks, Notation, "\n") + BlocksTextOf(Blocks6, Notation, "\n", {});
+  }
+  if (Form == lfCsv) {
+    std::string out = kListCsvHeader;
+    CsvRows(Blocks, Notation, out);
+    CsvRows(Blocks6, Notation, out);
+    return out;
   }
   const bool ranges = Form == lfNft && Notation == nmRange;
   const bool ipv6 = Family == 6;
