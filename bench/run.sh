@@ -13,5 +13,7 @@ inputs=$(mktemp -d)
 trap 'rm -rf "$inputs"' EXIT
 /usr/bin/python3 bench/gen_registries.py "$inputs/registries"
 /usr/bin/python3 bench/gen_logs.py "$inputs/access.log"
+/usr/bin/python3 bench/gen_logs.py "$inputs/window.log" 1000000lines
 KESL_BENCH_REGISTRIES="$inputs/registries" KESL_BENCH_LOG="$inputs/access.log" \
+  KESL_BENCH_WINDOW_LOG="$inputs/window.log" \
   build-bench/bin/kesl_bench "$@" /usr/share/tor/geoip

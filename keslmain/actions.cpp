@@ -4,15 +4,11 @@
 
 #include <QClipboard>
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
-#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QPushButton>
-#include <QSaveFile>
-#include <QTimer>
 
 #include "ipdb/blocklists.h"
 #include "ipdb/blocktext.h"
@@ -22,6 +18,7 @@
 #include "keslmain/keslmain.h"
 #include "tools/finally.h"
 #include "utilmain/dialogs.h"
+#include "utilmain/savefile.h"
 
 void TKeslMainForm::PopupMenuPopup() {
   SelectMenuItem->setEnabled(FModel->Count() > 0);
@@ -33,17 +30,13 @@ namespace {
 
 // The save dialog's file types, in the order of its list, and what each
 // writes.
-struct TSaveType {
-  const char* Filter;
-  const char* Suffix;
-  TListForm Form;
+constexpr std::pair<const char*, TListForm> kSaveTypes[] = {
+    {QT_TRANSLATE_NOOP("TKeslMainForm", "Text, one block per line (*.txt)"), lfLines},
+    {QT_TRANSLATE_NOOP("TKeslMainForm", "CSV (*.csv)"), lfCsv},
+    {QT_TRANSLATE_NOOP("TKeslMainForm", "nftables set (*.nft)"), lfNft},
+    {QT_TRANSLATE_NOOP("TKeslMainForm", "ipset set (*.ipset)"), lfIpset},
 };
-constexpr TSaveType kSaveTypes[] = {
-    {QT_TRANSLATE_NOOP("TKeslMainForm", "Text, one block per line (*.txt)"), "txt", lfLines},
-    {QT_TRANSLATE_NOOP("TKeslMainForm", "CSV (*.csv)"), "csv", lfCsv},
-    {QT_TRANSLATE_NOOP("TKeslMainForm", "nftables set (*.nft)"), "nft", lfNft},
-    {QT_TRANSLATE_NOOP("TKeslMainForm", "ipset set (*.ipset)"), "ipset", lfIpset},
-};
+constexpr const char* kSaveSuffixes[] = {"txt", "csv", "nft", "ipset"};
 
 }  // namespace
 
@@ -76,46 +69,19 @@ void TKeslMainForm::SaveMenuItemClick() {
   std::vector<const TIPv6Block*> blocks6;
   ListedBlocks(ListBox->selectionModel()->hasSelection(), blocks, blocks6);
 
-  // Qt's own dialog on every desktop: the same keys, and the file name
-  // field takes the keyboard at once.
-  QFileDialog dialog(this, tr("Save list as"));
-  dialog.setObjectName(QStringLiteral("SaveDialog"));
-  dialog.setOption(QFileDialog::DontUseNativeDialog);
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  QStringList filters;
-  for (const TSaveType& t : kSaveTypes) filters << tr(t.Filter);
-  dialog.setNameFilters(filters);
-  dialog.setDefaultSuffix(QLatin1String(kSaveTypes[0].Suffix));
-  connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, filters](const QString& F) {
-    const auto at = static_cast<size_t>(std::max<qsizetype>(0, filters.indexOf(F)));
-    dialog.setDefaultSuffix(QLatin1String(kSaveTypes[at].Suffix));
-  });
-  dialog.setDirectory(FSaveFolder.isEmpty() ? QDir::homePath() : FSaveFolder);
-  dialog.selectFile(SetNameOfList().mid(5) + QLatin1Char('.') +
-                    QLatin1String(kSaveTypes[0].Suffix));
-  QTimer::singleShot(0, &dialog, [&dialog] {
-    if (auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
-      name->setFocus();
-    }
-  });
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  const QString file = dialog.selectedFiles().constFirst();
-  FSaveFolder = dialog.directory().absolutePath();
-  const auto type =
-      static_cast<size_t>(std::max<qsizetype>(0, filters.indexOf(dialog.selectedNameFilter())));
-  // IPv6 rows are prefixes under the mask notation, as the list shows them.
-  const std::string text = ListText(blocks, blocks6, FModel->Notation(), kSaveTypes[type].Form,
-                                    SetNameOfList().toStdString(), ListedFamily);
-  // Written beside the file and renamed over it: the file is the whole
-  // list or stays as it was.
-  QSaveFile out(file);
-  if (!out.open(QIODevice::WriteOnly) ||
-      out.write(text.data(), static_cast<qint64>(text.size())) !=
-          static_cast<qint64>(text.size()) ||
-      !out.commit()) {
-    Dialogs().ShowError(this, tr("The list could not be saved to %1: %2")
-                                  .arg(QDir::toNativeSeparators(file), out.errorString()));
+  std::vector<TFileType> types;
+  for (size_t i = 0; i < std::size(kSaveTypes); ++i) {
+    types.push_back({tr(kSaveTypes[i].first), QLatin1String(kSaveSuffixes[i])});
   }
+  const TSaveChoice choice =
+      AskSaveFile(this, tr("Save list as"), types, FSaveFolder, SetNameOfList().mid(5));
+  if (choice.File.isEmpty()) return;
+  FSaveFolder = QFileInfo(choice.File).absolutePath();
+  // IPv6 rows are prefixes under the mask notation, as the list shows them.
+  const std::string text = ListText(blocks, blocks6, FModel->Notation(),
+                                    kSaveTypes[static_cast<size_t>(choice.Type)].second,
+                                    SetNameOfList().toStdString(), ListedFamily);
+  WriteFileWhole(this, choice.File, text);
 }
 
 void TKeslMainForm::SelectMenuItemClick() {

@@ -69,6 +69,15 @@ class TKeslMainForm : public TUtilMainForm {
   void WhoisButtonClick();
   void TimerTimer();
 
+  // A table of the addresses in a file (File) or a text (Text, when File
+  // is empty), in a window of its own, filled beside the event loop. Opened
+  // by a file or a text dropped on the window, a paste into the address
+  // field or a locate of a field that holds several addresses.
+  class TAddressTableWindow* ShowAddressTable(const QString& File, const QByteArray& Text = {});
+  // Whether a text holds several addresses, or lines: a table's, not a
+  // locate's.
+  static bool HoldsManyAddresses(const QString& Text);
+
   // Renews the database from the registries in the busy state, the Start
   // button aborting; a new database is loaded in place of the old one. True
   // when a new one is in use; on failure an error box says why and the old
@@ -128,7 +137,8 @@ class TKeslMainForm : public TUtilMainForm {
   QAction* SelectMenuItem;
   QAction* SaveMenuItem;
 
-  std::unique_ptr<TIPv4Database> Database;
+  // Shared with the tables of many addresses while they are filled.
+  std::shared_ptr<TIPv4Database> Database;
   std::atomic<bool> Aborted = false;  // also read by the update's thread
   QString WhoisURL;
   std::optional<uint16_t> ListedCountry;
@@ -141,6 +151,8 @@ class TKeslMainForm : public TUtilMainForm {
   void FormCreate() override;
   bool eventFilter(QObject* Watched, QEvent* Event) override;
   void keyPressEvent(QKeyEvent* Event) override;
+  void dragEnterEvent(class QDragEnterEvent* Event) override;
+  void dropEvent(class QDropEvent* Event) override;
   // While an update runs, asks whether to abort it: Yes aborts it and
   // closes the window once it has stopped, No leaves both running.
   void closeEvent(QCloseEvent* Event) override;

@@ -2,14 +2,18 @@
 // the list's menu and shortcuts, and the keys the window takes itself.
 #include <QAbstractItemView>
 #include <QAction>
+#include <QClipboard>
 #include <QComboBox>
 #include <QCompleter>
+#include <QDropEvent>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStringListModel>
@@ -256,6 +260,10 @@ TKeslMainForm::TKeslMainForm(QWidget* Parent)
   // status line has room for the data's date and age.
   ApplyDesignSize(kDesignWidth, kDesignHeight);
 
+  // A text or log file dropped anywhere on the window makes a table of its
+  // addresses.
+  setAcceptDrops(true);
+
   FormCreate();
   IPEdit->setFocus();
   // The first keystroke replaces the example address.
@@ -284,6 +292,29 @@ void TKeslMainForm::keyPressEvent(QKeyEvent* Event) {
 }
 
 bool TKeslMainForm::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Watched == IPEdit && Event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(Event)->matches(QKeySequence::Paste)) {
+    // A paste of many addresses (a log's lines) makes a table of them.
+    const QString text = QGuiApplication::clipboard()->text();
+    if (HoldsManyAddresses(text)) {
+      ShowAddressTable({}, text.toUtf8());
+      return true;
+    }
+  }
+  if (Watched == IPEdit && (Event->type() == QEvent::DragEnter || Event->type() == QEvent::Drop)) {
+    // A file dropped on the field is the window's, as is a text of many
+    // addresses; a single address the field takes.
+    auto* drop = static_cast<QDropEvent*>(Event);
+    const QMimeData* data = drop->mimeData();
+    if (data && (data->hasUrls() || (data->hasText() && HoldsManyAddresses(data->text())))) {
+      if (Event->type() == QEvent::DragEnter) {
+        drop->acceptProposedAction();
+      } else {
+        dropEvent(drop);
+      }
+      return true;
+    }
+  }
   if (Watched == IPEdit && Event->type() == QEvent::KeyPress) {
     // Alt+Down, Up and Down open the history, as a combo box's list opens.
     const auto* key = static_cast<QKeyEvent*>(Event);

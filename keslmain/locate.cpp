@@ -83,6 +83,12 @@ void TKeslMainForm::StartWork() {
   FLocating = true;
   const TFinally reset([this] { FLocating = false; });
 
+  // Several addresses (a line of a log pasted where a paste was not seen)
+  // make a table, not a locate.
+  if (HoldsManyAddresses(IPEdit->text())) {
+    ShowAddressTable({}, IPEdit->text().toUtf8());
+    return;
+  }
   const std::string text = IPEdit->text().toLocal8Bit().toStdString();
   // A failed locate leaves no answer behind.
   FAnswerBlock = nullptr;

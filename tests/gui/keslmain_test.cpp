@@ -1,6 +1,9 @@
 #include "keslmain/keslmain.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <tuple>
+#include <unistd.h>
 
 #include <QAbstractItemView>
 #include <QAccessible>
@@ -9,9 +12,12 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QHelpEvent>
 #include <QImage>
 #include <QLabel>
@@ -19,21 +25,26 @@
 #include <QListView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPainter>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSet>
 #include <QStatusBar>
+#include <QTableView>
 #include <QTimer>
 #include <QToolButton>
 #include <QToolTip>
+#include <QUrl>
 #include <QtTest/QTest>
 
 #include "guitest.h"
 #include "ipdb/database.h"
 #include "ipdb/encoder.h"
+#include "keslmain/addresstable.h"
 #include "keslmain/blocklist.h"
+#include "keslmain/tablewindow.h"
 #include "registryfiles.h"
 #include "utilmain/elidedlabel.h"
 
@@ -1154,9 +1165,207 @@ TEST_F(KeslMainTest, SaveListAsWritesTheShownOrSelectedBlocksInTheTypeChosen) {
   const QString nowhere = QString::fromStdString(FDir.Path("missing/us.txt"));
   SaveWithTheKeyboard(FForm->ListBox, nowhere, 0);
   ASSERT_EQ(FDialogs.Errors.size(), 1);
-  EXPECT_TRUE(FDialogs.Errors.last().startsWith("The list could not be saved to " + nowhere))
+  EXPECT_TRUE(FDialogs.Errors.last().startsWith(nowhere + " could not be saved: "))
       << FDialogs.Errors.last().toStdString();
   EXPECT_FALSE(QFile::exists(nowhere));
+}
+
+namespace {
+
+// The table windows open over Form, the last opened last.
+std::vector<TAddressTableWindow*> Tables(QWidget* Form) {
+  std::vector<TAddressTableWindow*> found;
+  for (QWidget* w : Form->findChildren<QWidget*>(QStringLiteral("AddressTableWindow"))) {
+    if (auto* t = dynamic_cast<TAddressTableWindow*>(w)) found.push_back(t);
+  }
+  return found;
+}
+TAddressTableWindow* OpenTable(QWidget* Form) {
+  const auto tables = Tables(Form);
+  return tables.empty() ? nullptr : tables.back();
+}
+
+// Waits until the table is filled.
+void WaitFilled(TAddressTableWindow* Table) {
+  for (int i = 0; i < 1000 && Table->Filling(); ++i) QTest::qWait(10);
+  ASSERT_FALSE(Table->Filling());
+  QTest::qWait(60);  // the window's next look at its fill
+}
+
+// Drops a file on Target as a file manager does: the drag enters, then
+// the file is dropped.
+void DropFile(QWidget* Target, const std::string& Path) {
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(Path))});
+  const QPoint at(5, 5);
+  QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(Target, &enter);
+  ASSERT_TRUE(enter.isAccepted());
+  QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(Target, &drop);
+  EXPECT_TRUE(drop.isAccepted());
+}
+
+std::vector<std::string> TableRow(TAddressTableWindow* Table, int Row) {
+  return Table->Model()->Fields(Row);
+}
+
+}  // namespace
+
+TEST_F(KeslMainTest, ADroppedLogMakesATableOfItsAddresses) {
+  Activate();
+  const std::string log = FDir.Write("access.log",
+                                     "8.8.8.8 - - [08/Dec/2026] \"GET /a HTTP/1.1\" 200\n"
+                                     "2001:4860::1 - - \"GET /?from=1.0.0.7 HTTP/1.1\" 200\n"
+                                     "8.8.8.8 version 1.2.3.4.5 and v10.0.0.2 are no addresses\n"
+                                     "10.0.0.1 is in no block; 8.8.8.8 again\n"
+                                     "[2.0.0.1]:443 without a last line end");
+  DropFile(FForm.get(), log);
+  TAddressTableWindow* table = OpenTable(FForm.get());
+  ASSERT_NE(table, nullptr);
+  EXPECT_TRUE(table->isVisible());
+  WaitFilled(table);
+  EXPECT_EQ(table->Summary->text(), "5 different addresses (7 in all) in 5 lines");
+  // Sorted by address at first: IPv4 ones, then IPv6.
+  ASSERT_EQ(table->Model()->Count(), 5);
+  EXPECT_EQ(TableRow(table, 0), (std::vector<std::string>{"1.0.0.7", "1", "AU", "Australia",
+                                                          "APNIC", "1.0.0.0 - 1.0.0.255"}));
+  EXPECT_EQ(TableRow(table, 2), (std::vector<std::string>{"8.8.8.8", "3", "US", "United States",
+                                                          "ARIN", "8.8.8.0 - 8.8.10.255"}));
+  EXPECT_EQ(TableRow(table, 3), (std::vector<std::string>{"10.0.0.1", "1", "", "", "", ""}));
+  EXPECT_EQ(TableRow(table, 4)[0], "2001:4860::1");
+  EXPECT_EQ(TableRow(table, 4)[2], "US");
+  EXPECT_EQ(table->Model()->index(3, 4).data().toString(), "in no block");
+  // A click on a column's header sorts by it, a second click the other way;
+  // an address in no block stays last.
+  QHeaderView* header = table->Table->horizontalHeader();
+  auto clickHeader = [header](int Column) {
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(Column) + 5, header->height() / 2));
+  };
+  clickHeader(1);
+  EXPECT_EQ(TableRow(table, 4)[0], "8.8.8.8");
+  clickHeader(1);
+  EXPECT_EQ(TableRow(table, 0)[0], "8.8.8.8");
+  clickHeader(2);
+  std::vector<std::string> countries;
+  for (int i = 0; i < 5; ++i) countries.push_back(TableRow(table, i)[2]);
+  EXPECT_EQ(countries, (std::vector<std::string>{"AU", "GB", "US", "US", ""}));
+  clickHeader(2);
+  countries.clear();
+  for (int i = 0; i < 5; ++i) countries.push_back(TableRow(table, i)[2]);
+  EXPECT_EQ(countries, (std::vector<std::string>{"US", "US", "GB", "AU", ""}));
+  // Rows copied as tab-separated lines: a click and a Ctrl+click, Ctrl+C.
+  auto centre = [table](int Row) {
+    return table->Table->visualRect(table->Model()->index(Row, 0)).center();
+  };
+  QApplication::setActiveWindow(table);
+  QTest::mouseClick(table->Table->viewport(), Qt::LeftButton, {}, centre(0));
+  QTest::mouseClick(table->Table->viewport(), Qt::LeftButton, Qt::ControlModifier, centre(2));
+  QGuiApplication::clipboard()->setText("before");
+  QTest::keyClick(table->Table, Qt::Key_C, Qt::ControlModifier);
+  const QStringList copied = QGuiApplication::clipboard()->text().split("\r\n");
+  ASSERT_EQ(copied.size(), 3);
+  // Equal rows keep their order: 8.8.8.8 came first by count.
+  EXPECT_EQ(copied[0], "8.8.8.8\t3\tUS\tUnited States\tARIN\t8.8.8.0 - 8.8.10.255");
+  EXPECT_EQ(copied[1], "2.0.0.1\t1\tGB\tUnited Kingdom\tRIPE\t2.0.0.0 - 2.0.0.255");
+  // Saved as CSV, every row in the table's order.
+  const QString csv = QString::fromStdString(FDir.Path("addresses.csv"));
+  clickHeader(0);
+  SaveWithTheKeyboard(table, csv, 0);
+  EXPECT_EQ(ReadAll(csv),
+            "address,count,country,country_name,registry,block\r\n"
+            "1.0.0.7,1,AU,Australia,APNIC,1.0.0.0 - 1.0.0.255\r\n"
+            "2.0.0.1,1,GB,United Kingdom,RIPE,2.0.0.0 - 2.0.0.255\r\n"
+            "8.8.8.8,3,US,United States,ARIN,8.8.8.0 - 8.8.10.255\r\n"
+            "10.0.0.1,1,,,,\r\n"
+            "2001:4860::1,1,US,United States,ARIN,"
+            "2001:4860:: - 2001:4860:ffff:ffff:ffff:ffff:ffff:ffff\r\n");
+  // The locator window is as it was, and Esc closes the table.
+  EXPECT_EQ(FForm->IPEdit->text(), "127.0.0.1");
+  QTest::keyClick(table->Table, Qt::Key_Escape);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(OpenTable(FForm.get()), nullptr);
+}
+
+TEST_F(KeslMainTest, APasteOfManyAddressesMakesATableAndOneAddressIsTyped) {
+  Activate();
+  FForm->IPEdit->setFocus();
+  FForm->IPEdit->selectAll();
+  QGuiApplication::clipboard()->setText("8.8.8.8");
+  QTest::keyClick(FForm->IPEdit, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(FForm->IPEdit->text(), "8.8.8.8");
+  EXPECT_EQ(OpenTable(FForm.get()), nullptr);
+  QGuiApplication::clipboard()->setText("from 1.0.0.1\nto 2001:4860::8 and 1.0.0.1\n");
+  QTest::keyClick(FForm->IPEdit, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(FForm->IPEdit->text(), "8.8.8.8");  // the field keeps what it had
+  TAddressTableWindow* table = OpenTable(FForm.get());
+  ASSERT_NE(table, nullptr);
+  WaitFilled(table);
+  EXPECT_EQ(table->Summary->text(), "2 different addresses (3 in all) in 2 lines");
+  EXPECT_EQ(TableRow(table, 0)[1], "2");
+  // Two addresses in the field (pasted by the mouse, say) make a table
+  // when located, and the resolver is never asked.
+  FForm->IPEdit->setText("8.8.8.8 2.0.0.1");
+  QTest::mouseClick(FForm->StartButton, Qt::LeftButton);
+  EXPECT_EQ(Tables(FForm.get()).size(), 2);
+  EXPECT_TRUE(FResolver.Asked.empty());
+  // A file dropped on the address field goes to a table as well.
+  const std::string file = FDir.Write("two.txt", "1.0.0.1 2.0.0.1\n");
+  DropFile(FForm->IPEdit, file);
+  EXPECT_EQ(Tables(FForm.get()).size(), 3);
+  EXPECT_EQ(FForm->IPEdit->text(), "8.8.8.8 2.0.0.1");
+}
+
+TEST_F(KeslMainTest, ATableOfAGrowingLogIsAbortedAndTheWindowStillLeavesAtOnce) {
+  Activate();
+  const std::string fifo = FDir.Path("live.log");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  DropFile(FForm.get(), fifo);
+  TAddressTableWindow* table = OpenTable(FForm.get());
+  ASSERT_NE(table, nullptr);
+  const int writer = open(fifo.c_str(), O_WRONLY);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(write(writer, "8.8.8.8\n", 8), 8);
+  QTest::qWait(150);
+  EXPECT_TRUE(table->Filling());
+  EXPECT_TRUE(table->AbortButton->isEnabled());
+  QTest::mouseClick(table->AbortButton, Qt::LeftButton);
+  WaitFilled(table);
+  EXPECT_EQ(table->Summary->text(),
+            "1 different address (1 in all) in 1 line, aborted: the text was read only in part");
+  EXPECT_EQ(TableRow(table, 0)[0], "8.8.8.8");
+  // A second table of the log, with nothing more written: Close leaves
+  // while it waits, and the window goes with its tables.
+  DropFile(FForm.get(), fifo);
+  EXPECT_TRUE(OpenTable(FForm.get())->Filling());
+  QTest::mouseClick(FForm->CloseButton, Qt::LeftButton);
+  EXPECT_FALSE(FForm->isVisible());
+  FForm.reset();
+  close(writer);
+}
+
+TEST(AddressTallyTest, CountsLinesAndAddressesWithinItsLimit) {
+  TAddressTally tally(2);
+  const std::string text = "1.1.1.1 1.1.1.1\n::1 2.2.2.2\n1.1.1.1 and 3.3.3.3";
+  // In pieces that split addresses and lines anywhere.
+  for (size_t at = 0; at < text.size(); at += 3) {
+    tally.Feed(text.data() + at, std::min<size_t>(3, text.size() - at));
+  }
+  tally.Finish();
+  EXPECT_EQ(tally.Lines(), 3u);
+  EXPECT_EQ(tally.Found(), 6u);
+  // The third and fourth different addresses are past the limit; the
+  // first is still counted each time.
+  EXPECT_EQ(tally.Distinct(), 2u);
+  EXPECT_EQ(tally.LeftOut(), 2u);
+  const std::vector<TAddressRow> rows = tally.Rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].Address, 0x01010101u);
+  EXPECT_EQ(rows[0].Times, 3u);
+  EXPECT_TRUE(rows[1].IPv6);
+  EXPECT_EQ(CountAddresses("1.2.3.4, 1.2.3.4.5 and ::1", 5), 2u);
+  EXPECT_EQ(CountAddresses(std::string(100000, '1') + " 1.2.3.4 5.6.7.8 9.9.9.9", 2), 2u);
 }
 
 TEST_F(KeslMainTest, MenuItemsFollowTheList) {
