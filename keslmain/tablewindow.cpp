@@ -96,7 +96,8 @@ TAddressTableWindow::TAddressTableWindow(QWidget* Parent, std::shared_ptr<TIPv4D
   CopyButton->setEnabled(false);
   SaveButton->setEnabled(false);
 
-  auto* buttons = new QHBoxLayout;
+  FButtons = new QHBoxLayout;
+  auto* buttons = FButtons;
   buttons->addWidget(Progress, 1);
   buttons->addWidget(AbortButton);
   buttons->addWidget(CopyButton);
@@ -226,8 +227,10 @@ void TAddressTableWindow::Poll() {
   FPoll->stop();
   if (FThread.joinable()) FThread.join();
   Progress->setValue(1000);
+  // The bar's room goes to the left of the buttons, which keep their size.
   Progress->hide();
   AbortButton->hide();
+  FButtons->insertStretch(0, 1);
   TJob& job = *FJob;
   if (!job.Error.isEmpty()) {
     Summary->setText(job.Error);

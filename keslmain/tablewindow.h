@@ -61,6 +61,7 @@ class TAddressTableWindow : public QWidget {
   TNotation FNotation;
   TAddressTableModel* FModel;
   QTimer* FPoll;
+  class QHBoxLayout* FButtons;
   std::shared_ptr<TJob> FJob;
   std::thread FThread;
   QString FSaveFolder;
