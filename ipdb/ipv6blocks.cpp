@@ -8,21 +8,30 @@
 int TIPv6Blocks::Find(TIPv6Address Address) const {
   const size_t count = FHigh.size();
   const uint64_t high = static_cast<uint64_t>(Address >> 64);
-  if (count == 0 || FHigh[0] > high) return -1;
+  if (count == 0 || FHigh[0].Start > high) return -1;
   // The last block whose start's upper half is at or below the address's,
   // without a branch per step.
-  const uint64_t* base = FHigh.data();
+  const THighs* base = FHigh.data();
   for (size_t n = count; n > 1;) {
     const size_t half = n / 2;
-    base = base[half] <= high ? base + half : base;
+    base = base[half].Start <= high ? base + half : base;
     n -= half;
   }
   size_t i = static_cast<size_t>(base - FHigh.data());
+  // The upper halves alone decide most searches, from the line the search
+  // ended on: a block is not read unless the address shares an upper half
+  // with one of its ends.
+  if (base->Start < high) {
+    if (high < base->Last) return static_cast<int>(i);
+    if (high > base->Last) return -1;
+  }
   if (Blocks[i].Start > Address) {
     // Blocks that share the upper half: the last among them that starts at
     // or below the address, else the block before them all.
-    const size_t first =
-        static_cast<size_t>(std::lower_bound(FHigh.data(), base, high) - FHigh.data());
+    const size_t first = static_cast<size_t>(
+        std::lower_bound(FHigh.data(), base, high,
+                         [](const THighs& H, uint64_t V) { return H.Start < V; }) -
+        FHigh.data());
     const auto at = std::upper_bound(
         Blocks.begin() + static_cast<ptrdiff_t>(first), Blocks.begin() + static_cast<ptrdiff_t>(i),
         Address, [](TIPv6Address A, const TIPv6Block& B) { return A < B.Start; });
@@ -52,7 +61,8 @@ void TIPv6Blocks::Link(const TBlockOwners& Owners) {
     if (!r) throw EDatabaseError("Unknown NIC code: " + std::to_string(block.CenterID));
     block.Country = c;
     block.Center = r;
-    FHigh.push_back(static_cast<uint64_t>(block.Start >> 64));
+    FHigh.push_back(
+        {static_cast<uint64_t>(block.Start >> 64), static_cast<uint64_t>(block.Last >> 64)});
   }
 }
 

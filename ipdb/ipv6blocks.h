@@ -58,7 +58,12 @@ class TIPv6Blocks {
   std::vector<const TIPv6Block*> CountryBlocks(uint16_t Code) const;
 
  private:
-  // The upper 64 bits of every block's start, side by side: a search
-  // halves over these and looks at whole starts only among equal ones.
-  std::vector<uint64_t> FHigh;
+  // The upper 64 bits of every block's start and last address, side by
+  // side: a search halves over the starts' and looks at whole addresses
+  // only where an upper half is shared.
+  struct THighs {
+    uint64_t Start;
+    uint64_t Last;
+  };
+  std::vector<THighs> FHigh;
 };
