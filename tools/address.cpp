@@ -6,6 +6,9 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <limits>
 
 #include "tools/text.h"
@@ -309,13 +312,36 @@ TIPv6Address IPv6FromBytes(const unsigned char* Bytes) {
 
 namespace {
 
-// A group in lower-case hex without leading zeros. Writes four bytes
-// whatever the group's length: Out has room for them.
-char* HexGroup(uint16_t G, char* Out) {
+// The 32 hex digits of an address's 16 bytes (High, then Low, most
+// significant first) in lower case, leading zeros and all: four a group.
+void HexDigits(uint64_t High, uint64_t Low, char* Digits) {
+#if defined(__SSE2__)
+  const uint64_t big[2] = {__builtin_bswap64(High), __builtin_bswap64(Low)};
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(big));
+  const __m128i nibble = _mm_set1_epi8(0x0F);
+  const __m128i hi = _mm_and_si128(_mm_srli_epi16(bytes, 4), nibble);
+  const __m128i lo = _mm_and_si128(bytes, nibble);
+  const auto ascii = [](__m128i N) {
+    const __m128i letters =
+        _mm_and_si128(_mm_cmpgt_epi8(N, _mm_set1_epi8(9)), _mm_set1_epi8('a' - '0' - 10));
+    return _mm_add_epi8(_mm_add_epi8(N, _mm_set1_epi8('0')), letters);
+  };
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(Digits), ascii(_mm_unpacklo_epi8(hi, lo)));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(Digits + 16), ascii(_mm_unpackhi_epi8(hi, lo)));
+#else
   static const char kHex[] = "0123456789abcdef";
-  const char digits[8] = {kHex[G >> 12], kHex[(G >> 8) & 15], kHex[(G >> 4) & 15], kHex[G & 15]};
+  for (int i = 0; i < 16; ++i) {
+    Digits[i] = kHex[(High >> (60 - 4 * i)) & 15];
+    Digits[i + 16] = kHex[(Low >> (60 - 4 * i)) & 15];
+  }
+#endif
+}
+
+// Group G of an address whose digits are Digits, without leading zeros.
+// Writes four bytes whatever the group's length: Out has room for them.
+char* HexGroup(uint16_t G, const char* Digits, char* Out) {
   const int length = std::max(1, (std::bit_width(G) + 3) / 4);
-  std::memcpy(Out, digits + 4 - length, 4);
+  std::memcpy(Out, Digits + 4 - length, 4);
   return Out + length;
 }
 
@@ -346,6 +372,8 @@ char* FormatIPv6(TIPv6Address Address, char* Out) {
     }
     i += length;
   }
+  char digits[32];
+  HexDigits(high, low, digits);
   for (int i = 0; i < groups; ++i) {
     if (i == best) {
       *Out++ = ':';
@@ -354,7 +382,7 @@ char* FormatIPv6(TIPv6Address Address, char* Out) {
       continue;
     }
     if (i > 0 && i != best + bestLength) *Out++ = ':';
-    Out = HexGroup(group[i], Out);
+    Out = HexGroup(group[i], digits + 4 * i, Out);
   }
   if (mapped) {
     if (best + bestLength != 6) *Out++ = ':';

@@ -141,6 +141,14 @@ TEST(IPv6TextTest, Rfc5952Forms) {
     IPv6ToBytes(v, bytes);
     ASSERT_TRUE(IPv6FromBytes(bytes) == v);
     EXPECT_EQ(bytes[0], static_cast<unsigned char>(v >> 120));
+    // The one canonical text, as the C library writes it too (lower case,
+    // no leading zeros), but for ::/96, which it writes dotted as RFC 5952
+    // no longer does.
+    if (v >> 32 != 0) {
+      char ntop[INET6_ADDRSTRLEN];
+      ASSERT_NE(inet_ntop(AF_INET6, bytes, ntop, sizeof ntop), nullptr);
+      ASSERT_EQ(text, ntop);
+    }
   }
 }
 
