@@ -106,9 +106,10 @@ size_t CountAddresses(std::string_view Text, size_t Upto) {
   return std::min(counter.Found, Upto);
 }
 
-void LookUpRows(TIPv4Database& Db, std::vector<TAddressRow>& Rows, const std::atomic<bool>& Abort) {
+size_t LookUpRows(TIPv4Database& Db, std::vector<TAddressRow>& Rows,
+                  const std::atomic<bool>& Abort) {
   for (size_t i = 0; i < Rows.size(); ++i) {
-    if ((i & 0xFFFF) == 0 && Abort) return;
+    if ((i & 0xFFFF) == 0 && Abort) return i;
     TAddressRow& r = Rows[i];
     if (r.IPv6) {
       const int at = Db.IPv6.Find(r.Address);
@@ -128,6 +129,7 @@ void LookUpRows(TIPv4Database& Db, std::vector<TAddressRow>& Rows, const std::at
       r.CenterID = b.CenterID;
     }
   }
+  return Rows.size();
 }
 
 int TAddressTableModel::rowCount(const QModelIndex& Parent) const {

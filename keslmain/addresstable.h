@@ -77,9 +77,11 @@ class TAddressTally {
 // How many addresses Text holds, counted up to Upto.
 size_t CountAddresses(std::string_view Text, size_t Upto);
 
-// Fills in each row's block, country and registry from Db (only read). Stops early
-// (leaving the rest empty) when Abort becomes true.
-void LookUpRows(TIPv4Database& Db, std::vector<TAddressRow>& Rows, const std::atomic<bool>& Abort);
+// Fills in each row's block, country and registry from Db (only read).
+// Stops early when Abort becomes true; returns how many rows, from the
+// first, it has filled in.
+size_t LookUpRows(TIPv4Database& Db, std::vector<TAddressRow>& Rows,
+                  const std::atomic<bool>& Abort);
 
 // The table's columns: Address, Count, Country, Registry, Block.
 class TAddressTableModel : public QAbstractTableModel {

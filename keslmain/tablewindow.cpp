@@ -34,7 +34,11 @@
 // What the fill's thread and the window share: the thread writes, the
 // window reads the atomics as it goes and the rest once Done is true.
 struct TAddressTableWindow::TJob {
+  // Abort: the window goes, all work stops; Stop: the user's Abort, the
+  // reading stops and what it found is still looked up and shown.
   std::atomic<bool> Abort = false;
+  std::atomic<bool> Stop = false;
+  bool Reading() const { return !Abort && !Stop; }
   std::atomic<bool> Done = false;
   std::atomic<int> PerMille = 0;
   // Set by the thread before Done.
@@ -136,7 +140,7 @@ TAddressTableWindow::~TAddressTableWindow() {
 bool TAddressTableWindow::Filling() const { return FJob && !FJob->Done; }
 
 void TAddressTableWindow::AbortFill() {
-  if (FJob) FJob->Abort = true;
+  if (FJob) FJob->Stop = true;
 }
 
 namespace {
@@ -169,7 +173,7 @@ void TAddressTableWindow::StartFile(const QString& Path) {
     TAddressTally tally;
     std::vector<char> piece(kPiece);
     uint64_t read = 0;
-    while (!Job.Abort) {
+    while (Job.Reading()) {
       pollfd ready{fd, POLLIN, 0};
       if (poll(&ready, 1, 100) == 0) continue;
       const ssize_t n = ::read(fd, piece.data(), piece.size());
@@ -192,7 +196,8 @@ void TAddressTableWindow::StartText(const QByteArray& Text) {
   setWindowTitle(tr("Addresses pasted"));
   Start([Text](TJob& Job) {
     TAddressTally tally;
-    for (qsizetype at = 0; at < Text.size() && !Job.Abort; at += static_cast<qsizetype>(kPiece)) {
+    for (qsizetype at = 0; at < Text.size() && Job.Reading();
+         at += static_cast<qsizetype>(kPiece)) {
       tally.Feed(Text.constData() + at,
                  std::min<size_t>(kPiece, static_cast<size_t>(Text.size() - at)));
       Job.PerMille = static_cast<int>(at * 900 / Text.size());
@@ -211,8 +216,12 @@ void TAddressTableWindow::Start(std::function<void(TJob&)> Read) {
   // The thread has its own references to what it uses.
   FThread = std::thread([Job = FJob, Db = FDb, Read = std::move(Read)] {
     Read(*Job);
-    Job->Stopped = Job->Abort;
-    if (Job->Error.isEmpty()) LookUpRows(*Db, Job->Rows, Job->Abort);
+    if (Job->Error.isEmpty()) {
+      // Rows stopped before their lookup are left out, not shown in no
+      // block.
+      Job->Rows.resize(LookUpRows(*Db, Job->Rows, Job->Abort));
+    }
+    Job->Stopped = !Job->Reading();
     Job->Done = true;
   });
   FPoll->start();
@@ -221,7 +230,7 @@ void TAddressTableWindow::Start(std::function<void(TJob&)> Read) {
 
 void TAddressTableWindow::Poll() {
   if (!FJob) return;
-  AbortButton->setEnabled(!FJob->Done && !FJob->Abort);
+  AbortButton->setEnabled(!FJob->Done && FJob->Reading());
   Progress->setValue(FJob->PerMille);
   if (!FJob->Done) return;
   FPoll->stop();

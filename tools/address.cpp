@@ -372,7 +372,9 @@ char* FormatIPv6(TIPv6Address Address, char* Out) {
     }
     i += length;
   }
-  char digits[32];
+  // Four bytes more than the digits: a group's copy reads four bytes from
+  // its first significant digit on.
+  char digits[36] = {};
   HexDigits(high, low, digits);
   for (int i = 0; i < groups; ++i) {
     if (i == best) {

@@ -1364,6 +1364,14 @@ TEST(AddressTallyTest, CountsLinesAndAddressesWithinItsLimit) {
   EXPECT_EQ(rows[0].Address, 0x01010101u);
   EXPECT_EQ(rows[0].Times, 3u);
   EXPECT_TRUE(rows[1].IPv6);
+  // A lookup stopped says how far it came: the rows after are left out.
+  TIPv4Database db;
+  std::vector<TAddressRow> found = rows;
+  std::atomic<bool> stop = true;
+  EXPECT_EQ(LookUpRows(db, found, stop), 0u);
+  stop = false;
+  EXPECT_EQ(LookUpRows(db, found, stop), 2u);
+  EXPECT_EQ(found[0].CountryCode, 0);  // an empty database holds neither
   EXPECT_EQ(CountAddresses("1.2.3.4, 1.2.3.4.5 and ::1", 5), 2u);
   EXPECT_EQ(CountAddresses(std::string(100000, '1') + " 1.2.3.4 5.6.7.8 9.9.9.9", 2), 2u);
 }
