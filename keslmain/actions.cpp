@@ -28,15 +28,19 @@ void TKeslMainForm::PopupMenuPopup() {
 
 namespace {
 
-// The save dialog's file types, in the order of its list, and what each
-// writes.
-constexpr std::pair<const char*, TListForm> kSaveTypes[] = {
-    {QT_TRANSLATE_NOOP("TKeslMainForm", "Text, one block per line (*.txt)"), lfLines},
-    {QT_TRANSLATE_NOOP("TKeslMainForm", "CSV (*.csv)"), lfCsv},
-    {QT_TRANSLATE_NOOP("TKeslMainForm", "nftables set (*.nft)"), lfNft},
-    {QT_TRANSLATE_NOOP("TKeslMainForm", "ipset set (*.ipset)"), lfIpset},
+// The save dialog's file types, in the order of its list: the filter, the
+// suffix a name without one gets, and what each writes.
+struct TSaveType {
+  const char* Filter;
+  const char* Suffix;
+  TListForm Form;
 };
-constexpr const char* kSaveSuffixes[] = {"txt", "csv", "nft", "ipset"};
+constexpr TSaveType kSaveTypes[] = {
+    {QT_TRANSLATE_NOOP("TKeslMainForm", "Text, one block per line (*.txt)"), "txt", lfLines},
+    {QT_TRANSLATE_NOOP("TKeslMainForm", "CSV (*.csv)"), "csv", lfCsv},
+    {QT_TRANSLATE_NOOP("TKeslMainForm", "nftables set (*.nft)"), "nft", lfNft},
+    {QT_TRANSLATE_NOOP("TKeslMainForm", "ipset set (*.ipset)"), "ipset", lfIpset},
+};
 
 }  // namespace
 
@@ -55,12 +59,11 @@ void TKeslMainForm::ListedBlocks(bool SelectedOnly, std::vector<const TIPv4Block
   }
 }
 
-QString TKeslMainForm::SetNameOfList() const {
-  // "kesl_de4": a name both firewalls take, one per country and family.
-  QString name = QStringLiteral("kesl");
-  if (ListedCountry)
-    name += QLatin1Char('_') + QString::fromLatin1(CodeToStr(*ListedCountry)).toLower();
-  return name + QString::number(ListedFamily);
+QString TKeslMainForm::ListName() const {
+  // "de4": the country and the family, or the family alone.
+  const QString family = QString::number(ListedFamily);
+  return ListedCountry ? QString::fromLatin1(CodeToStr(*ListedCountry)).toLower() + family
+                       : QStringLiteral("kesl") + family;
 }
 
 void TKeslMainForm::SaveMenuItemClick() {
@@ -70,17 +73,16 @@ void TKeslMainForm::SaveMenuItemClick() {
   ListedBlocks(ListBox->selectionModel()->hasSelection(), blocks, blocks6);
 
   std::vector<TFileType> types;
-  for (size_t i = 0; i < std::size(kSaveTypes); ++i) {
-    types.push_back({tr(kSaveTypes[i].first), QLatin1String(kSaveSuffixes[i])});
-  }
-  const TSaveChoice choice =
-      AskSaveFile(this, tr("Save list as"), types, FSaveFolder, SetNameOfList().mid(5));
+  for (const TSaveType& t : kSaveTypes) types.push_back({tr(t.Filter), QLatin1String(t.Suffix)});
+  const TSaveChoice choice = AskSaveFile(this, tr("Save list as"), types, FSaveFolder, ListName());
   if (choice.File.isEmpty()) return;
   FSaveFolder = QFileInfo(choice.File).absolutePath();
-  // IPv6 rows are prefixes under the mask notation, as the list shows them.
+  // IPv6 rows are prefixes under the mask notation, as the list shows them;
+  // a firewall set is named "kesl_de4", a name both firewalls take.
+  const QString setName = ListedCountry ? QStringLiteral("kesl_") + ListName() : ListName();
   const std::string text = ListText(blocks, blocks6, FModel->Notation(),
-                                    kSaveTypes[static_cast<size_t>(choice.Type)].second,
-                                    SetNameOfList().toStdString(), ListedFamily);
+                                    kSaveTypes[static_cast<size_t>(choice.Type)].Form,
+                                    setName.toStdString(), ListedFamily);
   WriteFileWhole(this, choice.File, text);
 }
 

@@ -46,48 +46,40 @@ void TAddressTally::Finish() { FScanner->Finish(); }
 
 void TAddressTally::Count(bool IPv6, uint32_t IPv4, TIPv6Address Address) {
   ++FFound;
-  const bool room = Distinct() < FMaxDistinct;
-  if (IPv6) {
-    if (auto it = FSix.find(Address); it != FSix.end()) {
+  const auto count = [this](auto& Counts, auto Key) {
+    if (auto it = Counts.find(Key); it != Counts.end()) {
       ++it->second;
-    } else if (room) {
-      FSix.emplace(Address, 1);
+    } else if (Distinct() < FMaxDistinct) {
+      Counts.emplace(Key, 1);
     } else {
       ++FLeftOut;
     }
-    return;
-  }
-  if (auto it = FFour.find(IPv4); it != FFour.end()) {
-    ++it->second;
-  } else if (room) {
-    FFour.emplace(IPv4, 1);
+  };
+  if (IPv6) {
+    count(FSix, Address);
   } else {
-    ++FLeftOut;
+    count(FFour, IPv4);
   }
 }
 
 std::vector<TAddressRow> TAddressTally::Rows() const {
   std::vector<TAddressRow> rows;
   rows.reserve(Distinct());
-  for (const auto& [address, times] : FFour) {
-    TAddressRow r;
-    r.Address = address;
-    r.Times = times;
-    rows.push_back(r);
-  }
-  const size_t four = rows.size();
-  for (const auto& [address, times] : FSix) {
-    TAddressRow r;
-    r.Address = address;
-    r.Times = times;
-    r.IPv6 = true;
-    rows.push_back(r);
-  }
-  const auto byAddress = [](const TAddressRow& a, const TAddressRow& b) {
-    return a.Address < b.Address;
+  // Each family's addresses, ascending, after those before.
+  const auto add = [&rows](const auto& Counts, bool IPv6) {
+    const size_t from = rows.size();
+    for (const auto& [address, times] : Counts) {
+      TAddressRow r;
+      r.Address = address;
+      r.Times = times;
+      r.IPv6 = IPv6;
+      rows.push_back(r);
+    }
+    std::sort(rows.begin() + static_cast<ptrdiff_t>(from), rows.end(),
+              [](const TAddressRow& a, const TAddressRow& b) { return a.Address < b.Address; });
   };
-  std::sort(rows.begin(), rows.begin() + static_cast<ptrdiff_t>(four), byAddress);
-  std::sort(rows.begin() + static_cast<ptrdiff_t>(four), rows.end(), byAddress);
+  add(FFour, false);
+  add(FSix, true);
   return rows;
 }
 

@@ -171,8 +171,9 @@ class TKeslMainForm : public TUtilMainForm {
   // The blocks of the list, or of its selected rows, in the list's order.
   void ListedBlocks(bool SelectedOnly, std::vector<const TIPv4Block*>& Blocks,
                     std::vector<const TIPv6Block*>& Blocks6) const;
-  // The firewall set's name for the list: "kesl_de4", "kesl_us6".
-  QString SetNameOfList() const;
+  // The list's name, for its file and its firewall set: the country and
+  // the family ("de4", "us6"), "kesl4" without a country.
+  QString ListName() const;
   // The status line: memory, the database's date and age, the update.
   void ShowStatus();
   // AnswerLabel from the last locate's answer, in the notation chosen.

@@ -37,7 +37,7 @@ bool TKeslMainForm::HoldsManyAddresses(const QString& Text) {
 TAddressTableWindow* TKeslMainForm::ShowAddressTable(const QString& File, const QByteArray& Text) {
   if (Busy()) return nullptr;
   if (!Database && !OpenDatabase()) return nullptr;
-  auto* table = new TAddressTableWindow(this, Database, static_cast<TNotation>(FModel->Notation()));
+  auto* table = new TAddressTableWindow(this, Database, FModel->Notation());
   table->setAttribute(Qt::WA_DeleteOnClose);
   table->show();
   if (File.isEmpty()) {

@@ -39,6 +39,13 @@ struct TAddressTableWindow::TJob {
   std::atomic<bool> Abort = false;
   std::atomic<bool> Stop = false;
   bool Reading() const { return !Abort && !Stop; }
+  // What the tally of the text read found.
+  void Take(const TAddressTally& Tally) {
+    Rows = Tally.Rows();
+    Lines = Tally.Lines();
+    Found = Tally.Found();
+    LeftOut = Tally.LeftOut();
+  }
   std::atomic<bool> Done = false;
   std::atomic<int> PerMille = 0;
   // Set by the thread before Done.
@@ -185,10 +192,7 @@ void TAddressTableWindow::StartFile(const QString& Path) {
       if (size > 0) Job.PerMille = static_cast<int>(std::min<uint64_t>(read * 900 / size, 900));
     }
     tally.Finish();
-    Job.Rows = tally.Rows();
-    Job.Lines = tally.Lines();
-    Job.Found = tally.Found();
-    Job.LeftOut = tally.LeftOut();
+    Job.Take(tally);
   });
 }
 
@@ -203,10 +207,7 @@ void TAddressTableWindow::StartText(const QByteArray& Text) {
       Job.PerMille = static_cast<int>(at * 900 / Text.size());
     }
     tally.Finish();
-    Job.Rows = tally.Rows();
-    Job.Lines = tally.Lines();
-    Job.Found = tally.Found();
-    Job.LeftOut = tally.LeftOut();
+    Job.Take(tally);
   });
 }
 
