@@ -5,6 +5,7 @@
 #include "ipdb/by16index.h"
 #include "ipdb/countries.h"
 #include "ipdb/registries.h"
+#include "tools/pages.h"
 
 namespace {
 
@@ -219,8 +220,9 @@ void TIPv4Database::SortAndLink(bool KnownSorted) {
     ++countryBlocks[static_cast<size_t>(c)];
     ++centerBlocks[static_cast<size_t>(r)];
   }
-  for (size_t i = 0; i < Countries.size(); ++i) Countries[i]->Blocks.reserve(countryBlocks[i]);
-  for (size_t i = 0; i < Centers.size(); ++i) Centers[i]->Blocks.reserve(centerBlocks[i]);
+  for (size_t i = 0; i < Countries.size(); ++i)
+    ReserveLarge(Countries[i]->Blocks, countryBlocks[i]);
+  for (size_t i = 0; i < Centers.size(); ++i) ReserveLarge(Centers[i]->Blocks, centerBlocks[i]);
   // The search index leaves out blocks that hold nothing, so that a Count 0
   // block never hides the block before it that holds an address. Real data
   // has none; then span and block indexes are the same and no map is kept.

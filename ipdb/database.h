@@ -14,6 +14,7 @@
 #include "ipdb/provenance.h"
 #include "ipdb/registrydata.h"
 #include "tools/address.h"
+#include "tools/pages.h"
 #include "tools/errors.h"
 
 class TStream;
@@ -193,7 +194,7 @@ class TIPv4Database {
   // The search index: one span per block that holds addresses, the block
   // index of each span (empty when they are the same), and how many blocks
   // there were when it was made (SIZE_MAX: none made).
-  std::vector<TSpan> FSpans;
+  TLargeVector<TSpan> FSpans;
   std::vector<uint32_t> FSpanBlock;
   // For a large list, the spans' index by /16 (ipdb/by16index.h).
   static constexpr size_t kBy16From = 4096;

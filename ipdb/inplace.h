@@ -16,6 +16,7 @@
 #include "ipdb/database.h"
 #include "ipdb/provenance.h"
 #include "tools/files.h"
+#include "tools/pages.h"
 
 class TInPlaceDatabase {
  public:
@@ -130,11 +131,12 @@ class TInPlaceDatabase {
   double FCreated = 0;
   // FBy16[h]: how many records start below h << 16; FStarts: every
   // record's start, in file order. Empty until built.
-  mutable std::vector<uint32_t> FBy16, FStarts;
+  mutable std::vector<uint32_t> FBy16;
+  mutable TLargeVector<uint32_t> FStarts;
   // The same for the IPv6 records: FBy16Six by the first 16 bits of the
   // starts, FHighs6 the upper 64 bits of every start.
   mutable std::vector<uint32_t> FBy16Six;
-  mutable std::vector<uint64_t> FHighs6;
+  mutable TLargeVector<uint64_t> FHighs6;
   // Countries and registries made so far, by key, with a small table of
   // recent ones in front, so that most lookups cost one read.
   template <typename T>

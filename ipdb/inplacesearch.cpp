@@ -12,7 +12,7 @@ void TInPlaceDatabase::BuildIndex() const {
   // Whatever order the records are really in, the index stays within them,
   // so a file that lies about its order can only make a search miss, never
   // read outside the mapping.
-  std::vector<uint32_t> starts(FCount);
+  TLargeVector<uint32_t> starts(FCount);
   uint32_t* const to = starts.data();
   ReadMapped([&] {
     for (uint32_t i = 0; i < FCount; ++i)
@@ -23,7 +23,7 @@ void TInPlaceDatabase::BuildIndex() const {
   // IPv6: the starts' upper halves, indexed by their first 16 bits. As for
   // IPv4, an index made from counts stays within the records whatever
   // their order.
-  std::vector<uint64_t> highs(FCount6);
+  TLargeVector<uint64_t> highs(FCount6);
   uint64_t* const high = highs.data();
   ReadMapped([&] {
     for (uint32_t i = 0; i < FCount6; ++i) {

@@ -4,6 +4,7 @@
 
 #include "ipdb/countries.h"
 #include "tools/errors.h"
+#include "tools/pages.h"
 
 int TIPv6Blocks::Find(TIPv6Address Address) const {
   const size_t count = FHigh.size();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tools/address.h"
+#include "tools/pages.h"
 
 class TIPv4Country;
 class TIPv4Center;
@@ -65,5 +66,5 @@ class TIPv6Blocks {
     uint64_t Start;
     uint64_t Last;
   };
-  std::vector<THighs> FHigh;
+  TLargeVector<THighs> FHigh;
 };

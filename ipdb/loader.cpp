@@ -20,6 +20,7 @@
 #include "streams/prefetch.h"
 #include "streams/stream.h"
 #include "tools/finally.h"
+#include "tools/pages.h"
 
 namespace {
 
@@ -56,9 +57,11 @@ void ReadIPv6Entry(TStream& Stream, uint32_t Length, std::vector<TIPv6Block>& Bl
   // Order is checked among this entry's blocks: a database loaded twice
   // holds both files' blocks, as its IPv4 part does.
   const size_t first = Blocks.size();
-  // A count that lies costs at most the room for 65,536 blocks (4 MB); a
-  // larger section grows as its records arrive.
-  Blocks.reserve(first + std::min<size_t>(n, 1 << 16));
+  // Room for the whole count at once (at most 64 MB, by the bound above):
+  // growing the list as records arrive copied it three times over for a
+  // real file. Room that no record fills is never touched, so a count that
+  // lies costs address space, not memory, as for the IPv4 records.
+  ReserveLarge(Blocks, first + n);
   constexpr uint32_t kRun = 1024;
   unsigned char run[kRun * kIPv6RecordSize];
   for (uint32_t done = 0; done < n;) {
@@ -192,7 +195,7 @@ void TIPv4Database::LoadFromBinStream(TStream& Stream) {
     // per run instead of five per record.
     const int32_t n = sectionCount(kMaxSectionCount);
     const size_t before4 = Load.BlockCount(), before6 = IPv6.Blocks.size();
-    Load.Blocks().reserve(Load.BlockCount() + static_cast<size_t>(std::min(n, kMaxReserve)));
+    ReserveLarge(Load.Blocks(), Load.BlockCount() + static_cast<size_t>(std::min(n, kMaxReserve)));
     constexpr int32_t kRun = 4096;
     std::unique_ptr<unsigned char[]> run(new unsigned char[kRun * kBlockRecordSize]);
     for (int32_t done = 0; done < n;) {
