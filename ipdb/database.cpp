@@ -155,9 +155,13 @@ int TIPv4Database::FindBlock(uint32_t IP) const {
   // the start is compared too: the unsigned distance alone would wrap round
   // for a first block that runs past 255.255.255.255. A block that does so
   // holds everything from its start up to there.
-  if (IP < base->Start || IP - base->Start >= base->Count) return -1;
-  const size_t span = static_cast<size_t>(base - FSpans.data());
-  return static_cast<int>(FSpanBlock.empty() ? span : FSpanBlock[span]);
+  // Worked out rather than branched on: an address in a gap is as likely
+  // as one in a block, and a wrong guess costs more than the arithmetic.
+  const bool held = (IP >= base->Start) & (IP - base->Start < base->Count);
+  const auto span = static_cast<int64_t>(base - FSpans.data());
+  const int64_t found = (span + 1) * static_cast<int64_t>(held) - 1;
+  if (FSpanBlock.empty() || found < 0) return static_cast<int>(found);
+  return static_cast<int>(FSpanBlock[static_cast<size_t>(found)]);
 }
 
 int TIPv4Database::FindCenter(uint16_t ID) const {

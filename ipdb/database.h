@@ -14,8 +14,8 @@
 #include "ipdb/provenance.h"
 #include "ipdb/registrydata.h"
 #include "tools/address.h"
-#include "tools/pages.h"
 #include "tools/errors.h"
+#include "tools/pages.h"
 
 class TStream;
 class TIPv4Country;
