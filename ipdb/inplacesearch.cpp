@@ -152,9 +152,9 @@ void TInPlaceDatabase::FindMany(const TIPv6Address* IPs, size_t N, TIPv6Block* B
       for (size_t j = 0; j < m; ++j) {
         const size_t i = g + j;
         Held[i] = n[j] > 0 && highs[lo[j]] <= high[j];
-        if (Held[i] && highs[lo[j]] == high[j]) {
-          // Starts that share the upper half: the single search sorts
-          // them out.
+        if (Held[i] && highs[lo[j]] == high[j] && lo[j] > 0 && highs[lo[j] - 1] == high[j]) {
+          // Several starts share the address's upper half: the single
+          // search sorts them out.
           Held[i] = FindRecord(IPs[i], Blocks[i]);
           n[j] = 0;
         } else if (Held[i]) {
@@ -165,6 +165,16 @@ void TInPlaceDatabase::FindMany(const TIPv6Address* IPs, size_t N, TIPv6Block* B
         const size_t i = g + j;
         if (!Held[i] || n[j] == 0) continue;
         DecodeIPv6Record(FRecords6 + lo[j] * kIPv6RecordSize, Blocks[i]);
+        if (IPs[i] < Blocks[i].Start) {
+          // The one start with the address's upper half lies above it: the
+          // block before, whose upper half is lower, is the last start
+          // below the address.
+          if (lo[j] == 0) {
+            Held[i] = false;
+            continue;
+          }
+          DecodeIPv6Record(FRecords6 + (lo[j] - 1) * kIPv6RecordSize, Blocks[i]);
+        }
         Held[i] = Blocks[i].Start <= IPs[i] && IPs[i] <= Blocks[i].Last;
       }
     }

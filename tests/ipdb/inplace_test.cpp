@@ -195,7 +195,11 @@ void ExpectSameIPv6Answers(const TInPlaceDatabase& Mapped, const TIPv4Database& 
       }
     }
     std::mt19937_64 rng(5);
+    // Every block's edges many at once too, then random addresses.
     std::vector<TIPv6Address> many;
+    for (const TIPv6Block& b : Full.IPv6.Blocks) {
+      for (TIPv6Address ip : {b.Start, b.Last, b.Start - 1, b.Last + 1}) many.push_back(ip);
+    }
     for (int i = 0; i < Random && !testing::Test::HasFatalFailure(); ++i) {
       const TIPv6Address any = TIPv6Address{rng()} << 64 | rng();
       const TIPv6Block& near = Full.IPv6.Blocks[rng() % Full.IPv6.Blocks.size()];
@@ -244,6 +248,11 @@ TEST_F(MappedTest, IPv6AnswersWithAndWithoutTheIndex) {
   for (uint64_t i = 0; i < 500; ++i)
     add(base + (TIPv6Address{i * 2} << 32), base + (i * 2 << 32 | 0xFFFFFFFF));
   for (uint64_t i = 0; i < 500; ++i) add(base + (one << 64) + i * 3, base + (one << 64) + i * 3);
+  // A block that ends inside a /64 and the next that begins there, alone
+  // with that upper half: the addresses below its start are the first's.
+  const TIPv6Address half = (one << 64) / 2;
+  add(base + (one << 70), base + (TIPv6Address{65} << 64) + half - 1);
+  add(base + (TIPv6Address{65} << 64) + half, base + (TIPv6Address{66} << 64) - 1);
   add(~TIPv6Address{0} - 10, ~TIPv6Address{0});
   std::sort(blocks6.begin(), blocks6.end(),
             [](const TIPv6Block& a, const TIPv6Block& b) { return a.Start < b.Start; });
