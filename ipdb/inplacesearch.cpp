@@ -33,6 +33,8 @@ void TInPlaceDatabase::BuildIndex() const {
   });
   FBy16Six = MakeBy16Index(highs.size(),
                            [&highs](size_t i) { return static_cast<uint32_t>(highs[i] >> 32); });
+  FSample6.clear();
+  for (size_t i = 0; i < highs.size(); i += kSampleRun) FSample6.push_back(highs[i]);
   FHighs6 = std::move(highs);
 }
 
@@ -121,10 +123,13 @@ void TInPlaceDatabase::FindMany(const TIPv6Address* IPs, size_t N, TIPv6Block* B
     for (size_t i = 0; i < N; ++i) Held[i] = Find(IPs[i], Blocks[i]);
     return;
   }
-  // In groups, the halvings over the upper halves in step, each asking
-  // for its next read before the group's others are done.
+  // In groups, the searches side by side: first over every 32nd upper
+  // half (a list small enough for the caches, the same steps for every
+  // address), then within the run of 32 that this leads to, whose four
+  // lines are asked for at once rather than met one miss after another.
   constexpr size_t kGroup = 16;
   const uint64_t* highs = FHighs6.data();
+  const uint64_t* sample = FSample6.data();
   ReadMapped([&] {
     for (size_t g = 0; g < N; g += kGroup) {
       const size_t m = std::min(kGroup, N - g);
@@ -132,12 +137,18 @@ void TInPlaceDatabase::FindMany(const TIPv6Address* IPs, size_t N, TIPv6Block* B
       uint64_t high[kGroup];
       for (size_t j = 0; j < m; ++j) {
         high[j] = static_cast<uint64_t>(IPs[g + j] >> 64);
-        __builtin_prefetch(&FBy16Six[high[j] >> 48]);
+        lo[j] = 0;
+      }
+      for (size_t left = FSample6.size(); left > 1; left -= left / 2) {
+        const size_t half = left / 2;
+        for (size_t j = 0; j < m; ++j)
+          lo[j] = sample[lo[j] + half] <= high[j] ? lo[j] + half : lo[j];
       }
       size_t longest = 0;
       for (size_t j = 0; j < m; ++j) {
-        By16Range(FBy16Six, static_cast<uint32_t>(high[j] >> 32), lo[j], n[j]);
-        __builtin_prefetch(highs + lo[j] + n[j] / 2);
+        lo[j] *= kSampleRun;
+        n[j] = std::min<size_t>(kSampleRun, FCount6 - lo[j]);
+        for (size_t line = 0; line < n[j]; line += 8) __builtin_prefetch(highs + lo[j] + line);
         longest = std::max(longest, n[j]);
       }
       for (; longest > 1; longest -= longest / 2) {
@@ -146,7 +157,6 @@ void TInPlaceDatabase::FindMany(const TIPv6Address* IPs, size_t N, TIPv6Block* B
           const size_t half = n[j] / 2;
           lo[j] = highs[lo[j] + half] <= high[j] ? lo[j] + half : lo[j];
           n[j] -= half;
-          __builtin_prefetch(highs + lo[j] + n[j] / 2);
         }
       }
       for (size_t j = 0; j < m; ++j) {
