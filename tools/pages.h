@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <vector>
 
 // Asks for large pages under the whole 2 MB pieces of Bytes at Data. Only
