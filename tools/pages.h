@@ -34,6 +34,8 @@ void ReserveLarge(std::vector<T>& List, size_t Count) {
 void* AllocateLarge(size_t Bytes);
 // Gives back room from AllocateLarge (the same Bytes).
 void FreeLarge(void* Data, size_t Bytes);
+// Whether AllocateLarge maps room of Bytes (and FreeLarge must give it back).
+bool LargeRoom(size_t Bytes);
 
 // An allocator for the program's own large arrays (search indexes), by
 // AllocateLarge: their memory grows in 2 MB steps where the system grants
@@ -52,21 +54,11 @@ class TLargePageAllocator {
     return std::allocator<T>().allocate(Count);
   }
   void deallocate(T* Items, size_t Count) {
-    if (Large(Count)) return FreeLarge(Items, Count * sizeof(T));
+    if (LargeRoom(Count * sizeof(T))) return FreeLarge(Items, Count * sizeof(T));
     std::allocator<T>().deallocate(Items, Count);
   }
   friend bool operator==(const TLargePageAllocator&, const TLargePageAllocator&) { return true; }
-
- private:
-  static bool Large(size_t Count);
 };
 
 template <typename T>
 using TLargeVector = std::vector<T, TLargePageAllocator<T>>;
-
-bool LargeRoom(size_t Bytes);  // whether AllocateLarge maps room of Bytes
-
-template <typename T>
-bool TLargePageAllocator<T>::Large(size_t Count) {
-  return LargeRoom(Count * sizeof(T));
-}
