@@ -1,5 +1,6 @@
 #include "tools/addrscan.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #ifdef __SSE2__
@@ -84,21 +85,58 @@ bool MayBeIPv6(std::string_view Text) {
   return doubled ? groups <= 7 : groups == 8;
 }
 
-// The first dot or colon from P to End, or nullptr.
-const char* FindAnchor(const char* P, const char* End) {
+// Which of 64 bytes are address characters, and which of them dots and
+// colons, one bit a byte (bit 0 the first byte).
+struct TBlock {
+  uint64_t Run = 0, Dots = 0, Colons = 0;
+};
+
+TBlock Classify(const char* P) {
+  TBlock b;
 #ifdef __SSE2__
-  const __m128i dot = _mm_set1_epi8('.'), colon = _mm_set1_epi8(':');
-  for (; End - P >= 16; P += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
-    const int mask =
-        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, dot), _mm_cmpeq_epi8(v, colon)));
-    if (mask) return P + __builtin_ctz(static_cast<unsigned>(mask));
+  const __m128i zero = _mm_set1_epi8('0'), a = _mm_set1_epi8('a'), ten = _mm_set1_epi8(10),
+                five = _mm_set1_epi8(5), lower = _mm_set1_epi8(0x20), dot = _mm_set1_epi8('.'),
+                colon = _mm_set1_epi8(':');
+  for (int q = 0; q < 4; ++q) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P + 16 * q));
+    // '0' to ':' and 'a' to 'f' in either case: unsigned ranges from 0.
+    const __m128i d = _mm_sub_epi8(v, zero);
+    const __m128i h = _mm_sub_epi8(_mm_or_si128(v, lower), a);
+    const __m128i isDot = _mm_cmpeq_epi8(v, dot);
+    const __m128i run = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(d, ten), d),
+                                                  _mm_cmpeq_epi8(_mm_min_epu8(h, five), h)),
+                                     isDot);
+    const int shift = 16 * q;
+    b.Run |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(run))) << shift;
+    b.Dots |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(isDot))) << shift;
+    b.Colons |=
+        static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, colon))))
+        << shift;
+  }
+#else
+  for (int i = 0; i < 64; ++i) {
+    const uint64_t bit = uint64_t{1} << i;
+    if (IsRun(P[i])) b.Run |= bit;
+    if (P[i] == '.') b.Dots |= bit;
+    if (P[i] == ':') b.Colons |= bit;
   }
 #endif
-  for (; P < End; ++P) {
-    if (*P == '.' || *P == ':') return P;
-  }
-  return nullptr;
+  return b;
+}
+
+// Whether X has N bits set or more (without a population count, which
+// the baseline instruction set lacks).
+template <int N>
+bool AtLeast(uint64_t X) {
+  for (int i = 1; i < N; ++i) X &= X - 1;
+  return X != 0;
+}
+
+// The same for the N < 64 bytes at P: the bytes past them count as none.
+TBlock ClassifyShort(const char* P, size_t N) {
+  char padded[64] = {};
+  std::memcpy(padded, P, N);
+  return Classify(padded);
 }
 
 }  // namespace
@@ -129,32 +167,50 @@ void TAddressScanner::Feed(const char* Data, size_t Size) {
   // A run at the end of the piece may go on in the next: it is held.
   size_t tail = Size;
   while (tail > i && IsRun(Data[tail - 1])) --tail;
-  // Every address holds a dot or a colon: runs are looked at only around
-  // those, and the text between them (words, hex letters among them) is
-  // passed over fast.
+  // Every address holds a dot or a colon: the text is classified 64 bytes
+  // at a time, and runs are looked at only around those; the text between
+  // them (words, hex letters among them) is passed over fast. No run
+  // crosses i or tail, and a run once looked at ends at or before the
+  // next one's start (from).
+  size_t from = i;
   for (size_t at = i; at < tail;) {
-    const char* anchor = FindAnchor(Data + at, Data + tail);
-    if (!anchor) break;
-    size_t j = static_cast<size_t>(anchor - Data), k = j + 1;
-    while (j > at && IsRun(Data[j - 1])) --j;
-    while (k < tail && IsRun(Data[k])) ++k;
-    const int before = j > 0 ? Byte(Data[j - 1]) : FPrev;
-    const bool leftOk = !IsWord(before);
-    const int next = Byte(Data[k]);  // k < tail <= Size: a byte that ends the run
-    if (k - j <= kMaxRun) {
-      if (k - j >= 3) Run(Data + j, k - j, leftOk, !IsWord(next), IsLetter(before));
-    } else {
-      Pending(Data + j);
-      FInRun = true;
-      FRunLeftOk = leftOk;
-      FRunLeftLetter = IsLetter(before);
-      FLong = false;
-      FHeld.clear();
-      Hold(Data + j, k - j);
-      EndRun(next);
-      FFrom = Data + k;
+    const size_t n = std::min<size_t>(64, tail - at);
+    const TBlock b = n == 64 ? Classify(Data + at) : ClassifyShort(Data + at, n);
+    size_t next = at + n;
+    for (uint64_t anchors = b.Dots | b.Colons; anchors;) {
+      const unsigned p = static_cast<unsigned>(__builtin_ctzll(anchors));
+      const uint64_t before = ~b.Run & ((uint64_t{1} << p) - 1);
+      const uint64_t after = ~b.Run >> p;
+      size_t j, k;
+      if (before) {
+        j = at + 64 - static_cast<size_t>(__builtin_clzll(before));
+      } else {
+        for (j = at; j > from && IsRun(Data[j - 1]);) --j;
+      }
+      if (after) {
+        k = at + p + static_cast<size_t>(__builtin_ctzll(after));
+      } else {
+        for (k = at + 64; k < tail && IsRun(Data[k]);) ++k;
+      }
+      // A run within the block is looked at only if it may hold an
+      // address: an IPv4 one (or an IPv6 one's dotted tail) takes three
+      // dots, an IPv6 one without either a "::" or seven colons. Most runs
+      // with colons are times.
+      bool may = true;
+      if (before && after) {
+        const uint64_t span = (~uint64_t{0} >> (64 - (k - j))) << (j - at);
+        const uint64_t colons = b.Colons & span;
+        may = AtLeast<3>(b.Dots & span) || (colons & colons >> 1) || AtLeast<7>(colons);
+      }
+      if (may) Look(Data, j, k);
+      from = k;
+      if (k >= at + n) {
+        next = k;
+        break;
+      }
+      anchors &= ~uint64_t{0} << (k - at);
     }
-    at = k;
+    at = next;
   }
   if (tail < Size) {
     Pending(Data + tail);
@@ -170,6 +226,25 @@ void TAddressScanner::Feed(const char* Data, size_t Size) {
   }
   FFrom = nullptr;
   FPrev = Byte(Data[Size - 1]);
+}
+
+void TAddressScanner::Look(const char* Data, size_t From, size_t To) {
+  const int before = From > 0 ? Byte(Data[From - 1]) : FPrev;
+  const bool leftOk = !IsWord(before);
+  const int next = Byte(Data[To]);  // To is before the piece's end: a byte that ends the run
+  if (To - From <= kMaxRun) {
+    if (To - From >= 3) Run(Data + From, To - From, leftOk, !IsWord(next), IsLetter(before));
+    return;
+  }
+  Pending(Data + From);
+  FInRun = true;
+  FRunLeftOk = leftOk;
+  FRunLeftLetter = IsLetter(before);
+  FLong = false;
+  FHeld.clear();
+  Hold(Data + From, To - From);
+  EndRun(next);
+  FFrom = Data + To;
 }
 
 void TAddressScanner::Finish() {

@@ -95,6 +95,31 @@ TEST(AddressScannerTest, EveryIPv6TextForm) {
   for (const auto& [in, out] : cases) EXPECT_EQ(Marked(in), out) << in;
 }
 
+TEST(AddressScannerTest, AddressesAtEveryPlaceAroundTheBlocksOfTheSearch) {
+  // The text is looked at 64 bytes at a time: what is found must not
+  // depend on where an address or a run that is none falls against those
+  // blocks, nor on a run of hex letters before it that crosses them.
+  const std::pair<std::string, std::string> cases[] = {
+      {"1.2.3.4", "{1.2.3.4}"},
+      {"1.2.3.4:80 and 10.0.0.1.", "{1.2.3.4}:80 and {10.0.0.1}."},
+      {"2001:db8::1 2001:db8:0:0:1:0:0:1", "{2001:db8::1} {2001:db8:0:0:1:0:0:1}"},
+      {"::ffff:192.0.2.1", "{::ffff:192.0.2.1}"},
+      {"src:2001:4860::1", "src:{2001:4860::1}"},
+      {"Trying 93.184.216.34... ok", "Trying {93.184.216.34}... ok"},
+      {"1.2.3.4.5 12:34:56 v1.2.3.4 1.2.3", "1.2.3.4.5 12:34:56 v1.2.3.4 1.2.3"},
+  };
+  for (size_t pad = 0; pad <= 140; ++pad) {
+    for (const auto& [in, out] : cases) {
+      const std::string spaces(pad, ' ');
+      EXPECT_EQ(Marked(spaces + in + spaces), spaces + out + spaces) << pad << ": " << in;
+    }
+    // The run begins a block or more before its first colon or dot.
+    const std::string hex(pad, 'a');
+    EXPECT_EQ(Marked(hex + ":1.2.3.4 x"), hex + ":{1.2.3.4} x") << pad;
+    EXPECT_EQ(Marked(". a" + hex + "1.2.3.4 x"), ". a" + hex + "1.2.3.4 x") << pad;
+  }
+}
+
 TEST(AddressScannerTest, LongRunsAreReadInBoundedPieces) {
   // A run of address characters longer than any address holds no IPv6
   // address, but its IPv4 parts between colons count.
