@@ -74,8 +74,10 @@ class TAnnotator : public TAddressSink {
   }
   void Flush() {
     if (!FFound.empty()) Answer();
-    FIO.WriteOut(FOut.data(), FOut.size());
-    FOut.clear();
+    // Written out while the next piece is made; the room that comes back
+    // is made large enough again.
+    FIO.HandOut(FOut);
+    FOut.reserve(kPiece + 4096);
   }
 
  private:

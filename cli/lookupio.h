@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <istream>
 #include <ostream>
+#include <string>
 
 // Answers go out through WriteOut in large pieces; Out and Err serve the
 // rest (help, --info, messages) and may be made on first use, so that a
@@ -19,6 +20,11 @@ class TLookupIO {
   // with nothing ready): the moment to write out the answers so far.
   virtual bool InputWaits() { return false; }
   virtual void WriteOut(const char* Data, size_t Size) = 0;
+  // The same for Text, which it may keep, leaving it empty.
+  virtual void HandOut(std::string& Text) {
+    WriteOut(Text.data(), Text.size());
+    Text.clear();
+  }
   virtual std::ostream& Out() = 0;
   virtual std::ostream& Err() = 0;
 };

@@ -46,5 +46,21 @@ check "bad db message" "The file $dir/short.ip4 is not valid or unknown IPv4 dat
 "$lookup" > /dev/null 2>&1
 check "usage status" 2 $?
 
+# Answers that cannot be written (a full disk) are no success: one answer,
+# written at once, and an annotated log, written by pieces while the next
+# is made.
+"$lookup" --db "$dir/country.ip4" 8.8.9.1 > /dev/full 2> "$dir/err"
+check "full disk status" 4 $?
+check "full disk message" "kesl-lookup: cannot write the answers: No space left on device" "$(cat "$dir/err")"
+for i in $(seq 5000); do echo "1.0.0.$((i % 250)) - GET /index.html"; done > "$dir/log"
+"$lookup" --db "$dir/country.ip4" --annotate "$dir/log" > /dev/full 2> "$dir/err"
+check "full disk annotate status" 4 $?
+check "full disk annotate message" "kesl-lookup: cannot write the answers: No space left on device" \
+  "$(cat "$dir/err")"
+"$lookup" --db "$dir/country.ip4" --annotate "$dir/log" > "$dir/annotated"
+check "annotate status" 0 $?
+check "annotate output" "$(sed 's/^1\.0\.0\.[0-9]*/&[AU]/' "$dir/log" | md5sum)" \
+  "$(md5sum < "$dir/annotated")"
+
 if [ $fail = 0 ]; then echo "end to end: all checks passed"; fi
 exit $fail
