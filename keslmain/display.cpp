@@ -2,6 +2,7 @@
 // located one selected, and the answer in words.
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QListView>
 #include <QPainter>
@@ -17,6 +18,13 @@
 #include "tools/finally.h"
 #include "tools/tools.h"
 #include "utilmain/elidedlabel.h"
+
+namespace {
+
+// How often a fill of the list looks for events.
+constexpr qint64 kFillEventsMs = 20;
+
+}  // namespace
 
 void TKeslMainForm::SelectCode(QComboBox* Box, uint16_t Code) {
   for (int i = 0; i < Box->count(); ++i) {
@@ -64,9 +72,15 @@ void TKeslMainForm::ShowBlocks(std::optional<uint16_t> Code, TIPv4Block* Block,
     SelectBlockRows(*ListBox, *FModel, Block, Block6);
     ListBox->setUpdatesEnabled(true);
   });
-  FModel->Fill(blocks, blocks6, [this](int PerMille) {
+  // Events (a press that aborts, the bar's paint) are seen at the first
+  // step of the fill and then every few hundredths of a second: looking
+  // for them at every step took as long as filling a large country's list.
+  QElapsedTimer seen;
+  FModel->Fill(blocks, blocks6, [this, &seen](int PerMille) {
     if (!SetProgress(PerMille)) return false;
+    if (seen.isValid() && seen.elapsed() < kFillEventsMs) return Aborted.load();
     QCoreApplication::processEvents();
+    seen.start();
     return Aborted.load();
   });
 }

@@ -240,8 +240,24 @@ TEST_F(KeslMainTest, LocateListsTheCountryWithTheBlockSelected) {
   EXPECT_FALSE(FForm->Busy());
   EXPECT_EQ(FDialogs.Questions.size(), 1);  // the age check, once per load
 
-  // The same country again: rows stay, only the selection moves.
+  // Every row is as wide as the widest: the longest text, in each notation.
   const TBlockListModel* model = FForm->ListModel();
+  auto longest = [model] {
+    QString text;
+    for (int i = 0; i < model->Count(); ++i) {
+      const QString row = model->data(model->index(i), Qt::DisplayRole).toString();
+      if (row.size() > text.size()) text = row;
+    }
+    return text;
+  };
+  EXPECT_EQ(model->WidestText(), longest());
+  EXPECT_EQ(model->WidestText(), "3.0.0.0 - 3.255.255.255");
+  Choose(FForm->MaskBox, "Classless CIDR");
+  EXPECT_EQ(model->WidestText(), longest());
+  EXPECT_EQ(model->WidestText(), "8.8.8.0/23, 8.8.10.0/24");
+  Choose(FForm->MaskBox, "Start-stop range");
+
+  // The same country again: rows stay, only the selection moves.
   const TIPv4Block* firstRow = model->BlockAt(0);
   Locate("3.1.2.3");
   EXPECT_EQ(model->BlockAt(0), firstRow);
