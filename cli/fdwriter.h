@@ -19,8 +19,11 @@ class TFdWriter {
   TFdWriter(const TFdWriter&) = delete;
   TFdWriter& operator=(const TFdWriter&) = delete;
 
-  // Pieces of this size or more are written in the background.
-  static constexpr size_t kBackgroundAt = 32 * 1024;
+  // Pieces of this size or more are written in the background: a hand-over
+  // costs a copy (from Write) and a wake-up of the thread, little beside
+  // the kernel's copy of a piece this large. A stream's answers go out in
+  // pieces of 64 kB, written at once.
+  static constexpr size_t kBackgroundAt = 256 * 1024;
 
   // Writes Size bytes, in order after all written before. One thread
   // writes through a writer (Write and Hand).
