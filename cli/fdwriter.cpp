@@ -3,42 +3,29 @@
 #include <cerrno>
 #include <unistd.h>
 
-namespace {
+TFdWriter::TFdWriter(int Fd)
+    : FFd(Fd), FThread([this](std::string& Piece) { WriteNow(Piece.data(), Piece.size()); }) {}
 
-// Writes all of Data: 0, or the errno of the write that failed.
-int WriteAll(int Fd, const char* Data, size_t Size) {
-  while (Size > 0) {
-    const ssize_t n = ::write(Fd, Data, Size);
+void TFdWriter::WriteNow(const char* Data, size_t Size) {
+  while (Size > 0 && !FError) {
+    const ssize_t n = ::write(FFd, Data, Size);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) return EIO;
+    if (n <= 0) {
+      FError = n < 0 ? errno : EIO;
+      return;
+    }
     Data += n;
     Size -= static_cast<size_t>(n);
   }
-  return 0;
-}
-
-}  // namespace
-
-TFdWriter::~TFdWriter() {
-  if (!FThread.joinable()) return;
-  {
-    std::unique_lock<std::mutex> lock(FLock);
-    Idle(lock);
-    FStop = true;
-  }
-  FChanged.notify_all();
-  FThread.join();
 }
 
 void TFdWriter::Write(const char* Data, size_t Size) {
   if (Size < kBackgroundAt) {
     if (Size == 0) return;
-    // Nothing else writes while the thread is idle: the lock is held only
-    // against a piece handed in by another call, which there is none of.
-    std::unique_lock<std::mutex> lock(FLock);
-    Idle(lock);
-    if (!FError) FError = WriteAll(FFd, Data, Size);
+    // After what the thread has; it has nothing to do while this is
+    // written, and nothing else writes.
+    Wait();
+    WriteNow(Data, Size);
     return;
   }
   FCopy.assign(Data, Size);
@@ -48,51 +35,8 @@ void TFdWriter::Write(const char* Data, size_t Size) {
 void TFdWriter::Hand(std::string& Text) {
   if (Text.size() < kBackgroundAt) {
     Write(Text.data(), Text.size());
-    Text.clear();
-    return;
+  } else {
+    FThread.Hand(Text);
   }
-  std::unique_lock<std::mutex> lock(FLock);
-  FChanged.wait(lock, [this] { return FWaiting.empty(); });
-  // The thread's last piece, emptied, comes back in exchange.
-  FWaiting.swap(Text);
   Text.clear();
-  if (FError) FWaiting.clear();
-  if (!FThread.joinable()) FThread = std::thread(&TFdWriter::Run, this);
-  lock.unlock();
-  FChanged.notify_all();
-}
-
-void TFdWriter::Wait() {
-  std::unique_lock<std::mutex> lock(FLock);
-  Idle(lock);
-}
-
-int TFdWriter::Error() {
-  std::unique_lock<std::mutex> lock(FLock);
-  Idle(lock);
-  return FError;
-}
-
-void TFdWriter::Idle(std::unique_lock<std::mutex>& Lock) {
-  FChanged.wait(Lock, [this] { return FWaiting.empty() && !FBusy; });
-}
-
-void TFdWriter::Run() {
-  std::string piece;
-  std::unique_lock<std::mutex> lock(FLock);
-  for (;;) {
-    FChanged.wait(lock, [this] { return FStop || !FWaiting.empty(); });
-    if (FWaiting.empty()) return;
-    piece.swap(FWaiting);
-    FBusy = true;
-    const bool failed = FError != 0;
-    lock.unlock();
-    FChanged.notify_all();
-    const int error = failed ? 0 : WriteAll(FFd, piece.data(), piece.size());
-    piece.clear();
-    lock.lock();
-    if (!FError) FError = error;
-    FBusy = false;
-    FChanged.notify_all();
-  }
 }

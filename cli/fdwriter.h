@@ -5,19 +5,14 @@
 // answer for one, go out at once, after what went before them.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
-#include <mutex>
 #include <string>
-#include <thread>
+
+#include "cli/workthread.h"
 
 class TFdWriter {
  public:
-  explicit TFdWriter(int Fd) : FFd(Fd) {}
-  // Waits for what is under way.
-  ~TFdWriter();
-  TFdWriter(const TFdWriter&) = delete;
-  TFdWriter& operator=(const TFdWriter&) = delete;
+  explicit TFdWriter(int Fd);
 
   // Pieces of this size or more are written in the background: a hand-over
   // costs a copy (from Write) and a wake-up of the thread, little beside
@@ -32,29 +27,23 @@ class TFdWriter {
   // (with room of its own for the next piece): no copy.
   void Hand(std::string& Text);
   // Waits until everything handed in is written.
-  void Wait();
+  void Wait() { FThread.Wait(); }
   // The errno of the first write that failed (after which nothing more is
   // written), or 0; waits first.
-  int Error();
+  int Error() {
+    Wait();
+    return FError;
+  }
 
  private:
-  void Run();
-  // With the lock held: waits until the thread has nothing to do.
-  void Idle(std::unique_lock<std::mutex>& Lock);
-  // Writes all of Data; false with FError set when it cannot.
-  bool WriteNow(const char* Data, size_t Size);
+  // Writes all of Data unless a write failed before; sets FError when it
+  // cannot.
+  void WriteNow(const char* Data, size_t Size);
 
   const int FFd;
-  std::mutex FLock;
-  std::condition_variable FChanged;
-  // A piece waiting for the thread, and whether it is writing one. At most
-  // one waits: a program that makes its answers faster than they can be
-  // written waits for them, holding no more than two pieces.
-  std::string FWaiting;
-  bool FBusy = false;
-  bool FStop = false;
+  // Set by the thread, or by the caller while the thread has nothing to do.
+  int FError = 0;
   // A large piece given by Write, copied to be handed in.
   std::string FCopy;
-  int FError = 0;
-  std::thread FThread;
+  TWorkThread<std::string> FThread;
 };

@@ -2,9 +2,11 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -111,6 +113,36 @@ TEST(FdWriterTest, AFailedWriteIsReportedAndEndsTheWriting) {
     EXPECT_EQ(writer.Error(), ENOSPC);
   }
   ::close(full);
+}
+
+TEST(WorkThreadTest, ItemsAreDoneInOrderAndAnErrorStopsTheWork) {
+  std::vector<int> done;
+  {
+    TWorkThread<int> work([&done](int& Item) {
+      if (Item == 5) throw std::runtime_error("five");
+      done.push_back(Item);
+      Item = -Item;  // comes back to the one that hands items over
+    });
+    int item = 0;
+    std::vector<int> back;
+    for (int i = 1; i <= 4; ++i) {
+      item = i;
+      work.Hand(item);
+      back.push_back(item);
+    }
+    work.Wait();
+    EXPECT_EQ(done, (std::vector<int>{1, 2, 3, 4}));
+    // What comes back is an item done with before, or a new one.
+    for (const int b : back) EXPECT_TRUE(b <= 0 && b >= -3) << b;
+    item = 5;
+    work.Hand(item);
+    EXPECT_THROW(work.Wait(), std::runtime_error);
+    // Nothing more is worked on, and each hand-over says why.
+    item = 6;
+    EXPECT_THROW(work.Hand(item), std::runtime_error);
+    EXPECT_THROW(work.Wait(), std::runtime_error);
+  }
+  EXPECT_EQ(done, (std::vector<int>{1, 2, 3, 4}));
 }
 
 }  // namespace
