@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ipdb/by16index.h"
 #include "ipdb/countries.h"
 #include "tools/errors.h"
 #include "tools/pages.h"
@@ -12,8 +13,16 @@ int TIPv6Blocks::Find(TIPv6Address Address) const {
   if (count == 0 || FHigh[0].Start > high) return -1;
   // The last block whose start's upper half is at or below the address's,
   // without a branch per step.
+  // With many blocks, the address's first 16 bits narrow the search to
+  // those that can hold it: most of the space has none.
   const THighs* base = FHigh.data();
-  for (size_t n = count; n > 1;) {
+  size_t n = count;
+  if (!FBy16.empty()) {
+    size_t from = 0;
+    By16Range(FBy16, static_cast<uint32_t>(high >> 32), from, n);
+    base += from;
+  }
+  while (n > 1) {
     const size_t half = n / 2;
     // Near the end, where the probes leave the caches, both places the
     // next one can fall on are fetched while this one is compared. (Every
@@ -72,6 +81,11 @@ void TIPv6Blocks::Link(const TBlockOwners& Owners) {
     block.Center = r;
     FHigh.push_back(
         {static_cast<uint64_t>(block.Start >> 64), static_cast<uint64_t>(block.Last >> 64)});
+  }
+  FBy16.clear();
+  if (FHigh.size() >= kBy16From) {
+    FBy16 = MakeBy16Index(FHigh.size(),
+                          [this](size_t i) { return static_cast<uint32_t>(FHigh[i].Start >> 32); });
   }
 }
 

@@ -62,6 +62,53 @@ TEST(IPv6SearchTest, AgreesWithAScanWhereStartsShareTheirUpperHalf) {
   EXPECT_THROW(db.SortAndLink(), EDatabaseError);
 }
 
+TEST(IPv6SearchTest, ManyBlocksAreSearchedByTheirFirstBitsAsByAPlainSearch) {
+  // Enough blocks for the index by the first 16 bits: crowded in a few
+  // /16s, some smaller than a /64, one spanning many /16s, and most /16s
+  // with none.
+  TIPv4Database db;
+  std::mt19937_64 rng(16);
+  TIPv6Address at = A("2001:db8::");
+  for (int i = 0; i < 3000; ++i) {
+    const TIPv6Address size =
+        (i % 3 == 0) ? 1 + rng() % 4096 : TIPv6Address{1} << (64 + rng() % 16);
+    TIPv6Block b = Block6("::", "::");
+    b.Start = at;
+    b.Last = at + size - 1;
+    db.IPv6.Blocks.push_back(b);
+    at += size + (rng() % 2 ? 0 : size);
+  }
+  db.IPv6.Blocks.push_back(Block6("2400::", "240f:ffff:ffff:ffff:ffff:ffff:ffff:ffff"));
+  at = A("2a00::");
+  for (int i = 0; i < 3000; ++i) {
+    const TIPv6Address size = TIPv6Address{1} << (80 + rng() % 24);
+    TIPv6Block b = Block6("::", "::");
+    b.Start = at;
+    b.Last = at + size - 1;
+    db.IPv6.Blocks.push_back(b);
+    at += size * (1 + rng() % 3);
+  }
+  db.SortAndLink();
+  const std::vector<TIPv6Block>& blocks = db.IPv6.Blocks;
+  std::vector<TIPv6Address> probes;
+  for (const TIPv6Block& b : blocks) {
+    for (const TIPv6Address a : {b.Start - 1, b.Start, b.Start + 1, b.Last - 1, b.Last, b.Last + 1})
+      probes.push_back(a);
+  }
+  for (int i = 0; i < 20000; ++i) {
+    probes.push_back(TIPv6Address{rng() % (uint64_t{1} << 61) | uint64_t{1} << 61} << 64 | rng());
+  }
+  for (const TIPv6Address a : probes) {
+    const auto after =
+        std::upper_bound(blocks.begin(), blocks.end(), a,
+                         [](TIPv6Address v, const TIPv6Block& b) { return v < b.Start; });
+    const int want = after != blocks.begin() && a <= (after - 1)->Last
+                         ? static_cast<int>(after - blocks.begin()) - 1
+                         : -1;
+    ASSERT_EQ(db.IPv6.Find(a), want) << IPv6ToStr(a);
+  }
+}
+
 TEST(IPv6SearchTest, DefaultDatabaseAnswersTheSameLoadedAndInPlace) {
   const std::string path = KESL_DEFAULT_DATABASE;
   if (!std::filesystem::exists(path)) GTEST_SKIP() << "no default database at " << path;
