@@ -196,13 +196,14 @@ void TAddressScanner::Feed(const char* Data, size_t Size) {
       // address: an IPv4 one (or an IPv6 one's dotted tail) takes three
       // dots, an IPv6 one without either a "::" or seven colons. Most runs
       // with colons are times.
-      bool may = true;
+      bool may = true, dotsOnly = false;
       if (before && after) {
         const uint64_t span = (~uint64_t{0} >> (64 - (k - j))) << (j - at);
         const uint64_t colons = b.Colons & span;
         may = AtLeast<3>(b.Dots & span) || (colons & colons >> 1) || AtLeast<7>(colons);
+        dotsOnly = colons == 0;
       }
-      if (may) Look(Data, j, k);
+      if (may) Look(Data, j, k, dotsOnly);
       from = k;
       if (k >= at + n) {
         next = k;
@@ -228,11 +229,13 @@ void TAddressScanner::Feed(const char* Data, size_t Size) {
   FPrev = Byte(Data[Size - 1]);
 }
 
-void TAddressScanner::Look(const char* Data, size_t From, size_t To) {
+void TAddressScanner::Look(const char* Data, size_t From, size_t To, bool DotsOnly) {
   const int before = From > 0 ? Byte(Data[From - 1]) : FPrev;
   const bool leftOk = !IsWord(before);
   const int next = Byte(Data[To]);  // To is before the piece's end: a byte that ends the run
   if (To - From <= kMaxRun) {
+    // A run without colons can only be an IPv4 address whole.
+    if (DotsOnly) return Part(Data + From, To - From, leftOk, !IsWord(next));
     if (To - From >= 3) Run(Data + From, To - From, leftOk, !IsWord(next), IsLetter(before));
     return;
   }

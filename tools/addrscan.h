@@ -56,8 +56,9 @@ class TAddressScanner {
   // whether the characters around it allow an address beside them.
   // LeftLetter: the run follows a letter, which may begin a label ("src:").
   void Run(const char* Text, size_t Size, bool LeftOk, bool RightOk, bool LeftLetter);
-  // The run from Data + From to Data + To, complete in the piece Data.
-  void Look(const char* Data, size_t From, size_t To);
+  // The run from Data + From to Data + To, complete in the piece Data;
+  // DotsOnly when it is known to hold no colon.
+  void Look(const char* Data, size_t From, size_t To, bool DotsOnly);
   // One part of a run between colons, which may be an IPv4 address.
   void Part(const char* Text, size_t Size, bool LeftOk, bool RightOk);
   // An address at Text: the text before it from FFrom on goes out first.
