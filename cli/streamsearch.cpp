@@ -14,7 +14,7 @@ void TStreamSearch::Search() {
         // Another database than the last searched has no index yet.
         if (FDb.Generation() != FGeneration) {
           FGeneration = FDb.Generation();
-          FSearched = 0;
+          FSearched4 = FSearched6 = 0;
         }
         SearchOnce();
       },
@@ -29,10 +29,14 @@ void TStreamSearch::SearchOnce() {
     for (size_t i = 0; i < n6; ++i) F6.Held[i] = FDb.Find(F6.IPs[i], F6.Blocks[i]);
     return;
   }
-  // A long stream is searched faster with the mapping's index.
-  const uint64_t before = FSearched;
-  FSearched += n4 + n6;
-  if (before < kIndexAfterSearches && FSearched >= kIndexAfterSearches) mapped->BuildIndex();
+  // A long stream is searched faster with the mapping's index: each
+  // family's, once that family has been searched often enough.
+  if (FSearched4 < kIndexAfterSearches && FSearched4 + n4 >= kIndexAfterSearches)
+    mapped->BuildIndex4();
+  if (FSearched6 < kIndexAfterSearches && FSearched6 + n6 >= kIndexAfterSearches)
+    mapped->BuildIndex6();
+  FSearched4 += n4;
+  FSearched6 += n6;
   mapped->FindMany(F4.IPs.data(), n4, F4.Blocks.data(), F4.Held.get());
   mapped->FindMany(F6.IPs.data(), n6, F6.Blocks.data(), F6.Held.get());
 }

@@ -66,7 +66,8 @@ class TStreamSearch {
 
   TLookupDatabase& FDb;
   std::ostream& FErr;
-  uint64_t FSearched = 0;    // in the database searched last
+  // Addresses of each family searched in the database searched last.
+  uint64_t FSearched4 = 0, FSearched6 = 0;
   uint64_t FGeneration = 0;  // which that was (TLookupDatabase::Generation)
   TFamily<uint32_t, TIPv4Block> F4;
   TFamily<TIPv6Address, TIPv6Block> F6;

@@ -52,6 +52,10 @@ class TInPlaceDatabase {
   // instead of halving over all the records. For many lookups.
   // EDatabaseError as Find.
   void BuildIndex() const;
+  // The same for one family: a stream of one family's addresses does not
+  // pay for the other's index.
+  void BuildIndex4() const;
+  void BuildIndex6() const;
   // Whether the file has been written to since it was opened (its size or
   // modification time changed, as a cp over it does): what was read from
   // the mapping since then cannot be trusted. False for bytes in memory.

@@ -8,6 +8,11 @@
 #include "ipdb/inplace.h"
 
 void TInPlaceDatabase::BuildIndex() const {
+  BuildIndex4();
+  BuildIndex6();
+}
+
+void TInPlaceDatabase::BuildIndex4() const {
   if (!FBy16.empty()) return;
   // Whatever order the records are really in, the index stays within them,
   // so a file that lies about its order can only make a search miss, never
@@ -20,9 +25,13 @@ void TInPlaceDatabase::BuildIndex() const {
   });
   FBy16 = MakeBy16Index(starts.size(), [&starts](size_t i) { return starts[i]; });
   FStarts = std::move(starts);
-  // IPv6: the starts' upper halves, indexed by their first 16 bits. As for
-  // IPv4, an index made from counts stays within the records whatever
-  // their order.
+}
+
+void TInPlaceDatabase::BuildIndex6() const {
+  if (!FBy16Six.empty()) return;
+  // The starts' upper halves, indexed by their first 16 bits. As for IPv4,
+  // an index made from counts stays within the records whatever their
+  // order.
   TLargeVector<uint64_t> highs(FCount6);
   uint64_t* const high = highs.data();
   ReadMapped([&] {
