@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <vector>
 
+// The loaded lists this long or longer get the index (256 kB); a shorter
+// one is halved whole.
+constexpr size_t kBy16IndexFrom = 4096;
+
 // Index[h] is how many of the Count starts (StartAt(i), ascending) lie below
 // h << 16; 65,537 entries. Made from counts, so that starts in any order
 // still give entries within 0 .. Count: a search over them may miss, but

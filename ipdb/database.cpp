@@ -254,7 +254,7 @@ void TIPv4Database::SortAndLink(bool KnownSorted) {
   // Where each /16 begins in the spans. Worth its 256 kB only for a list
   // too large for the caches.
   FBy16.clear();
-  if (FSpans.size() >= kBy16From) {
+  if (FSpans.size() >= kBy16IndexFrom) {
     FBy16 = MakeBy16Index(FSpans.size(), [this](size_t i) { return FSpans[i].Start; });
   }
   FIndexed = Blocks.size();

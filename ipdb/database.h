@@ -197,7 +197,6 @@ class TIPv4Database {
   TLargeVector<TSpan> FSpans;
   std::vector<uint32_t> FSpanBlock;
   // For a large list, the spans' index by /16 (ipdb/by16index.h).
-  static constexpr size_t kBy16From = 4096;
   std::vector<uint32_t> FBy16;
   size_t FIndexed = SIZE_MAX;
   TLoadContext* FLoad = nullptr;  // the load in progress, if any

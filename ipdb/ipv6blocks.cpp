@@ -83,7 +83,7 @@ void TIPv6Blocks::Link(const TBlockOwners& Owners) {
         {static_cast<uint64_t>(block.Start >> 64), static_cast<uint64_t>(block.Last >> 64)});
   }
   FBy16.clear();
-  if (FHigh.size() >= kBy16From) {
+  if (FHigh.size() >= kBy16IndexFrom) {
     FBy16 = MakeBy16Index(FHigh.size(),
                           [this](size_t i) { return static_cast<uint32_t>(FHigh[i].Start >> 32); });
   }

@@ -67,7 +67,7 @@ class TIPv6Blocks {
     uint64_t Last;
   };
   TLargeVector<THighs> FHigh;
-  // By the first 16 bits of the starts, for this many blocks or more.
-  static constexpr size_t kBy16From = 4096;
+  // By the first 16 bits of the starts, for a large list
+  // (ipdb/by16index.h).
   std::vector<uint32_t> FBy16;
 };
