@@ -257,10 +257,8 @@ class TAnswerWriter::TImpl {
   }
   void PutBlock(const TIPv4Block& B) {
     if (FNotation == nmCIDR || FNotation == nmMask) return Put(B.AsText(FNotation));
-    Reserve(40);
-    FEnd = FormatIP(B.StartIP, FEnd);
-    std::memcpy(FEnd, " - ", 3);
-    FEnd = FormatIP(B.StartIP + B.Count - 1, FEnd + 3);
+    Reserve(TIPv4Block::kMaxRangeText);
+    FEnd = B.FormatRange(FEnd);
   }
   // A query that gave no address.
   bool Failed(std::string_view Query, std::string_view Message) {

@@ -49,11 +49,14 @@ std::string TIPv4Block::AsText(TNotation Mode) const {
     }
     return text;
   }
-  char buf[40];
-  char* p = FormatIP(StartIP, buf);
-  std::memcpy(p, " - ", 3);
-  p = FormatIP(StartIP + Count - 1, p + 3);
-  return std::string(buf, p);
+  char buf[kMaxRangeText];
+  return std::string(buf, FormatRange(buf));
+}
+
+char* TIPv4Block::FormatRange(char* Out) const {
+  Out = FormatIP(StartIP, Out);
+  std::memcpy(Out, " - ", 3);
+  return FormatIP(StartIP + Count - 1, Out + 3);
 }
 
 std::vector<std::string> PrefixTexts(const TIPv4Block& Block, TNotation Mode) {

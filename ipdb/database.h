@@ -42,6 +42,10 @@ class TIPv4Block {
   // aligned prefix as that prefix, any other block as the fewest aligned
   // prefixes that cover exactly its addresses, joined by ", ".
   std::string AsText(TNotation Mode) const;
+  // The range form of that ("first - last") at Out, which has room for
+  // kMaxRangeText bytes; returns its end. No string is made.
+  static constexpr size_t kMaxRangeText = 33;
+  char* FormatRange(char* Out) const;
   // The same, one line per prefix for nmCIDR and nmMask (one line otherwise).
   std::vector<std::string> AsLines(TNotation Mode) const;
   // The fewest aligned prefixes, ascending, that cover exactly the block's

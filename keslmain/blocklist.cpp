@@ -4,7 +4,6 @@
 #include <QPainter>
 
 #include "ipdb/database.h"
-#include "tools/address.h"
 #include "tools/tools.h"
 
 int TBlockListModel::rowCount(const QModelIndex& Parent) const {
@@ -57,9 +56,8 @@ const QString& TBlockListModel::WidestText() const {
       if (const TIPv4Block* ahead = BlockAt(i + 16)) __builtin_prefetch(ahead);
       size_t length;
       if (b && FNotation == nmRange) {
-        char text[40];
-        length = static_cast<size_t>(
-            FormatIP(b->StartIP + b->Count - 1, FormatIP(b->StartIP, text) + 3) - text);
+        char text[TIPv4Block::kMaxRangeText];
+        length = static_cast<size_t>(b->FormatRange(text) - text);
       } else {
         length = RowText(i).size();
       }

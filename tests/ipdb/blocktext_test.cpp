@@ -59,6 +59,10 @@ TEST(AsTextTest, UnalignedBlocksAreExactPrefixLists) {
   // Past the top of the address space only what exists is covered.
   EXPECT_EQ(Block("255.255.255.254", 4).AsText(nmCIDR), "255.255.255.254/31");
   EXPECT_EQ(Block("255.255.255.254", 4).AsText(nmRange), "255.255.255.254 - 0.0.0.1");
+  // The longest range text fills its room exactly.
+  EXPECT_EQ(Block("200.200.200.200", 0xFFFFFFFFu - 0xC8C8C8C8u + 1).AsText(nmRange),
+            "200.200.200.200 - 255.255.255.255");
+  EXPECT_EQ(std::string("200.200.200.200 - 255.255.255.255").size(), TIPv4Block::kMaxRangeText);
 }
 
 TEST(AsTextTest, ZeroCountKeepsItsPlainForms) {
