@@ -11,6 +11,10 @@
 // one is halved whole.
 constexpr size_t kBy16IndexFrom = 4096;
 
+// An IPv6 address is indexed by its first 32 bits (of which the index
+// takes the first 16), from the upper 64 bits of it, High.
+inline uint32_t IPv6IndexKey(uint64_t High) { return static_cast<uint32_t>(High >> 32); }
+
 // Index[h] is how many of the Count starts (StartAt(i), ascending) lie below
 // h << 16; 65,537 entries. Made from counts, so that starts in any order
 // still give entries within 0 .. Count: a search over them may miss, but

@@ -40,8 +40,7 @@ void TInPlaceDatabase::BuildIndex6() const {
           static_cast<uint64_t>(DecodeIPv6Start(FRecords6 + size_t{i} * kIPv6RecordSize) >> 64);
     }
   });
-  FBy16Six = MakeBy16Index(highs.size(),
-                           [&highs](size_t i) { return static_cast<uint32_t>(highs[i] >> 32); });
+  FBy16Six = MakeBy16Index(highs.size(), [&highs](size_t i) { return IPv6IndexKey(highs[i]); });
   FSample6.clear();
   for (size_t i = 0; i < highs.size(); i += kSampleRun) FSample6.push_back(highs[i]);
   FHighs6 = std::move(highs);
@@ -219,7 +218,7 @@ bool TInPlaceDatabase::FindRecord(TIPv6Address IP, TIPv6Block& Block, size_t* In
     // that upper half (blocks smaller than a /64), the last of them at or
     // below the address, by halving over their whole starts.
     const auto high = static_cast<uint64_t>(IP >> 64);
-    By16Range(FBy16Six, static_cast<uint32_t>(high >> 32), lo, n);
+    By16Range(FBy16Six, IPv6IndexKey(high), lo, n);
     const size_t bucket = lo;
     const uint64_t* highs = FHighs6.data();
     auto highAt = [highs](size_t i) { return highs[i]; };

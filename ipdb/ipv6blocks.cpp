@@ -19,7 +19,7 @@ int TIPv6Blocks::Find(TIPv6Address Address) const {
   size_t n = count;
   if (!FBy16.empty()) {
     size_t from = 0;
-    By16Range(FBy16, static_cast<uint32_t>(high >> 32), from, n);
+    By16Range(FBy16, IPv6IndexKey(high), from, n);
     base += from;
   }
   while (n > 1) {
@@ -84,8 +84,7 @@ void TIPv6Blocks::Link(const TBlockOwners& Owners) {
   }
   FBy16.clear();
   if (FHigh.size() >= kBy16IndexFrom) {
-    FBy16 = MakeBy16Index(FHigh.size(),
-                          [this](size_t i) { return static_cast<uint32_t>(FHigh[i].Start >> 32); });
+    FBy16 = MakeBy16Index(FHigh.size(), [this](size_t i) { return IPv6IndexKey(FHigh[i].Start); });
   }
 }
 
