@@ -142,7 +142,8 @@ class TInPlaceDatabase {
   mutable std::vector<uint32_t> FBy16Six;
   mutable TLargeVector<uint64_t> FHighs6;
   // Every 32nd of those, for the searches of many addresses at once
-  // (FindMany): a first search over it ends in a run of 32 upper halves.
+  // (FindMany): where the index leaves more than 32 upper halves, a search
+  // over these ends in a run of 32 of them.
   static constexpr size_t kSampleRun = 32;
   mutable std::vector<uint64_t> FSample6;
   // Countries and registries made so far, by key, with a small table of
