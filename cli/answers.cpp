@@ -52,11 +52,12 @@ class TAnswerWriter::TImpl {
   bool Answer(std::string_view Query) {
     uint32_t ip = 0;
     TIPv6Address ip6 = 0;
-    switch (ReadNumericQuery(Query, ip, ip6)) {
+    bool canonical = false;
+    switch (ReadNumericQuery(Query, ip, ip6, &canonical)) {
       case 4:
         return Answer4(Query, ip, Find(ip));
       case 6:
-        return Answer6(Query, ip6, Find(ip6));
+        return Answer6(Query, ip6, Find(ip6), canonical);
       default:
         return AnswerHost(Query);
     }
@@ -144,10 +145,13 @@ class TAnswerWriter::TImpl {
     return true;
   }
 
-  // An IPv6 address's answer.
-  bool Answer6(std::string_view Query, TIPv6Address Address, const TIPv6Block* b) {
+  // An IPv6 address's answer; Canonical when Query is the address as it
+  // is written (most are), which then need not be written again.
+  bool Answer6(std::string_view Query, TIPv6Address Address, const TIPv6Block* b,
+               bool Canonical = false) {
     char text[kMaxIPv6Text];
-    const std::string_view address(text, FormatIPv6(Address, text) - text);
+    const std::string_view address =
+        Canonical ? Query : std::string_view(text, FormatIPv6(Address, text) - text);
     if (FNeedFacts) FDb.Read([&] { FDb.Facts(Address, b, FFacts); }, FIO.Err());
     if (FFormat != fmLines) {
       Record(Query, b ? "ok" : "not_found", address, b, {});
@@ -491,8 +495,9 @@ bool TAnswerWriter::AnswerIPv4(std::string_view Query, uint32_t IP, const TIPv4B
   return FImpl->Answer4(Query, IP, Block);
 }
 
-bool TAnswerWriter::AnswerIPv6(std::string_view Query, TIPv6Address IP, const TIPv6Block* Block) {
-  return FImpl->Answer6(Query, IP, Block);
+bool TAnswerWriter::AnswerIPv6(std::string_view Query, TIPv6Address IP, const TIPv6Block* Block,
+                               bool Canonical) {
+  return FImpl->Answer6(Query, IP, Block, Canonical);
 }
 
 void TAnswerWriter::Flush() { FImpl->Flush(); }

@@ -90,7 +90,10 @@ class TAnswerWriter {
   // numeric address, and a numeric one with its block (nullptr for none).
   bool AnswerHost(std::string_view Query);
   bool AnswerIPv4(std::string_view Query, uint32_t IP, const TIPv4Block* Block);
-  bool AnswerIPv6(std::string_view Query, TIPv6Address IP, const TIPv6Block* Block);
+  // Canonical: Query is IP as the answers write it (ReadNumericQuery says),
+  // so it is not written again.
+  bool AnswerIPv6(std::string_view Query, TIPv6Address IP, const TIPv6Block* Block,
+                  bool Canonical = false);
   void Flush();
   // For --annotate: appends to Out the answer for an address found in a
   // text (Text as it stands there), from its block (nullptr for none):

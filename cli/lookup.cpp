@@ -205,7 +205,10 @@ bool AnswerStream(TLookupIO& IO, TStreamSearch& Search, TAnswerWriter& Writer) {
   bool all = true;
   std::string held;
   std::vector<size_t> ends;
+  // Each query's kind (cli/query.h), and whether an IPv6 one is written as
+  // its answer writes it.
   std::vector<int> kinds;
+  std::vector<char> canonical;
   const auto answerBatch = [&] {
     Search.Search();
     for (size_t i = 0, from = 0; i < ends.size(); from = ends[i++]) {
@@ -217,7 +220,7 @@ bool AnswerStream(TLookupIO& IO, TStreamSearch& Search, TAnswerWriter& Writer) {
         all &= Writer.AnswerIPv4(query, ip, b);
       } else if (kinds[i] == 6) {
         const TIPv6Block* b = Search.Next(ip6);
-        all &= Writer.AnswerIPv6(query, ip6, b);
+        all &= Writer.AnswerIPv6(query, ip6, b, canonical[i]);
       } else {
         all &= Writer.AnswerHost(query);
       }
@@ -225,6 +228,7 @@ bool AnswerStream(TLookupIO& IO, TStreamSearch& Search, TAnswerWriter& Writer) {
     held.clear();
     ends.clear();
     kinds.clear();
+    canonical.clear();
   };
   std::string_view line;
   bool cut = false;
@@ -239,10 +243,12 @@ bool AnswerStream(TLookupIO& IO, TStreamSearch& Search, TAnswerWriter& Writer) {
     if (line.empty()) continue;
     uint32_t ip = 0;
     TIPv6Address ip6 = 0;
-    const int kind = ReadNumericQuery(line, ip, ip6);
+    bool written = false;
+    const int kind = ReadNumericQuery(line, ip, ip6, &written);
     if (kind == 4) Search.Add(ip);
     if (kind == 6) Search.Add(ip6);
     kinds.push_back(kind);
+    canonical.push_back(written);
     held += line;
     ends.push_back(held.size());
     if (ends.size() == kBatch) answerBatch();

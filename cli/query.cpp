@@ -13,7 +13,7 @@ THostQuery Refused(std::string Shown, std::string Error) {
 
 }  // namespace
 
-int ReadNumericQuery(std::string_view Query, uint32_t& IP, TIPv6Address& IP6) {
+int ReadNumericQuery(std::string_view Query, uint32_t& IP, TIPv6Address& IP6, bool* Canonical) {
   if (Query.size() > kMaxQuery || HasControlChars(Query)) return 0;
   // A colon makes no IPv4 address, in any of its forms: the IPv4 reader
   // alone for the common case.
@@ -28,7 +28,7 @@ int ReadNumericQuery(std::string_view Query, uint32_t& IP, TIPv6Address& IP6) {
     IP = 0xFFFFFFFFu;
     return 4;
   }
-  if (!StrToIPv6(Query, IP6)) return 0;
+  if (!StrToIPv6(Query, IP6, Canonical)) return 0;
   return UnmapIPv4(IP6, IP) ? 4 : 6;
 }
 

@@ -17,8 +17,10 @@ constexpr size_t kMaxQuery = 253;
 
 // 4 or 6 for a numeric address of that family (IP or IP6 set; an
 // IPv4-mapped IPv6 address is its IPv4 one), 0 for any other query: a
-// host name, junk, or text too long or holding a control character.
-int ReadNumericQuery(std::string_view Query, uint32_t& IP, TIPv6Address& IP6);
+// host name, junk, or text too long or holding a control character. With
+// Canonical, for 6 also whether Query is IP6 as the answers write it.
+int ReadNumericQuery(std::string_view Query, uint32_t& IP, TIPv6Address& IP6,
+                     bool* Canonical = nullptr);
 
 // Whether an address found in a text is answered as IPv4, and as which:
 // an IPv4 address, or an IPv6 one that maps an IPv4 address (as a query is).

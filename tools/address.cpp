@@ -231,9 +231,53 @@ bool ParseIPv4Tail(std::string_view Text, uint32_t& IP) {
   return true;
 }
 
+// How an address is written (RFC 5952): its eight groups, whether it is
+// IPv4-mapped (its last two groups a dotted quad), and where its "::"
+// stands: the longest run of two or more zero groups, the first of equal
+// runs; Best is -1 where there is none.
+// Of the zero groups whose bits are set in Zeros (group i in bit i), the
+// first longest run of two or more: where it starts (Best, -1 for none)
+// and how long it is (Length, 1 for none). Most addresses have no zero
+// group at all.
+inline void LongestZeroRun(unsigned Zeros, int& Best, int& Length) {
+  Best = -1;
+  Length = 1;
+  for (int i = 0; Zeros >> i;) {
+    i += std::countr_zero(Zeros >> i);
+    const int length = std::countr_one(Zeros >> i);
+    if (length > Length) {
+      Best = i;
+      Length = length;
+    }
+    i += length;
+  }
+}
+
+struct TIPv6Layout {
+  uint16_t Group[8];
+  bool Mapped = false;
+  int Groups = 8;  // written as hex: 6 for a mapped address
+  int Best = -1, BestLength = 1;
+};
+
+TIPv6Layout LayoutOf(TIPv6Address Address) {
+  TIPv6Layout l;
+  const auto high = static_cast<uint64_t>(Address >> 64), low = static_cast<uint64_t>(Address);
+  for (int i = 0; i < 4; ++i) {
+    l.Group[i] = static_cast<uint16_t>(high >> (48 - 16 * i));
+    l.Group[i + 4] = static_cast<uint16_t>(low >> (48 - 16 * i));
+  }
+  l.Mapped = high == 0 && low >> 32 == 0xFFFF;
+  l.Groups = l.Mapped ? 6 : 8;
+  unsigned zeros = 0;
+  for (int i = 0; i < l.Groups; ++i) zeros |= unsigned{l.Group[i] == 0} << i;
+  LongestZeroRun(zeros, l.Best, l.BestLength);
+  return l;
+}
+
 }  // namespace
 
-bool StrToIPv6(std::string_view Text, TIPv6Address& Address) {
+bool StrToIPv6(std::string_view Text, TIPv6Address& Address, bool* Canonical) {
   // RFC 4291's text forms: eight groups of one to four hex digits, a "::"
   // once for one or more zero groups, the last 32 bits maybe as a dotted
   // quad. Read by hand: the library's reader took half the time of a
@@ -248,9 +292,15 @@ bool StrToIPv6(std::string_view Text, TIPv6Address& Address) {
     i = 2;
     if (i == Text.size()) {
       Address = 0;
+      if (Canonical) *Canonical = true;
       return true;
     }
   }
+  // What makes a text other than the address as written: an upper-case
+  // digit (a letter without the lower-case bit), a group with a leading
+  // zero, a dotted quad.
+  unsigned upper = 0, zeros = 0;  // zeros: the zero groups as the text has them
+  bool padded = false, dotted = false;
   for (;;) {
     // A group, or a dotted quad that ends the text.
     const size_t start = i;
@@ -259,9 +309,11 @@ bool StrToIPv6(std::string_view Text, TIPv6Address& Address) {
       const int h = HexValue(Text[i]);
       if (h < 0) break;
       value = value << 4 | static_cast<uint32_t>(h);
+      upper |= ~static_cast<unsigned>(Text[i]) & 0x20;
       ++i;
     }
     if (i < Text.size() && Text[i] == '.') {
+      dotted = true;
       uint32_t v4 = 0;
       if (count > 6 || !ParseIPv4Tail(Text.substr(start), v4)) return false;
       group[count++] = static_cast<uint16_t>(v4 >> 16);
@@ -269,7 +321,9 @@ bool StrToIPv6(std::string_view Text, TIPv6Address& Address) {
       break;
     }
     if (i == start || i - start > 4 || count == 8) return false;
+    zeros |= unsigned{value == 0} << count;
     group[count++] = static_cast<uint16_t>(value);
+    padded |= i - start > 1 && Text[start] == '0';
     if (i == Text.size()) break;
     if (Text[i] != ':') return false;
     ++i;
@@ -286,15 +340,31 @@ bool StrToIPv6(std::string_view Text, TIPv6Address& Address) {
   // The groups after "::" move to the end; the halves are put together in
   // 64 bits each.
   uint16_t all[8] = {};
-  if (gap < 0) gap = count;
-  for (int g = 0; g < gap; ++g) all[g] = group[g];
-  for (int g = gap; g < count; ++g) all[8 - count + g] = group[g];
+  const int after = gap < 0 ? count : gap;
+  for (int g = 0; g < after; ++g) all[g] = group[g];
+  for (int g = after; g < count; ++g) all[8 - count + g] = group[g];
   uint64_t high = 0, low = 0;
   for (int g = 0; g < 4; ++g) {
     high = high << 16 | all[g];
     low = low << 16 | all[g + 4];
   }
   Address = TIPv6Address{high} << 64 | low;
+  if (Canonical) {
+    // As written, a "::" stands for the first longest run of zero groups
+    // and only for it: with the zeros it stands for, the run must be
+    // exactly that. A mapped address is written ::ffff:a.b.c.d, its quad
+    // as it is read.
+    const int stood = gap < 0 ? 0 : 8 - count;
+    const unsigned zeroGroups = gap < 0 ? zeros
+                                        : (zeros & ((1u << gap) - 1)) | ((1u << stood) - 1) << gap |
+                                              (zeros >> gap) << (gap + stood);
+    const bool mapped = high == 0 && low >> 32 == 0xFFFF;
+    int best = -1, length = 1;
+    if (!dotted) LongestZeroRun(zeroGroups, best, length);
+    *Canonical = !upper && !padded &&
+                 (dotted ? mapped && gap == 0 && count == 3
+                         : !mapped && (gap < 0 ? best < 0 : best == gap && length == stood));
+  }
   return true;
 }
 
@@ -348,35 +418,14 @@ char* HexGroup(uint16_t G, const char* Digits, char* Out) {
 }  // namespace
 
 char* FormatIPv6(TIPv6Address Address, char* Out) {
-  uint16_t group[8];
-  const auto high = static_cast<uint64_t>(Address >> 64), low = static_cast<uint64_t>(Address);
-  for (int i = 0; i < 4; ++i) {
-    group[i] = static_cast<uint16_t>(high >> (48 - 16 * i));
-    group[i + 4] = static_cast<uint16_t>(low >> (48 - 16 * i));
-  }
-  // ::ffff:0:0/96 holds IPv4 addresses, which are written as such.
-  const bool mapped = group[0] == 0 && group[1] == 0 && group[2] == 0 && group[3] == 0 &&
-                      group[4] == 0 && group[5] == 0xFFFF;
-  const int groups = mapped ? 6 : 8;
-  // The longest run of two or more zero groups, the first of equals, is
-  // written "::"; most addresses have none.
-  unsigned zeros = 0;
-  for (int i = 0; i < groups; ++i) zeros |= unsigned{group[i] == 0} << i;
-  int best = -1, bestLength = 1;  // a lone zero group is not shortened
-  for (int i = 0; zeros >> i;) {
-    i += std::countr_zero(zeros >> i);
-    const int length = std::countr_one(zeros >> i);
-    if (length > bestLength) {
-      best = i;
-      bestLength = length;
-    }
-    i += length;
-  }
+  const TIPv6Layout l = LayoutOf(Address);
+  const uint16_t* group = l.Group;
+  const int best = l.Best, bestLength = l.BestLength;
   // Four bytes more than the digits: a group's copy reads four bytes from
   // its first significant digit on.
   char digits[36] = {};
-  HexDigits(high, low, digits);
-  for (int i = 0; i < groups; ++i) {
+  HexDigits(static_cast<uint64_t>(Address >> 64), static_cast<uint64_t>(Address), digits);
+  for (int i = 0; i < l.Groups; ++i) {
     if (i == best) {
       *Out++ = ':';
       *Out++ = ':';
@@ -386,7 +435,7 @@ char* FormatIPv6(TIPv6Address Address, char* Out) {
     if (i > 0 && i != best + bestLength) *Out++ = ':';
     Out = HexGroup(group[i], digits + 4 * i, Out);
   }
-  if (mapped) {
+  if (l.Mapped) {
     if (best + bestLength != 6) *Out++ = ':';
     Out = FormatIP(static_cast<uint32_t>(group[6]) << 16 | group[7], Out);
   }

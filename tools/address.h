@@ -72,7 +72,9 @@ std::string PrefixText(const TPrefix& Prefix, TNotation Mode);
 
 // An address in any of RFC 4291's text forms (2001:db8::1,
 // ::ffff:192.0.2.1); false for anything else, zone suffixes included.
-bool StrToIPv6(std::string_view Text, TIPv6Address& Address);
+// With Canonical, also whether Text is the address as FormatIPv6 writes
+// it, so that a caller can show Text instead of writing it again.
+bool StrToIPv6(std::string_view Text, TIPv6Address& Address, bool* Canonical = nullptr);
 // The RFC 5952 form: lower case, no leading zeros, the longest run of two or
 // more zero groups (the first of equal runs) as "::", and the IPv4-mapped
 // range as ::ffff:a.b.c.d.

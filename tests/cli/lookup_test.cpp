@@ -183,9 +183,9 @@ class LookupIPv6Test : public testing::TestWithParam<TCompression> {
     StrToIPv6("2001:db9::1:0", FResolver.Addresses6["both.example"]);
     StrToIPv6("ffff::1", FResolver.Addresses6["six.example"]);
   }
-  std::string Run(std::vector<std::string> Args, int Status = 0) {
+  std::string Run(std::vector<std::string> Args, int Status = 0, const std::string& Input = "") {
     Args.insert(Args.begin(), {"--db", FDb});
-    std::istringstream in;
+    std::istringstream in(Input);
     std::ostringstream out, err;
     EXPECT_EQ(LookupMain(Args, in, out, err), Status) << err.str();
     return out.str() + err.str();
@@ -196,6 +196,24 @@ class LookupIPv6Test : public testing::TestWithParam<TCompression> {
 };
 
 INSTANTIATE_TEST_SUITE_P(InPlaceAndLoaded, LookupIPv6Test, testing::Values(cmNone, cmZLib));
+
+TEST_P(LookupIPv6Test, AStreamShowsEachAddressAsWrittenWhateverItsQuerysForm) {
+  // A query already in the written form is shown as it came; any other
+  // form (upper case, leading zeros, no "::", a "::" for one zero group)
+  // is written again, as an argument is.
+  const std::vector<std::string> queries = {
+      "2001:db8::1",   "2001:DB8::1",     "2001:0db8::1",    "2001:db8:0:0:0:0:0:1",
+      "2001:db9::1:1", "2001:db9:0::1:1", "2001:db9::0:1:1", "2001:db8:1::1:1:1:1"};
+  std::string input, wanted;
+  for (const std::string& q : queries) {
+    input += q + "\n";
+    wanted += Run({q});
+  }
+  EXPECT_EQ(Run({"--stdin"}, 0, input), wanted);
+  EXPECT_THAT(wanted, testing::HasSubstr("2001:0db8::1\t2001:db8::1\t"));
+  EXPECT_THAT(wanted, testing::HasSubstr("2001:db9::0:1:1\t2001:db9::1:1\t"));
+  EXPECT_THAT(wanted, testing::HasSubstr("2001:db8:1::1:1:1:1\t2001:db8:1:0:1:1:1:1\t"));
+}
 
 TEST_P(LookupIPv6Test, AnswersInEveryFormAndNotation) {
   EXPECT_EQ(Run({"2001:DB8::1", "2001:db9::3:0", "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"}, 1),

@@ -185,6 +185,40 @@ TEST(IPv6TextTest, PrefixesCoverExactlyAndAreFewest) {
   }
 }
 
+TEST(IPv6TextTest, KnowsATextWrittenAsItWouldWriteIt) {
+  // Each differs from the written form in one way: case, a leading zero,
+  // a "::" for one zero group, for a shorter run than another, or for the
+  // later of two equal runs, no "::" where one belongs, a dotted quad
+  // outside the mapped range, a mapped address in hex.
+  const std::pair<const char*, bool> texts[] = {{"2001:db8::1", true},
+                                                {"2001:DB8::1", false},
+                                                {"2001:0db8::1", false},
+                                                {"::", true},
+                                                {"0:0:0:0:0:0:0:0", false},
+                                                {"1:0:1:1:1:1:1:1", true},
+                                                {"1::1:1:1:1:1:1", false},
+                                                {"1::1:0:0:0:1", false},
+                                                {"1:0:0:1::1", true},
+                                                {"1:0:0:1:1::1", false},
+                                                {"1::1:1:0:0:1", true},
+                                                {"1:1:1:1:1::", true},
+                                                {"2001:db8::1.2.3.4", false},
+                                                {"::ffff:1.2.3.4", true},
+                                                {"::FFFF:1.2.3.4", false},
+                                                {"::ffff:102:304", false},
+                                                {"::0:ffff:1.2.3.4", false},
+                                                {"0::ffff:1.2.3.4", false},
+                                                {"a:b:c:d:e:f:aaaa:ffff", true},
+                                                {"a:b:c:d:e:f:aaaa:fFff", false}};
+  for (const auto& [text, written] : texts) {
+    TIPv6Address a = 0;
+    bool canonical = !written;
+    ASSERT_TRUE(StrToIPv6(text, a, &canonical)) << text;
+    EXPECT_EQ(canonical, written) << text;
+    EXPECT_EQ(IPv6ToStr(a) == text, written) << text;
+  }
+}
+
 TEST(IPv6TextTest, ReadAsTheSystemReadsIt) {
   // The hand-made reader against the C library's, on texts built from the
   // pieces of the forms: groups of 0 to 5 hex digits, single and double
@@ -203,25 +237,32 @@ TEST(IPv6TextTest, ReadAsTheSystemReadsIt) {
                           "01.2.3.4", "1.2.3", "256.1.1.1", ".",    "g",       " ",
                           "0000",     "fffff"};
   std::mt19937 rng(9);
-  int valid = 0;
+  int valid = 0, canonicals = 0;
   for (int i = 0; i < 300000; ++i) {
     std::string text;
     const int n = 1 + static_cast<int>(rng() % 17);
     for (int j = 0; j < n; ++j) text += pieces[rng() % std::size(pieces)];
     TIPv6Address mine = 0, theirs = 0;
-    const bool a = StrToIPv6(text, mine), b = system(text, theirs);
+    bool canonical = false;
+    const bool a = StrToIPv6(text, mine, &canonical), b = system(text, theirs);
     ASSERT_EQ(a, b) << text;
     if (a) {
       ASSERT_EQ(mine, theirs) << text;
       ++valid;
-      // And written back, as the system writes it, read the same.
+      // And written back, as the system writes it, read the same; the text
+      // is said to be as written exactly when it is.
       char out[kMaxIPv6Text];
+      const std::string_view written(out, FormatIPv6(mine, out) - out);
+      ASSERT_EQ(canonical, written == text) << text;
+      canonicals += canonical;
       TIPv6Address again = 0;
-      ASSERT_TRUE(StrToIPv6(std::string_view(out, FormatIPv6(mine, out) - out), again));
+      ASSERT_TRUE(StrToIPv6(written, again, &canonical));
       ASSERT_EQ(again, mine);
+      ASSERT_TRUE(canonical) << written;
     }
   }
   EXPECT_GT(valid, 1000);  // the texts reach the valid forms too
+  EXPECT_GT(canonicals, 100);
   for (const char* text : {"::", "::1", "1::", "1:2:3:4:5:6:7:8", "::ffff:1.2.3.4",
                            "1:2:3:4:5:6:1.2.3.4", "1:2:3:4:5:6:7::", "::2:3:4:5:6:7:8"}) {
     TIPv6Address a = 0, b = 0;
