@@ -1,8 +1,14 @@
 // StrToIP and the integer reader, against a plain reference on every text
-// of four decimal parts.
+// of four decimal parts; StrToIPv6 against the C library's reader, from a
+// copy of the input's own size, and its word on whether the text is the
+// address as written against the written text.
+#include <arpa/inet.h>
+#include <cstring>
+#include <memory>
 #include <string>
 
 #include "fuzzcheck.h"
+#include "tools/address.h"
 #include "tools/text.h"
 
 namespace {
@@ -40,6 +46,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
       text.find_first_not_of("0123456789") == std::string::npos) {
     int64_t v = -1;
     FUZZ_CHECK(ReadInteger(text, v) && v == std::stoll(text));
+  }
+  std::unique_ptr<char[]> own(new char[Size]);
+  if (Size) std::memcpy(own.get(), Data, Size);
+  TIPv6Address mine = 0;
+  bool canonical = false;
+  const bool read = StrToIPv6(std::string_view(own.get(), Size), mine, &canonical);
+  unsigned char bytes[16];
+  const bool system = Size <= 45 && text.find(':') != std::string::npos &&
+                      text.find('\0') == std::string::npos &&
+                      inet_pton(AF_INET6, text.c_str(), bytes) == 1;
+  FUZZ_CHECK(read == system);
+  if (read) {
+    FUZZ_CHECK(mine == IPv6FromBytes(bytes));
+    FUZZ_CHECK(canonical == (IPv6ToStr(mine) == text));
   }
   return 0;
 }

@@ -127,7 +127,8 @@ int main(int argc, char** argv) {
   Write(out / "binbody", "trailer", marked);
   Write(out / "binbody", "empty", std::string(12, '\0'));
   for (const char* t : {"127.0.0.1", "0x7f.1.$1.+1", "255.255.255.254", "1.2.3.4.5", " 10.0.0.1",
-                        "99999999999999999999.1.1.1"}) {
+                        "99999999999999999999.1.1.1", "2001:db8::1", "::ffff:1.2.3.4",
+                        "2a10:bf87:ad58:96d3:42f9:a039:c320:a473", "2A10:0f87::1:0:0:1"}) {
     Write(out / "strtoip", std::to_string(std::hash<std::string>()(t)), t);
   }
   Write(out / "streams", "zlib", std::string(1, '\x08') + ZLibCompress(text));

@@ -185,6 +185,36 @@ TEST(IPv6TextTest, PrefixesCoverExactlyAndAreFewest) {
   }
 }
 
+TEST(IPv6TextTest, TheFullFormIsReadAsTheSystemReadsIt) {
+  // Eight groups of four digits, 39 characters, have a reader of their
+  // own: every character in turn, and two at random, changed to another
+  // digit, a separator or a byte that is neither, against the C library.
+  const char others[] = {'0', '9', 'a', 'f', 'A', 'F',  'g',    'G',   ':',
+                         '.', ' ', '/', '@', '`', '\0', '\x80', '\xff'};
+  std::mt19937 rng(4);
+  int valid = 0;
+  for (int i = 0; i < 60000; ++i) {
+    std::string text;
+    for (int g = 0; g < 8; ++g) {
+      if (g) text += ':';
+      for (int d = 0; d < 4; ++d) text += "0123456789abcdefABCDEF"[rng() % (i % 3 ? 16 : 22)];
+    }
+    if (i % 4) text[static_cast<size_t>(i / 4) % 39] = others[rng() % std::size(others)];
+    if (i % 5 == 0) text[rng() % 39] = others[rng() % std::size(others)];
+    unsigned char bytes[16];
+    const bool system =
+        text.find('\0') == std::string::npos && inet_pton(AF_INET6, text.c_str(), bytes) == 1;
+    TIPv6Address a = 0;
+    bool canonical = false;
+    ASSERT_EQ(StrToIPv6(text, a, &canonical), system) << text;
+    if (!system) continue;
+    ++valid;
+    ASSERT_EQ(a, IPv6FromBytes(bytes)) << text;
+    ASSERT_EQ(canonical, IPv6ToStr(a) == text) << text;
+  }
+  EXPECT_GT(valid, 20000);
+}
+
 TEST(IPv6TextTest, KnowsATextWrittenAsItWouldWriteIt) {
   // Each differs from the written form in one way: case, a leading zero,
   // a "::" for one zero group, for a shorter run than another, or for the
