@@ -231,10 +231,6 @@ bool ParseIPv4Tail(std::string_view Text, uint32_t& IP) {
   return true;
 }
 
-// How an address is written (RFC 5952): its eight groups, whether it is
-// IPv4-mapped (its last two groups a dotted quad), and where its "::"
-// stands: the longest run of two or more zero groups, the first of equal
-// runs; Best is -1 where there is none.
 // Of the zero groups whose bits are set in Zeros (group i in bit i), the
 // first longest run of two or more: where it starts (Best, -1 for none)
 // and how long it is (Length, 1 for none). Most addresses have no zero
@@ -253,6 +249,9 @@ inline void LongestZeroRun(unsigned Zeros, int& Best, int& Length) {
   }
 }
 
+// How an address is written (RFC 5952): its eight groups, whether it is
+// IPv4-mapped (its last two groups a dotted quad), and where its "::"
+// stands (LongestZeroRun).
 struct TIPv6Layout {
   uint16_t Group[8];
   bool Mapped = false;
@@ -267,7 +266,7 @@ TIPv6Layout LayoutOf(TIPv6Address Address) {
     l.Group[i] = static_cast<uint16_t>(high >> (48 - 16 * i));
     l.Group[i + 4] = static_cast<uint16_t>(low >> (48 - 16 * i));
   }
-  l.Mapped = high == 0 && low >> 32 == 0xFFFF;
+  l.Mapped = IsMappedIPv4(Address);
   l.Groups = l.Mapped ? 6 : 8;
   unsigned zeros = 0;
   for (int i = 0; i < l.Groups; ++i) zeros |= unsigned{l.Group[i] == 0} << i;
@@ -419,7 +418,7 @@ bool StrToIPv6(std::string_view Text, TIPv6Address& Address, bool* Canonical) {
     const unsigned zeroGroups = gap < 0 ? zeros
                                         : (zeros & ((1u << gap) - 1)) | ((1u << stood) - 1) << gap |
                                               (zeros >> gap) << (gap + stood);
-    const bool mapped = high == 0 && low >> 32 == 0xFFFF;
+    const bool mapped = IsMappedIPv4(Address);
     int best = -1, length = 1;
     if (!dotted) LongestZeroRun(zeroGroups, best, length);
     *Canonical = !upper && !padded &&

@@ -84,10 +84,12 @@ std::string IPv6ToStr(TIPv6Address Address);
 // the end of the text.
 constexpr size_t kMaxIPv6Text = 52;
 char* FormatIPv6(TIPv6Address Address, char* Out);
-// ::ffff:0:0/96 holds IPv4 addresses: true, with IPv4 the address it
-// holds, for an address in it; false for any other.
+// ::ffff:0:0/96 holds IPv4 addresses: whether Address lies in it.
+constexpr bool IsMappedIPv4(TIPv6Address Address) { return Address >> 32 == 0xFFFF; }
+// True, with IPv4 the address it holds, for an address in it; false for
+// any other.
 constexpr bool UnmapIPv4(TIPv6Address Address, uint32_t& IPv4) {
-  if (Address >> 32 != 0xFFFF) return false;
+  if (!IsMappedIPv4(Address)) return false;
   IPv4 = static_cast<uint32_t>(Address);
   return true;
 }
