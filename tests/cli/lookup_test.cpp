@@ -1,5 +1,6 @@
 #include "cli/lookup.h"
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 #include <tuple>
@@ -383,29 +384,50 @@ TEST_F(LookupTest, OverlongQueriesAreAnsweredWithoutBeingHeld) {
             std::string(253, 'c') + "...\terror\tLonger than any address or host name\n");
 }
 
+// Input made as it is read: Piece over and over, Size bytes in all.
+class TRepeated : public std::streambuf {
+ public:
+  TRepeated(const std::string& Piece, uint64_t Size) : FLeft(Size) {
+    for (size_t i = 0; i < sizeof FBuf; ++i) FBuf[i] = Piece[i % Piece.size()];
+    FStep = sizeof FBuf - sizeof FBuf % Piece.size();
+  }
+
+ protected:
+  int_type underflow() override {
+    if (FLeft == 0) return traits_type::eof();
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(FLeft, FStep));
+    FLeft -= n;
+    setg(FBuf, FBuf, FBuf + n);
+    return traits_type::to_int_type(FBuf[0]);
+  }
+
+ private:
+  char FBuf[1 << 16];
+  size_t FStep;
+  uint64_t FLeft;
+};
+
+// Output counted and let go: its lines.
+class TLineCounter : public std::streambuf {
+ public:
+  uint64_t Lines = 0;
+
+ protected:
+  int_type overflow(int_type C) override {
+    Lines += C == '\n';
+    return traits_type::not_eof(C);
+  }
+  std::streamsize xsputn(const char* S, std::streamsize N) override {
+    Lines += static_cast<uint64_t>(std::count(S, S + N, '\n'));
+    return N;
+  }
+};
+
 TEST_F(LookupTest, GigabyteLineWithoutAnEndInBoundedMemory) {
   // A stream that yields a gigabyte of one line and no line end, made as it
   // is read; the program's own memory must not follow it.
-  class TEndless : public std::streambuf {
-   public:
-    explicit TEndless(uint64_t Size) : FLeft(Size) {}
-
-   protected:
-    int_type underflow() override {
-      if (FLeft == 0) return traits_type::eof();
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(FLeft, sizeof FBuf));
-      std::memset(FBuf, 'x', n);
-      FLeft -= n;
-      setg(FBuf, FBuf, FBuf + n);
-      return traits_type::to_int_type(FBuf[0]);
-    }
-
-   private:
-    char FBuf[1 << 16];
-    uint64_t FLeft;
-  };
   const TChildRun run = RunInChild([&] {
-    TEndless endless(uint64_t{1} << 30);
+    TRepeated endless("x", uint64_t{1} << 30);
     std::istream in(&endless);
     std::ostringstream out, err;
     const int rc = LookupMain({"--db", FDb, "--stdin"}, in, out, err);
@@ -419,6 +441,26 @@ TEST_F(LookupTest, GigabyteLineWithoutAnEndInBoundedMemory) {
       "1 " + std::to_string(
                  253 + std::string("...\terror\tLonger than any address or host name\n").size()));
   EXPECT_LT(run.PeakMB, 32 * kPeakLimitScale);
+}
+
+TEST_F(LookupTest, ABatchOfLongLinesIsHeldInBoundedMemory) {
+  // Lines are held until their batch is answered. Thousands of lines as
+  // long as the reader keeps (4,000 bytes each, errors every one) must not
+  // all be held at once.
+  const TChildRun run = RunInChild([&] {
+    TRepeated lines(std::string(4000, 'b') + "\n8.8.8.8\n", 10000 * 4009);
+    std::istream in(&lines);
+    TLineCounter counted;
+    std::ostream out(&counted);
+    std::ostringstream err;
+    const int rc = LookupMain({"--db", FDb, "--stdin"}, in, out, err);
+    return std::to_string(rc) + " " + std::to_string(counted.Lines);
+  });
+  ASSERT_FALSE(run.Crashed);
+  std::printf("  10,000 lines of 4,000 bytes among 10,000 addresses: peak %.1f MB added\n",
+              run.PeakMB);
+  EXPECT_EQ(run.Result, "1 20000");
+  EXPECT_LT(run.PeakMB, 4 * kPeakLimitScale);
 }
 
 TEST_F(LookupTest, InPlaceAndLoadedAnswersAreTheSame) {
