@@ -249,31 +249,6 @@ inline void LongestZeroRun(unsigned Zeros, int& Best, int& Length) {
   }
 }
 
-// How an address is written (RFC 5952): its eight groups, whether it is
-// IPv4-mapped (its last two groups a dotted quad), and where its "::"
-// stands (LongestZeroRun).
-struct TIPv6Layout {
-  uint16_t Group[8];
-  bool Mapped = false;
-  int Groups = 8;  // written as hex: 6 for a mapped address
-  int Best = -1, BestLength = 1;
-};
-
-TIPv6Layout LayoutOf(TIPv6Address Address) {
-  TIPv6Layout l;
-  const auto high = static_cast<uint64_t>(Address >> 64), low = static_cast<uint64_t>(Address);
-  for (int i = 0; i < 4; ++i) {
-    l.Group[i] = static_cast<uint16_t>(high >> (48 - 16 * i));
-    l.Group[i + 4] = static_cast<uint16_t>(low >> (48 - 16 * i));
-  }
-  l.Mapped = IsMappedIPv4(Address);
-  l.Groups = l.Mapped ? 6 : 8;
-  unsigned zeros = 0;
-  for (int i = 0; i < l.Groups; ++i) zeros |= unsigned{l.Group[i] == 0} << i;
-  LongestZeroRun(zeros, l.Best, l.BestLength);
-  return l;
-}
-
 }  // namespace
 
 #if defined(__SSE2__)
@@ -478,14 +453,25 @@ char* HexGroup(uint16_t G, const char* Digits, char* Out) {
 }  // namespace
 
 char* FormatIPv6(TIPv6Address Address, char* Out) {
-  const TIPv6Layout l = LayoutOf(Address);
-  const uint16_t* group = l.Group;
-  const int best = l.Best, bestLength = l.BestLength;
+  uint16_t group[8];
+  const auto high = static_cast<uint64_t>(Address >> 64), low = static_cast<uint64_t>(Address);
+  for (int i = 0; i < 4; ++i) {
+    group[i] = static_cast<uint16_t>(high >> (48 - 16 * i));
+    group[i + 4] = static_cast<uint16_t>(low >> (48 - 16 * i));
+  }
+  // ::ffff:0:0/96 holds IPv4 addresses, which are written as such; the
+  // first longest run of two or more zero groups is written "::".
+  const bool mapped = IsMappedIPv4(Address);
+  const int groups = mapped ? 6 : 8;
+  unsigned zeros = 0;
+  for (int i = 0; i < groups; ++i) zeros |= unsigned{group[i] == 0} << i;
+  int best, bestLength;
+  LongestZeroRun(zeros, best, bestLength);
   // Four bytes more than the digits: a group's copy reads four bytes from
   // its first significant digit on.
   char digits[36] = {};
-  HexDigits(static_cast<uint64_t>(Address >> 64), static_cast<uint64_t>(Address), digits);
-  for (int i = 0; i < l.Groups; ++i) {
+  HexDigits(high, low, digits);
+  for (int i = 0; i < groups; ++i) {
     if (i == best) {
       *Out++ = ':';
       *Out++ = ':';
@@ -495,7 +481,7 @@ char* FormatIPv6(TIPv6Address Address, char* Out) {
     if (i > 0 && i != best + bestLength) *Out++ = ':';
     Out = HexGroup(group[i], digits + 4 * i, Out);
   }
-  if (l.Mapped) {
+  if (mapped) {
     if (best + bestLength != 6) *Out++ = ':';
     Out = FormatIP(static_cast<uint32_t>(group[6]) << 16 | group[7], Out);
   }
