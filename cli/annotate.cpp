@@ -12,6 +12,7 @@
 #include "cli/lookupio.h"
 #include "cli/query.h"
 #include "cli/streamsearch.h"
+#include "cli/workthread.h"
 #include "ipdb/database.h"
 #include "ipdb/inplace.h"
 #include "tools/addrscan.h"
@@ -33,6 +34,8 @@ class TAnnotator : public TAddressSink {
       : FAnswers(Answers), FJson(Json), FSearch(Search), FIO(IO) {
     FOut.reserve(kPiece + 4096);
   }
+  TAnnotator(const TAnnotator&) = delete;
+  TAnnotator& operator=(const TAnnotator&) = delete;
   ~TAnnotator() override {
     if (FSpill) std::fclose(FSpill);
   }
@@ -72,24 +75,96 @@ class TAnnotator : public TAddressSink {
   void EndInput() {
     if (FJson && FLineOpen) EndLine();
   }
+  // Everything found so far answered and handed out, before the program
+  // waits for more input or says something on the error stream (which the
+  // searches may use too). Throws what the answering met.
   void Flush() {
-    if (!FFound.empty()) Answer();
-    // Written out while the next piece is made; the room that comes back
-    // is made large enough again.
-    FIO.HandOut(FOut);
-    FOut.reserve(kPiece + 4096);
+    HandOver();
+    if (!FJson) Settle();
   }
 
  private:
+  // Where an address's answer goes while its line is open (JSON).
+  static constexpr size_t kOpenLine = SIZE_MAX;
+  struct TFound {
+    size_t End;   // in FOut, just after the address's text
+    size_t Size;  // of its text
+    TFoundAddress Found;
+    // In FOut, where the answer goes (kOpenLine while its JSON line is
+    // open), and whether a comma comes before it.
+    size_t Insert;
+    bool Comma;
+  };
+
+  // Text: the notes of a piece's addresses, made on the answering thread
+  // from the piece the annotator keeps (of which it reads the addresses
+  // alone) while the next piece is scanned. Finding the addresses is about
+  // two thirds of the work, searching and noting them the rest; the text
+  // itself stays with the thread that made it and puts the notes in.
+  struct TNotes {
+    const std::string* Out = nullptr;
+    const std::vector<TFound>* Found = nullptr;
+    std::string Notes;
+    std::vector<size_t> Ends;  // where each address's note ends in Notes
+  };
+
   void Written() {
-    if (FOut.size() >= kPiece) Flush();
+    if (FOut.size() >= kPiece) HandOver();
   }
-  // Answers the addresses found so far, all searched together: in text,
-  // each note put in after its address; in JSON, each answer put in the
-  // addresses of its line, or, for the line still open, held until it
-  // ends.
-  void Answer() {
-    for (const TFound& f : FFound) {
+  // The piece so far goes to be answered and written out. A JSON line
+  // still open carries its answers from piece to piece, so JSON is
+  // answered here, at once.
+  void HandOver() {
+    if (FJson) {
+      if (!FFound.empty()) Answer(FOut, FFound);
+      FIO.HandOut(FOut);
+    } else {
+      Settle();
+      FPending.swap(FOut);
+      FPendingFound.swap(FFound);
+      if (!FPendingFound.empty()) {
+        FNotes.Out = &FPending;
+        FNotes.Found = &FPendingFound;
+        TNotes* job = &FNotes;
+        FAnswering.Hand(job);
+      }
+    }
+    // The room that comes back is made large enough again.
+    FOut.reserve(kPiece + 4096);
+  }
+  // Text: the piece handed over last goes out, its notes put in.
+  void Settle() {
+    FAnswering.Wait();
+    if (FPending.empty()) return;
+    if (!FPendingFound.empty()) {
+      FNoted.clear();
+      size_t from = 0, noteFrom = 0;
+      for (size_t i = 0; i < FPendingFound.size(); ++i) {
+        const size_t at = FPendingFound[i].Insert;
+        FNoted.append(FPending, from, at - from);
+        FNoted.append(FNotes.Notes, noteFrom, FNotes.Ends[i] - noteFrom);
+        from = at;
+        noteFrom = FNotes.Ends[i];
+      }
+      FNoted.append(FPending, from);
+      FPending.swap(FNoted);
+      FPendingFound.clear();
+    }
+    FIO.HandOut(FPending);
+  }
+  // The notes of a piece's addresses (text), on the answering thread.
+  void MakeNotes(TNotes& N) {
+    Search(*N.Found);
+    N.Notes.clear();
+    N.Ends.clear();
+    for (const TFound& f : *N.Found) {
+      Note(f, *N.Out, N.Notes);
+      N.Ends.push_back(N.Notes.size());
+    }
+  }
+  // Searches the addresses Found, all together, for Note to take in turn.
+  void Search(const std::vector<TFound>& Found) {
+    for (const TFound& f : Found) {
       uint32_t ip;
       if (AnnotatedAsIPv4(f.Found, ip)) {
         FSearch.Add(ip);
@@ -98,33 +173,44 @@ class TAnnotator : public TAddressSink {
       }
     }
     FSearch.Search();
+  }
+  // The answer of the next address searched, F as it stands in Out, onto
+  // To.
+  void Note(const TFound& F, const std::string& Out, std::string& To) {
+    const std::string_view text(Out.data() + F.End - F.Size, F.Size);
+    uint32_t ip;
+    TIPv6Address ip6;
+    if (AnnotatedAsIPv4(F.Found, ip)) {
+      const TIPv4Block* b = FSearch.Next(ip);
+      FAnswers.AnnotateIPv4(text, ip, b, To);
+    } else {
+      const TIPv6Block* b = FSearch.Next(ip6);
+      FAnswers.AnnotateIPv6(text, ip6, b, To);
+    }
+  }
+  // JSON: answers the addresses Found in Out, each answer put in the
+  // addresses of its line, or, for the line still open, held until it
+  // ends.
+  void Answer(std::string& Out, std::vector<TFound>& Found) {
+    Search(Found);
     FNoted.clear();
     size_t from = 0;
-    for (const TFound& f : FFound) {
-      const std::string_view text(FOut.data() + f.End - f.Size, f.Size);
+    for (const TFound& f : Found) {
       std::string* to = &FNoted;
       if (f.Insert == kOpenLine) {
         if (FHeld.size() + FSpilled) FHeld += ',';
         to = &FHeld;
       } else {
-        FNoted.append(FOut, from, f.Insert - from);
+        FNoted.append(Out, from, f.Insert - from);
         from = f.Insert;
         if (f.Comma) FNoted += ',';
       }
-      uint32_t ip;
-      TIPv6Address ip6;
-      if (AnnotatedAsIPv4(f.Found, ip)) {
-        const TIPv4Block* b = FSearch.Next(ip);
-        FAnswers.AnnotateIPv4(text, ip, b, *to);
-      } else {
-        const TIPv6Block* b = FSearch.Next(ip6);
-        FAnswers.AnnotateIPv6(text, ip6, b, *to);
-      }
+      Note(f, Out, *to);
       if (FHeld.size() > kMaxHeldAnswers) Spill();
     }
-    FNoted.append(FOut, from);
-    FOut.swap(FNoted);
-    FFound.clear();
+    FNoted.append(Out, from);
+    Out.swap(FNoted);
+    Found.clear();
   }
   // Text of the current line, into its JSON string.
   void LineText(const char* Data, size_t Size, bool MayWrite = true) {
@@ -160,7 +246,7 @@ class TAnnotator : public TAddressSink {
     // when the piece goes out.
     const bool held = FSpill || !FHeld.empty();
     if (held) {
-      Answer();
+      Answer(FOut, FFound);
     } else {
       // The line's addresses are the last found; the first of them takes
       // no comma.
@@ -199,18 +285,6 @@ class TAnnotator : public TAddressSink {
     FHeld.clear();
   }
 
-  // Where an address's answer goes while its line is open (JSON).
-  static constexpr size_t kOpenLine = SIZE_MAX;
-  struct TFound {
-    size_t End;   // in FOut, just after the address's text
-    size_t Size;  // of its text
-    TFoundAddress Found;
-    // In FOut, where the answer goes (kOpenLine while its JSON line is
-    // open), and whether a comma comes before it.
-    size_t Insert;
-    bool Comma;
-  };
-
   TAnswerWriter& FAnswers;
   const bool FJson;
   // The addresses not yet answered (in text, those in FOut), and the room
@@ -226,6 +300,13 @@ class TAnnotator : public TAddressSink {
   std::string FCut, FHeld;
   std::FILE* FSpill = nullptr;
   uint64_t FSpilled = 0;
+  // Text: the piece whose notes are being made, and the thread that makes
+  // them, the only user of FAnswers and FSearch meanwhile. Last, so that
+  // it has stopped before the rest goes.
+  std::string FPending;
+  std::vector<TFound> FPendingFound;
+  TNotes FNotes;
+  TWorkThread<TNotes*> FAnswering{[this](TNotes*& Job) { MakeNotes(*Job); }};
 };
 
 // Reads one input through the scanner; false, after saying why, when it
@@ -237,6 +318,7 @@ bool AnnotateInput(const std::string& Name, TAnnotator& Annotator, std::vector<c
   if (!standardInput) {
     fd = ::open(Name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
+      Annotator.Flush();
       IO.Err() << "kesl-lookup: cannot read " << Name << ": " << std::strerror(errno) << "\n";
       return false;
     }
@@ -258,6 +340,7 @@ bool AnnotateInput(const std::string& Name, TAnnotator& Annotator, std::vector<c
       const ssize_t got = ::read(fd, Buffer.data(), Buffer.size());
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) {
+        Annotator.Flush();
         IO.Err() << "kesl-lookup: cannot read " << Name << ": " << std::strerror(errno) << "\n";
         read = false;
         break;

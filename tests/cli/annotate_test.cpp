@@ -1,11 +1,13 @@
 // kesl-lookup --annotate on a small database of both families, searched in
 // place (plain) and loaded (zlib).
+#include <algorithm>
 #include <functional>
 #include <sstream>
 #include <sys/resource.h>
 
 #include "cli/lookup.h"
 #include "cli/lookupio.h"
+#include "cuttingio.h"
 #include "ipdb/encoder.h"
 #include "ipdb/format.h"
 #include "testutil.h"
@@ -240,5 +242,29 @@ TEST_P(AnnotateTest, AJsonLineOfManyAddresses) {
 }
 
 INSTANTIATE_TEST_SUITE_P(InPlaceAndLoaded, AnnotateTest, testing::Values(cmNone, cmZLib));
+
+TEST(AnnotateCutTest, ADatabaseCutShortUnderALongLogEndsItWithAMessage) {
+  // A log of several pieces, whose pieces are answered while the next is
+  // read: the database cut short under it ends the run once, with the
+  // message, and what went out is the log's annotation as far as it goes.
+  TTempDir dir;
+  std::vector<TIPv4Block> blocks;
+  for (uint32_t i = 0; i < 20000; ++i) blocks.push_back(MakeBlock(0x0A000000 + i * 256, 256, "US"));
+  const std::string body = EncodeBinBody({}, {}, blocks) + EncodeTrailer({{ttSortedDisjoint, ""}});
+  const std::string db = dir.Write("cut.ip4", EncodeDatabaseFile(true, cmNone, "20261201", body));
+  const size_t before = 200000, after = 200000;
+  TTruncatingIO io(db, before, after);
+  EXPECT_EQ(LookupMain({"--db", db, "--annotate"}, io), 3);
+  EXPECT_EQ(io.FErr.str(), "kesl-lookup: The file " + db +
+                               " was written over while it was read, and did not load whole "
+                               "again within 5 seconds\n");
+  std::string whole;
+  for (size_t i = 0; i < before + after; ++i) (whole += TTruncatingIO::Address(i)) += "[US]\n";
+  const std::string out = io.FOut.str();
+  ASSERT_LT(out.size(), whole.size());
+  const size_t same =
+      static_cast<size_t>(std::mismatch(out.begin(), out.end(), whole.begin()).first - out.begin());
+  EXPECT_EQ(same, out.size()) << "the output differs from the log's annotation at byte " << same;
+}
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "cli/mkdb.h"
+#include "cuttingio.h"
 #include "dbbuild/compiler.h"
 #include "ipdb/blocklists.h"
 #include "ipdb/encoder.h"
@@ -657,39 +658,6 @@ TEST_F(LookupTest, FirewallSetsAreNeverEmptyByAccidentAndHoldTheFamilyAsked) {
   EXPECT_EQ(IpsetTempName(std::string(31, 'x'), " hash:net family inet6 maxelem 1048576").size(),
             18u);
 }
-
-namespace {
-
-// Standard input that cuts the database file short once Before lines have
-// been read, the way a copy over it would, and then gives After more.
-class TTruncatingIO : public TLookupIO {
- public:
-  TTruncatingIO(std::string Db, size_t Before, size_t After)
-      : FDb(std::move(Db)), FBefore(Before), FAfter(After) {}
-  size_t Read(char* Buffer, size_t Size) override {
-    if (FSent == FBefore) {
-      EXPECT_EQ(::truncate(FDb.c_str(), 4096), 0);
-    }
-    if (FSent == FBefore + FAfter) return 0;
-    // Addresses all over the blocks, most of whose records lie past the cut.
-    const std::string line = IPToStr(0x0A000001 + (FSent * 7919 % 20000) * 256) + "\n";
-    ++FSent;
-    line.copy(Buffer, std::min(Size, line.size()));
-    return std::min(Size, line.size());
-  }
-  void WriteOut(const char* Data, size_t Size) override {
-    Out().write(Data, static_cast<std::streamsize>(Size));
-  }
-  std::ostream& Out() override { return FOut; }
-  std::ostream& Err() override { return FErr; }
-  std::ostringstream FOut, FErr;
-
- private:
-  std::string FDb;
-  size_t FBefore, FAfter, FSent = 0;
-};
-
-}  // namespace
 
 TEST_F(LookupTest, ADatabaseCutShortUnderALongRunEndsItWithAMessageNotASignal) {
   // Some pages of blocks, so that most lie past the cut.
