@@ -248,10 +248,7 @@ TEST(AnnotateCutTest, ADatabaseCutShortUnderALongLogEndsItWithAMessage) {
   // read: the database cut short under it ends the run once, with the
   // message, and what went out is the log's annotation as far as it goes.
   TTempDir dir;
-  std::vector<TIPv4Block> blocks;
-  for (uint32_t i = 0; i < 20000; ++i) blocks.push_back(MakeBlock(0x0A000000 + i * 256, 256, "US"));
-  const std::string body = EncodeBinBody({}, {}, blocks) + EncodeTrailer({{ttSortedDisjoint, ""}});
-  const std::string db = dir.Write("cut.ip4", EncodeDatabaseFile(true, cmNone, "20261201", body));
+  const std::string db = dir.Write("cut.ip4", TTruncatingIO::Database());
   const size_t before = 200000, after = 200000;
   TTruncatingIO io(db, before, after);
   EXPECT_EQ(LookupMain({"--db", db, "--annotate"}, io), 3);
