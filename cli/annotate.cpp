@@ -96,14 +96,14 @@ class TAnnotator : public TAddressSink {
     bool Comma;
   };
 
-  // Text: the notes of a piece's addresses, made on the answering thread
-  // from the piece the annotator keeps (of which it reads the addresses
-  // alone) while the next piece is scanned. Finding the addresses is about
+  // Text: a piece handed over, and the notes of its addresses, made on the
+  // answering thread (which reads only the addresses of the text) while
+  // the next piece is scanned. Finding the addresses is about
   // two thirds of the work, searching and noting them the rest; the text
   // itself stays with the thread that made it and puts the notes in.
-  struct TNotes {
-    const std::string* Out = nullptr;
-    const std::vector<TFound>* Found = nullptr;
+  struct TPiece {
+    std::string Out;
+    std::vector<TFound> Found;
     std::string Notes;
     std::vector<size_t> Ends;  // where each address's note ends in Notes
   };
@@ -120,13 +120,11 @@ class TAnnotator : public TAddressSink {
       FIO.HandOut(FOut);
     } else {
       Settle();
-      FPending.swap(FOut);
-      FPendingFound.swap(FFound);
-      if (!FPendingFound.empty()) {
-        FNotes.Out = &FPending;
-        FNotes.Found = &FPendingFound;
-        TNotes* job = &FNotes;
-        FAnswering.Hand(job);
+      FPending.Out.swap(FOut);
+      FPending.Found.swap(FFound);
+      if (!FPending.Found.empty()) {
+        TPiece* piece = &FPending;
+        FAnswering.Hand(piece);
       }
     }
     // The room that comes back is made large enough again.
@@ -135,31 +133,32 @@ class TAnnotator : public TAddressSink {
   // Text: the piece handed over last goes out, its notes put in.
   void Settle() {
     FAnswering.Wait();
-    if (FPending.empty()) return;
-    if (!FPendingFound.empty()) {
+    TPiece& p = FPending;
+    if (p.Out.empty()) return;
+    if (!p.Found.empty()) {
       FNoted.clear();
       size_t from = 0, noteFrom = 0;
-      for (size_t i = 0; i < FPendingFound.size(); ++i) {
-        const size_t at = FPendingFound[i].Insert;
-        FNoted.append(FPending, from, at - from);
-        FNoted.append(FNotes.Notes, noteFrom, FNotes.Ends[i] - noteFrom);
+      for (size_t i = 0; i < p.Found.size(); ++i) {
+        const size_t at = p.Found[i].Insert;
+        FNoted.append(p.Out, from, at - from);
+        FNoted.append(p.Notes, noteFrom, p.Ends[i] - noteFrom);
         from = at;
-        noteFrom = FNotes.Ends[i];
+        noteFrom = p.Ends[i];
       }
-      FNoted.append(FPending, from);
-      FPending.swap(FNoted);
-      FPendingFound.clear();
+      FNoted.append(p.Out, from);
+      p.Out.swap(FNoted);
+      p.Found.clear();
     }
-    FIO.HandOut(FPending);
+    FIO.HandOut(p.Out);
   }
   // The notes of a piece's addresses (text), on the answering thread.
-  void MakeNotes(TNotes& N) {
-    Search(*N.Found);
-    N.Notes.clear();
-    N.Ends.clear();
-    for (const TFound& f : *N.Found) {
-      Note(f, *N.Out, N.Notes);
-      N.Ends.push_back(N.Notes.size());
+  void MakeNotes(TPiece& P) {
+    Search(P.Found);
+    P.Notes.clear();
+    P.Ends.clear();
+    for (const TFound& f : P.Found) {
+      Note(f, P.Out, P.Notes);
+      P.Ends.push_back(P.Notes.size());
     }
   }
   // Searches the addresses Found, all together, for Note to take in turn.
@@ -303,10 +302,8 @@ class TAnnotator : public TAddressSink {
   // Text: the piece whose notes are being made, and the thread that makes
   // them, the only user of FAnswers and FSearch meanwhile. Last, so that
   // it has stopped before the rest goes.
-  std::string FPending;
-  std::vector<TFound> FPendingFound;
-  TNotes FNotes;
-  TWorkThread<TNotes*> FAnswering{[this](TNotes*& Job) { MakeNotes(*Job); }};
+  TPiece FPending;
+  TWorkThread<TPiece*> FAnswering{[this](TPiece*& Piece) { MakeNotes(*Piece); }};
 };
 
 // Reads one input through the scanner; false, after saying why, when it
